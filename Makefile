@@ -1,0 +1,46 @@
+# Two entry points for a fresh Debian 12 machine:
+#   make run    install what is missing, build, run nicsounder on the simulated NIC
+#   make test   install what is missing, build, run every test
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+
+PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
+            libunicorn-dev libgtest-dev libbenchmark-dev binutils
+
+KIVRUN := $(BUILD_DIR)/kivrun/kivrun
+GUEST := $(BUILD_DIR)/guest
+
+.PHONY: all deps build run test bench clean
+
+all: build
+
+# Installs the Debian packages that are missing (as root), or prints the
+# exact command and stops.
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:" $$missing; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+	  else \
+	    echo "Missing packages. Run as root:"; \
+	    echo "  apt-get update && apt-get install -y $$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) > /dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(KIVRUN) $(GUEST)/cmd/nicsounder
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR)

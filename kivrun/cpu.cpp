@@ -1,0 +1,208 @@
+#include "cpu.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "elf_image.h"
+
+namespace kiv {
+
+namespace {
+
+// The kernel page: GDT and the iret frame that drops into user mode. It lies
+// above the user range, where no guest pointer is ever accepted.
+constexpr uint32_t kKernelPage = kUserEnd;
+constexpr uint32_t kTrampoline = kKernelPage;          // one iret instruction
+constexpr uint32_t kIretFrame = kKernelPage + 0x100;   // EIP, CS, EFLAGS, ESP, SS
+constexpr uint32_t kGdt = kKernelPage + 0x800;
+
+enum GdtSlot : uint32_t { kNull, kUserCode, kUserData, kKernelCode, kKernelData, kGdtSlots };
+
+constexpr uint32_t selector(GdtSlot slot, uint32_t privilege) { return (slot << 3) | privilege; }
+
+// A flat 4 GiB segment descriptor.
+constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
+    constexpr uint64_t kLimitLow = 0xffff;
+    constexpr uint64_t kLimitHigh = 0xfull << 48;
+    constexpr uint64_t kPresent = 0x80;
+    constexpr uint64_t kCodeOrData = 0x10;
+    constexpr uint64_t kExecuteRead = 0x0a;
+    constexpr uint64_t kReadWrite = 0x02;
+    constexpr uint64_t kPageGranular32Bit = 0xcull << 52;
+    uint64_t access = kPresent | (uint64_t{privilege} << 5) | kCodeOrData | (code ? kExecuteRead : kReadWrite);
+    return kLimitLow | (access << 40) | kLimitHigh | kPageGranular32Bit;
+}
+
+constexpr uint32_t kEflagsInterrupts = 0x202;
+constexpr uint8_t kIret = 0xcf;
+
+struct VectorInfo {
+    uint32_t vector;
+    const char *what;
+    int signal;
+};
+
+// CPU exceptions a user program can raise, and the signal a Linux process
+// would get for each (the run's exit status is 128 + that signal).
+constexpr VectorInfo kVectors[] = {
+    {0, "divide error", SIGFPE},
+    {1, "debug trap", SIGTRAP},
+    {3, "breakpoint (int3)", SIGTRAP},
+    {4, "overflow (into)", SIGSEGV},
+    {5, "bound range exceeded", SIGSEGV},
+    {6, "invalid instruction", SIGILL},
+    {7, "floating-point unit not available", SIGFPE},
+    {10, "invalid task state", SIGSEGV},
+    {11, "segment not present", SIGBUS},
+    {12, "stack segment fault", SIGBUS},
+    {13, "general protection fault (privileged instruction or bad interrupt)", SIGSEGV},
+    {14, "page fault", SIGSEGV},
+    {16, "floating-point error", SIGFPE},
+    {17, "alignment check", SIGBUS},
+    {19, "SIMD floating-point error", SIGFPE},
+};
+
+constexpr int kFaultBase = 128;
+
+const char *memory_fault_what(uc_mem_type type) {
+    switch (type) {
+    case UC_MEM_READ_UNMAPPED: return "page fault (read from unmapped memory)";
+    case UC_MEM_WRITE_UNMAPPED: return "page fault (write to unmapped memory)";
+    case UC_MEM_FETCH_UNMAPPED: return "page fault (execution of unmapped memory)";
+    case UC_MEM_WRITE_PROT: return "page fault (write to read-only memory)";
+    case UC_MEM_READ_PROT: return "page fault (read from unreadable memory)";
+    case UC_MEM_FETCH_PROT: return "page fault (execution of non-executable memory)";
+    default: return "page fault";
+    }
+}
+
+}  // namespace
+
+Cpu::Cpu() {
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) uc_ = nullptr;
+}
+
+Cpu::~Cpu() {
+    if (uc_ != nullptr) uc_close(uc_);
+}
+
+uint32_t Cpu::reg(int id) const {
+    uint32_t value = 0;
+    uc_reg_read(uc_, id, &value);
+    return value;
+}
+
+std::string Cpu::register_dump() const {
+    char text[160];
+    snprintf(text, sizeof text, "eax=%08x ebx=%08x ecx=%08x edx=%08x esi=%08x edi=%08x ebp=%08x esp=%08x",
+             reg(UC_X86_REG_EAX), reg(UC_X86_REG_EBX), reg(UC_X86_REG_ECX), reg(UC_X86_REG_EDX),
+             reg(UC_X86_REG_ESI), reg(UC_X86_REG_EDI), reg(UC_X86_REG_EBP), reg(UC_X86_REG_ESP));
+    return text;
+}
+
+bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
+    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec)) return false;
+    uint64_t gdt[kGdtSlots] = {0, flat_descriptor(true, 3), flat_descriptor(false, 3), flat_descriptor(true, 0),
+                               flat_descriptor(false, 0)};
+    uint32_t frame[5] = {entry, selector(kUserCode, 3), kEflagsInterrupts, stack, selector(kUserData, 3)};
+    if (!memory.poke(kGdt, gdt, sizeof gdt) || !memory.poke(kIretFrame, frame, sizeof frame) ||
+        !memory.poke(kTrampoline, &kIret, 1))
+        return false;
+
+    uc_x86_mmr gdtr{};
+    gdtr.base = kGdt;
+    gdtr.limit = sizeof gdt - 1;
+    uint32_t kernel_code = selector(kKernelCode, 0);
+    uint32_t kernel_data = selector(kKernelData, 0);
+    uint32_t user_data = selector(kUserData, 3);
+    uint32_t frame_pointer = kIretFrame;
+    return uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_SS, &kernel_data) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_CS, &kernel_code) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_DS, &user_data) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_ES, &user_data) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_FS, &user_data) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_GS, &user_data) == UC_ERR_OK &&
+           uc_reg_write(uc_, UC_X86_REG_ESP, &frame_pointer) == UC_ERR_OK;
+}
+
+Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
+    if (uc_ == nullptr) return {StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
+    if (!enter_user_mode(memory, entry, stack))
+        return {StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
+    handler_ = &handler;
+    uc_hook interrupt_hook, memory_hook, instruction_hook, block_hook;
+    uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
+    uc_hook_add(uc_, &memory_hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(on_invalid_memory), this, 1, 0);
+    uc_hook_add(uc_, &instruction_hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction),
+                this, 1, 0);
+    // Counting blocks costs a little per block: only when a limit is asked for.
+    if (block_limit_ != 0)
+        uc_hook_add(uc_, &block_hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), this, 1, 0);
+
+    uc_err error = uc_emu_start(uc_, kTrampoline, 0, 0, 0);
+    if (timed_out_) return {StopReason::TimedOut};
+    if (stop_) return *stop_;
+    if (error != UC_ERR_OK)
+        return {StopReason::EmulatorError, 0, std::nullopt, std::string("emulator stopped: ") + uc_strerror(error)};
+    return {StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
+}
+
+void Cpu::exit_process(int32_t status) {
+    stop_ = Stop{StopReason::Exited, status};
+    uc_emu_stop(uc_);
+}
+
+void Cpu::stop_for_timeout() {
+    timed_out_ = true;
+    uc_emu_stop(uc_);
+}
+
+void Cpu::fault(Fault fault) {
+    if (!stop_) stop_ = Stop{StopReason::Faulted, 0, std::move(fault)};
+    uc_emu_stop(uc_);
+}
+
+void Cpu::on_interrupt(uc_engine *uc, uint32_t vector, void *self_pointer) {
+    auto *self = static_cast<Cpu *>(self_pointer);
+    if (vector == 0x80) {
+        SyscallRegisters registers{self->reg(UC_X86_REG_EAX),
+                                   {self->reg(UC_X86_REG_EBX), self->reg(UC_X86_REG_ECX), self->reg(UC_X86_REG_EDX),
+                                    self->reg(UC_X86_REG_ESI), self->reg(UC_X86_REG_EDI), self->reg(UC_X86_REG_EBP)}};
+        int32_t result = self->handler_->syscall(registers);
+        uc_reg_write(uc, UC_X86_REG_EAX, &result);
+        return;
+    }
+    Fault fault{"interrupt " + std::to_string(vector), self->reg(UC_X86_REG_EIP), std::nullopt,
+                kFaultBase + SIGSEGV};
+    for (const auto &info : kVectors) {
+        if (info.vector == vector) {
+            fault.what = info.what;
+            fault.exit_code = kFaultBase + info.signal;
+        }
+    }
+    self->fault(std::move(fault));
+}
+
+bool Cpu::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *self_pointer) {
+    auto *self = static_cast<Cpu *>(self_pointer);
+    self->fault({memory_fault_what(type), self->reg(UC_X86_REG_EIP), static_cast<uint32_t>(address),
+                 kFaultBase + SIGSEGV});
+    return false;
+}
+
+bool Cpu::on_invalid_instruction(uc_engine *, void *self_pointer) {
+    auto *self = static_cast<Cpu *>(self_pointer);
+    self->fault({"invalid instruction", self->reg(UC_X86_REG_EIP), std::nullopt, kFaultBase + SIGILL});
+    return false;
+}
+
+void Cpu::on_block(uc_engine *uc, uint64_t, uint32_t, void *self_pointer) {
+    auto *self = static_cast<Cpu *>(self_pointer);
+    if (++self->blocks_ > self->block_limit_) {
+        if (!self->stop_) self->stop_ = Stop{StopReason::BlockLimit};
+        uc_emu_stop(uc);
+    }
+}
+
+}  // namespace kiv

@@ -1,0 +1,89 @@
+// The emulated i386 CPU: Unicorn in 32-bit protected mode, the guest running
+// at privilege level 3 so that privileged instructions (hlt, cli, in, out)
+// fault as they would under the real kernel. Software interrupt 0x80 goes to
+// the system-call handler; every other interrupt, an invalid instruction or
+// an access to unusable memory stops the run with a fault report.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <unicorn/unicorn.h>
+
+#include "guest_memory.h"
+
+namespace kiv {
+
+struct SyscallRegisters {
+    uint32_t number;   // EAX
+    uint32_t args[6];  // EBX, ECX, EDX, ESI, EDI, EBP
+};
+
+class SyscallHandler {
+public:
+    virtual ~SyscallHandler() = default;
+    // Services one call; the result goes to EAX.
+    virtual int32_t syscall(const SyscallRegisters &registers) = 0;
+};
+
+struct Fault {
+    std::string what;                  // "page fault (write to unmapped memory)"
+    uint32_t eip;                      // start of the block for memory faults
+    std::optional<uint32_t> address;   // the faulting data address, when known
+    int exit_code;                     // 128 + the matching Linux signal
+};
+
+enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, EmulatorError };
+
+struct Stop {
+    StopReason reason;
+    int32_t status = 0;           // Exited
+    std::optional<Fault> fault;   // Faulted
+    std::string detail;           // EmulatorError
+};
+
+class Cpu {
+public:
+    Cpu();
+    ~Cpu();
+    Cpu(const Cpu &) = delete;
+    Cpu &operator=(const Cpu &) = delete;
+
+    uc_engine *engine() const { return uc_; }
+
+    // Stop after this many executed basic blocks (0: no limit).
+    void set_block_limit(uint64_t blocks) { block_limit_ = blocks; }
+
+    // Enters the guest at `entry` with the stack pointer at `stack`, in user
+    // mode, and runs until it exits, faults or is stopped.
+    Stop run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack);
+
+    // From a system call: the process ends with `status` once the call returns.
+    void exit_process(int32_t status);
+    // From any thread: the run ends as timed out.
+    void stop_for_timeout();
+
+    uint32_t reg(int id) const;
+    std::string register_dump() const;
+
+private:
+    static void on_interrupt(uc_engine *uc, uint32_t vector, void *self);
+    static bool on_invalid_memory(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
+                                  void *self);
+    static bool on_invalid_instruction(uc_engine *uc, void *self);
+    static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
+
+    bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
+    void fault(Fault fault);
+
+    uc_engine *uc_ = nullptr;
+    SyscallHandler *handler_ = nullptr;
+    uint64_t block_limit_ = 0;
+    uint64_t blocks_ = 0;
+    std::optional<Stop> stop_;
+    std::atomic<bool> timed_out_{false};
+};
+
+}  // namespace kiv

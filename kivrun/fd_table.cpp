@@ -1,0 +1,73 @@
+#include "fd_table.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace kiv {
+
+FdTable::FdTable(int console_in, int console_out, int console_err) {
+    entries_.push_back(Entry{console_in, false});
+    entries_.push_back(Entry{console_out, false});
+    entries_.push_back(Entry{console_err, false});
+}
+
+FdTable::~FdTable() {
+    for (auto &entry : entries_)
+        if (entry) release(*entry);
+}
+
+void FdTable::release(Entry &entry) {
+    if (entry.owned) ::close(entry.host_fd);
+}
+
+int FdTable::host(int32_t guest_fd) const {
+    if (guest_fd < 0 || static_cast<size_t>(guest_fd) >= entries_.size() || !entries_[guest_fd]) return -1;
+    return entries_[guest_fd]->host_fd;
+}
+
+bool FdTable::owned(int32_t guest_fd) const {
+    return host(guest_fd) >= 0 && entries_[guest_fd]->owned;
+}
+
+int32_t FdTable::add(int host_fd) {
+    for (size_t i = 0; i < entries_.size(); i++) {
+        if (!entries_[i]) {
+            entries_[i] = Entry{host_fd, true};
+            return static_cast<int32_t>(i);
+        }
+    }
+    if (entries_.size() >= kMaxDescriptors) {
+        ::close(host_fd);
+        return -1;
+    }
+    entries_.push_back(Entry{host_fd, true});
+    return static_cast<int32_t>(entries_.size() - 1);
+}
+
+bool FdTable::close(int32_t guest_fd) {
+    if (host(guest_fd) < 0) return false;
+    release(*entries_[guest_fd]);
+    entries_[guest_fd].reset();
+    return true;
+}
+
+int32_t FdTable::dup(int32_t guest_fd) {
+    int source = host(guest_fd);
+    if (source < 0) return -1;
+    int copy = fcntl(source, F_DUPFD_CLOEXEC, 0);
+    return copy < 0 ? -1 : add(copy);
+}
+
+int32_t FdTable::dup2(int32_t old_fd, int32_t new_fd) {
+    int source = host(old_fd);
+    if (source < 0 || new_fd < 0 || new_fd >= kMaxDescriptors) return -1;
+    if (old_fd == new_fd) return new_fd;
+    int copy = fcntl(source, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return -1;
+    if (static_cast<size_t>(new_fd) >= entries_.size()) entries_.resize(new_fd + 1);
+    if (entries_[new_fd]) release(*entries_[new_fd]);
+    entries_[new_fd] = Entry{copy, true};
+    return new_fd;
+}
+
+}  // namespace kiv

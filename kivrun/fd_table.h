@@ -1,0 +1,46 @@
+// The guest's descriptors. Each guest descriptor names a host descriptor;
+// 0, 1 and 2 start as the run's console (standard input, output and error)
+// and are not closed by the stand-in, everything else it opened belongs to
+// the table.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kiv {
+
+class FdTable {
+public:
+    FdTable(int console_in, int console_out, int console_err);
+    ~FdTable();
+    FdTable(const FdTable &) = delete;
+    FdTable &operator=(const FdTable &) = delete;
+
+    // The host descriptor behind a guest descriptor, or -1.
+    int host(int32_t guest_fd) const;
+    // Whether the stand-in opened it (the console descriptors are borrowed).
+    bool owned(int32_t guest_fd) const;
+    // Takes ownership of `host_fd`; the lowest free guest descriptor, or -1
+    // (with the host descriptor closed) when the table is full.
+    int32_t add(int host_fd);
+    // Closes the guest descriptor; false when it was not open.
+    bool close(int32_t guest_fd);
+    // POSIX dup and dup2 over the table.
+    int32_t dup(int32_t guest_fd);
+    int32_t dup2(int32_t old_fd, int32_t new_fd);
+
+    static constexpr int32_t kMaxDescriptors = 256;
+
+private:
+    struct Entry {
+        int host_fd;
+        bool owned;
+    };
+    void release(Entry &entry);
+
+    std::vector<std::optional<Entry>> entries_;
+};
+
+}  // namespace kiv

@@ -1,0 +1,60 @@
+#include "guest_io.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace kiv {
+
+std::optional<std::string> guest_path(Process &process, uint32_t address) {
+    auto text = process.memory.read_text(address, kMaxGuestPath);
+    if (!text) process.error = process.memory.usable(address, 1, kAccessRead) ? ENAMETOOLONG : EFAULT;
+    return text;
+}
+
+std::optional<std::vector<iovec>> guest_buffer(Process &process, uint32_t address, uint32_t length,
+                                               uint32_t access) {
+    std::vector<iovec> vectors;
+    if (length == 0) return vectors;
+    auto pieces = process.memory.spans(address, length, access);
+    if (pieces.empty()) {
+        process.error = EFAULT;
+        return std::nullopt;
+    }
+    for (auto piece : pieces) vectors.push_back({piece.data(), piece.size()});
+    return vectors;
+}
+
+bool wait_readable(Process &process, int fd) {
+    pollfd watched[2] = {{fd, POLLIN, 0}, {process.cancel_fd, POLLIN, 0}};
+    for (;;) {
+        int ready = poll(watched, process.cancel_fd >= 0 ? 2 : 1, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) {
+            process.error = errno;
+            return false;
+        }
+        if (watched[1].revents != 0) {
+            process.error = EINTR;
+            return false;
+        }
+        return true;
+    }
+}
+
+void interruptible_sleep(Process &process, uint64_t microseconds) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::microseconds(microseconds);
+    pollfd cancel{process.cancel_fd, POLLIN, 0};
+    for (;;) {
+        auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) return;
+        auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+        auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds);
+        timespec wait{static_cast<time_t>(seconds.count()), static_cast<long>(nanoseconds.count())};
+        if (ppoll(&cancel, process.cancel_fd >= 0 ? 1 : 0, &wait, nullptr) > 0) return;
+    }
+}
+
+}  // namespace kiv

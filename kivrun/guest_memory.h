@@ -1,0 +1,84 @@
+// The guest's address space as the stand-in kernel sees it: every mapping
+// with its protection, backed by host memory that Unicorn executes from.
+// Every guest pointer a system call uses goes through here: a range is
+// usable only when it does not wrap past 4 GiB and every page of it is mapped
+// with the access the call needs.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <unicorn/unicorn.h>
+
+namespace kiv {
+
+inline constexpr uint32_t kPageSize = 4096;
+
+enum Access : uint32_t {
+    kAccessRead = UC_PROT_READ,
+    kAccessWrite = UC_PROT_WRITE,
+    kAccessExec = UC_PROT_EXEC,
+};
+
+constexpr uint32_t page_floor(uint32_t address) { return address & ~(kPageSize - 1); }
+constexpr uint64_t page_ceil(uint64_t address) {
+    return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1};
+}
+
+class GuestMemory {
+public:
+    explicit GuestMemory(uc_engine *uc) : uc_(uc) {}
+    ~GuestMemory();
+    GuestMemory(const GuestMemory &) = delete;
+    GuestMemory &operator=(const GuestMemory &) = delete;
+
+    // Maps [start, start + size) (page-aligned, not overlapping an existing
+    // mapping) as zero-filled memory with the given protection.
+    bool map(uint32_t start, uint32_t size, uint32_t protection);
+    // Removes whole mappings lying inside [start, start + size); false if the
+    // range is not exactly covered by mappings.
+    bool unmap(uint32_t start, uint32_t size);
+    // The lowest page-aligned free range of `size` bytes within [low, high).
+    std::optional<uint32_t> find_free(uint32_t size, uint32_t low, uint32_t high) const;
+
+    // Whether [address, address + length) lies in mappings that all grant
+    // `access`. A zero length is always usable (nothing is touched).
+    bool usable(uint32_t address, uint64_t length, uint32_t access) const;
+
+    // Host views of a usable range, one per mapping it crosses; empty when
+    // the range is not usable (or has no bytes).
+    std::vector<std::span<uint8_t>> spans(uint32_t address, uint64_t length, uint32_t access) const;
+    bool read(uint32_t address, void *out, uint32_t length) const;
+    bool write(uint32_t address, const void *data, uint32_t length);
+    // Writes regardless of protection (the loader filling read-only pages).
+    bool poke(uint32_t address, const void *data, uint32_t length);
+
+    // A NUL-terminated text of at most `max_length` bytes; nullopt when it is
+    // unreadable or longer.
+    std::optional<std::string> read_text(uint32_t address, uint32_t max_length) const;
+
+    struct Mapping {
+        uint32_t start;
+        uint32_t size;
+        uint32_t protection;
+    };
+    std::vector<Mapping> mappings() const;
+
+private:
+    struct Region {
+        uint32_t size;
+        uint32_t protection;
+        uint8_t *host;
+    };
+    // The region holding `address`, if any.
+    const std::pair<const uint32_t, Region> *find(uint32_t address) const;
+
+    uc_engine *uc_;
+    std::map<uint32_t, Region> regions_;
+};
+
+}  // namespace kiv

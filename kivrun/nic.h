@@ -1,0 +1,46 @@
+// The NIC query's answer: the 28-byte record the kernel's e1000 driver fills,
+// and where the stand-in gets it from (a simulated controller by default).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kiv {
+
+struct NicInfo {
+    uint8_t bus;
+    uint8_t device;
+    uint8_t function;
+    uint8_t reserved0;
+    uint32_t mmio_base;
+    uint8_t reserved1[8];
+    uint8_t mac[6];
+    uint8_t reserved2[2];
+    uint32_t link;
+};
+static_assert(sizeof(NicInfo) == 28);
+static_assert(offsetof(NicInfo, mmio_base) == 4);
+static_assert(offsetof(NicInfo, mac) == 16);
+static_assert(offsetof(NicInfo, link) == 24);
+
+enum class NicSource { Simulated, Absent };
+
+struct NicConfig {
+    NicSource source = NicSource::Simulated;
+    // The simulated controller: PCI 00:03.0, MMIO 0xfebc0000, MAC
+    // 52:54:00:12:34:56, link up (what an emulated e1000 usually shows).
+    NicInfo simulated{0x00, 0x03, 0x0, 0, 0xfebc0000u, {}, {0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, {}, 1};
+};
+
+// What the driver reports, or nullopt when there is no controller.
+std::optional<NicInfo> query_nic(const NicConfig &config);
+
+// Option parsers for the simulated controller's fields; false on bad text.
+bool parse_nic_source(const std::string &text, NicSource &source);
+bool parse_pci_address(const std::string &text, NicInfo &info);   // "BB:DD.F", hex bus/device
+bool parse_mac_address(const std::string &text, NicInfo &info);   // six hex octets joined by ':'
+bool parse_u32(const std::string &text, uint32_t &value);         // decimal or 0x-hex
+
+}  // namespace kiv

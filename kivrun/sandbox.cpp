@@ -1,0 +1,186 @@
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace kiv {
+
+namespace {
+
+constexpr size_t kMaxPath = 4096;
+constexpr unsigned kNewFileMode = 0644;
+constexpr unsigned kNewDirectoryMode = 0755;
+
+int open_beneath(int root_fd, const std::string &relative, int flags, unsigned mode) {
+    open_how how{};
+    how.flags = static_cast<uint64_t>(flags) | O_CLOEXEC;
+    how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    int fd;
+    do {
+        fd = static_cast<int>(syscall(SYS_openat2, root_fd, relative.c_str(), &how, sizeof how));
+    } while (fd < 0 && errno == EAGAIN);
+    return fd;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FdCloser(const FdCloser &) = delete;
+    FdCloser &operator=(const FdCloser &) = delete;
+
+private:
+    int fd_;
+};
+
+bool write_all(int fd, const uint8_t *data, size_t size) {
+    while (size > 0) {
+        ssize_t done = ::write(fd, data, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        data += done;
+        size -= static_cast<size_t>(done);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Sandbox::open_root(const std::string &root, std::string &error) {
+    root_fd_ = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (root_fd_ < 0) {
+        error = "cannot use '" + root + "' as the guest's root: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+Sandbox::~Sandbox() {
+    if (root_fd_ >= 0) ::close(root_fd_);
+}
+
+std::optional<std::string> Sandbox::resolve(std::string_view guest_path) const {
+    if (guest_path.empty() || guest_path.size() > kMaxPath) return std::nullopt;
+    std::string joined = guest_path.front() == '/' ? std::string(guest_path) : cwd_ + "/" + std::string(guest_path);
+    std::vector<std::string_view> parts;
+    std::string_view rest = joined;
+    while (!rest.empty()) {
+        size_t slash = rest.find('/');
+        std::string_view part = rest.substr(0, slash);
+        rest = slash == std::string_view::npos ? std::string_view{} : rest.substr(slash + 1);
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (parts.empty()) return std::nullopt;
+            parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    if (parts.empty()) return ".";
+    std::string relative;
+    for (auto part : parts) {
+        if (!relative.empty()) relative += '/';
+        relative += part;
+    }
+    return relative;
+}
+
+int Sandbox::open(std::string_view guest_path, int flags, unsigned mode) const {
+    auto relative = resolve(guest_path);
+    if (!relative) {
+        errno = EXDEV;
+        return -1;
+    }
+    return open_beneath(root_fd_, *relative, flags, mode == 0 ? kNewFileMode : mode);
+}
+
+int Sandbox::open_parent(std::string_view guest_path, std::string &leaf) const {
+    auto relative = resolve(guest_path);
+    if (!relative || *relative == ".") {
+        errno = relative ? EBUSY : EXDEV;
+        return -1;
+    }
+    size_t slash = relative->rfind('/');
+    std::string parent = slash == std::string::npos ? "." : relative->substr(0, slash);
+    leaf = slash == std::string::npos ? *relative : relative->substr(slash + 1);
+    return open_beneath(root_fd_, parent, O_PATH | O_DIRECTORY, 0);
+}
+
+int Sandbox::make_directory(std::string_view guest_path) const {
+    std::string leaf;
+    int parent = open_parent(guest_path, leaf);
+    if (parent < 0) return -1;
+    FdCloser closer(parent);
+    return mkdirat(parent, leaf.c_str(), kNewDirectoryMode);
+}
+
+int Sandbox::remove_file(std::string_view guest_path) const {
+    std::string leaf;
+    int parent = open_parent(guest_path, leaf);
+    if (parent < 0) return -1;
+    FdCloser closer(parent);
+    return unlinkat(parent, leaf.c_str(), 0);
+}
+
+int Sandbox::remove_directory(std::string_view guest_path) const {
+    std::string leaf;
+    int parent = open_parent(guest_path, leaf);
+    if (parent < 0) return -1;
+    FdCloser closer(parent);
+    return unlinkat(parent, leaf.c_str(), AT_REMOVEDIR);
+}
+
+int Sandbox::make_fifo(std::string_view guest_path) const {
+    std::string leaf;
+    int parent = open_parent(guest_path, leaf);
+    if (parent < 0) return -1;
+    FdCloser closer(parent);
+    return mkfifoat(parent, leaf.c_str(), kNewFileMode);
+}
+
+int Sandbox::change_directory(std::string_view guest_path) {
+    auto relative = resolve(guest_path);
+    if (!relative) {
+        errno = EXDEV;
+        return -1;
+    }
+    int fd = open_beneath(root_fd_, *relative, O_PATH | O_DIRECTORY, 0);
+    if (fd < 0) return -1;
+    ::close(fd);
+    cwd_ = *relative == "." ? "/" : "/" + *relative;
+    return 0;
+}
+
+int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t size) const {
+    std::string leaf;
+    int parent = open_parent(guest_path, leaf);
+    if (parent < 0) return -1;
+    FdCloser closer(parent);
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    std::string temporary = "." + leaf.substr(0, 200) + ".kivrun-" + std::to_string(random() % 1000000000);
+    int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kNewFileMode);
+    if (fd < 0) return -1;
+    bool written = write_all(fd, static_cast<const uint8_t *>(data), size);
+    int saved = errno;
+    if (::close(fd) != 0) written = false;
+    if (!written || renameat(parent, temporary.c_str(), parent, leaf.c_str()) != 0) {
+        saved = written ? errno : saved;
+        unlinkat(parent, temporary.c_str(), 0);
+        errno = saved;
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace kiv

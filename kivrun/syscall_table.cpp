@@ -1,0 +1,43 @@
+#include <algorithm>
+#include <initializer_list>
+
+#include "kiv_syscalls.h"
+#include "syscalls.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr SyscallSpec spec(uint32_t number, const char *name, SyscallFunction handler,
+                           std::initializer_list<ArgKind> kinds) {
+    SyscallSpec result{number, name, handler, {}, static_cast<uint8_t>(kinds.size())};
+    std::copy(kinds.begin(), kinds.end(), result.kinds.begin());
+    return result;
+}
+
+using enum ArgKind;
+
+#define KIV_SPEC_ROW(number, name, ...) spec(number, #name, sys_##name, {__VA_ARGS__}),
+constexpr SyscallSpec kSyscalls[] = {KIV_SYSCALLS(KIV_SPEC_ROW)};
+#undef KIV_SPEC_ROW
+
+// Dense lookup by number: the numbers are small.
+constexpr uint32_t kMaxNumber = 256;
+
+struct Index {
+    std::array<int16_t, kMaxNumber> slot{};
+    constexpr Index() {
+        slot.fill(-1);
+        for (size_t i = 0; i < std::size(kSyscalls); i++) slot[kSyscalls[i].number] = static_cast<int16_t>(i);
+    }
+};
+constexpr Index kIndex;
+
+}  // namespace
+
+const SyscallSpec *find_syscall(uint32_t number) {
+    if (number >= kMaxNumber || kIndex.slot[number] < 0) return nullptr;
+    return &kSyscalls[kIndex.slot[number]];
+}
+
+}  // namespace kiv

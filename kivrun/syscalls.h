@@ -1,0 +1,50 @@
+// The system-call table: for each number the handler, the name and the
+// argument kinds the trace decodes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "kiv_syscalls.h"
+#include "process.h"
+
+namespace kiv {
+
+enum class ArgKind : uint8_t {
+    FD,           // descriptor, decimal
+    INT,          // signed decimal
+    UINT,         // unsigned decimal
+    HEX,          // flags words
+    PTR,          // a guest address
+    COUNT,        // byte count (unsigned)
+    PATH,         // NUL-terminated text the kernel reads
+    BUF_IN,       // bytes the kernel reads; the count is the next argument
+    BUF_OUT,      // bytes the kernel fills; the result is how many
+    BUF_OUT_STR,  // text the kernel fills
+    OPEN_FLAGS,   // open() flags, decoded by name
+    NIC_INFO,     // the NIC record the kernel fills
+    FD_PAIR,      // int[2] the kernel fills
+    ARGV,         // argument vector; the count is the next argument
+    SPAWN_BLOCK,  // spawn_ex's argument block
+};
+
+using SyscallArgs = std::array<uint32_t, 6>;
+using SyscallFunction = int32_t (*)(Process &, const SyscallArgs &);
+
+struct SyscallSpec {
+    uint32_t number;
+    const char *name;
+    SyscallFunction handler;
+    std::array<ArgKind, 6> kinds;
+    uint8_t arg_count;
+};
+
+// The spec for `number`, or nullptr for a number the kernel does not know.
+const SyscallSpec *find_syscall(uint32_t number);
+
+// Handlers, one per call, named after the calls.
+#define KIV_DECLARE_HANDLER(number, name, ...) int32_t sys_##name(Process &, const SyscallArgs &);
+KIV_SYSCALLS(KIV_DECLARE_HANDLER)
+#undef KIV_DECLARE_HANDLER
+
+}  // namespace kiv
