@@ -1,0 +1,20 @@
+/* The process-wide error number. Only the heap writes it (ENOMEM). */
+#ifndef KIV_ERRNO_H
+#define KIV_ERRNO_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+extern int errno;
+
+#define ENOENT 2
+#define ENOMEM 12
+#define EINVAL 22
+#define ENOSYS 38
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
