@@ -1,0 +1,106 @@
+// Running guest programs from host tests: a throw-away sandbox directory,
+// and a run that captures the console bytes and the system-call trace.
+#pragma once
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run.h"
+
+namespace kiv::test {
+
+// A guest program built by the guest project: tests/<name> or cmd/<name>.
+inline std::string guest_program(const std::string &name) { return std::string(KIV_GUEST_DIR) + "/tests/" + name; }
+inline std::string command_program(const std::string &name) { return std::string(KIV_GUEST_DIR) + "/cmd/" + name; }
+
+// A fresh empty directory, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kivtest-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::filesystem::path &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+
+    void write(const std::string &name, const std::string &content) const {
+        std::ofstream(path_ / name, std::ios::binary) << content;
+    }
+    std::string read(const std::string &name) const {
+        std::ifstream in(path_ / name, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        return content.str();
+    }
+    bool exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string read_whole(int fd) {
+    std::string text;
+    char chunk[4096];
+    lseek(fd, 0, SEEK_SET);
+    ssize_t got;
+    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(got));
+    return text;
+}
+
+struct GuestRun {
+    RunResult result;
+    std::string out;    // bytes the guest wrote to descriptor 1
+    std::string trace;  // the system-call trace
+
+    std::vector<std::string> trace_lines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(trace);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // Trace lines that start with `call` followed by '('.
+    std::vector<std::string> calls(const std::string &call) const {
+        std::vector<std::string> found;
+        for (auto &line : trace_lines())
+            if (line.rfind(call + "(", 0) == 0) found.push_back(line);
+        return found;
+    }
+};
+
+// Runs `program` with argv = {program, args...}; `input` is what the guest
+// reads from descriptor 0. options.root defaults to the current directory,
+// so tests should set it to a TempDir.
+inline GuestRun run_guest(const std::string &program, const std::vector<std::string> &args = {},
+                          RunOptions options = {}, const std::string &input = "") {
+    int out = memfd_create("guest-out", 0);
+    int in = memfd_create("guest-in", 0);
+    if (!input.empty()) (void)!::write(in, input.data(), input.size());
+    lseek(in, 0, SEEK_SET);
+    FILE *trace = tmpfile();
+    options.console_in = in;
+    options.console_out = out;
+    options.trace = trace;
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    GuestRun run{run_program(program, argv, options), read_whole(out), read_whole(fileno(trace))};
+    fclose(trace);
+    ::close(out);
+    ::close(in);
+    return run;
+}
+
+}  // namespace kiv::test
