@@ -12,7 +12,7 @@
     X(1, write, FD, BUF_IN, COUNT)                                   \
     X(2, exit, INT)                                                  \
     X(3, read, FD, BUF_OUT, COUNT)                                   \
-    X(4, open, PATH, OPEN_FLAGS, OPEN_FLAGS)                         \
+    X(4, open, PATH, OPEN_FLAGS, HEX)                                \
     X(5, close, FD)                                                  \
     X(6, getkey)                                                     \
     X(21, writefile, PATH, BUF_IN, COUNT)                            \

@@ -25,6 +25,7 @@ Options:
                           error), one line per call
   -T, --timeout SECONDS   stop the program after this much wall-clock time
       --max-blocks N      stop the program after N executed basic blocks
+      --no-sleep          make usleep and sleep return at once
       --nic SOURCE        what the NIC query reports: sim (a simulated e1000,
                           the default) or absent (the query fails)
       --nic-pci BB:DD.F   simulated PCI address, hex bus and device
@@ -47,13 +48,14 @@ Exit status: the program's own status (0-255), or
 
 constexpr const char *kVersion = "kivrun 1.0\n";
 
-enum LongOnly { kMaxBlocks = 256, kNic, kNicPci, kNicMmio, kNicMac, kNicLink, kVersionOption };
+enum LongOnly { kMaxBlocks = 256, kNoSleep, kNic, kNicPci, kNicMmio, kNicMac, kNicLink, kVersionOption };
 
 constexpr option kOptions[] = {
     {"root", required_argument, nullptr, 'r'},
     {"trace", optional_argument, nullptr, 't'},
     {"timeout", required_argument, nullptr, 'T'},
     {"max-blocks", required_argument, nullptr, kMaxBlocks},
+    {"no-sleep", no_argument, nullptr, kNoSleep},
     {"nic", required_argument, nullptr, kNic},
     {"nic-pci", required_argument, nullptr, kNicPci},
     {"nic-mmio", required_argument, nullptr, kNicMmio},
@@ -103,6 +105,7 @@ void apply_option(int option, const char *value, Settings &settings) {
         settings.run.block_limit = blocks;
         break;
     }
+    case kNoSleep: settings.run.skip_sleeps = true; break;
     case kNic:
         if (!kiv::parse_nic_source(text, nic.source)) usage_error("invalid NIC source '" + text + "' (sim or absent)");
         break;

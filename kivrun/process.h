@@ -34,6 +34,8 @@ struct Process {
     // mmap'd ranges: start -> size.
     std::map<uint32_t, uint32_t> anonymous;
     uint64_t anonymous_total = 0;
+    // usleep returns at once instead of sleeping.
+    bool skip_sleeps = false;
     // Why the current call failed (a host errno value), for the trace.
     int error = 0;
 

@@ -164,6 +164,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 
     Process process(cpu, memory, sandbox, options.nic, options.console_in, options.console_out,
                     options.console_err, cancel_fd);
+    process.skip_sleeps = options.skip_sleeps;
     std::optional<Trace> trace;
     if (options.trace != nullptr) trace.emplace(options.trace);
     Kernel kernel(process, trace ? &*trace : nullptr);

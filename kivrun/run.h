@@ -18,6 +18,7 @@ struct RunOptions {
     FILE *trace = nullptr;                // system-call trace, when set
     std::optional<double> timeout_seconds;
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none
+    bool skip_sleeps = false;             // usleep returns at once
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;
