@@ -9,12 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "guest_memory.h"
+
 namespace kiv {
 
-// The guest's user range: the first page is never mapped (null pointers
-// fault) and everything from kUserEnd up belongs to the kernel.
-inline constexpr uint32_t kUserStart = 0x1000;
-inline constexpr uint32_t kUserEnd = 0xc0000000;
 inline constexpr uint32_t kStackSize = 8u << 20;
 inline constexpr uint32_t kStackTop = kUserEnd;
 inline constexpr uint32_t kStackBottom = kStackTop - kStackSize;

@@ -85,7 +85,7 @@ const std::pair<const uint32_t, GuestMemory::Region> *GuestMemory::find(uint32_t
 bool GuestMemory::usable(uint32_t address, uint64_t length, uint32_t access) const {
     if (length == 0) return true;
     uint64_t end = uint64_t{address} + length;
-    if (end > kAddressSpaceEnd) return false;
+    if (end > (access != 0 ? uint64_t{kUserEnd} : kAddressSpaceEnd)) return false;
     uint64_t cursor = address;
     while (cursor < end) {
         const auto *entry = find(static_cast<uint32_t>(cursor));
@@ -140,7 +140,8 @@ std::optional<std::string> GuestMemory::read_text(uint32_t address, uint32_t max
     uint64_t cursor = address;
     while (text.size() <= max_length) {
         const auto *entry = find(static_cast<uint32_t>(cursor));
-        if (entry == nullptr || (entry->second.protection & kAccessRead) == 0) return std::nullopt;
+        if (entry == nullptr || entry->first >= kUserEnd || (entry->second.protection & kAccessRead) == 0)
+            return std::nullopt;
         uint64_t region_end = uint64_t{entry->first} + entry->second.size;
         const uint8_t *from = entry->second.host + (cursor - entry->first);
         uint64_t available = region_end - cursor;

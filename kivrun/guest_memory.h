@@ -18,6 +18,12 @@ namespace kiv {
 
 inline constexpr uint32_t kPageSize = 4096;
 
+// The guest's user range: the first page is never mapped (null pointers
+// fault) and everything from kUserEnd up belongs to the kernel: no system
+// call reads or writes there.
+inline constexpr uint32_t kUserStart = 0x1000;
+inline constexpr uint32_t kUserEnd = 0xc0000000;
+
 enum Access : uint32_t {
     kAccessRead = UC_PROT_READ,
     kAccessWrite = UC_PROT_WRITE,
@@ -45,8 +51,9 @@ public:
     // The lowest page-aligned free range of `size` bytes within [low, high).
     std::optional<uint32_t> find_free(uint32_t size, uint32_t low, uint32_t high) const;
 
-    // Whether [address, address + length) lies in mappings that all grant
-    // `access`. A zero length is always usable (nothing is touched).
+    // Whether [address, address + length) lies in user mappings that all
+    // grant `access` (0: any mapping, for the loader). A zero length is
+    // always usable (nothing is touched).
     bool usable(uint32_t address, uint64_t length, uint32_t access) const;
 
     // Host views of a usable range, one per mapping it crosses; empty when

@@ -16,6 +16,11 @@ static inline unsigned check_length(const char *text) {
     return n;
 }
 
+static inline int check_text_equal(const char *a, const char *b) {
+    while (*a != 0 && *a == *b) a++, b++;
+    return *a == *b;
+}
+
 static inline void check_say(const char *text) { write(1, text, check_length(text)); }
 
 static inline void check_say_number(int64_t value) {
