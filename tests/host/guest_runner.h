@@ -61,6 +61,47 @@ inline std::string read_whole(int fd) {
     return text;
 }
 
+// One traced system call, split into its parts:
+// `write(1, "a, b", 4) = 4` gives {"write", {"1", "\"a, b\"", "4"}, "4"}.
+struct TracedCall {
+    std::string name;
+    std::vector<std::string> args;
+    std::string result;  // the text after " = "
+};
+
+inline TracedCall parse_traced_call(const std::string &line) {
+    TracedCall call;
+    size_t open = line.find('(');
+    call.name = line.substr(0, open);
+    int depth = 0;
+    bool quoted = false;
+    std::string current;
+    size_t i = open + 1;
+    for (; i < line.size(); i++) {
+        char c = line[i];
+        if (quoted) {
+            current += c;
+            if (c == '\\' && i + 1 < line.size()) current += line[++i];
+            else if (c == '"') quoted = false;
+            continue;
+        }
+        if (c == '"') quoted = true;
+        if (c == '[' || c == '{') depth++;
+        if (c == ']' || c == '}') depth--;
+        if (depth == 0 && (c == ')' || (c == ',' && line[i + 1] == ' '))) {
+            if (!current.empty()) call.args.push_back(current);
+            current.clear();
+            if (c == ')') break;
+            i++;
+            continue;
+        }
+        current += c;
+    }
+    size_t equals = line.find(" = ", i);
+    if (equals != std::string::npos) call.result = line.substr(equals + 3);
+    return call;
+}
+
 struct GuestRun {
     RunResult result;
     std::string out;    // bytes the guest wrote to descriptor 1
@@ -71,6 +112,12 @@ struct GuestRun {
         std::istringstream in(trace);
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
+    }
+    std::vector<TracedCall> traced_calls() const {
+        std::vector<TracedCall> calls;
+        for (auto &line : trace_lines())
+            if (line.find('(') != std::string::npos && line.rfind("---", 0) != 0) calls.push_back(parse_traced_call(line));
+        return calls;
     }
     // Trace lines that start with `call` followed by '('.
     std::vector<std::string> calls(const std::string &call) const {

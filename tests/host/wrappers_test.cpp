@@ -1,0 +1,132 @@
+// What the system-call wrappers hand to the kernel, read from the trace:
+// guards that keep a call from the kernel, clamped counts, normalised
+// booleans, zeros in unused positions, and the argument order.
+#include <gtest/gtest.h>
+
+#include "guest_runner.h"
+
+namespace kiv::test {
+namespace {
+
+struct Scenario {
+    const char *name;
+    // Expected calls in trace syntax; an argument "*" matches anything, and
+    // a result matches the actual one's first word ("-1" matches "-1 EBADF").
+    std::vector<std::string> calls;
+};
+
+const Scenario kScenarios[] = {
+    {"transfers",
+     {
+         R"(write(1, "", 0) = 0)",
+         R"(write(1, *, 2147483647) = -1)",
+         R"(read(0, *, 2147483647) = -1)",
+         R"(writefile("w.txt", *, 2147483647) = -1)",
+         R"(kivfs_stream_write(3, *, 2147483647) = -1)",
+         R"(exit(0) = ?)",
+     }},
+    {"opening",
+     {
+         R"(open("f.txt", O_WRONLY|O_CREAT|O_TRUNC, 0x241) = 3)",
+         R"(open("f.txt", O_RDONLY, 0x0) = 4)",
+         R"(open("g.txt", O_WRONLY|O_CREAT|O_TRUNC, 0x0) = 5)",
+         R"(open("f.txt", O_RDONLY, 0x0) = 6)",
+         R"(close(6) = 0)",
+         R"(open("missing.txt", O_RDONLY, 0x0) = -1)",
+         R"(exit(0) = ?)",
+     }},
+    {"paths",
+     {
+         R"(mkdir("d") = 0)",
+         R"(chdir("d") = 0)",
+         R"(getcwd("/d", 2147483647, 0) = 3)",
+         R"(chdir("/") = 0)",
+         R"(rmdir("d") = 0)",
+         R"(unlink("nothing") = -1)",
+         R"(exit(0) = ?)",
+     }},
+    {"sleeping",
+     {
+         R"(usleep(1500) = 0)",
+         R"(usleep(2000000) = 0)",
+         R"(usleep(4294000000) = 0)",
+         R"(usleep(4294000000) = 0)",
+         R"(usleep(706000000) = 0)",
+         R"(exit(0) = ?)",
+     }},
+    {"memory",
+     {
+         R"(mmap(NULL, 4096, 0x3, 0x22, -1, 4660) = *)",
+         R"(munmap(*, 4096, 0) = 0)",
+         R"(lseek(7, -5, 2) = -1)",
+         R"(exit(0) = ?)",
+     }},
+    {"descriptors",
+     {
+         R"(pipe([3, 4]) = 0)",
+         R"(dup(1) = 5)",
+         R"(dup2(1, 9, 0) = 9)",
+         R"(fd_set_inherit(1) = -1)",
+         R"(fd_set_inherit(0) = -1)",
+         R"(fd_set_stdio(4, 5, 6) = -1)",
+         R"(fd_set_nonblock(3, 1, 0) = 0)",
+         R"(getkey() = 105)",
+         R"(exit(0) = ?)",
+     }},
+    {"spawning",
+     {
+         R"(spawn("p", ["a", "b"], 2) = -1)",
+         R"(spawn_ex({path="p", argv=["a", "b"], argc=2, 4, 5, 6, flag=1}) = -1)",
+         R"(spawn_ex({path="p", argv=["a", "b"], argc=2, -4, 0, 0, flag=0}) = -1)",
+         R"(waitpid(5, *, 0x3) = -1)",
+         R"(exit(0) = ?)",
+     }},
+};
+
+bool result_matches(const std::string &expected, const std::string &actual) {
+    if (expected == "*") return true;
+    return actual.rfind(expected, 0) == 0 && (actual.size() == expected.size() || actual[expected.size()] == ' ');
+}
+
+class WrapperTrace : public testing::TestWithParam<Scenario> {};
+
+TEST_P(WrapperTrace, ReachesTheKernelAsExpected) {
+    const Scenario &scenario = GetParam();
+    TempDir sandbox;
+    RunOptions options;
+    options.root = sandbox.path();
+    options.skip_sleeps = true;
+    GuestRun run = run_guest(guest_program("fx_wrappers"), {scenario.name}, options, "in");
+    ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
+    EXPECT_EQ(run.result.status, 0) << run.out;
+
+    auto actual = run.traced_calls();
+    ASSERT_EQ(actual.size(), scenario.calls.size()) << run.trace;
+    for (size_t i = 0; i < actual.size(); i++) {
+        TracedCall expected = parse_traced_call(scenario.calls[i]);
+        SCOPED_TRACE("call " + std::to_string(i) + ": " + run.trace_lines()[i]);
+        EXPECT_EQ(actual[i].name, expected.name);
+        ASSERT_EQ(actual[i].args.size(), expected.args.size());
+        for (size_t a = 0; a < expected.args.size(); a++) {
+            if (expected.args[a] == "*") continue;
+            EXPECT_EQ(actual[i].args[a], expected.args[a]) << "argument " << a;
+        }
+        EXPECT_TRUE(result_matches(expected.result, actual[i].result)) << actual[i].result;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, WrapperTrace, testing::ValuesIn(kScenarios),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Wrappers, FilesWrittenThroughTheirCalls) {
+    TempDir sandbox;
+    RunOptions options;
+    options.root = sandbox.path();
+    GuestRun run = run_guest(guest_program("fx_fs"), {"writefile", "w.txt", "stream", "s.txt"}, options);
+    EXPECT_EQ(run.out, "writefile w.txt -> 8\nstream s.txt -> 0\n");
+    EXPECT_EQ(sandbox.read("w.txt"), "replaced");
+    EXPECT_EQ(sandbox.read("s.txt"), "stream");
+}
+
+}  // namespace
+}  // namespace kiv::test
