@@ -41,6 +41,13 @@ bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
     return true;
 }
 
+bool GuestMemory::protect(uint32_t start, uint32_t protection) {
+    auto it = regions_.find(start);
+    if (it == regions_.end() || uc_mem_protect(uc_, start, it->second.size, protection) != UC_ERR_OK) return false;
+    it->second.protection = protection;
+    return true;
+}
+
 bool GuestMemory::unmap(uint32_t start, uint32_t size) {
     if (size == 0 || !page_aligned(start)) return false;
     uint64_t end = page_ceil(uint64_t{start} + size);

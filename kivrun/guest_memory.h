@@ -45,6 +45,8 @@ public:
     // Maps [start, start + size) (page-aligned, not overlapping an existing
     // mapping) as zero-filled memory with the given protection.
     bool map(uint32_t start, uint32_t size, uint32_t protection);
+    // Changes the protection of one whole mapping.
+    bool protect(uint32_t start, uint32_t protection);
     // Removes whole mappings lying inside [start, start + size); false if the
     // range is not exactly covered by mappings.
     bool unmap(uint32_t start, uint32_t size);
