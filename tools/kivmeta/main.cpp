@@ -1,0 +1,146 @@
+// kivmeta: prints the command and package metadata records of a kivos
+// executable, read from the file without running it.
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "metadata.h"
+
+namespace {
+
+constexpr const char *kUsage = R"(Usage: kivmeta [--json] FILE
+Print the command and package metadata records of the kivos executable
+FILE (sections .kivos.cmdmeta and .kivos.pkgmeta), read through the ELF
+section headers without running it.
+
+Plain output has one line per record string, in record order, each led by
+the record's name:
+  command: Probe Intel e1000 NIC.
+  command: nicsounder
+  package: nicsounder
+  package: 3
+With --json, one JSON object holds each record's strings as an array:
+  {"command": ["Probe Intel e1000 NIC.", "nicsounder"], "package": ["nicsounder", "3"]}
+
+Options:
+  -j, --json   print JSON instead of plain text
+  -h, --help   show this help and exit
+
+Exit status:
+  0  both records read and printed
+  1  bad usage
+  2  FILE cannot be read
+  3  FILE is not a little-endian ELF32 file with usable section headers
+  4  a metadata section is missing, runs past the end of the file, or
+     holds a malformed record (wrong magic or version, a string list
+     without its closing empty string, a string that is not printable ASCII)
+Errors are one line on standard error; nothing is printed on standard
+output unless both records are sound.
+)";
+
+enum ExitStatus : int { kOk = 0, kBadUsage = 1, kUnreadable = 2, kNotElf32 = 3, kBadMetadata = 4 };
+
+constexpr off_t kMaxFileSize = 256 << 20;
+
+[[noreturn]] void fail(int status, const std::string &message) {
+    fprintf(stderr, "kivmeta: %s\n", message.c_str());
+    exit(status);
+}
+
+[[noreturn]] void usage_error(const std::string &message) {
+    fprintf(stderr, "kivmeta: %s (try 'kivmeta --help')\n", message.c_str());
+    exit(kBadUsage);
+}
+
+// The whole file; fails (exits) on anything but a readable regular file.
+std::vector<uint8_t> read_file(const char *path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(kUnreadable, std::string(path) + ": " + std::strerror(errno));
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(kUnreadable, std::string(path) + ": not a regular file");
+    if (info.st_size > kMaxFileSize) fail(kUnreadable, std::string(path) + ": too large for an executable");
+    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) fail(kUnreadable, std::string(path) + ": " + std::strerror(errno));
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    bytes.resize(done);
+    close(fd);
+    return bytes;
+}
+
+void print_plain(const kiv::meta::Metadata &metadata) {
+    for (const auto &record : metadata)
+        for (const auto &text : record.strings) printf("%s: %s\n", record.label.c_str(), text.c_str());
+}
+
+// Record strings are printable ASCII: only quote and backslash need escaping.
+std::string json_string(const std::string &text) {
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+void print_json(const kiv::meta::Metadata &metadata) {
+    std::string out = "{";
+    for (size_t r = 0; r < metadata.size(); r++) {
+        out += (r > 0 ? ", " : "") + json_string(metadata[r].label) + ": [";
+        for (size_t s = 0; s < metadata[r].strings.size(); s++)
+            out += (s > 0 ? ", " : "") + json_string(metadata[r].strings[s]);
+        out += "]";
+    }
+    puts((out + "}").c_str());
+}
+
+int exit_status(kiv::meta::Problem problem) {
+    switch (problem) {
+    case kiv::meta::Problem::NotElf32:
+    case kiv::meta::Problem::BadSectionTable: return kNotElf32;
+    case kiv::meta::Problem::BadRecord: return kBadMetadata;
+    }
+    return kBadMetadata;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    constexpr option kOptions[] = {
+        {"json", no_argument, nullptr, 'j'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    bool json = false;
+    opterr = 0;
+    for (int option; (option = getopt_long(argc, argv, "jh", kOptions, nullptr)) != -1;) {
+        if (option == 'j') json = true;
+        else if (option == 'h') {
+            fputs(kUsage, stdout);
+            return kOk;
+        } else {
+            usage_error(std::string("unknown option ") + argv[optind - 1]);
+        }
+    }
+    if (argc - optind != 1) usage_error("expected exactly one FILE");
+
+    const char *path = argv[optind];
+    std::vector<uint8_t> file = read_file(path);
+    kiv::meta::ReadError error;
+    auto metadata = kiv::meta::read_metadata(file, error);
+    if (!metadata) fail(exit_status(error.problem), std::string(path) + ": " + error.message);
+    json ? print_json(*metadata) : print_plain(*metadata);
+    return kOk;
+}

@@ -1,0 +1,200 @@
+#include "metadata.h"
+
+#include <elf.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace kiv::meta {
+
+namespace {
+
+// Header records are copied straight out of the file.
+static_assert(std::endian::native == std::endian::little, "ELF32 headers are read in host byte order");
+
+struct RecordKind {
+    const char *label;
+    const char *section;
+    const char *magic;
+};
+
+constexpr RecordKind kRecordKinds[] = {
+    {"command", ".kivos.cmdmeta", "KCMD"},
+    {"package", ".kivos.pkgmeta", "KPKG"},
+};
+
+constexpr size_t kMagicSize = 4;
+constexpr uint32_t kRecordVersion = 1;
+constexpr size_t kRecordHeaderSize = kMagicSize + sizeof(uint32_t);
+
+// Whether [offset, offset + size) lies inside a file of `file_size` bytes;
+// 64-bit sums, so no 32-bit field can wrap around.
+bool within(uint64_t offset, uint64_t size, size_t file_size) { return offset + size <= file_size; }
+
+template <typename T>
+T copy_at(std::span<const uint8_t> bytes, uint64_t offset) {
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// Printable ASCII as is, every other byte as \xNN: hostile bytes never
+// reach the terminal.
+std::string shown(std::span<const uint8_t> bytes) {
+    std::string text;
+    for (uint8_t byte : bytes) {
+        if (byte >= 0x20 && byte < 0x7f) {
+            text += static_cast<char>(byte);
+        } else {
+            char escape[5];
+            snprintf(escape, sizeof escape, "\\x%02x", byte);
+            text += escape;
+        }
+    }
+    return text;
+}
+
+bool printable(std::span<const uint8_t> bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte >= 0x20 && byte < 0x7f; });
+}
+
+std::optional<Elf32_Ehdr> elf32_header(std::span<const uint8_t> file, ReadError &error) {
+    error.problem = Problem::NotElf32;
+    if (file.size() < sizeof(Elf32_Ehdr) || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0) {
+        error.message = "not an ELF file";
+        return std::nullopt;
+    }
+    auto header = copy_at<Elf32_Ehdr>(file, 0);
+    if (header.e_ident[EI_CLASS] != ELFCLASS32) {
+        error.message = "not an ELF32 file (class " + std::to_string(header.e_ident[EI_CLASS]) + ")";
+        return std::nullopt;
+    }
+    if (header.e_ident[EI_DATA] != ELFDATA2LSB) {
+        error.message = "not a little-endian ELF32 file";
+        return std::nullopt;
+    }
+    return header;
+}
+
+// The section table, checked to lie inside the file, with its name table.
+struct SectionTable {
+    std::vector<Elf32_Shdr> sections;
+    std::span<const uint8_t> names;
+};
+
+std::optional<SectionTable> section_table(std::span<const uint8_t> file, const Elf32_Ehdr &header,
+                                          ReadError &error) {
+    error.problem = Problem::BadSectionTable;
+    if (header.e_shoff == 0 || header.e_shnum == 0) {
+        error.message = "no section headers";
+        return std::nullopt;
+    }
+    if (header.e_shentsize < sizeof(Elf32_Shdr)) {
+        error.message = "section header size " + std::to_string(header.e_shentsize) + " is below " +
+                        std::to_string(sizeof(Elf32_Shdr));
+        return std::nullopt;
+    }
+    if (!within(header.e_shoff, uint64_t{header.e_shnum} * header.e_shentsize, file.size())) {
+        error.message = "section headers run past the end of the file";
+        return std::nullopt;
+    }
+    SectionTable table;
+    for (uint32_t i = 0; i < header.e_shnum; i++)
+        table.sections.push_back(copy_at<Elf32_Shdr>(file, header.e_shoff + uint64_t{i} * header.e_shentsize));
+    if (header.e_shstrndx == SHN_UNDEF || header.e_shstrndx >= header.e_shnum) {
+        error.message = "no section name table";
+        return std::nullopt;
+    }
+    const Elf32_Shdr &names = table.sections[header.e_shstrndx];
+    if (names.sh_type == SHT_NOBITS || !within(names.sh_offset, names.sh_size, file.size())) {
+        error.message = "section name table runs past the end of the file";
+        return std::nullopt;
+    }
+    table.names = file.subspan(names.sh_offset, names.sh_size);
+    return table;
+}
+
+// A name matches only when it ends with its NUL inside the name table.
+bool has_name(const SectionTable &table, const Elf32_Shdr &section, const std::string &name) {
+    uint64_t end = uint64_t{section.sh_name} + name.size();
+    return end < table.names.size() && table.names[end] == 0 &&
+           std::memcmp(table.names.data() + section.sh_name, name.data(), name.size()) == 0;
+}
+
+}  // namespace
+
+std::optional<std::span<const uint8_t>> find_section(std::span<const uint8_t> file, const std::string &name,
+                                                     ReadError &error) {
+    auto header = elf32_header(file, error);
+    if (!header) return std::nullopt;
+    auto table = section_table(file, *header, error);
+    if (!table) return std::nullopt;
+    error.problem = Problem::BadRecord;
+    auto section = std::find_if(table->sections.begin(), table->sections.end(),
+                                [&](const Elf32_Shdr &candidate) { return has_name(*table, candidate, name); });
+    if (section == table->sections.end()) {
+        error.message = "no section " + name;
+        return std::nullopt;
+    }
+    if (section->sh_type == SHT_NOBITS) {
+        error.message = "section " + name + " has no contents in the file";
+        return std::nullopt;
+    }
+    if (!within(section->sh_offset, section->sh_size, file.size())) {
+        error.message = "section " + name + " runs past the end of the file";
+        return std::nullopt;
+    }
+    return file.subspan(section->sh_offset, section->sh_size);
+}
+
+std::optional<std::vector<std::string>> parse_record(std::span<const uint8_t> bytes, std::string_view magic,
+                                                     std::string &error) {
+    if (bytes.size() < kRecordHeaderSize) {
+        error = "record of " + std::to_string(bytes.size()) + " bytes has no room for magic and version";
+        return std::nullopt;
+    }
+    if (std::memcmp(bytes.data(), magic.data(), kMagicSize) != 0) {
+        error = "magic \"" + shown(bytes.first(kMagicSize)) + "\" instead of \"" + std::string(magic) + "\"";
+        return std::nullopt;
+    }
+    uint32_t version = copy_at<uint32_t>(bytes, kMagicSize);
+    if (version != kRecordVersion) {
+        error = "version " + std::to_string(version) + " instead of " + std::to_string(kRecordVersion);
+        return std::nullopt;
+    }
+    std::vector<std::string> strings;
+    for (auto rest = bytes.subspan(kRecordHeaderSize);;) {
+        auto nul = std::find(rest.begin(), rest.end(), uint8_t{0});
+        if (nul == rest.end()) {
+            error = "string list does not end with an empty string";
+            return std::nullopt;
+        }
+        auto text = rest.first(static_cast<size_t>(nul - rest.begin()));
+        if (text.empty()) return strings;
+        if (!printable(text)) {
+            error = "string " + std::to_string(strings.size() + 1) + " \"" + shown(text) + "\" is not printable ASCII";
+            return std::nullopt;
+        }
+        strings.emplace_back(text.begin(), text.end());
+        rest = rest.subspan(text.size() + 1);
+    }
+}
+
+std::optional<Metadata> read_metadata(std::span<const uint8_t> file, ReadError &error) {
+    Metadata metadata;
+    for (const auto &kind : kRecordKinds) {
+        auto bytes = find_section(file, kind.section, error);
+        if (!bytes) return std::nullopt;
+        std::string record_error;
+        auto strings = parse_record(*bytes, kind.magic, record_error);
+        if (!strings) {
+            error = {Problem::BadRecord, std::string("section ") + kind.section + ": " + record_error};
+            return std::nullopt;
+        }
+        metadata.push_back({kind.label, kind.section, *bytes, std::move(*strings)});
+    }
+    return metadata;
+}
+
+}  // namespace kiv::meta
