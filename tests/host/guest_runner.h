@@ -128,6 +128,32 @@ struct GuestRun {
     }
 };
 
+// Whether a traced call fits a pattern in trace syntax: an argument "*"
+// matches anything; a result matches the actual one's first word ("-1"
+// matches "-1 ENOENT (...)"), and "*" matches any result.
+inline bool call_matches(const TracedCall &actual, const std::string &pattern) {
+    TracedCall expected = parse_traced_call(pattern);
+    if (actual.name != expected.name || actual.args.size() != expected.args.size()) return false;
+    for (size_t i = 0; i < expected.args.size(); i++)
+        if (expected.args[i] != "*" && actual.args[i] != expected.args[i]) return false;
+    const std::string &result = actual.result;
+    if (expected.result == "*") return true;
+    return result.rfind(expected.result, 0) == 0 &&
+           (result.size() == expected.result.size() || result[expected.result.size()] == ' ');
+}
+
+// The whole trace against one pattern per call, in order: empty when every
+// call fits, else what went wrong and the trace.
+inline std::string trace_mismatch(const GuestRun &run, const std::vector<std::string> &patterns) {
+    auto calls = run.traced_calls();
+    if (calls.size() != patterns.size())
+        return std::to_string(calls.size()) + " calls, want " + std::to_string(patterns.size()) + ":\n" + run.trace;
+    for (size_t i = 0; i < calls.size(); i++)
+        if (!call_matches(calls[i], patterns[i]))
+            return "call " + std::to_string(i) + " does not fit " + patterns[i] + ":\n" + run.trace;
+    return "";
+}
+
 // Runs `program` with argv = {program, args...}; `input` is what the guest
 // reads from descriptor 0. options.root defaults to the current directory,
 // so tests should set it to a TempDir.
