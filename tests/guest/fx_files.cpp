@@ -34,7 +34,8 @@ void write_into_missing_directory() {
     CHECK_EQ(fclose(f), -1);
 }
 
-// Reading and positioning where they have no meaning: no system call.
+// Reading and positioning where they have no meaning: refused without a
+// system call, eof left as it was.
 void refused() {
     char *text;
     size_t size;
@@ -46,6 +47,7 @@ void refused() {
         if (stream->kind == KIV_FILE_DESCRIPTOR) continue;
         CHECK_EQ(fread(&byte, 1, 1, stream), 0);
         CHECK_EQ(fgetc(stream), -1);
+        CHECK_EQ(feof(stream), 0);
         rewind(stream);
     }
 }

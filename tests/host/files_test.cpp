@@ -61,19 +61,5 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, FileStreams, testing::ValuesIn(kScenarios), 
     return name;
 });
 
-// The kernel replaces the file with exactly the content handed to it.
-TEST(WholeFiles, HoldExactlyWhatWasWrittenBeforeClose) {
-    TempDir sandbox;
-    sandbox.write("empty.txt", "old content");
-    sandbox.write("out.txt", "old content, longer");
-    RunOptions options;
-    options.root = sandbox.path();
-    run_guest(guest_program("fx_files"), {"write-nothing"}, options);
-    run_guest(guest_program("fx_files"), {"write-content"}, options);
-    EXPECT_TRUE(sandbox.exists("empty.txt"));
-    EXPECT_EQ(sandbox.read("empty.txt"), "");
-    EXPECT_EQ(sandbox.read("out.txt"), "n=5 ok");
-}
-
 }  // namespace
 }  // namespace kiv::test
