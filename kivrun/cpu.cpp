@@ -1,7 +1,11 @@
 #include "cpu.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <span>
+#include <vector>
 
 #include "elf_image.h"
 
@@ -35,6 +39,7 @@ constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
 
 constexpr uint32_t kEflagsInterrupts = 0x202;
 constexpr uint8_t kIret = 0xcf;
+constexpr uint8_t kRdtsc[] = {0x0f, 0x31};
 
 struct VectorInfo {
     uint32_t vector;
@@ -74,6 +79,25 @@ const char *memory_fault_what(uc_mem_type type) {
     case UC_MEM_FETCH_PROT: return "page fault (execution of non-executable memory)";
     default: return "page fault";
     }
+}
+
+// Addresses in executable memory whose bytes spell rdtsc, whether or not an
+// instruction starts there.
+std::optional<std::vector<uint64_t>> rdtsc_sites(uc_engine *uc) {
+    uc_mem_region *regions = nullptr;
+    uint32_t count = 0;
+    if (uc_mem_regions(uc, &regions, &count) != UC_ERR_OK) return std::nullopt;
+    std::unique_ptr<uc_mem_region, uc_err (*)(void *)> owner(regions, uc_free);
+    std::vector<uint64_t> sites;
+    for (const uc_mem_region &region : std::span(regions, count)) {
+        if ((region.perms & UC_PROT_EXEC) == 0) continue;
+        std::vector<uint8_t> code(region.end - region.begin + 1);
+        if (uc_mem_read(uc, region.begin, code.data(), code.size()) != UC_ERR_OK) return std::nullopt;
+        auto site = code.begin();
+        while ((site = std::search(site, code.end(), std::begin(kRdtsc), std::end(kRdtsc))) != code.end())
+            sites.push_back(region.begin + static_cast<uint64_t>(site++ - code.begin()));
+    }
+    return sites;
 }
 
 }  // namespace
@@ -130,6 +154,8 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
     if (uc_ == nullptr) return {StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
     if (!enter_user_mode(memory, entry, stack))
         return {StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
+    if (tsc_ && !hook_rdtsc_sites())
+        return {StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
     handler_ = &handler;
     uc_hook interrupt_hook, memory_hook, instruction_hook, block_hook;
     uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
@@ -146,6 +172,40 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
     if (error != UC_ERR_OK)
         return {StopReason::EmulatorError, 0, std::nullopt, std::string("emulator stopped: ") + uc_strerror(error)};
     return {StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
+}
+
+// This Unicorn has no rdtsc hook, and a trap through CR4.TSD breaks down
+// from the second read on (the emulator keeps the first caught fault pending
+// and escalates the next ones to double and triple faults). A code hook on
+// every instruction would slow the whole run, so each place in executable
+// memory whose bytes spell rdtsc gets a hook of its own: it fires only when an
+// instruction starts there, and then that instruction is rdtsc. Code the
+// guest makes executable later is not covered.
+bool Cpu::hook_rdtsc_sites() {
+    auto sites = rdtsc_sites(uc_);
+    if (!sites) return false;
+    for (uint64_t address : *sites) {
+        uc_hook hook;
+        if (uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void *>(on_rdtsc), this, address, address) !=
+            UC_ERR_OK)
+            return false;
+    }
+    return true;
+}
+
+// Performs the rdtsc at EIP with the next value of the sequence, unless the
+// code there has changed since the hook was placed.
+void Cpu::emulate_rdtsc() {
+    uint32_t eip = reg(UC_X86_REG_EIP);
+    uint8_t code[sizeof kRdtsc];
+    if (uc_mem_read(uc_, eip, code, sizeof code) != UC_ERR_OK || !std::equal(code, code + sizeof code, kRdtsc))
+        return;
+    uint64_t value = tsc_->at(tsc_reads_++);
+    uint32_t low = static_cast<uint32_t>(value), high = static_cast<uint32_t>(value >> 32);
+    uint32_t next = eip + sizeof kRdtsc;
+    uc_reg_write(uc_, UC_X86_REG_EAX, &low);
+    uc_reg_write(uc_, UC_X86_REG_EDX, &high);
+    uc_reg_write(uc_, UC_X86_REG_EIP, &next);
 }
 
 void Cpu::exit_process(int32_t status) {
@@ -196,6 +256,8 @@ bool Cpu::on_invalid_instruction(uc_engine *, void *self_pointer) {
     self->fault({"invalid instruction", self->reg(UC_X86_REG_EIP), std::nullopt, kFaultBase + SIGILL});
     return false;
 }
+
+void Cpu::on_rdtsc(uc_engine *, uint64_t, uint32_t, void *self) { static_cast<Cpu *>(self)->emulate_rdtsc(); }
 
 void Cpu::on_block(uc_engine *uc, uint64_t, uint32_t, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);

@@ -13,6 +13,7 @@
 #include <unicorn/unicorn.h>
 
 #include "guest_memory.h"
+#include "tsc.h"
 
 namespace kiv {
 
@@ -55,6 +56,8 @@ public:
 
     // Stop after this many executed basic blocks (0: no limit).
     void set_block_limit(uint64_t blocks) { block_limit_ = blocks; }
+    // Answer the guest's rdtsc from `sequence` instead of the host's counter.
+    void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
 
     // Enters the guest at `entry` with the stack pointer at `stack`, in user
     // mode, and runs until it exits, faults or is stopped.
@@ -74,14 +77,19 @@ private:
                                   void *self);
     static bool on_invalid_instruction(uc_engine *uc, void *self);
     static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
+    static void on_rdtsc(uc_engine *uc, uint64_t address, uint32_t size, void *self);
 
     bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
+    bool hook_rdtsc_sites();
+    void emulate_rdtsc();
     void fault(Fault fault);
 
     uc_engine *uc_ = nullptr;
     SyscallHandler *handler_ = nullptr;
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;
+    std::optional<TscSequence> tsc_;
+    uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;
     std::atomic<bool> timed_out_{false};
 };

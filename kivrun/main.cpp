@@ -26,6 +26,9 @@ Options:
   -T, --timeout SECONDS   stop the program after this much wall-clock time
       --max-blocks N      stop the program after N executed basic blocks
       --no-sleep          make usleep and sleep return at once
+      --tsc START[:STEP]  the time-stamp counter reads START first, then
+                          STEP more at every read (default STEP 1); each a
+                          decimal or 0x-hex 64-bit number
       --nic SOURCE        what the NIC query reports: sim (a simulated e1000,
                           the default) or absent (the query fails)
       --nic-pci BB:DD.F   simulated PCI address, hex bus and device
@@ -48,7 +51,7 @@ Exit status: the program's own status (0-255), or
 
 constexpr const char *kVersion = "kivrun 1.0\n";
 
-enum LongOnly { kMaxBlocks = 256, kNoSleep, kNic, kNicPci, kNicMmio, kNicMac, kNicLink, kVersionOption };
+enum LongOnly { kMaxBlocks = 256, kNoSleep, kTsc, kNic, kNicPci, kNicMmio, kNicMac, kNicLink, kVersionOption };
 
 constexpr option kOptions[] = {
     {"root", required_argument, nullptr, 'r'},
@@ -56,6 +59,7 @@ constexpr option kOptions[] = {
     {"timeout", required_argument, nullptr, 'T'},
     {"max-blocks", required_argument, nullptr, kMaxBlocks},
     {"no-sleep", no_argument, nullptr, kNoSleep},
+    {"tsc", required_argument, nullptr, kTsc},
     {"nic", required_argument, nullptr, kNic},
     {"nic-pci", required_argument, nullptr, kNicPci},
     {"nic-mmio", required_argument, nullptr, kNicMmio},
@@ -106,6 +110,13 @@ void apply_option(int option, const char *value, Settings &settings) {
         break;
     }
     case kNoSleep: settings.run.skip_sleeps = true; break;
+    case kTsc: {
+        kiv::TscSequence tsc;
+        if (!kiv::parse_tsc_sequence(text, tsc))
+            usage_error("invalid time-stamp sequence '" + text + "' (START or START:STEP, 64-bit numbers)");
+        settings.run.tsc = tsc;
+        break;
+    }
     case kNic:
         if (!kiv::parse_nic_source(text, nic.source)) usage_error("invalid NIC source '" + text + "' (sim or absent)");
         break;

@@ -169,6 +169,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     if (options.trace != nullptr) trace.emplace(options.trace);
     Kernel kernel(process, trace ? &*trace : nullptr);
     cpu.set_block_limit(options.block_limit);
+    if (options.tsc) cpu.set_time_stamps(*options.tsc);
 
     Stop stop;
     {

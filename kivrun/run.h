@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "nic.h"
+#include "tsc.h"
 
 namespace kiv {
 
@@ -19,6 +20,7 @@ struct RunOptions {
     std::optional<double> timeout_seconds;
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none
     bool skip_sleeps = false;             // usleep returns at once
+    std::optional<TscSequence> tsc;       // rdtsc answers; the host's counter when unset
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;

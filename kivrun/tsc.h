@@ -1,0 +1,24 @@
+// A made-up time-stamp counter for repeatable runs: the guest's first rdtsc
+// reads `start`, every later one `step` more (modulo 2^64), so anything the
+// guest derives from the counter (the random generator's automatic seed) is
+// known in advance.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kiv {
+
+struct TscSequence {
+    uint64_t start = 0;
+    uint64_t step = 1;
+
+    // The value of the read numbered `index` (0 for the first).
+    uint64_t at(uint64_t index) const { return start + index * step; }
+};
+
+// "START" or "START:STEP", each decimal or 0x-hex and 64 bits at most; the
+// step defaults to 1. False on bad text.
+bool parse_tsc_sequence(const std::string &text, TscSequence &sequence);
+
+}  // namespace kiv

@@ -1,0 +1,79 @@
+// The made-up time-stamp counter: its option text, and what the guest's
+// rdtsc reads with it (both halves, wrapping modulo 2^64).
+#include <gtest/gtest.h>
+
+#include "guest_runner.h"
+#include "tsc.h"
+
+namespace kiv::test {
+namespace {
+
+struct SequenceText {
+    const char *text;
+    bool valid;
+    uint64_t start, step;
+};
+
+const SequenceText kSequenceTexts[] = {
+    {"5", true, 5, 1},
+    {"0x10:0x3", true, 0x10, 3},
+    {"010:08", true, 10, 8},  // a leading zero is still decimal
+    {"18446744073709551615:0", true, UINT64_MAX, 0},
+    {"0XfF:0", true, 0xff, 0},
+    {"", false},
+    {":3", false},
+    {"5:", false},
+    {"5:3:1", false},
+    {"0x", false},
+    {"-1", false},
+    {"+1", false},
+    {" 1", false},
+    {"1:-1", false},
+    {"18446744073709551616", false},
+    {"12abc", false},
+};
+
+TEST(TscOption, ParsesStartAndStep) {
+    for (const auto &c : kSequenceTexts) {
+        SCOPED_TRACE(c.text);
+        TscSequence sequence{7, 7};
+        ASSERT_EQ(parse_tsc_sequence(c.text, sequence), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(sequence.start, c.start);
+            EXPECT_EQ(sequence.step, c.step);
+        } else {
+            EXPECT_EQ(sequence.start, 7u);  // left alone on bad text
+        }
+    }
+}
+
+struct Reads {
+    const char *name;
+    TscSequence sequence;
+    const char *out;  // the fixture's reads, EDX:EAX in hex, one per line
+};
+
+const Reads kReads[] = {
+    {"across the 32-bit halves", {0x1fffffffe, 1},
+     "00000001fffffffe\n00000001ffffffff\n0000000200000000\n0000000200000001\n"},
+    {"wrapping modulo 2^64", {0xffffffffffffff00, 0x80},
+     "ffffffffffffff00\nffffffffffffff80\n0000000000000000\n0000000000000080\n"},
+    {"standing still", {0x123456789abcdef0, 0},
+     "123456789abcdef0\n123456789abcdef0\n123456789abcdef0\n123456789abcdef0\n"},
+};
+
+TEST(TscRun, EveryReadTakesTheNextValue) {
+    for (const auto &reads : kReads) {
+        SCOPED_TRACE(reads.name);
+        TempDir sandbox;
+        RunOptions options;
+        options.root = sandbox.path().string();
+        options.tsc = reads.sequence;
+        GuestRun run = run_guest(guest_program("fx_rdtsc"), {}, options);
+        ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
+        EXPECT_EQ(run.out, reads.out);
+    }
+}
+
+}  // namespace
+}  // namespace kiv::test
