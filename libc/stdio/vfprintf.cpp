@@ -200,6 +200,14 @@ int format_onto(Engine &engine, const char *format) {
     return static_cast<int>(engine.count);
 }
 
+int format_stream(Engine &engine, const char *format) {
+    if (wants_control_record(engine.stream, format)) {
+        if (!send_control_record(engine)) return EOF;
+        format += 2;
+    }
+    return format_onto(engine, format);
+}
+
 }  // namespace
 
 }  // namespace kiv::stdio
@@ -210,12 +218,7 @@ int vfprintf(FILE *stream, const char *format, va_list args) {
     if (stream == nullptr || format == nullptr) return EOF;
     kiv::stdio::Engine engine{stream, {}, 0};
     va_copy(engine.args, args);
-    int result = 0;
-    if (kiv::stdio::wants_control_record(stream, format)) {
-        format += 2;
-        if (!kiv::stdio::send_control_record(engine)) result = EOF;
-    }
-    if (result == 0) result = kiv::stdio::format_onto(engine, format);
+    int result = kiv::stdio::format_stream(engine, format);
     va_end(engine.args);
     return result;
 }
