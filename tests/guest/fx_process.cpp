@@ -1,0 +1,32 @@
+// Ends the way its argument says ("exit", "abort" or "return") with an exit
+// handler registered and a file opened for writing but never closed, after
+// printing what atexit and getenv answered.
+#include "check.h"
+#include "stdio.h"
+#include "stdlib.h"
+
+namespace {
+
+constexpr int kExitStatus = 3;
+
+void handler() { check_say("handler ran\n"); }
+
+bool same_text(const char *a, const char *b) {
+    while (*a != '\0' && *a == *b) a++, b++;
+    return *a == *b;
+}
+
+}  // namespace
+
+extern "C" int main(int argc, char **argv) {
+    check_say("atexit ");
+    check_say_number(atexit(handler));
+    check_say("\n");
+    check_say(getenv("PATH") == nullptr && getenv(nullptr) == nullptr ? "getenv null\n" : "getenv set\n");
+    FILE *unsaved = fopen("unsaved.txt", "w");
+    check_say(unsaved != nullptr && fputs("never stored", unsaved) >= 0 ? "written\n" : "not written\n");
+    const char *how = argc > 1 ? argv[1] : "return";
+    if (same_text(how, "exit")) exit(kExitStatus);
+    if (same_text(how, "abort")) abort();
+    return 0;
+}
