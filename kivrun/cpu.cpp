@@ -166,7 +166,20 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
     if (block_limit_ != 0)
         uc_hook_add(uc_, &block_hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), this, 1, 0);
 
-    uc_err error = uc_emu_start(uc_, kTrampoline, 0, 0, 0);
+    uc_hook in_hook, out_hook;
+    uc_hook_add(uc_, &in_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), this, 1, 0, UC_X86_INS_IN);
+    uc_hook_add(uc_, &out_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), this, 1, 0, UC_X86_INS_OUT);
+
+    // The iret into user mode needs the kernel page; from the program's
+    // first instruction on, nothing of it may be read, written or run.
+    uc_err error = uc_emu_start(uc_, kTrampoline, entry, 0, 0);
+    if (error == UC_ERR_OK && !stop_ && !timed_out_) {
+        if (!memory.protect(kKernelPage, 0))
+            return {StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
+        // The block at the entry was translated to stop there: drop it.
+        uc_ctl_remove_cache(uc_, entry, entry + 1);
+        error = uc_emu_start(uc_, entry, 0, 0, 0);
+    }
     if (timed_out_) return {StopReason::TimedOut};
     if (stop_) return *stop_;
     if (error != UC_ERR_OK)
@@ -249,6 +262,22 @@ bool Cpu::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int
     self->fault({memory_fault_what(type), self->reg(UC_X86_REG_EIP), static_cast<uint32_t>(address),
                  kFaultBase + SIGSEGV});
     return false;
+}
+
+uint32_t Cpu::on_port_in(uc_engine *, uint32_t, int, void *self_pointer) {
+    static_cast<Cpu *>(self_pointer)->port_access();
+    return 0;
+}
+
+void Cpu::on_port_out(uc_engine *, uint32_t, int, uint32_t, void *self_pointer) {
+    static_cast<Cpu *>(self_pointer)->port_access();
+}
+
+// Port I/O is privileged in user mode; the emulator does not check that
+// itself.
+void Cpu::port_access() {
+    fault({"general protection fault (port I/O is privileged)", reg(UC_X86_REG_EIP), std::nullopt,
+           kFaultBase + SIGSEGV});
 }
 
 bool Cpu::on_invalid_instruction(uc_engine *, void *self_pointer) {

@@ -76,6 +76,9 @@ private:
     static bool on_invalid_memory(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
                                   void *self);
     static bool on_invalid_instruction(uc_engine *uc, void *self);
+    static uint32_t on_port_in(uc_engine *uc, uint32_t port, int size, void *self);
+    static void on_port_out(uc_engine *uc, uint32_t port, int size, uint32_t value, void *self);
+    void port_access();
     static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *uc, uint64_t address, uint32_t size, void *self);
 

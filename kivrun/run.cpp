@@ -183,7 +183,7 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         stop = cpu.run(memory, kernel, image->entry, *stack);
     }
     if (trace && stop.reason == StopReason::Faulted)
-        fprintf(options.trace, "--- fault: %s; %s\n", stop.fault->what.c_str(), cpu.register_dump().c_str());
+        trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());
     return outcome_of(stop, program, options);
 }
 

@@ -21,6 +21,9 @@ public:
     // A call that does not return (exit).
     void call_without_return(const SyscallSpec &spec, const SyscallRegisters &registers, const GuestMemory &memory);
 
+    // A line that is not a call ("--- fault: ...").
+    void note(const std::string &text) { line("--- " + text); }
+
     // The formatted argument list; `returned` tells whether the kernel has
     // filled its output arguments.
     static std::string arguments(const SyscallSpec &spec, const SyscallArgs &args, int32_t result, bool returned,
