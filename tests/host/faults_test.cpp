@@ -1,0 +1,115 @@
+// A misbehaving guest is stopped with a one-line report naming what
+// happened, where, and (for memory) the faulting address, and a status that
+// tells the kind of fault; runaway guests are stopped by the limits.
+#include <fcntl.h>
+
+#include <gtest/gtest.h>
+
+#include "guest_runner.h"
+
+namespace kiv::test {
+namespace {
+
+struct Misdeed {
+    const char *name;
+    int exit_code;
+    const char *report;  // must appear in the message
+};
+
+const Misdeed kMisdeeds[] = {
+    {"hlt", 139, "general protection fault"},
+    {"cli", 139, "general protection fault"},
+    {"in", 139, "port I/O is privileged"},
+    {"null-read", 139, "read from unmapped memory) at eip 0x4"},
+    {"null-write", 139, "write to unmapped memory) at eip 0x4"},
+    {"divide", 136, "divide error at eip 0x4"},
+    {"ud2", 132, "invalid instruction at eip 0x4"},
+    {"int3", 133, "breakpoint"},
+    {"int21", 139, "interrupt 33"},
+    {"kernel", 139, "address 0xc0000800"},
+    {"write-code", 139, "write to read-only memory"},
+    {"exec-data", 139, "execution of non-executable memory"},
+    {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678"},
+};
+
+class Faults : public testing::TestWithParam<Misdeed> {};
+
+TEST_P(Faults, StopTheRunWithAReport) {
+    const Misdeed &misdeed = GetParam();
+    TempDir sandbox;
+    RunOptions options;
+    options.root = sandbox.path();
+    GuestRun run = run_guest(guest_program("fx_fault"), {misdeed.name}, options);
+    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Faulted);
+    EXPECT_EQ(run.result.exit_code, misdeed.exit_code);
+    EXPECT_NE(run.result.message.find(misdeed.report), std::string::npos) << run.result.message;
+    EXPECT_EQ(run.result.message.find('\n'), std::string::npos) << "one line";
+    EXPECT_EQ(run.result.message.rfind("kivrun: ", 0), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Misdeeds, Faults, testing::ValuesIn(kMisdeeds), [](const auto &info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
+
+TEST(Faults, NullReadReportsTheExactAddress) {
+    GuestRun run = run_guest(guest_program("fx_fault"), {"null-write"});
+    EXPECT_NE(run.result.message.find("address 0x8"), std::string::npos) << run.result.message;
+}
+
+TEST(Faults, TraceEndsWithTheRegisters) {
+    GuestRun run = run_guest(guest_program("fx_fault"), {"divide"});
+    ASSERT_FALSE(run.trace_lines().empty());
+    EXPECT_NE(run.trace_lines().back().find("--- fault: divide error; eax="), std::string::npos) << run.trace;
+}
+
+TEST(Faults, UnknownCallAnswersMinusOneAndTheRunGoesOn) {
+    GuestRun run = run_guest(guest_program("fx_fault"), {"unknown-call"});
+    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Exited);
+    EXPECT_EQ(run.out, "-1\n");
+    ASSERT_FALSE(run.trace_lines().empty());
+    EXPECT_EQ(run.trace_lines()[0], "syscall_77(0x1, 0x2, 0x3) = -1 (unknown system call)");
+}
+
+TEST(Runaway, StoppedByTheTimeLimit) {
+    RunOptions options;
+    options.timeout_seconds = 0.2;
+    GuestRun run = run_guest(guest_program("fx_fault"), {"spin"}, options);
+    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
+    EXPECT_EQ(run.result.exit_code, kExitStopped);
+    EXPECT_NE(run.result.message.find("time limit of 0.2 s"), std::string::npos) << run.result.message;
+}
+
+TEST(Runaway, StoppedByTheBlockLimit) {
+    RunOptions options;
+    options.block_limit = 50000;
+    GuestRun run = run_guest(guest_program("fx_fault"), {"spin"}, options);
+    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
+    EXPECT_EQ(run.result.exit_code, kExitStopped);
+    EXPECT_NE(run.result.message.find("50000 executed blocks"), std::string::npos) << run.result.message;
+}
+
+TEST(Runaway, TimeLimitInterruptsASleep) {
+    RunOptions options;
+    options.timeout_seconds = 0.2;
+    GuestRun run = run_guest(guest_program("fx_wrappers"), {"sleeping"}, options);
+    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
+}
+
+TEST(Runaway, TimeLimitInterruptsAReadFromTheConsole) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);  // the write end stays open: the read would wait forever
+    RunOptions options;
+    options.timeout_seconds = 0.2;
+    options.console_in = ends[0];
+    options.console_out = open("/dev/null", O_WRONLY);
+    RunResult result = run_program(guest_program("fx_wrappers"), {"fx_wrappers", "descriptors"}, options);
+    EXPECT_EQ(result.outcome, RunResult::Outcome::Stopped);
+    close(ends[0]);
+    close(ends[1]);
+    close(options.console_out);
+}
+
+}  // namespace
+}  // namespace kiv::test
