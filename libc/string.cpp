@@ -43,7 +43,8 @@ Byte fold_ascii(Byte b) { return (b >= 'A' && b <= 'Z') ? static_cast<Byte>(b + 
 
 // Walks both strings until the folded bytes differ, `a` ends, or n bytes
 // were compared; the answer is the difference of the folded bytes there.
-int compare_folded(const char *a, const char *b, size_t n, Byte (*fold)(Byte)) {
+template <Byte (*fold)(Byte)>
+int compare_folded(const char *a, const char *b, size_t n) {
     const Byte *x = reinterpret_cast<const Byte *>(a);
     const Byte *y = reinterpret_cast<const Byte *>(b);
     for (size_t i = 0; i < n; i++) {
@@ -148,25 +149,25 @@ size_t strnlen(const char *s, size_t max) { return is_low(s) ? 0 : scan_length(s
 int strcmp(const char *a, const char *b) {
     if (a == b) return 0;
     EarlyAnswer early = compare_absent(is_low(a), is_low(b));
-    return early.known ? early.result : compare_folded(a, b, kUnbounded, same_byte);
+    return early.known ? early.result : compare_folded<same_byte>(a, b, kUnbounded);
 }
 
 int strncmp(const char *a, const char *b, size_t n) {
     if (n == 0 || a == b) return 0;
     EarlyAnswer early = compare_absent(is_low(a), is_low(b));
-    return early.known ? early.result : compare_folded(a, b, n, same_byte);
+    return early.known ? early.result : compare_folded<same_byte>(a, b, n);
 }
 
 int strcasecmp(const char *a, const char *b) {
     if (a == nullptr && b == nullptr) return 0;
     EarlyAnswer early = compare_absent(a == nullptr, b == nullptr);
-    return early.known ? early.result : compare_folded(a, b, kUnbounded, fold_ascii);
+    return early.known ? early.result : compare_folded<fold_ascii>(a, b, kUnbounded);
 }
 
 int strncasecmp(const char *a, const char *b, size_t n) {
     if (n == 0 || a == b) return 0;
     EarlyAnswer early = compare_absent(a == nullptr, b == nullptr);
-    return early.known ? early.result : compare_folded(a, b, n, fold_ascii);
+    return early.known ? early.result : compare_folded<fold_ascii>(a, b, n);
 }
 
 int memcmp(const void *a, const void *b, size_t n) {

@@ -414,9 +414,37 @@ void test_strtok() {
     CHECK(strtok(nullptr, ",") == nullptr);
 }
 
+struct ErrorTextCase {
+    int code;
+    const char *text;
+};
+
+const ErrorTextCase kErrorTexts[] = {
+    {0, "ok"}, {ENOENT, "no such file"}, {EINVAL, "invalid argument"}, {ENOSYS, "not implemented"},
+    {ENOMEM, "error"}, {1, "error"}, {-2, "error"}, {INT32_MIN, "error"}, {INT32_MAX, "error"},
+};
+
+// Texts are constants: the same code gives the same pointer every time.
+void test_strerror() {
+    for (const ErrorTextCase &c : kErrorTexts) {
+        int before = g_check_failures;
+        const char *text = strerror(c.code);
+        CHECK(text != nullptr);
+        if (text != nullptr) CHECK_BYTES(text, c.text, check_length(c.text) + 1);
+        CHECK(strerror(c.code) == text);
+        if (g_check_failures != before) {
+            check_say("  for code ");
+            check_say_number(c.code);
+            check_say("\n");
+        }
+    }
+    CHECK(strerror(1) == strerror(-2));
+}
+
 }  // namespace
 
 extern "C" int main() {
+    test_strerror();
     test_strtok();
     test_compare();
     test_length();
