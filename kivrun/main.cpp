@@ -30,7 +30,13 @@ Options:
                           STEP more at every read (default STEP 1); each a
                           decimal or 0x-hex 64-bit number
       --nic SOURCE        what the NIC query reports: sim (a simulated e1000,
-                          the default) or absent (the query fails)
+                          the default), host (the host's first e1000
+                          controller, read from sysfs at each query: PCI
+                          address, BAR0 as MMIO base, MAC and carrier of its
+                          network interface; the query fails when there is
+                          none or its BAR0 lies above 4 GiB) or absent (the
+                          query fails)
+      --sysfs-root DIR    where --nic host reads sysfs (default /sys)
       --nic-pci BB:DD.F   simulated PCI address, hex bus and device
                           (default 00:03.0)
       --nic-mmio ADDRESS  simulated MMIO base (default 0xfebc0000)
@@ -51,7 +57,18 @@ Exit status: the program's own status (0-255), or
 
 constexpr const char *kVersion = "kivrun 1.0\n";
 
-enum LongOnly { kMaxBlocks = 256, kNoSleep, kTsc, kNic, kNicPci, kNicMmio, kNicMac, kNicLink, kVersionOption };
+enum LongOnly {
+    kMaxBlocks = 256,
+    kNoSleep,
+    kTsc,
+    kNic,
+    kSysfsRoot,
+    kNicPci,
+    kNicMmio,
+    kNicMac,
+    kNicLink,
+    kVersionOption,
+};
 
 constexpr option kOptions[] = {
     {"root", required_argument, nullptr, 'r'},
@@ -61,6 +78,7 @@ constexpr option kOptions[] = {
     {"no-sleep", no_argument, nullptr, kNoSleep},
     {"tsc", required_argument, nullptr, kTsc},
     {"nic", required_argument, nullptr, kNic},
+    {"sysfs-root", required_argument, nullptr, kSysfsRoot},
     {"nic-pci", required_argument, nullptr, kNicPci},
     {"nic-mmio", required_argument, nullptr, kNicMmio},
     {"nic-mac", required_argument, nullptr, kNicMac},
@@ -118,8 +136,10 @@ void apply_option(int option, const char *value, Settings &settings) {
         break;
     }
     case kNic:
-        if (!kiv::parse_nic_source(text, nic.source)) usage_error("invalid NIC source '" + text + "' (sim or absent)");
+        if (!kiv::parse_nic_source(text, nic.source))
+            usage_error("invalid NIC source '" + text + "' (sim, host or absent)");
         break;
+    case kSysfsRoot: nic.sysfs_root = text; break;
     case kNicPci:
         if (!kiv::parse_pci_address(text, nic.simulated))
             usage_error("invalid PCI address '" + text + "' (BB:DD.F, device up to 1f, function up to 7)");

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "nic_host.h"
+
 namespace kiv {
 
 namespace {
@@ -31,6 +33,7 @@ bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned
 std::optional<NicInfo> query_nic(const NicConfig &config) {
     switch (config.source) {
     case NicSource::Simulated: return config.simulated;
+    case NicSource::Host: return query_host_nic(config.sysfs_root);
     case NicSource::Absent: return std::nullopt;
     }
     return std::nullopt;
@@ -38,6 +41,7 @@ std::optional<NicInfo> query_nic(const NicConfig &config) {
 
 bool parse_nic_source(const std::string &text, NicSource &source) {
     if (text == "sim") source = NicSource::Simulated;
+    else if (text == "host") source = NicSource::Host;
     else if (text == "absent") source = NicSource::Absent;
     else return false;
     return true;

@@ -25,19 +25,22 @@ static_assert(offsetof(NicInfo, mmio_base) == 4);
 static_assert(offsetof(NicInfo, mac) == 16);
 static_assert(offsetof(NicInfo, link) == 24);
 
-enum class NicSource { Simulated, Absent };
+enum class NicSource { Simulated, Host, Absent };
 
 struct NicConfig {
     NicSource source = NicSource::Simulated;
     // The simulated controller: PCI 00:03.0, MMIO 0xfebc0000, MAC
     // 52:54:00:12:34:56, link up (what an emulated e1000 usually shows).
     NicInfo simulated{0x00, 0x03, 0x0, 0, 0xfebc0000u, {}, {0x52, 0x54, 0x00, 0x12, 0x34, 0x56}, {}, 1};
+    // Where the host's controller is looked up (the sysfs mount).
+    std::string sysfs_root = "/sys";
 };
 
 // What the driver reports, or nullopt when there is no controller.
 std::optional<NicInfo> query_nic(const NicConfig &config);
 
-// Option parsers for the simulated controller's fields; false on bad text.
+// Option parsers for the source ("sim", "host", "absent") and the simulated
+// controller's fields; false on bad text.
 bool parse_nic_source(const std::string &text, NicSource &source);
 bool parse_pci_address(const std::string &text, NicInfo &info);   // "BB:DD.F", hex bus/device
 bool parse_mac_address(const std::string &text, NicInfo &info);   // six hex octets joined by ':'
