@@ -85,6 +85,32 @@ static inline void check_fail(const char *file, int line, const char *what) {
         } \
     } while (0)
 
+/* A fixture's scenarios, chosen by name with the first argument. A
+ * scenario's non-zero result becomes the exit status; otherwise the status
+ * is the number of failed checks. */
+struct check_scenario {
+    const char *name;
+    int (*run)(void);
+};
+
+#define CHECK_NO_SCENARIO_NAMED 100
+#define CHECK_UNKNOWN_SCENARIO 101
+
+static inline int check_run_scenario(int argc, char **argv, const struct check_scenario *scenarios,
+                                     unsigned count) {
+    unsigned i;
+    if (argc < 2) return CHECK_NO_SCENARIO_NAMED;
+    for (i = 0; i < count; i++) {
+        if (check_text_equal(argv[1], scenarios[i].name)) {
+            int result = scenarios[i].run();
+            return result != 0 ? result : g_check_failures;
+        }
+    }
+    return CHECK_UNKNOWN_SCENARIO;
+}
+
+#define CHECK_SCENARIO_COUNT(table) (unsigned)(sizeof(table) / sizeof((table)[0]))
+
 /* End of main: report and return the failure count as the exit status. */
 static inline int check_done(void) {
     if (g_check_failures == 0) check_say("ok\n");

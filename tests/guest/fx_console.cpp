@@ -7,12 +7,7 @@
 
 namespace {
 
-struct Scenario {
-    const char *name;
-    int (*run)();
-};
-
-const Scenario kScenarios[] = {
+const check_scenario kScenarios[] = {
     {"control-record", [] { return printf("%c", 1, 2, 0x1ff); }},
     {"control-record-then-text", [] { return printf("%cX", 1, 2, 3); }},
     {"late-c-is-a-character", [] { return printf("x%c", 'A'); }},
@@ -33,16 +28,8 @@ const Scenario kScenarios[] = {
      }},
 };
 
-bool same_text(const char *a, const char *b) {
-    while (*a != '\0' && *a == *b) a++, b++;
-    return *a == *b;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) return 100;
-    for (const Scenario &scenario : kScenarios)
-        if (same_text(scenario.name, argv[1])) return scenario.run();
-    return 101;
+    return check_run_scenario(argc, argv, kScenarios, CHECK_SCENARIO_COUNT(kScenarios));
 }

@@ -7,35 +7,70 @@ namespace {
 volatile int g_zero = 0;
 const unsigned char kReturn[] = {0xc3};
 
-void privileged() { asm volatile("hlt"); }
-void interrupts_off() { asm volatile("cli"); }
-void port_io() { asm volatile("inb $0x60, %%al" ::: "eax"); }
-void null_read() { check_say_number(*reinterpret_cast<volatile int *>(g_zero)); }
-void null_write() { *reinterpret_cast<volatile int *>(g_zero + 8) = 1; }
-void divide() { check_say_number(100 / g_zero); }
-void undefined() { asm volatile("ud2"); }
-void breakpoint() { asm volatile("int3"); }
-void other_interrupt() { asm volatile("int $0x21"); }
-void kernel_memory() { check_say_number(*reinterpret_cast<volatile int *>(0xc0000800u)); }
-void write_code() { *reinterpret_cast<volatile unsigned char *>(reinterpret_cast<uintptr_t>(&privileged)) = 0x90; }
-void execute_data() { reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(kReturn))(); }
-void jump_nowhere() { reinterpret_cast<void (*)()>(0x12345678u)(); }
-void spin() {
+int privileged() {
+    asm volatile("hlt");
+    return 0;
+}
+int interrupts_off() {
+    asm volatile("cli");
+    return 0;
+}
+int port_io() {
+    asm volatile("inb $0x60, %%al" ::: "eax");
+    return 0;
+}
+int null_read() {
+    check_say_number(*reinterpret_cast<volatile int *>(g_zero));
+    return 0;
+}
+int null_write() {
+    *reinterpret_cast<volatile int *>(g_zero + 8) = 1;
+    return 0;
+}
+int divide() {
+    check_say_number(100 / g_zero);
+    return 0;
+}
+int undefined() {
+    asm volatile("ud2");
+    return 0;
+}
+int breakpoint() {
+    asm volatile("int3");
+    return 0;
+}
+int other_interrupt() {
+    asm volatile("int $0x21");
+    return 0;
+}
+int kernel_memory() {
+    check_say_number(*reinterpret_cast<volatile int *>(0xc0000800u));
+    return 0;
+}
+int write_code() {
+    *reinterpret_cast<volatile unsigned char *>(reinterpret_cast<uintptr_t>(&privileged)) = 0x90;
+    return 0;
+}
+int execute_data() {
+    reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(kReturn))();
+    return 0;
+}
+int jump_nowhere() {
+    reinterpret_cast<void (*)()>(0x12345678u)();
+    return 0;
+}
+int spin() {
     for (;;) asm volatile("" ::: "memory");
 }
-void unknown_call() {
+int unknown_call() {
     int32_t result;
     asm volatile("int $0x80" : "=a"(result) : "a"(77), "b"(1), "c"(2), "d"(3) : "memory");
     check_say_number(result);
     check_say("\n");
+    return 0;
 }
 
-struct Misdeed {
-    const char *name;
-    void (*run)();
-};
-
-constexpr Misdeed kMisdeeds[] = {
+constexpr check_scenario kMisdeeds[] = {
     {"hlt", privileged},         {"cli", interrupts_off},     {"in", port_io},
     {"null-read", null_read},    {"null-write", null_write},  {"divide", divide},
     {"ud2", undefined},          {"int3", breakpoint},        {"int21", other_interrupt},
@@ -46,12 +81,5 @@ constexpr Misdeed kMisdeeds[] = {
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
-    if (argc < 2) return 100;
-    for (const auto &misdeed : kMisdeeds) {
-        if (check_text_equal(argv[1], misdeed.name)) {
-            misdeed.run();
-            return 0;
-        }
-    }
-    return 101;
+    return check_run_scenario(argc, argv, kMisdeeds, CHECK_SCENARIO_COUNT(kMisdeeds));
 }

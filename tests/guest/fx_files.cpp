@@ -6,9 +6,12 @@
 
 namespace {
 
-void read_ten_bytes() {
+int read_ten_bytes() {
     FILE *f = fopen("ten.txt", "r");
-    if (f == nullptr) return check_fail(__FILE__, __LINE__, "fopen");
+    if (f == nullptr) {
+        check_fail(__FILE__, __LINE__, "fopen");
+        return 0;
+    }
     char buffer[12];
     CHECK_EQ(fread(buffer, 4, 3, f), 2);
     CHECK_EQ(feof(f), 1);
@@ -17,26 +20,32 @@ void read_ten_bytes() {
     rewind(f);
     CHECK_EQ(fgetc(f), '0');
     CHECK_EQ(fclose(f), 0);
+    return 0;
 }
 
-void write_nothing() { CHECK_EQ(fclose(fopen("empty.txt", "w")), 0); }
+int write_nothing() {
+    CHECK_EQ(fclose(fopen("empty.txt", "w")), 0);
+    return 0;
+}
 
-void write_content() {
+int write_content() {
     FILE *f = fopen("out.txt", "w");
     CHECK_EQ(fprintf(f, "n=%d", 5), 3);
     CHECK_EQ(fputs(" ok", f), 3);
     CHECK_EQ(fclose(f), 0);
+    return 0;
 }
 
-void write_into_missing_directory() {
+int write_into_missing_directory() {
     FILE *f = fopen("missing/out.txt", "w");
     CHECK_EQ(fputs("data", f), 4);
     CHECK_EQ(fclose(f), -1);
+    return 0;
 }
 
 // Reading and positioning where they have no meaning: refused without a
 // system call, eof left as it was.
-void refused() {
+int refused() {
     char *text;
     size_t size;
     char byte;
@@ -50,21 +59,18 @@ void refused() {
         CHECK_EQ(feof(stream), 0);
         rewind(stream);
     }
+    return 0;
 }
 
-void read_characters() {
+int read_characters() {
     CHECK_EQ(getchar(), 'a');
     CHECK_EQ(getchar(), 'b');
     CHECK_EQ(getchar(), -1);
     CHECK_EQ(feof(stdin), 1);
+    return 0;
 }
 
-struct Scenario {
-    const char *name;
-    void (*run)();
-};
-
-const Scenario kScenarios[] = {
+const check_scenario kScenarios[] = {
     {"read-ten-bytes", read_ten_bytes},
     {"write-nothing", write_nothing},
     {"write-content", write_content},
@@ -73,19 +79,8 @@ const Scenario kScenarios[] = {
     {"read-characters", read_characters},
 };
 
-bool same_text(const char *a, const char *b) {
-    while (*a != '\0' && *a == *b) a++, b++;
-    return *a == *b;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 2) return 100;
-    for (const Scenario &scenario : kScenarios) {
-        if (!same_text(scenario.name, argv[1])) continue;
-        scenario.run();
-        return g_check_failures;
-    }
-    return 101;
+    return check_run_scenario(argc, argv, kScenarios, CHECK_SCENARIO_COUNT(kScenarios));
 }

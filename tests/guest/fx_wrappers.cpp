@@ -9,7 +9,7 @@ namespace {
 char g_buffer[64];
 char *const g_spawn_argv[] = {const_cast<char *>("a"), const_cast<char *>("b"), nullptr};
 
-void transfers() {
+int transfers() {
     write(1, nullptr, 5);             // guarded: no kernel call
     write(1, "", 0);                  // a zero count still enters the kernel
     write(1, "hi", 0xffffffffu);      // clamped
@@ -20,9 +20,10 @@ void transfers() {
     writefile("w.txt", "abc", 0xfffffffeu);
     kivfs_stream_write(3, nullptr, 1);  // guarded
     kivfs_stream_write(3, "z", 0x80000001u);
+    return 0;
 }
 
-void opening() {
+int opening() {
     open(nullptr, 0);                 // guarded
     open("f.txt", 0x241, 0777);       // create: third value = flags, mode ignored
     open("f.txt", O_RDONLY, 0777);    // no create: third value 0
@@ -30,9 +31,10 @@ void opening() {
     creat("g.txt");
     access("f.txt", 7);               // open + close
     access("missing.txt", 0);         // open only
+    return 0;
 }
 
-void paths() {
+int paths() {
     mkdir(nullptr);
     unlink(nullptr);
     rmdir(nullptr);
@@ -47,24 +49,27 @@ void paths() {
     chdir("/");
     rmdir("d");
     unlink("nothing");
+    return 0;
 }
 
-void sleeping() {
+int sleeping() {
     CHECK_EQ(usleep(1500), 0);
     CHECK_EQ(sleep(2), 0u);
     CHECK_EQ(sleep(4294), 0u);        // the longest single request
     CHECK_EQ(sleep(5000), 0u);        // split: 4294 s + 706 s
+    return 0;
 }
 
-void memory() {
+int memory() {
     CHECK(mmap(nullptr, 0, 3, 0x22, -1, 0) == MAP_FAILED);  // guarded
     void *page = mmap(nullptr, 4096, 3, 0x22, -1, 0x1234);
     CHECK(page != MAP_FAILED);
     munmap(page, 4096);
     lseek(7, -5, 2);
+    return 0;
 }
 
-void descriptors() {
+int descriptors() {
     pipe(nullptr);                    // guarded
     int fds[2];
     pipe(fds);
@@ -75,9 +80,10 @@ void descriptors() {
     fd_set_stdio(4, 5, 6);
     fd_set_nonblock(fds[0], 7);       // normalised, third argument 0
     getkey();
+    return 0;
 }
 
-void spawning() {
+int spawning() {
     int status = 0;
     spawn(nullptr, g_spawn_argv, 2);  // guarded
     spawn("p", g_spawn_argv, -1);     // guarded
@@ -87,14 +93,10 @@ void spawning() {
     spawn_ex("p", g_spawn_argv, 2, 4, 5, 6, 7);      // flag normalised to 1
     spawn_ex("p", g_spawn_argv, 2, -4, 0, 0, 0);
     waitpid(5, &status, 3);
+    return 0;
 }
 
-struct Scenario {
-    const char *name;
-    void (*run)();
-};
-
-constexpr Scenario kScenarios[] = {
+constexpr check_scenario kScenarios[] = {
     {"transfers", transfers}, {"opening", opening},         {"paths", paths},       {"sleeping", sleeping},
     {"memory", memory},       {"descriptors", descriptors}, {"spawning", spawning},
 };
@@ -102,12 +104,5 @@ constexpr Scenario kScenarios[] = {
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
-    if (argc < 2) return 100;
-    for (const auto &scenario : kScenarios) {
-        if (check_text_equal(argv[1], scenario.name)) {
-            scenario.run();
-            return g_check_failures;
-        }
-    }
-    return 101;
+    return check_run_scenario(argc, argv, kScenarios, CHECK_SCENARIO_COUNT(kScenarios));
 }
