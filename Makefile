@@ -1,6 +1,7 @@
-# Two entry points for a fresh Debian 12 machine:
+# Entry points for a fresh Debian 12 machine:
 #   make run    install what is missing, build, run nicsounder on the simulated NIC
 #   make test   install what is missing, build, run every test
+#   make bench  install what is missing, build, run the stand-in's benchmarks
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
@@ -41,6 +42,11 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Benchmarks of the stand-in (not part of the tests): the whole nicsounder
+# run and the cost of one system call.
+bench: build
+	$(BUILD_DIR)/bench/kivrun_bench
 
 clean:
 	rm -rf $(BUILD_DIR)

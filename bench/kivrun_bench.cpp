@@ -1,0 +1,107 @@
+// What running under the stand-in kernel costs: nicsounder from process
+// start to exit (in this process through run_program, and as a whole kivrun
+// process, which adds exec and the emulator's own start-up), and one system
+// call (N cheap calls timed against none). Console output goes to /dev/null.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "run.h"
+
+extern char **environ;
+
+namespace {
+
+const std::string kNicsounder = std::string(KIV_GUEST_DIR) + "/cmd/nicsounder";
+const std::string kSyscallLoop = std::string(KIV_GUEST_DIR) + "/tests/fx_syscall_loop";
+
+class NullConsole {
+public:
+    NullConsole() : fd_(open("/dev/null", O_WRONLY | O_CLOEXEC)) {}
+    ~NullConsole() { close(fd_); }
+    NullConsole(const NullConsole &) = delete;
+    NullConsole &operator=(const NullConsole &) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+kiv::RunOptions quiet_options(const NullConsole &console) {
+    kiv::RunOptions options;
+    options.root = std::filesystem::temp_directory_path().string();
+    options.console_out = console.fd();
+    options.console_err = console.fd();
+    return options;
+}
+
+// One run; false (with the benchmark marked failed) unless it exited with 0.
+bool run_once(benchmark::State &state, const std::vector<std::string> &argv, const kiv::RunOptions &options) {
+    kiv::RunResult result = kiv::run_program(argv[0], argv, options);
+    if (result.outcome == kiv::RunResult::Outcome::Exited && result.status == 0) return true;
+    state.SkipWithError(("run failed: " + result.message).c_str());
+    return false;
+}
+
+void BM_NicsounderInProcess(benchmark::State &state) {
+    NullConsole console;
+    kiv::RunOptions options = quiet_options(console);
+    for (auto _ : state)
+        if (!run_once(state, {kNicsounder}, options)) break;
+}
+BENCHMARK(BM_NicsounderInProcess)->Unit(benchmark::kMillisecond);
+
+void BM_NicsounderKivrunProcess(benchmark::State &state) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string kivrun = KIVRUN_PATH;
+    char *argv[] = {kivrun.data(), const_cast<char *>(kNicsounder.c_str()), nullptr};
+    for (auto _ : state) {
+        pid_t child;
+        int status = -1;
+        if (posix_spawn(&child, argv[0], &actions, nullptr, argv, environ) != 0 || waitpid(child, &status, 0) < 0 ||
+            !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("kivrun nicsounder did not exit with 0");
+            break;
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+}
+BENCHMARK(BM_NicsounderKivrunProcess)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Each iteration runs the loop with N calls and with none; only the
+// difference is counted, so the reported time is N calls' worth and
+// ns_per_call is one call through the emulator's interrupt exit, the
+// dispatch and back.
+void BM_SystemCalls(benchmark::State &state) {
+    using Clock = std::chrono::steady_clock;
+    NullConsole console;
+    kiv::RunOptions options = quiet_options(console);
+    const std::string calls = std::to_string(state.range(0));
+    double extra_seconds = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        if (!run_once(state, {kSyscallLoop, calls}, options)) break;
+        auto with_calls = Clock::now();
+        if (!run_once(state, {kSyscallLoop, "0"}, options)) break;
+        std::chrono::duration<double> difference = (with_calls - start) - (Clock::now() - with_calls);
+        state.SetIterationTime(std::max(difference.count(), 0.0));
+        extra_seconds += difference.count();
+    }
+    double total_calls = static_cast<double>(state.iterations()) * static_cast<double>(state.range(0));
+    state.counters["ns_per_call"] = total_calls > 0 ? extra_seconds * 1e9 / total_calls : 0;
+}
+BENCHMARK(BM_SystemCalls)->Arg(100000)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
