@@ -1,0 +1,83 @@
+// mmap takes its sixth argument in EBP, the caller's frame pointer: the
+// wrapper must hand the caller back EBP and the other callee-saved
+// registers exactly as they were. The memory it returns is usable.
+#include "check.h"
+
+namespace {
+
+constexpr int kReadWrite = 3;
+constexpr int kPrivateAnonymous = 0x22;
+
+struct Registers {
+    uint32_t ebx, esi, edi, ebp;
+};
+
+// Calls mmap(0, 4096, 3, 0x22, -1, 0) with known values in the callee-saved
+// registers and reports what they hold afterwards.
+void *mmap_with_known_registers(Registers &after) {
+    void *result;
+    asm volatile(
+        "pushl %%ebp\n\t"
+        "movl $0x1b1b1b1b, %%ebx\n\t"
+        "movl $0x5e5e5e5e, %%esi\n\t"
+        "movl $0xd1d1d1d1, %%edi\n\t"
+        "movl $0xb0b0b0b0, %%ebp\n\t"
+        "pushl $0\n\t"
+        "pushl $-1\n\t"
+        "pushl $0x22\n\t"
+        "pushl $3\n\t"
+        "pushl $4096\n\t"
+        "pushl $0\n\t"
+        "call mmap\n\t"
+        "addl $24, %%esp\n\t"
+        "movl %%ebp, %%ecx\n\t"
+        "popl %%ebp"
+        : "=a"(result), "=c"(after.ebp), "=b"(after.ebx), "=S"(after.esi), "=D"(after.edi)
+        :
+        : "edx", "memory");
+    return result;
+}
+
+void check_registers_survive() {
+    Registers after{};
+    void *page = mmap_with_known_registers(after);
+    CHECK(page != MAP_FAILED);
+    CHECK_EQ(after.ebx, 0x1b1b1b1bu);
+    CHECK_EQ(after.esi, 0x5e5e5e5eu);
+    CHECK_EQ(after.edi, 0xd1d1d1d1u);
+    CHECK_EQ(after.ebp, 0xb0b0b0b0u);
+    CHECK_EQ(munmap(page, 4096), 0);
+}
+
+void check_memory_is_usable() {
+    auto *bytes = static_cast<unsigned char *>(mmap(nullptr, 3 * 4096, kReadWrite, kPrivateAnonymous, -1, 0));
+    CHECK(bytes != MAP_FAILED);
+    CHECK_EQ(reinterpret_cast<uintptr_t>(bytes) % 4096, 0u);
+    CHECK_EQ(bytes[0], 0);
+    CHECK_EQ(bytes[3 * 4096 - 1], 0);
+    bytes[5000] = 0x5a;
+    CHECK_EQ(bytes[5000], 0x5a);
+    // The same address as a hint, once it is free again.
+    CHECK_EQ(munmap(bytes, 3 * 4096), 0);
+    CHECK(mmap(bytes, 4096, kReadWrite, kPrivateAnonymous, -1, 0) == bytes);
+    // Only whole mappings made by mmap can be released.
+    CHECK_EQ(munmap(bytes + 4096, 4096), -1);
+    CHECK_EQ(munmap(reinterpret_cast<void *>(&g_check_failures), 4096), -1);
+    CHECK_EQ(munmap(bytes, 4096), 0);
+}
+
+void check_refusals() {
+    CHECK(mmap(nullptr, 0, kReadWrite, kPrivateAnonymous, -1, 0) == MAP_FAILED);
+    CHECK(mmap(nullptr, 4096, kReadWrite, 0x2, 3, 0) == MAP_FAILED);           // files are not mapped
+    CHECK(mmap(nullptr, 0x7fffffffu, kReadWrite, kPrivateAnonymous, -1, 0) == MAP_FAILED);  // too much
+    CHECK(mmap(nullptr, 4096, 0x10, kPrivateAnonymous, -1, 0) == MAP_FAILED);  // unknown protection
+}
+
+}  // namespace
+
+extern "C" int main() {
+    check_registers_survive();
+    check_memory_is_usable();
+    check_refusals();
+    return check_done();
+}
