@@ -101,10 +101,11 @@ constexpr IntegerLetter kIntegerLetters[] = {
 
 bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
+// Digits accumulate in 32 bits and wrap; no width or precision is refused.
 int32_t read_number(const char *&format) {
-    int32_t value = 0;
-    while (is_digit(*format)) value = value * 10 + (*format++ - '0');
-    return value;
+    uint32_t value = 0;
+    while (is_digit(*format)) value = value * kDecimal + static_cast<uint32_t>(*format++ - '0');
+    return static_cast<int32_t>(value);
 }
 
 void read_flags(const char *&format, Specification &spec) {
