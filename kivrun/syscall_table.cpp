@@ -8,18 +8,18 @@ namespace kiv {
 
 namespace {
 
-constexpr SyscallSpec spec(uint32_t number, const char *name, SyscallFunction handler,
+constexpr SyscallEntry make_entry(uint32_t number, const char *name, SyscallFunction handler,
                            std::initializer_list<ArgKind> kinds) {
-    SyscallSpec result{number, name, handler, {}, static_cast<uint8_t>(kinds.size())};
+    SyscallEntry result{number, name, handler, {}, static_cast<uint8_t>(kinds.size())};
     std::copy(kinds.begin(), kinds.end(), result.kinds.begin());
     return result;
 }
 
 using enum ArgKind;
 
-#define KIV_SPEC_ROW(number, name, ...) spec(number, #name, sys_##name, {__VA_ARGS__}),
-constexpr SyscallSpec kSyscalls[] = {KIV_SYSCALLS(KIV_SPEC_ROW)};
-#undef KIV_SPEC_ROW
+#define KIV_TABLE_ROW(number, name, ...) make_entry(number, #name, sys_##name, {__VA_ARGS__}),
+constexpr SyscallEntry kSyscalls[] = {KIV_SYSCALLS(KIV_TABLE_ROW)};
+#undef KIV_TABLE_ROW
 
 // Dense lookup by number: the numbers are small.
 constexpr uint32_t kMaxNumber = 256;
@@ -35,7 +35,7 @@ constexpr Index kIndex;
 
 }  // namespace
 
-const SyscallSpec *find_syscall(uint32_t number) {
+const SyscallEntry *find_syscall(uint32_t number) {
     if (number >= kMaxNumber || kIndex.slot[number] < 0) return nullptr;
     return &kSyscalls[kIndex.slot[number]];
 }

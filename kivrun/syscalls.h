@@ -31,7 +31,7 @@ enum class ArgKind : uint8_t {
 using SyscallArgs = std::array<uint32_t, 6>;
 using SyscallFunction = int32_t (*)(Process &, const SyscallArgs &);
 
-struct SyscallSpec {
+struct SyscallEntry {
     uint32_t number;
     const char *name;
     SyscallFunction handler;
@@ -39,8 +39,8 @@ struct SyscallSpec {
     uint8_t arg_count;
 };
 
-// The spec for `number`, or nullptr for a number the kernel does not know.
-const SyscallSpec *find_syscall(uint32_t number);
+// The entry for `number`, or nullptr for a number the kernel does not know.
+const SyscallEntry *find_syscall(uint32_t number);
 
 // Handlers, one per call, named after the calls.
 #define KIV_DECLARE_HANDLER(number, name, ...) int32_t sys_##name(Process &, const SyscallArgs &);

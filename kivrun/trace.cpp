@@ -140,25 +140,25 @@ std::string quote_bytes(const uint8_t *bytes, size_t length, size_t limit) {
     return text;
 }
 
-std::string Trace::arguments(const SyscallSpec &spec, const SyscallArgs &args, int32_t result, bool returned,
+std::string Trace::arguments(const SyscallEntry &entry, const SyscallArgs &args, int32_t result, bool returned,
                              const GuestMemory &memory) {
     std::string text;
-    for (size_t i = 0; i < spec.arg_count; i++) {
+    for (size_t i = 0; i < entry.arg_count; i++) {
         if (i > 0) text += ", ";
-        text += argument(spec.kinds[i], args, i, result, returned, memory);
+        text += argument(entry.kinds[i], args, i, result, returned, memory);
     }
     return text;
 }
 
-void Trace::call(const SyscallSpec *spec, const SyscallRegisters &registers, int32_t result, int error,
+void Trace::call(const SyscallEntry *entry, const SyscallRegisters &registers, int32_t result, int error,
                  const GuestMemory &memory) {
     auto args = args_of(registers);
     std::string text;
-    if (spec == nullptr) {
+    if (entry == nullptr) {
         text = format("syscall_%u(0x%x, 0x%x, ", registers.number, args[0], args[1]) +
                format("0x%x) = -1 (unknown system call)", args[2]);
     } else {
-        text = std::string(spec->name) + "(" + arguments(*spec, args, result, true, memory) + ") = " +
+        text = std::string(entry->name) + "(" + arguments(*entry, args, result, true, memory) + ") = " +
                std::to_string(result);
         if (result < 0 && error != 0) {
             const char *name = strerrorname_np(error);
@@ -168,9 +168,9 @@ void Trace::call(const SyscallSpec *spec, const SyscallRegisters &registers, int
     line(text);
 }
 
-void Trace::call_without_return(const SyscallSpec &spec, const SyscallRegisters &registers,
+void Trace::call_without_return(const SyscallEntry &entry, const SyscallRegisters &registers,
                                 const GuestMemory &memory) {
-    line(std::string(spec.name) + "(" + arguments(spec, args_of(registers), 0, false, memory) + ") = ?");
+    line(std::string(entry.name) + "(" + arguments(entry, args_of(registers), 0, false, memory) + ") = ?");
 }
 
 void Trace::line(const std::string &text) {

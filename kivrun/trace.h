@@ -15,18 +15,18 @@ class Trace {
 public:
     explicit Trace(FILE *out) : out_(out) {}
 
-    // A finished call. `spec` is null for a number the kernel does not know.
-    void call(const SyscallSpec *spec, const SyscallRegisters &registers, int32_t result, int error,
+    // A finished call. `entry` is null for a number the kernel does not know.
+    void call(const SyscallEntry *entry, const SyscallRegisters &registers, int32_t result, int error,
               const GuestMemory &memory);
     // A call that does not return (exit).
-    void call_without_return(const SyscallSpec &spec, const SyscallRegisters &registers, const GuestMemory &memory);
+    void call_without_return(const SyscallEntry &entry, const SyscallRegisters &registers, const GuestMemory &memory);
 
     // A line that is not a call ("--- fault: ...").
     void note(const std::string &text) { line("--- " + text); }
 
     // The formatted argument list; `returned` tells whether the kernel has
     // filled its output arguments.
-    static std::string arguments(const SyscallSpec &spec, const SyscallArgs &args, int32_t result, bool returned,
+    static std::string arguments(const SyscallEntry &entry, const SyscallArgs &args, int32_t result, bool returned,
                                  const GuestMemory &memory);
 
 private:

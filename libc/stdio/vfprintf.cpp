@@ -30,7 +30,7 @@ struct Engine {
     uint32_t count;  // bytes handed over; wraps like the int it becomes
 };
 
-struct Spec {
+struct Conversion {
     bool zero = false;
     int32_t width = 0;
     int32_t precision = kNoPrecision;
@@ -77,51 +77,51 @@ const char *read_decimal(const char *at, int32_t &value) {
     return at;
 }
 
-const char *read_width(Engine &engine, const char *at, Spec &spec) {
-    if (*at != '*') return read_decimal(at, spec.width);
-    spec.width = va_arg(engine.args, int);
+const char *read_width(Engine &engine, const char *at, Conversion &conversion) {
+    if (*at != '*') return read_decimal(at, conversion.width);
+    conversion.width = va_arg(engine.args, int);
     return at + 1;
 }
 
-const char *read_precision(Engine &engine, const char *at, Spec &spec) {
+const char *read_precision(Engine &engine, const char *at, Conversion &conversion) {
     if (*at != '.') return at;
     at++;
     if (*at == '*') {
-        spec.precision = va_arg(engine.args, int);
+        conversion.precision = va_arg(engine.args, int);
         return at + 1;
     }
-    spec.precision = 0;
-    return read_decimal(at, spec.precision);
+    conversion.precision = 0;
+    return read_decimal(at, conversion.precision);
 }
 
 // Reads flag, width, precision and length after a '%'; returns where the
 // conversion letter stands (the terminating NUL when the format ends first).
-const char *read_spec(Engine &engine, const char *at, Spec &spec) {
+const char *read_spec(Engine &engine, const char *at, Conversion &conversion) {
     if (*at == '0') {
-        spec.zero = true;
+        conversion.zero = true;
         at++;
     }
-    at = read_width(engine, at, spec);
-    at = read_precision(engine, at, spec);
+    at = read_width(engine, at, conversion);
+    at = read_precision(engine, at, conversion);
     if (*at == 'l') {
         at++;
         if (*at == 'l') {
-            spec.wide = true;
+            conversion.wide = true;
             at++;
         }
     }
     return at;
 }
 
-uint64_t fetch_unsigned(Engine &engine, const Spec &spec) {
-    if (spec.wide) return va_arg(engine.args, unsigned long long);
+uint64_t fetch_unsigned(Engine &engine, const Conversion &conversion) {
+    if (conversion.wide) return va_arg(engine.args, unsigned long long);
     return va_arg(engine.args, unsigned int);
 }
 
 // The magnitude is the 64-bit two's-complement negation read as unsigned,
 // so the most negative values print their true size.
-Integer fetch_signed(Engine &engine, const Spec &spec) {
-    int64_t value = spec.wide ? va_arg(engine.args, long long) : va_arg(engine.args, int);
+Integer fetch_signed(Engine &engine, const Conversion &conversion) {
+    int64_t value = conversion.wide ? va_arg(engine.args, long long) : va_arg(engine.args, int);
     uint64_t bits = static_cast<uint64_t>(value);
     return value < 0 ? Integer{0 - bits, true} : Integer{bits, false};
 }
@@ -143,13 +143,13 @@ uint32_t render_digits(uint64_t value, uint32_t base, char (&digits)[kMaxDigits]
 
 // Padding stands before everything, as spaces, unless the zero flag asks
 // for zeros and no precision cancels it; zeros follow the sign and prefix.
-bool put_integer(Engine &engine, const Spec &spec, Integer value, uint32_t base, bool pointer) {
+bool put_integer(Engine &engine, const Conversion &conversion, Integer value, uint32_t base, bool pointer) {
     char digits[kMaxDigits];
     uint32_t digit_count = render_digits(value.magnitude, base, digits);
-    int64_t zeros = spec.precision > static_cast<int32_t>(digit_count) ? int64_t{spec.precision} - digit_count : 0;
+    int64_t zeros = conversion.precision > static_cast<int32_t>(digit_count) ? int64_t{conversion.precision} - digit_count : 0;
     int64_t total = (value.negative ? 1 : 0) + (pointer ? 2 : 0) + zeros + digit_count;
-    int64_t padding = spec.width > total ? spec.width - total : 0;
-    bool zero_padding = spec.zero && spec.precision < 0;
+    int64_t padding = conversion.width > total ? conversion.width - total : 0;
+    bool zero_padding = conversion.zero && conversion.precision < 0;
     if (zero_padding) zeros += padding;
     if (!zero_padding && !hand_repeated(engine, ' ', padding)) return false;
     if (value.negative && !hand_byte(engine, '-')) return false;
@@ -160,25 +160,25 @@ bool put_integer(Engine &engine, const Spec &spec, Integer value, uint32_t base,
 
 // A precision bounds the measurement too, so a caller may cut an array
 // that has no terminator.
-bool put_string(Engine &engine, const Spec &spec) {
+bool put_string(Engine &engine, const Conversion &conversion) {
     const char *text = va_arg(engine.args, const char *);
     if (text == nullptr) text = kNullText;
-    uint32_t length = spec.precision >= 0 ? strnlen(text, static_cast<uint32_t>(spec.precision)) : strlen(text);
-    if (spec.width > 0 && static_cast<uint32_t>(spec.width) > length &&
-        !hand_repeated(engine, ' ', spec.width - static_cast<int64_t>(length)))
+    uint32_t length = conversion.precision >= 0 ? strnlen(text, static_cast<uint32_t>(conversion.precision)) : strlen(text);
+    if (conversion.width > 0 && static_cast<uint32_t>(conversion.width) > length &&
+        !hand_repeated(engine, ' ', conversion.width - static_cast<int64_t>(length)))
         return false;
     return hand_over(engine, text, length);
 }
 
-bool convert(Engine &engine, const Spec &spec, char letter) {
+bool convert(Engine &engine, const Conversion &conversion, char letter) {
     switch (letter) {
     case 'd':
-    case 'i': return put_integer(engine, spec, fetch_signed(engine, spec), kDecimal, false);
-    case 'u': return put_integer(engine, spec, {fetch_unsigned(engine, spec), false}, kDecimal, false);
-    case 'x': return put_integer(engine, spec, {fetch_unsigned(engine, spec), false}, kHexadecimal, false);
-    case 'p': return put_integer(engine, spec, {fetch_unsigned(engine, spec), false}, kHexadecimal, true);
+    case 'i': return put_integer(engine, conversion, fetch_signed(engine, conversion), kDecimal, false);
+    case 'u': return put_integer(engine, conversion, {fetch_unsigned(engine, conversion), false}, kDecimal, false);
+    case 'x': return put_integer(engine, conversion, {fetch_unsigned(engine, conversion), false}, kHexadecimal, false);
+    case 'p': return put_integer(engine, conversion, {fetch_unsigned(engine, conversion), false}, kHexadecimal, true);
     case 'c': return hand_byte(engine, static_cast<char>(va_arg(engine.args, int)));
-    case 's': return put_string(engine, spec);
+    case 's': return put_string(engine, conversion);
     case '%': return hand_byte(engine, '%');
     default: return hand_byte(engine, '%') && hand_byte(engine, letter);
     }
@@ -192,10 +192,10 @@ int format_onto(Engine &engine, const char *format) {
             if (!hand_byte(engine, *at)) return EOF;
             continue;
         }
-        Spec spec;
-        at = read_spec(engine, at + 1, spec);
+        Conversion conversion;
+        at = read_spec(engine, at + 1, conversion);
         if (*at == 0) break;
-        if (!convert(engine, spec, *at)) return EOF;
+        if (!convert(engine, conversion, *at)) return EOF;
     }
     return static_cast<int>(engine.count);
 }

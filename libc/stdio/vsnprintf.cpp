@@ -108,12 +108,12 @@ int32_t read_number(const char *&format) {
     return static_cast<int32_t>(value);
 }
 
-void read_flags(const char *&format, Specification &spec) {
+void read_flags(const char *&format, Specification &conversion) {
     for (;; format++) {
         switch (*format) {
-            case '-': spec.left = true; break;
-            case '0': spec.zero = true; break;
-            case '+': spec.plus = true; break;
+            case '-': conversion.left = true; break;
+            case '0': conversion.zero = true; break;
+            case '+': conversion.plus = true; break;
             default: return;
         }
     }
@@ -138,51 +138,51 @@ void skip_length(const char *&format) {
 // Reads what follows a '%' up to and including the conversion letter; a
 // letter of '\0' means the format ended inside the specification.
 Specification read_specification(const char *&format, Arguments &args) {
-    Specification spec;
-    read_flags(format, spec);
-    spec.width = read_amount(format, args);
+    Specification conversion;
+    read_flags(format, conversion);
+    conversion.width = read_amount(format, args);
     if (*format == '.') {
         format++;
-        spec.precision = read_amount(format, args);
+        conversion.precision = read_amount(format, args);
     }
     skip_length(format);
-    spec.letter = *format;
-    if (spec.letter != '\0') format++;
-    return spec;
+    conversion.letter = *format;
+    if (conversion.letter != '\0') format++;
+    return conversion;
 }
 
 // Precision zeros before the digits; a negative precision means none.
-int64_t precision_zeros(const Specification &spec, uint32_t digit_count) {
-    return spec.precision > static_cast<int64_t>(digit_count) ? spec.precision - int64_t{digit_count} : 0;
+int64_t precision_zeros(const Specification &conversion, uint32_t digit_count) {
+    return conversion.precision > static_cast<int64_t>(digit_count) ? conversion.precision - int64_t{digit_count} : 0;
 }
 
-int64_t padding_for(const Specification &spec, int64_t total) {
-    return spec.width > total ? spec.width - total : 0;
+int64_t padding_for(const Specification &conversion, int64_t total) {
+    return conversion.width > total ? conversion.width - total : 0;
 }
 
 // '-' for a negative signed value, '+' when asked for a signed one, else
 // none; the digits show the magnitude, so INT32_MIN prints in full.
-char sign_for(const IntegerLetter &kind, const Specification &spec, uint32_t value) {
+char sign_for(const IntegerLetter &kind, const Specification &conversion, uint32_t value) {
     if (!kind.is_signed) return '\0';
     if (static_cast<int32_t>(value) < 0) return '-';
-    return spec.plus ? '+' : '\0';
+    return conversion.plus ? '+' : '\0';
 }
 
-void put_integer(Sink &sink, const Specification &spec, const IntegerLetter &kind, uint32_t value) {
-    char sign = sign_for(kind, spec, value);
+void put_integer(Sink &sink, const Specification &conversion, const IntegerLetter &kind, uint32_t value) {
+    char sign = sign_for(kind, conversion, value);
     uint32_t magnitude = sign == '-' ? 0u - value : value;
     char digits[kDigitAreaSize];
     uint32_t digit_count = snbuf_render_unsigned(magnitude, kind.base, kind.upper_case, digits);
-    int64_t zeros = precision_zeros(spec, digit_count);
+    int64_t zeros = precision_zeros(conversion, digit_count);
     int64_t sign_width = sign != '\0' ? 1 : 0;
-    int64_t padding = padding_for(spec, sign_width + zeros + digit_count);
-    bool zero_fill = spec.zero && !spec.left && spec.precision < 0;
-    if (!spec.left && !zero_fill) sink.put_repeated(' ', padding);
+    int64_t padding = padding_for(conversion, sign_width + zeros + digit_count);
+    bool zero_fill = conversion.zero && !conversion.left && conversion.precision < 0;
+    if (!conversion.left && !zero_fill) sink.put_repeated(' ', padding);
     if (sign != '\0') sink.put(sign);
     if (zero_fill) sink.put_repeated('0', padding);
     sink.put_repeated('0', zeros);
     sink.put_text(digits, digit_count);
-    if (spec.left) sink.put_repeated(' ', padding);
+    if (conversion.left) sink.put_repeated(' ', padding);
 }
 
 // Measures at most `limit` bytes, so a precision lets the text be
@@ -193,13 +193,13 @@ uint32_t measure(const char *text, int32_t limit) {
     return length;
 }
 
-void put_string(Sink &sink, const Specification &spec, const char *text) {
+void put_string(Sink &sink, const Specification &conversion, const char *text) {
     if (text == nullptr) text = kNullText;
-    uint32_t length = measure(text, spec.precision);
-    int64_t padding = padding_for(spec, length);
-    if (!spec.left) sink.put_repeated(' ', padding);
+    uint32_t length = measure(text, conversion.precision);
+    int64_t padding = padding_for(conversion, length);
+    if (!conversion.left) sink.put_repeated(' ', padding);
     sink.put_text(text, length);
-    if (spec.left) sink.put_repeated(' ', padding);
+    if (conversion.left) sink.put_repeated(' ', padding);
 }
 
 void put_pointer(Sink &sink, uint32_t address) {
@@ -217,20 +217,20 @@ const IntegerLetter *find_integer_letter(char letter) {
     return nullptr;
 }
 
-void put_conversion(Sink &sink, const Specification &spec, Arguments &args) {
-    if (const IntegerLetter *kind = find_integer_letter(spec.letter)) {
-        put_integer(sink, spec, *kind, args.next());
+void put_conversion(Sink &sink, const Specification &conversion, Arguments &args) {
+    if (const IntegerLetter *kind = find_integer_letter(conversion.letter)) {
+        put_integer(sink, conversion, *kind, args.next());
         return;
     }
-    switch (spec.letter) {
+    switch (conversion.letter) {
         case 'p': put_pointer(sink, args.next()); break;
         case 'c': sink.put(static_cast<char>(args.next())); break;
-        case 's': put_string(sink, spec, reinterpret_cast<const char *>(args.next())); break;
+        case 's': put_string(sink, conversion, reinterpret_cast<const char *>(args.next())); break;
         case '%': sink.put('%'); break;
         default:
             // Unknown letters are shown, not rejected.
             sink.put('%');
-            sink.put(spec.letter);
+            sink.put(conversion.letter);
             break;
     }
 }
@@ -242,9 +242,9 @@ void format_into(Sink &sink, const char *format, Arguments &args) {
             continue;
         }
         format++;
-        Specification spec = read_specification(format, args);
-        if (spec.letter == '\0') return;
-        put_conversion(sink, spec, args);
+        Specification conversion = read_specification(format, args);
+        if (conversion.letter == '\0') return;
+        put_conversion(sink, conversion, args);
     }
 }
 
