@@ -1,31 +1,14 @@
 // nicsounder: asks the kernel's e1000 driver what it knows about the
 // controller and prints a five-line report on standard output; with "-h",
 // a usage line instead. Exit status 0, or 1 when the kernel refuses.
-#include <stddef.h>
 #include <stdint.h>
 
 #include "internal/syscall.h"
+#include "kiv_nic.h"
 #include "stdio.h"
 #include "string.h"
 
 namespace {
-
-// What the NIC query fills; the reserved bytes are the kernel's.
-struct NicInfo {
-    uint8_t bus;
-    uint8_t device;
-    uint8_t function;
-    uint8_t reserved0;
-    uint32_t mmio_base;
-    uint8_t reserved1[8];
-    uint8_t mac[6];
-    uint8_t reserved2[2];
-    uint32_t link;
-};
-static_assert(sizeof(NicInfo) == 28);
-static_assert(offsetof(NicInfo, mmio_base) == 4);
-static_assert(offsetof(NicInfo, mac) == 16);
-static_assert(offsetof(NicInfo, link) == 24);
 
 bool asks_for_usage(int argc, char **argv) { return argc > 1 && argv[1] != nullptr && strcmp(argv[1], "-h") == 0; }
 

@@ -2,28 +2,15 @@
 // and where the stand-in gets it from (a simulated controller by default).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "kiv_nic.h"
+
 namespace kiv {
 
-struct NicInfo {
-    uint8_t bus;
-    uint8_t device;
-    uint8_t function;
-    uint8_t reserved0;
-    uint32_t mmio_base;
-    uint8_t reserved1[8];
-    uint8_t mac[6];
-    uint8_t reserved2[2];
-    uint32_t link;
-};
-static_assert(sizeof(NicInfo) == 28);
-static_assert(offsetof(NicInfo, mmio_base) == 4);
-static_assert(offsetof(NicInfo, mac) == 16);
-static_assert(offsetof(NicInfo, link) == 24);
+using NicInfo = ::NicInfo;
 
 enum class NicSource { Simulated, Host, Absent };
 
