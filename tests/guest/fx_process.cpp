@@ -11,11 +11,6 @@ constexpr int kExitStatus = 3;
 
 void handler() { check_say("handler ran\n"); }
 
-bool same_text(const char *a, const char *b) {
-    while (*a != '\0' && *a == *b) a++, b++;
-    return *a == *b;
-}
-
 }  // namespace
 
 extern "C" int main(int argc, char **argv) {
@@ -26,7 +21,7 @@ extern "C" int main(int argc, char **argv) {
     FILE *unsaved = fopen("unsaved.txt", "w");
     check_say(unsaved != nullptr && fputs("never stored", unsaved) >= 0 ? "written\n" : "not written\n");
     const char *how = argc > 1 ? argv[1] : "return";
-    if (same_text(how, "exit")) exit(kExitStatus);
-    if (same_text(how, "abort")) abort();
+    if (check_text_equal(how, "exit")) exit(kExitStatus);
+    if (check_text_equal(how, "abort")) abort();
     return 0;
 }

@@ -10,11 +10,6 @@ constexpr int32_t kUntouched = 0x5a5a5a5a;
 constexpr uint32_t kPageSize = 4096;
 constexpr uint32_t kWordSize = 16;
 
-bool same_text(const char *a, const char *b) {
-    while (*a != '\0' && *a == *b) a++, b++;
-    return *a == *b;
-}
-
 void report_case(int line, const char *input, const char *format) {
     check_fail(__FILE__, line, format);
     check_say("  input '");
@@ -125,7 +120,7 @@ void check_words() {
         char words[2][kWordSize] = {"#", "#"};
         int result = sscanf(c.input, c.format, words[0], words[1]);
         bool ok = result == c.result;
-        for (int i = 0; i < 2; i++) ok = ok && same_text(words[i], c.words[i] != nullptr ? c.words[i] : "#");
+        for (int i = 0; i < 2; i++) ok = ok && check_text_equal(words[i], c.words[i] != nullptr ? c.words[i] : "#");
         if (!ok) report_case(c.line, c.input, c.format);
     }
 }
@@ -161,7 +156,7 @@ void check_mixed() {
     char word[kWordSize] = "#";
     CHECK_EQ(sscanf("12abc", "%d%s", &number, word), 2);
     CHECK_EQ(number, 12);
-    CHECK(same_text(word, "abc"));
+    CHECK(check_text_equal(word, "abc"));
 }
 
 // Null pointers: no input or format reads nothing; a null destination uses
@@ -178,7 +173,7 @@ void check_null_pointers() {
     CHECK_EQ(sscanf("xy", "%c%c", nullptr, &ch), 1);
     CHECK_EQ(ch, 'y');
     CHECK_EQ(sscanf("ab cd", "%s%s", nullptr, word), 1);
-    CHECK(same_text(word, "cd"));
+    CHECK(check_text_equal(word, "cd"));
 }
 
 // "%15s" into the last 16 bytes of a mapped page: a copy that ignored the
@@ -190,8 +185,8 @@ void check_width_guards_page_edge() {
     char *word = page + kPageSize - kWordSize;
     char rest[32];
     CHECK_EQ(sscanf("abcdefghijklmnopqrstuvwxyz", "%15s%s", word, rest), 2);
-    CHECK(same_text(word, "abcdefghijklmno"));
-    CHECK(same_text(rest, "pqrstuvwxyz"));
+    CHECK(check_text_equal(word, "abcdefghijklmno"));
+    CHECK(check_text_equal(rest, "pqrstuvwxyz"));
     munmap(page, kPageSize);
 }
 
@@ -249,7 +244,7 @@ void check_fscanf_blanks_only() {
     CHECK_EQ(fscanf(&stream, "%s", word), -1);
     CHECK_EQ(stream.eof, 1);
     CHECK_EQ(stream.pos, 5);
-    CHECK(same_text(word, "#"));
+    CHECK(check_text_equal(word, "#"));
     close(stream.fd);
 }
 
@@ -267,7 +262,7 @@ void check_fscanf_long_token() {
     CHECK_BYTES(word, g_long_token, 255);
     CHECK_EQ(stream.pos, 301);
     CHECK_EQ(fscanf(&stream, "%s", word), 1);
-    CHECK(same_text(word, "z"));
+    CHECK(check_text_equal(word, "z"));
     close(stream.fd);
 }
 

@@ -10,15 +10,10 @@ constexpr uint32_t kPageSize = 4096;
 
 uint32_t word(const void *pointer) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer)); }
 
-bool same_text(const char *a, const char *b) {
-    while (*a != '\0' && *a == *b) a++, b++;
-    return *a == *b;
-}
-
 void check_one(int number, const char *format, const uint32_t (&args)[3], const char *expected) {
     char out[64];
     int length = snprintf(out, sizeof out, format, args[0], args[1], args[2]);
-    if (length != static_cast<int>(check_length(expected)) || !same_text(out, expected)) {
+    if (length != static_cast<int>(check_length(expected)) || !check_text_equal(out, expected)) {
         check_fail(__FILE__, number, format);
         check_say("  got '");
         check_say(out);
