@@ -2,45 +2,17 @@
 // documented status, the guest's status passed through, the trace to a file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include "guest_runner.h"
-
-extern char **environ;
 
 namespace kiv::test {
 namespace {
 
-struct Invocation {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Invocation = CommandRun;
 
-// Runs kivrun with `args`, standard input from /dev/null.
 Invocation kivrun(const std::vector<std::string> &args) {
-    int out = memfd_create("kivrun-out", 0);
-    int err = memfd_create("kivrun-err", 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    std::vector<std::string> words{KIVRUN_PATH};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    int status = -1;
-    if (posix_spawn(&pid, KIVRUN_PATH, &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    Invocation result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_whole(out), read_whole(err)};
-    close(out);
-    close(err);
-    return result;
+    std::vector<std::string> argv{KIVRUN_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_command(argv);
 }
 
 size_t line_count(const std::string &text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }

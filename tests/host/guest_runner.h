@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host_command.h"
 #include "run.h"
 
 namespace kiv::test {
@@ -51,15 +52,6 @@ public:
 private:
     std::filesystem::path path_;
 };
-
-inline std::string read_whole(int fd) {
-    std::string text;
-    char chunk[4096];
-    lseek(fd, 0, SEEK_SET);
-    ssize_t got;
-    while ((got = ::read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(got));
-    return text;
-}
 
 // One traced system call, split into its parts:
 // `write(1, "a, b", 4) = 4` gives {"write", {"1", "\"a, b\"", "4"}, "4"}.
@@ -169,7 +161,7 @@ inline GuestRun run_guest(const std::string &program, const std::vector<std::str
     options.trace = trace;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    GuestRun run{run_program(program, argv, options), read_whole(out), read_whole(fileno(trace))};
+    GuestRun run{run_program(program, argv, options), read_all_from_start(out), read_all_from_start(fileno(trace))};
     fclose(trace);
     ::close(out);
     ::close(in);

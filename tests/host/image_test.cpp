@@ -4,7 +4,6 @@
 // text; and links that would not fit the fixed image fail loudly.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <regex>
 
@@ -12,18 +11,6 @@
 
 namespace kiv::test {
 namespace {
-
-std::string command_output(const std::string &command, int *status = nullptr) {
-    std::string output;
-    FILE *pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return output;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, got);
-    int result = pclose(pipe);
-    if (status != nullptr) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-    return output;
-}
 
 struct Segment {
     std::string type;
@@ -47,7 +34,7 @@ struct ElfView {
 
 ElfView read_elf(const std::string &path) {
     ElfView view;
-    view.header = command_output("readelf -hlSW " + path);
+    view.header = run_command({"readelf", "-hlSW", path}).out;
     std::istringstream lines(view.header);
     const std::regex section(R"(^\s*\[\s*\d+\]\s+(\S+)\s+(\S+)\s+([0-9a-f]{8})\s+\S+\s+\S+\s+\S+\s+\S*\s*\d+\s+\d+\s+(\d+)$)");
     const std::regex segment(R"(^\s+(\w+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+0x[0-9a-f]+\s+0x[0-9a-f]+\s+0x[0-9a-f]+\s+(R?W?(?: E)?)\s+0x([0-9a-f]+)$)");
@@ -119,14 +106,15 @@ TEST(Image, SmallProgramHasTheFixedLayout) {
 }
 
 TEST(Image, EntryPointIsStartAtTheFirstByteOfText) {
-    std::string symbols = command_output("readelf -sW " + command_program("nicsounder"));
+    std::string symbols = run_command({"readelf", "-sW", command_program("nicsounder")}).out;
     EXPECT_TRUE(std::regex_search(symbols, std::regex(R"(00400000\s+\d+\s+FUNC\s+GLOBAL\s+DEFAULT\s+1 _start)")))
         << symbols;
 }
 
 TEST(Image, StartUpCodeIsExactlyTheHandOver) {
-    std::string code = command_output("objdump -d --no-show-raw-insn -j .text --stop-address=0x400020 " +
-                                      command_program("nicsounder"));
+    std::string code = run_command({"objdump", "-d", "--no-show-raw-insn", "-j", ".text", "--stop-address=0x400020",
+                                    command_program("nicsounder")})
+                           .out;
     // Count and vector taken in place, stack aligned, main called, its
     // status handed to _exit, then an endless jump to itself.
     const char *steps[] = {"mov    (%esp),%eax", "lea    0x4(%esp),%ecx", "and    $0xfffffff0,%esp",
@@ -159,13 +147,11 @@ class LinkOverflow : public testing::TestWithParam<Overflow> {};
 TEST_P(LinkOverflow, FailsWithAClearMessage) {
     TempDir directory;
     directory.write("big.s", GetParam().assembly);
-    int status = 0;
-    std::string output = command_output("i686-linux-gnu-gcc -nostdlib -static -no-pie -Wl,--orphan-handling=error "
-                                        "-Wl,-L" KIV_SOURCE_DIR "/guest/ld -Wl,-T,fixed.ld " +
-                                            directory / "big.s" + " -o " + directory / "big",
-                                        &status);
-    EXPECT_NE(status, 0) << output;
-    EXPECT_NE(output.find(GetParam().message), std::string::npos) << output;
+    CommandRun link = run_command({"i686-linux-gnu-gcc", "-nostdlib", "-static", "-no-pie",
+                                   "-Wl,--orphan-handling=error", "-Wl,-L" KIV_SOURCE_DIR "/guest/ld",
+                                   "-Wl,-T,fixed.ld", directory / "big.s", "-o", directory / "big"});
+    EXPECT_NE(link.status, 0) << link.err;
+    EXPECT_NE(link.err.find(GetParam().message), std::string::npos) << link.err;
     EXPECT_FALSE(directory.exists("big"));
 }
 

@@ -2,7 +2,6 @@
 // broken in one place each), over the real nicsounder executable (checked
 // against binutils too), and the command's output and exit statuses.
 #include <elf.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
@@ -240,12 +239,9 @@ Bytes read_bytes(const std::string &path) {
 // four groups of eight hex digits in a 35-column field.
 Bytes readelf_section(const std::string &path, const std::string &section) {
     constexpr size_t kHexStart = 13, kHexWidth = 35;
-    std::string command = "readelf -x " + section + " " + path + " 2>&1";
-    FILE *pipe = popen(command.c_str(), "r");
+    std::istringstream dump(kiv::test::run_command({"readelf", "-x", section, path}).out);
     Bytes bytes;
-    char line[256];
-    while (pipe != nullptr && fgets(line, sizeof line, pipe) != nullptr) {
-        std::string text = line;
+    for (std::string text; std::getline(dump, text);) {
         if (text.rfind("  0x", 0) != 0) continue;
         std::string hex;
         for (char c : text.substr(kHexStart, kHexWidth))
@@ -253,7 +249,6 @@ Bytes readelf_section(const std::string &path, const std::string &section) {
         for (size_t i = 0; i + 1 < hex.size(); i += 2)
             bytes.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     }
-    if (pipe != nullptr) pclose(pipe);
     return bytes;
 }
 
@@ -273,23 +268,19 @@ TEST(KivmetaNicsounder, RecordsMatchTheirLayoutAndBinutils) {
 
 // --- The command -------------------------------------------------------------
 
-struct ToolRun {
-    int status;
-    std::string out, err;
-};
+using ToolRun = kiv::test::CommandRun;
 
-ToolRun run_kivmeta(const std::string &arguments) {
-    kiv::test::TempDir dir;
-    std::string command = std::string(KIVMETA_PATH) + " " + arguments + " >" + (dir / "out") + " 2>" + (dir / "err");
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.read("out"), dir.read("err")};
+ToolRun run_kivmeta(const std::vector<std::string> &arguments) {
+    std::vector<std::string> argv{KIVMETA_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return kiv::test::run_command(argv);
 }
 
 TEST(KivmetaCommand, PrintsPlainTextAndJson) {
-    ToolRun plain = run_kivmeta(kNicsounder);
+    ToolRun plain = run_kivmeta({kNicsounder});
     EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(plain.out, "command: Probe Intel e1000 NIC.\ncommand: nicsounder\npackage: nicsounder\npackage: 3\n");
-    ToolRun json = run_kivmeta("--json " + kNicsounder);
+    ToolRun json = run_kivmeta({"--json", kNicsounder});
     EXPECT_EQ(json.status, 0) << json.err;
     EXPECT_EQ(json.out,
               "{\"command\": [\"Probe Intel e1000 NIC.\", \"nicsounder\"], \"package\": [\"nicsounder\", \"3\"]}\n");
@@ -301,19 +292,19 @@ TEST(KivmetaCommand, FailuresGiveOneLineAndTheirStatus) {
     dir.write("no-package", std::string(no_package.bytes.begin(), no_package.bytes.end()));
     dir.write("text", "not an executable\n");
     struct Case {
-        std::string arguments;
+        std::vector<std::string> arguments;
         int status;
         std::string message;
     } cases[] = {
-        {"", 1, "kivmeta: expected exactly one FILE"},
-        {"--bogus " + kNicsounder, 1, "kivmeta: unknown option --bogus"},
-        {dir / "missing", 2, "kivmeta: " + (dir / "missing") + ": No such file or directory"},
-        {dir.path().string(), 2, "not a regular file"},
-        {dir / "text", 3, "kivmeta: " + (dir / "text") + ": not an ELF file"},
-        {dir / "no-package", 4, "kivmeta: " + (dir / "no-package") + ": no section .kivos.pkgmeta"},
+        {{}, 1, "kivmeta: expected exactly one FILE"},
+        {{"--bogus", kNicsounder}, 1, "kivmeta: unknown option --bogus"},
+        {{dir / "missing"}, 2, "kivmeta: " + (dir / "missing") + ": No such file or directory"},
+        {{dir.path().string()}, 2, "not a regular file"},
+        {{dir / "text"}, 3, "kivmeta: " + (dir / "text") + ": not an ELF file"},
+        {{dir / "no-package"}, 4, "kivmeta: " + (dir / "no-package") + ": no section .kivos.pkgmeta"},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.arguments);
+        SCOPED_TRACE(c.arguments.empty() ? "(none)" : c.arguments[0]);
         ToolRun run = run_kivmeta(c.arguments);
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out, "");
