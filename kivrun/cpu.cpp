@@ -38,6 +38,9 @@ constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
 }
 
 constexpr uint32_t kEflagsInterrupts = 0x202;
+// Emulation would stop silently on reaching its end address; a 32-bit EIP
+// can never equal this one.
+constexpr uint64_t kNeverReached = uint64_t{1} << 32;
 constexpr uint8_t kIret = 0xcf;
 constexpr uint8_t kRdtsc[] = {0x0f, 0x31};
 
@@ -178,7 +181,7 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
             return {StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
         // The block at the entry was translated to stop there: drop it.
         uc_ctl_remove_cache(uc_, entry, entry + 1);
-        error = uc_emu_start(uc_, entry, 0, 0, 0);
+        error = uc_emu_start(uc_, entry, kNeverReached, 0, 0);
     }
     if (timed_out_) return {StopReason::TimedOut};
     if (stop_) return *stop_;

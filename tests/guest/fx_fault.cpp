@@ -55,6 +55,10 @@ int execute_data() {
     reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(kReturn))();
     return 0;
 }
+int call_null() {
+    reinterpret_cast<void (*)()>(g_zero)();
+    return 0;
+}
 int jump_nowhere() {
     reinterpret_cast<void (*)()>(0x12345678u)();
     return 0;
@@ -71,11 +75,22 @@ int unknown_call() {
 }
 
 constexpr check_scenario kMisdeeds[] = {
-    {"hlt", privileged},         {"cli", interrupts_off},     {"in", port_io},
-    {"null-read", null_read},    {"null-write", null_write},  {"divide", divide},
-    {"ud2", undefined},          {"int3", breakpoint},        {"int21", other_interrupt},
-    {"kernel", kernel_memory},   {"write-code", write_code},  {"exec-data", execute_data},
-    {"jump", jump_nowhere},      {"spin", spin},              {"unknown-call", unknown_call},
+    {"hlt", privileged},
+    {"cli", interrupts_off},
+    {"in", port_io},
+    {"null-read", null_read},
+    {"null-write", null_write},
+    {"divide", divide},
+    {"ud2", undefined},
+    {"int3", breakpoint},
+    {"int21", other_interrupt},
+    {"kernel", kernel_memory},
+    {"write-code", write_code},
+    {"exec-data", execute_data},
+    {"jump", jump_nowhere},
+    {"call-null", call_null},
+    {"spin", spin},
+    {"unknown-call", unknown_call},
 };
 
 }  // namespace

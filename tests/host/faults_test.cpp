@@ -30,6 +30,7 @@ const Misdeed kMisdeeds[] = {
     {"write-code", 139, "write to read-only memory"},
     {"exec-data", 139, "execution of non-executable memory"},
     {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678"},
+    {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0"},
 };
 
 class Faults : public testing::TestWithParam<Misdeed> {};
