@@ -184,7 +184,7 @@ bool convert(Engine &engine, const Conversion &conversion, char letter) {
     }
 }
 
-// A specification cut short by the end of the format ends formatting
+// A directive cut short by the end of the format ends formatting
 // quietly, like a lone '%'.
 int format_onto(Engine &engine, const char *format) {
     for (const char *at = format; *at != 0; at++) {

@@ -77,7 +77,7 @@ struct Arguments {
     int32_t next_signed() { return static_cast<int32_t>(next()); }
 };
 
-struct Specification {
+struct Directive {
     bool left = false;
     bool zero = false;
     bool plus = false;
@@ -108,7 +108,7 @@ int32_t read_number(const char *&format) {
     return static_cast<int32_t>(value);
 }
 
-void read_flags(const char *&format, Specification &conversion) {
+void read_flags(const char *&format, Directive &conversion) {
     for (;; format++) {
         switch (*format) {
             case '-': conversion.left = true; break;
@@ -136,9 +136,9 @@ void skip_length(const char *&format) {
 }
 
 // Reads what follows a '%' up to and including the conversion letter; a
-// letter of '\0' means the format ended inside the specification.
-Specification read_specification(const char *&format, Arguments &args) {
-    Specification conversion;
+// letter of '\0' means the format ended inside the directive.
+Directive read_directive(const char *&format, Arguments &args) {
+    Directive conversion;
     read_flags(format, conversion);
     conversion.width = read_amount(format, args);
     if (*format == '.') {
@@ -152,23 +152,23 @@ Specification read_specification(const char *&format, Arguments &args) {
 }
 
 // Precision zeros before the digits; a negative precision means none.
-int64_t precision_zeros(const Specification &conversion, uint32_t digit_count) {
+int64_t precision_zeros(const Directive &conversion, uint32_t digit_count) {
     return conversion.precision > static_cast<int64_t>(digit_count) ? conversion.precision - int64_t{digit_count} : 0;
 }
 
-int64_t padding_for(const Specification &conversion, int64_t total) {
+int64_t padding_for(const Directive &conversion, int64_t total) {
     return conversion.width > total ? conversion.width - total : 0;
 }
 
 // '-' for a negative signed value, '+' when asked for a signed one, else
 // none; the digits show the magnitude, so INT32_MIN prints in full.
-char sign_for(const IntegerLetter &kind, const Specification &conversion, uint32_t value) {
+char sign_for(const IntegerLetter &kind, const Directive &conversion, uint32_t value) {
     if (!kind.is_signed) return '\0';
     if (static_cast<int32_t>(value) < 0) return '-';
     return conversion.plus ? '+' : '\0';
 }
 
-void put_integer(Sink &sink, const Specification &conversion, const IntegerLetter &kind, uint32_t value) {
+void put_integer(Sink &sink, const Directive &conversion, const IntegerLetter &kind, uint32_t value) {
     char sign = sign_for(kind, conversion, value);
     uint32_t magnitude = sign == '-' ? 0u - value : value;
     char digits[kDigitAreaSize];
@@ -193,7 +193,7 @@ uint32_t measure(const char *text, int32_t limit) {
     return length;
 }
 
-void put_string(Sink &sink, const Specification &conversion, const char *text) {
+void put_string(Sink &sink, const Directive &conversion, const char *text) {
     if (text == nullptr) text = kNullText;
     uint32_t length = measure(text, conversion.precision);
     int64_t padding = padding_for(conversion, length);
@@ -217,7 +217,7 @@ const IntegerLetter *find_integer_letter(char letter) {
     return nullptr;
 }
 
-void put_conversion(Sink &sink, const Specification &conversion, Arguments &args) {
+void put_conversion(Sink &sink, const Directive &conversion, Arguments &args) {
     if (const IntegerLetter *kind = find_integer_letter(conversion.letter)) {
         put_integer(sink, conversion, *kind, args.next());
         return;
@@ -242,7 +242,7 @@ void format_into(Sink &sink, const char *format, Arguments &args) {
             continue;
         }
         format++;
-        Specification conversion = read_specification(format, args);
+        Directive conversion = read_directive(format, args);
         if (conversion.letter == '\0') return;
         put_conversion(sink, conversion, args);
     }

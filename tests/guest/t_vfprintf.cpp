@@ -62,7 +62,7 @@ void check_layouts() {
         int result;
     };
     const Case cases[] = {
-        // ordinary text and specifications cut short by the end
+        // ordinary text and directives cut short by the end
         {__LINE__, "", {}, "", 0},
         {__LINE__, "abc%", {}, "abc", 3},
         {__LINE__, "%5", {}, "", 0},
