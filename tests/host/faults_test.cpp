@@ -73,23 +73,30 @@ TEST(Faults, UnknownCallAnswersMinusOneAndTheRunGoesOn) {
     EXPECT_EQ(run.trace_lines()[0], "syscall_77(0x1, 0x2, 0x3) = -1 (unknown system call)");
 }
 
-TEST(Runaway, StoppedByTheTimeLimit) {
+struct Limit {
+    const char *name;
+    void (*set)(RunOptions &);
+    const char *report;
+};
+
+const Limit kLimits[] = {
+    {"time", [](RunOptions &o) { o.timeout_seconds = 0.2; }, "time limit of 0.2 s"},
+    {"blocks", [](RunOptions &o) { o.block_limit = 50000; }, "50000 executed blocks"},
+};
+
+class Runaways : public testing::TestWithParam<Limit> {};
+
+TEST_P(Runaways, AreStoppedByTheLimit) {
     RunOptions options;
-    options.timeout_seconds = 0.2;
+    GetParam().set(options);
     GuestRun run = run_guest(guest_program("fx_fault"), {"spin"}, options);
     EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
     EXPECT_EQ(run.result.exit_code, kExitStopped);
-    EXPECT_NE(run.result.message.find("time limit of 0.2 s"), std::string::npos) << run.result.message;
+    EXPECT_NE(run.result.message.find(GetParam().report), std::string::npos) << run.result.message;
 }
 
-TEST(Runaway, StoppedByTheBlockLimit) {
-    RunOptions options;
-    options.block_limit = 50000;
-    GuestRun run = run_guest(guest_program("fx_fault"), {"spin"}, options);
-    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
-    EXPECT_EQ(run.result.exit_code, kExitStopped);
-    EXPECT_NE(run.result.message.find("50000 executed blocks"), std::string::npos) << run.result.message;
-}
+INSTANTIATE_TEST_SUITE_P(Limits, Runaways, testing::ValuesIn(kLimits),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Runaway, TimeLimitInterruptsASleep) {
     RunOptions options;
