@@ -189,6 +189,8 @@ int main(int argc, char **argv) {
             usage_error("cannot write the trace to '" + *settings.trace_path + "': " + std::strerror(errno));
     }
     settings.run.trace = trace;
+    settings.run.diagnostics = stderr;
+    settings.run.exit_after_run = true;
 
     std::vector<std::string> guest_argv(argv + optind, argv + argc);
     kiv::RunResult result = kiv::run_program(argv[optind], guest_argv, settings.run);

@@ -30,10 +30,10 @@ bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned
 
 }  // namespace
 
-std::optional<NicInfo> query_nic(const NicConfig &config) {
+std::optional<NicInfo> query_nic(const NicConfig &config, std::string &problem) {
     switch (config.source) {
     case NicSource::Simulated: return config.simulated;
-    case NicSource::Host: return query_host_nic(config.sysfs_root);
+    case NicSource::Host: return query_host_nic(config.sysfs_root, problem);
     case NicSource::Absent: return std::nullopt;
     }
     return std::nullopt;

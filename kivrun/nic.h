@@ -23,8 +23,9 @@ struct NicConfig {
     std::string sysfs_root = "/sys";
 };
 
-// What the driver reports, or nullopt when there is no controller.
-std::optional<NicInfo> query_nic(const NicConfig &config);
+// What the driver reports, or nullopt when there is no controller; then
+// `problem` says why in one line when the host's answer was asked for.
+std::optional<NicInfo> query_nic(const NicConfig &config, std::string &problem);
 
 // Option parsers for the source ("sim", "host", "absent") and the simulated
 // controller's fields; false on bad text.

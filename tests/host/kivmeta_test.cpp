@@ -230,11 +230,6 @@ TEST(KivmetaRecord, RecordsAreCheckedByteForByte) {
 
 const std::string kNicsounder = kiv::test::command_program("nicsounder");
 
-Bytes read_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 // The section's bytes as `readelf -x` dumps them: after the address, up to
 // four groups of eight hex digits in a 35-column field.
 Bytes readelf_section(const std::string &path, const std::string &section) {
@@ -253,7 +248,7 @@ Bytes readelf_section(const std::string &path, const std::string &section) {
 }
 
 TEST(KivmetaNicsounder, RecordsMatchTheirLayoutAndBinutils) {
-    Bytes file = read_bytes(kNicsounder);
+    Bytes file = kiv::test::read_test_file(kNicsounder);
     kiv::meta::ReadError error;
     auto metadata = kiv::meta::read_metadata(file, error);
     ASSERT_TRUE(metadata) << error.message;

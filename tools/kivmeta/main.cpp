@@ -1,16 +1,12 @@
 // kivmeta: prints the command and package metadata records of a kivos
 // executable, read from the file without running it.
-#include <fcntl.h>
 #include <getopt.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "file.h"
 #include "metadata.h"
 
 namespace {
@@ -47,7 +43,7 @@ output unless both records are sound.
 
 enum ExitStatus : int { kOk = 0, kBadUsage = 1, kUnreadable = 2, kNotElf32 = 3, kBadMetadata = 4 };
 
-constexpr off_t kMaxFileSize = 256 << 20;
+constexpr uint64_t kMaxFileSize = 256 << 20;
 
 [[noreturn]] void fail(int status, const std::string &message) {
     fprintf(stderr, "kivmeta: %s\n", message.c_str());
@@ -57,27 +53,6 @@ constexpr off_t kMaxFileSize = 256 << 20;
 [[noreturn]] void usage_error(const std::string &message) {
     fprintf(stderr, "kivmeta: %s (try 'kivmeta --help')\n", message.c_str());
     exit(kBadUsage);
-}
-
-// The whole file; fails (exits) on anything but a readable regular file.
-std::vector<uint8_t> read_file(const char *path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(kUnreadable, std::string(path) + ": " + std::strerror(errno));
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(kUnreadable, std::string(path) + ": not a regular file");
-    if (info.st_size > kMaxFileSize) fail(kUnreadable, std::string(path) + ": too large for an executable");
-    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) fail(kUnreadable, std::string(path) + ": " + std::strerror(errno));
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    bytes.resize(done);
-    close(fd);
-    return bytes;
 }
 
 void print_plain(const kiv::meta::Metadata &metadata) {
@@ -137,9 +112,11 @@ int main(int argc, char **argv) {
     if (argc - optind != 1) usage_error("expected exactly one FILE");
 
     const char *path = argv[optind];
-    std::vector<uint8_t> file = read_file(path);
+    std::string read_error;
+    auto file = kiv::read_file(path, kMaxFileSize, read_error);
+    if (!file) fail(kUnreadable, std::string(path) + ": " + read_error);
     kiv::meta::ReadError error;
-    auto metadata = kiv::meta::read_metadata(file, error);
+    auto metadata = kiv::meta::read_metadata(*file, error);
     if (!metadata) fail(exit_status(error.problem), std::string(path) + ": " + error.message);
     json ? print_json(*metadata) : print_plain(*metadata);
     return kOk;
