@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstring>
 
+#include "command_line.h"
+
 namespace kiv::meta {
 
 namespace {
@@ -39,20 +41,8 @@ T copy_at(std::span<const uint8_t> bytes, uint64_t offset) {
     return value;
 }
 
-// Printable ASCII as is, every other byte as \xNN: hostile bytes never
-// reach the terminal.
 std::string shown(std::span<const uint8_t> bytes) {
-    std::string text;
-    for (uint8_t byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7f) {
-            text += static_cast<char>(byte);
-        } else {
-            char escape[5];
-            snprintf(escape, sizeof escape, "\\x%02x", byte);
-            text += escape;
-        }
-    }
-    return text;
+    return cli::shown(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size()));
 }
 
 bool printable(std::span<const uint8_t> bytes) {
@@ -67,7 +57,7 @@ std::optional<Elf32_Ehdr> elf32_header(std::span<const uint8_t> file, ReadError 
     }
     auto header = copy_at<Elf32_Ehdr>(file, 0);
     if (header.e_ident[EI_CLASS] != ELFCLASS32) {
-        error.message = "not an ELF32 file (class " + std::to_string(header.e_ident[EI_CLASS]) + ")";
+        error.message = "not a 32-bit ELF file";
         return std::nullopt;
     }
     if (header.e_ident[EI_DATA] != ELFDATA2LSB) {
