@@ -43,9 +43,10 @@ struct Settings {
     bool trace = false;
 };
 
-// A positive, finite number of seconds, written in plain decimal.
+// A positive, finite number of seconds in decimal, perhaps with a fraction
+// or an exponent; strtod's signs, spaces, hex and "inf" are refused.
 bool parse_seconds(const char *text, std::optional<double> &seconds) {
-    if (!(text[0] >= '0' && text[0] <= '9') && text[0] != '.') return false;
+    if ((!(text[0] >= '0' && text[0] <= '9') && text[0] != '.') || std::strpbrk(text, "xX") != nullptr) return false;
     char *end = nullptr;
     errno = 0;
     double parsed = std::strtod(text, &end);

@@ -48,6 +48,7 @@ const Mistake kMistakes[] = {
     {"value_for_a_flag", {"--no-sleep=1", "x"}, kUsage, "option '--no-sleep' takes no value"},
     {"bad_timeout", {"--timeout", "soon", "x"}, kUsage, "invalid value 'soon' for '--timeout' (a positive number of seconds)"},
     {"negative_timeout", {"-T", "-1", "x"}, kUsage, "invalid value '-1' for '-T' (a positive number of seconds)"},
+    {"hex_timeout", {"-T0x10", "x"}, kUsage, "invalid value '0x10' for '-T' (a positive number of seconds)"},
     {"bad_blocks", {"--max-blocks", "0", "x"}, kUsage,
      "invalid value '0' for '--max-blocks' (a 64-bit number above 0: decimal or 0x-hex)"},
     {"bad_tsc", {"--tsc=5:", "x"}, kUsage,
