@@ -12,7 +12,7 @@ static_assert(sizeof(Elf32_Ehdr) == 52);
 std::optional<std::string> elf32_identity_problem(std::span<const uint8_t> file) {
     if (file.size() < sizeof(Elf32_Ehdr)) return "not an ELF file (too short for an ELF header)";
     if (std::memcmp(file.data(), ELFMAG, SELFMAG) != 0) return "not an ELF file";
-    if (file[EI_CLASS] != ELFCLASS32) return "not an ELF32 file (class " + std::to_string(file[EI_CLASS]) + ")";
+    if (file[EI_CLASS] != ELFCLASS32) return "not a 32-bit ELF file";
     if (file[EI_DATA] != ELFDATA2LSB) return "not a little-endian ELF32 file";
     return std::nullopt;
 }

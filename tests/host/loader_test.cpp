@@ -42,7 +42,7 @@ const Malformation kMalformations[] = {
     {"empty", [](Bytes &f) { f.clear(); }, "too short"},
     {"truncated_header", [](Bytes &f) { f.resize(40); }, "too short"},
     {"not_elf", [](Bytes &f) { f[1] = 'X'; }, "not an ELF file"},
-    {"elf64", [](Bytes &f) { f[EI_CLASS] = ELFCLASS64; }, "not an ELF32 file"},
+    {"elf64", [](Bytes &f) { f[EI_CLASS] = ELFCLASS64; }, "not a 32-bit ELF file"},
     {"big_endian", [](Bytes &f) { f[EI_DATA] = ELFDATA2MSB; }, "little-endian"},
     {"wrong_machine", [](Bytes &f) { header(f).e_machine = EM_X86_64; }, "not an i386"},
     {"shared_object", [](Bytes &f) { header(f).e_type = ET_DYN; }, "not a static executable"},

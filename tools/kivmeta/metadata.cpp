@@ -7,6 +7,7 @@
 
 #include "elf_identity.h"
 #include "text.h"
+#include "command_line.h"
 
 namespace kiv::meta {
 
