@@ -12,3 +12,7 @@ set(KIV_GUEST_FIXTURES
 set(KIV_GUEST_FIXED_PROGRAMS fixed_hello.cpp)
 # Programs that look at the library's internals.
 set(KIV_GUEST_WHITE_BOX t_heap t_stream t_string fx_rand_seed)
+# Programs that hand the engines, on purpose, what ISO C's format check
+# rejects: the console control record's three arguments after "%c", unknown
+# conversion letters, null destinations.
+set(KIV_GUEST_UNCHECKED_FORMATS fx_console t_scanf)
