@@ -14,8 +14,8 @@ mv "$work/installed" "$work/kit"
 kit=$work/kit/bin
 
 cd "$work"
-"$kit/kivos-cc" -O2 -Wall -o cc-hello "$source/hello.c"
-"$kit/kivos-c++" -O2 -Wall -c -o greet.o "$source/greet.cpp"
+"$kit/kivos-cc" -O2 -Wall -Wextra -Werror -o cc-hello "$source/hello.c"
+"$kit/kivos-c++" -O2 -Wall -Wextra -Werror -c -o greet.o "$source/greet.cpp"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
 cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" > /dev/null
 cmake --build project > /dev/null
