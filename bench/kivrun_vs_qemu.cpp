@@ -1,12 +1,14 @@
 // Whole processes against qemu-i386 on the same work: kivrun running a kivos
 // program and qemu-i386 running its Linux i386 twin (bench/guest), from exec
 // to exit. The two run in alternating pairs, so a busy machine slows both
-// alike; the figure is the median of the per-pair time ratios, shown with
-// each side's median time. Before timing, both must exit with 0 and print
-// the same bytes.
+// alike; the figures are the medians of the per-pair ratios of wall time and
+// of CPU time (user and system, all threads; less disturbed by other load),
+// shown with each side's median times. Before timing, both must exit with 0
+// and print the same bytes.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,9 +35,16 @@ struct Comparison {
 const std::string kGuestDir = KIV_GUEST_DIR;
 const std::string kQemu = "qemu-i386";
 
-// The process's wall time from spawn to exit, or nothing unless it ran and
+struct Times {
+    double wall;
+    double cpu;
+};
+
+double seconds(const timeval &time) { return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6; }
+
+// The process's times from spawn to exit, or nothing unless it ran and
 // exited with 0.
-std::optional<double> run_seconds(const Argv &args, int out_fd) {
+std::optional<Times> run(const Argv &args, int out_fd) {
     std::vector<char *> argv;
     for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
@@ -45,19 +54,20 @@ std::optional<double> run_seconds(const Argv &args, int out_fd) {
     auto start = std::chrono::steady_clock::now();
     pid_t child;
     int status = -1;
+    rusage usage{};
     bool ran = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-               waitpid(child, &status, 0) == child;
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+               wait4(child, &status, 0, &usage) == child;
+    std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     posix_spawn_file_actions_destroy(&actions);
     if (!ran || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return elapsed.count();
+    return Times{wall.count(), seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 // What the process prints, or nothing unless it exited with 0.
 std::optional<std::string> output_of(const Argv &args) {
     int fd = memfd_create("output", MFD_CLOEXEC);
     std::optional<std::string> output;
-    if (fd >= 0 && run_seconds(args, fd)) {
+    if (fd >= 0 && run(args, fd)) {
         output.emplace();
         char buffer[4096];
         ssize_t got;
@@ -86,22 +96,39 @@ bool same_work(const Comparison &comparison) {
     return false;
 }
 
+// Medians of kivrun's times, qemu's times and the per-pair ratios.
+class PairedTimes {
+public:
+    void add(double kivrun, double qemu) {
+        kivrun_.push_back(kivrun);
+        qemu_.push_back(qemu);
+        ratios_.push_back(kivrun / qemu);
+    }
+    void print(const char *what) const {
+        std::printf("  %-4s kivrun %8.2f ms   qemu-i386 %8.2f ms   ratio %5.2f\n", what, median(kivrun_) * 1e3,
+                    median(qemu_) * 1e3, median(ratios_));
+    }
+
+private:
+    std::vector<double> kivrun_, qemu_, ratios_;
+};
+
 bool compare(const Comparison &comparison, int null_fd) {
     if (!same_work(comparison)) return false;
-    std::vector<double> kivrun_times, qemu_times, ratios;
+    PairedTimes wall, cpu;
     for (int pair = 0; pair < comparison.pairs; pair++) {
-        std::optional<double> kivrun = run_seconds(comparison.kivrun, null_fd);
-        std::optional<double> qemu = run_seconds(comparison.qemu, null_fd);
+        std::optional<Times> kivrun = run(comparison.kivrun, null_fd);
+        std::optional<Times> qemu = run(comparison.qemu, null_fd);
         if (!kivrun || !qemu) {
             std::fprintf(stderr, "%s: a run failed during timing\n", comparison.work);
             return false;
         }
-        kivrun_times.push_back(*kivrun);
-        qemu_times.push_back(*qemu);
-        ratios.push_back(*kivrun / *qemu);
+        wall.add(kivrun->wall, qemu->wall);
+        cpu.add(kivrun->cpu, qemu->cpu);
     }
-    std::printf("%-28s %4d pairs   kivrun %8.2f ms   qemu-i386 %8.2f ms   ratio %5.2f\n", comparison.work,
-                comparison.pairs, median(kivrun_times) * 1e3, median(qemu_times) * 1e3, median(ratios));
+    std::printf("%s, %d pairs\n", comparison.work, comparison.pairs);
+    wall.print("wall");
+    cpu.print("cpu");
     return true;
 }
 
@@ -116,7 +143,7 @@ int main() {
          20},
     };
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    std::printf("Whole processes, kivrun against qemu-i386 (medians; ratio = median of per-pair kivrun/qemu)\n");
+    std::printf("Whole processes, kivrun against qemu-i386 (medians; ratio: of the per-pair kivrun/qemu)\n");
     bool all_ran = null_fd >= 0;
     for (const Comparison &comparison : comparisons) all_ran = compare(comparison, null_fd) && all_ran;
     return all_ran ? 0 : 1;
