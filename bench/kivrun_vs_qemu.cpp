@@ -40,7 +40,9 @@ struct Times {
     double cpu;
 };
 
-double seconds(const timeval &time) { return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6; }
+double seconds(const timeval &time) {
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
+}
 
 // The process's times from spawn to exit, or nothing unless it ran and
 // exited with 0.
@@ -136,7 +138,10 @@ bool compare(const Comparison &comparison, int null_fd) {
 
 int main() {
     const Comparison comparisons[] = {
-        {"nicsounder report", {KIVRUN_PATH, kGuestDir + "/cmd/nicsounder"}, {kQemu, kGuestDir + "/bench/linux_report"}, 40},
+        {"nicsounder report",
+         {KIVRUN_PATH, kGuestDir + "/cmd/nicsounder"},
+         {kQemu, kGuestDir + "/bench/linux_report"},
+         40},
         {"8 MiB stored word by word",
          {KIVRUN_PATH, kGuestDir + "/bench/bench_store_fill"},
          {kQemu, kGuestDir + "/bench/linux_store_fill"},
