@@ -25,6 +25,11 @@ Options:
                           error), one line per call
   -T, --timeout SECONDS   stop the program after this much wall-clock time
       --max-blocks N      stop the program after N executed basic blocks
+  -g, --gdb PORT          before the program's first instruction, wait for
+                          one gdb connection on 127.0.0.1:PORT (0: any free
+                          port; the port is shown on standard error) and let
+                          gdb drive the run ('target remote 127.0.0.1:PORT');
+                          ending the connection ends the run (status 125)
       --no-sleep          make usleep and sleep return at once
       --tsc START[:STEP]  the time-stamp counter reads START first, then
                           STEP more at every read (default STEP 1); each a
@@ -75,6 +80,7 @@ constexpr option kOptions[] = {
     {"trace", optional_argument, nullptr, 't'},
     {"timeout", required_argument, nullptr, 'T'},
     {"max-blocks", required_argument, nullptr, kMaxBlocks},
+    {"gdb", required_argument, nullptr, 'g'},
     {"no-sleep", no_argument, nullptr, kNoSleep},
     {"tsc", required_argument, nullptr, kTsc},
     {"nic", required_argument, nullptr, kNic},
@@ -127,6 +133,15 @@ void apply_option(int option, const char *value, Settings &settings) {
         settings.run.block_limit = blocks;
         break;
     }
+    case 'g': {
+        char *end = nullptr;
+        errno = 0;
+        unsigned long port = std::strtoul(text.c_str(), &end, 10);
+        if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || port > UINT16_MAX)
+            usage_error("invalid gdb port '" + text + "' (0 to 65535)");
+        settings.run.gdb_port = static_cast<uint16_t>(port);
+        break;
+    }
     case kNoSleep: settings.run.skip_sleeps = true; break;
     case kTsc: {
         kiv::TscSequence tsc;
@@ -173,7 +188,7 @@ int main(int argc, char **argv) {
     opterr = 0;
     int option;
     // '+': options end at PROGRAM; everything after it belongs to the guest.
-    while ((option = getopt_long(argc, argv, "+r:t::T:h", kOptions, nullptr)) != -1) {
+    while ((option = getopt_long(argc, argv, "+r:t::T:g:h", kOptions, nullptr)) != -1) {
         if (option == '?') {
             std::string name = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
             usage_error("unknown option or missing value: " + name);

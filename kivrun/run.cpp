@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "cpu.h"
+#include "debug_target.h"
 #include "elf_image.h"
 #include "guest_memory.h"
 #include "kernel.h"
@@ -180,7 +181,9 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
                 uint64_t one = 1;
                 (void)!::write(cancel_fd, &one, sizeof one);
             });
-        stop = cpu.run(memory, kernel, image->entry, *stack);
+        stop = options.gdb_port
+                   ? run_with_gdb(cpu, memory, kernel, image->entry, *stack, *options.gdb_port, cancel_fd)
+                   : cpu.run(memory, kernel, image->entry, *stack);
     }
     if (trace && stop.reason == StopReason::Faulted)
         trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());

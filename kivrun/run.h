@@ -24,6 +24,7 @@ struct RunOptions {
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;
+    std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
 };
 
 // kivrun's exit statuses besides the guest's own.
