@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
 PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils
+            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils gdb
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest

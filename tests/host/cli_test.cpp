@@ -20,8 +20,8 @@ size_t line_count(const std::string &text) { return static_cast<size_t>(std::cou
 TEST(Cli, HelpTellsTheOptionsAndStatuses) {
     Invocation run = kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--nic", "124", "125",
-                             "126", "127", "128+N"})
+    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--nic", "124",
+                             "125", "126", "127", "128+N"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     EXPECT_EQ(run.err, "");
 }
@@ -40,6 +40,7 @@ const Mistake kMistakes[] = {
     {"bad_timeout", {"--timeout", "soon", "x"}, 125, "invalid time limit"},
     {"negative_timeout", {"--timeout", "-1", "x"}, 125, "invalid time limit"},
     {"bad_blocks", {"--max-blocks", "0", "x"}, 125, "invalid block limit"},
+    {"bad_gdb_port", {"--gdb", "65536", "x"}, 125, "invalid gdb port"},
     {"bad_nic", {"--nic", "wifi", "x"}, 125, "invalid NIC source"},
     {"bad_pci", {"--nic-pci", "00:20.0", "x"}, 125, "invalid PCI address"},
     {"bad_mac", {"--nic-mac", "52:54:00", "x"}, 125, "invalid MAC address"},
