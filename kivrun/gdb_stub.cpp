@@ -27,6 +27,11 @@ constexpr size_t kMaxPacket = 0x4000;
 // A memory read answers at most this many bytes (two hex digits each).
 constexpr size_t kMaxMemoryReply = kMaxPacket / 2 - 16;
 constexpr char kThreadField[] = "thread:1;";
+// Error replies: a packet that does not parse (or a request refused), an
+// address outside the program's memory, an unknown qXfer object.
+constexpr const char *kMalformed = "E01";
+constexpr const char *kBadAddress = "E14";
+constexpr const char *kUnknownAnnex = "E00";
 // How often a stop request is repeated while the program has not stopped.
 constexpr int kStopRepeatMilliseconds = 10;
 
@@ -177,7 +182,7 @@ public:
                 send_raw("-");
             } else if (packet->oversized) {
                 send_raw("+");
-                send("E01");
+                send(kMalformed);
             } else {
                 send_raw("+");
                 return unescape(packet->payload);
@@ -348,9 +353,9 @@ private:
     // "target.xml:OFFSET,LENGTH": 'm' and a piece, or 'l' and the last one.
     std::optional<std::string> features(std::string_view arguments) {
         auto parts = split(arguments, ':');
-        if (!parts || parts->first != "target.xml") return "E00";
+        if (!parts || parts->first != "target.xml") return kUnknownAnnex;
         auto range = parse_range(parts->second);
-        if (!range) return "E01";
+        if (!range) return kMalformed;
         static const std::string kDescription = target_description();
         if (range->address >= kDescription.size()) return "l";
         std::string piece = kDescription.substr(range->address, std::min<size_t>(range->length, kMaxMemoryReply));
@@ -384,22 +389,25 @@ private:
 
     static uint32_t register_bytes(uint32_t number) { return kRegisters[number].bits / 8; }
 
+    // Hex digits, or 'x' for each when the register cannot be read.
+    std::string register_text(uint32_t number) {
+        std::vector<uint8_t> value(register_bytes(number));
+        return target_.read_register(number, value) ? to_hex(value) : std::string(value.size() * 2, 'x');
+    }
+
     std::optional<std::string> read_registers(std::string_view) {
         std::string text;
-        for (uint32_t number = 0; number < kRegisterCount; number++) {
-            std::vector<uint8_t> value(register_bytes(number));
-            text += target_.read_register(number, value) ? to_hex(value) : std::string(value.size() * 2, 'x');
-        }
+        for (uint32_t number = 0; number < kRegisterCount; number++) text += register_text(number);
         return text;
     }
 
     // As many whole registers as the packet holds, in order.
     std::optional<std::string> write_registers(std::string_view arguments) {
         auto bytes = from_hex(arguments);
-        if (!bytes) return "E01";
+        if (!bytes) return kMalformed;
         std::span<const uint8_t> rest(*bytes);
         for (uint32_t number = 0; number < kRegisterCount && rest.size() >= register_bytes(number); number++) {
-            if (!target_.write_register(number, rest.first(register_bytes(number)))) return "E01";
+            if (!target_.write_register(number, rest.first(register_bytes(number)))) return kMalformed;
             rest = rest.subspan(register_bytes(number));
         }
         return "OK";
@@ -407,43 +415,41 @@ private:
 
     std::optional<std::string> read_register(std::string_view arguments) {
         auto number = parse_number(arguments);
-        if (!number || *number >= kRegisterCount) return "E01";
-        std::vector<uint8_t> value(register_bytes(*number));
-        if (!target_.read_register(*number, value)) return std::string(value.size() * 2, 'x');
-        return to_hex(value);
+        if (!number || *number >= kRegisterCount) return kMalformed;
+        return register_text(*number);
     }
 
     std::optional<std::string> write_register(std::string_view arguments) {
         auto parts = split(arguments, '=');
         auto number = parts ? parse_number(parts->first) : std::nullopt;
         auto value = parts ? from_hex(parts->second) : std::nullopt;
-        if (!number || !value || *number >= kRegisterCount || value->size() != register_bytes(*number)) return "E01";
-        return target_.write_register(*number, *value) ? "OK" : "E01";
+        if (!number || !value || *number >= kRegisterCount || value->size() != register_bytes(*number)) return kMalformed;
+        return target_.write_register(*number, *value) ? "OK" : kMalformed;
     }
 
     std::optional<std::string> read_memory(std::string_view arguments) {
         auto range = parse_range(arguments);
-        if (!range) return "E01";
+        if (!range) return kMalformed;
         std::vector<uint8_t> bytes(std::min<size_t>(range->length, kMaxMemoryReply));
-        if (!target_.read_memory(range->address, bytes)) return "E14";
+        if (!target_.read_memory(range->address, bytes)) return kBadAddress;
         return to_hex(bytes);
     }
 
     std::optional<std::string> write_memory(std::string_view header, std::optional<std::vector<uint8_t>> data) {
         auto range = parse_range(header);
-        if (!range || !data || data->size() != range->length) return "E01";
-        return target_.write_memory(range->address, *data) ? "OK" : "E14";
+        if (!range || !data || data->size() != range->length) return kMalformed;
+        return target_.write_memory(range->address, *data) ? "OK" : kBadAddress;
     }
 
     std::optional<std::string> write_memory_hex(std::string_view arguments) {
         auto parts = split(arguments, ':');
-        if (!parts) return "E01";
+        if (!parts) return kMalformed;
         return write_memory(parts->first, from_hex(parts->second));
     }
 
     std::optional<std::string> write_memory_binary(std::string_view arguments) {
         auto parts = split(arguments, ':');
-        if (!parts) return "E01";
+        if (!parts) return kMalformed;
         return write_memory(parts->first, std::vector<uint8_t>(parts->second.begin(), parts->second.end()));
     }
 
@@ -452,12 +458,12 @@ private:
     std::optional<std::string> change_point(std::string_view arguments, bool insert) {
         auto parts = split(arguments, ',');
         auto range = parts ? parse_range(parts->second) : std::nullopt;
-        if (!parts || !range) return "E01";
+        if (!parts || !range) return kMalformed;
         if (parts->first == "0" || parts->first == "1") {
             BreakKind kind = parts->first == "0" ? BreakKind::Software : BreakKind::Hardware;
             bool done = insert ? target_.add_breakpoint(kind, range->address)
                                : target_.remove_breakpoint(kind, range->address);
-            return done ? "OK" : "E01";
+            return done ? "OK" : kMalformed;
         }
         constexpr std::string_view kWatchTypes[] = {"2", "3", "4"};
         auto type = std::find(std::begin(kWatchTypes), std::end(kWatchTypes), parts->first);
@@ -465,7 +471,7 @@ private:
         auto kind = static_cast<WatchKind>(type - std::begin(kWatchTypes));
         bool done = insert ? target_.add_watchpoint(kind, range->address, range->length)
                            : target_.remove_watchpoint(kind, range->address, range->length);
-        return done ? "OK" : "E01";
+        return done ? "OK" : kMalformed;
     }
 
     std::optional<std::string> insert_point(std::string_view arguments) { return change_point(arguments, true); }
@@ -478,9 +484,9 @@ private:
             auto eip = parse_number(address);
             constexpr uint32_t kEip = 8;
             uint8_t bytes[4];
-            if (!eip) return "E01";
+            if (!eip) return kMalformed;
             for (size_t i = 0; i < sizeof bytes; i++) bytes[i] = static_cast<uint8_t>(*eip >> (8 * i));
-            if (!target_.write_register(kEip, bytes)) return "E01";
+            if (!target_.write_register(kEip, bytes)) return kMalformed;
         }
         if (last_.kind == DebugStop::Kind::Fault) {
             end_ = SessionEnd::ProgramEnded;
@@ -514,7 +520,7 @@ private:
     // action applies.
     std::optional<std::string> resume_actions(std::string_view arguments) {
         std::string_view action = arguments.substr(0, arguments.find_first_of(";:"));
-        if (action.empty()) return "E01";
+        if (action.empty()) return kMalformed;
         if (action[0] != 'c' && action[0] != 'C' && action[0] != 's' && action[0] != 'S') return "";
         return resume(action[0] == 's' || action[0] == 'S', "");
     }

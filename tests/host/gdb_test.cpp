@@ -16,6 +16,9 @@ namespace {
 
 constexpr const char *kWaiting = "kivrun: waiting for gdb on 127.0.0.1:";
 
+// Each table case is named by its `name`.
+constexpr auto kCaseName = [](const auto &info) { return std::string(info.param.name); };
+
 // kivrun started with --gdb on a port of its choosing, waiting for a peer.
 class DebuggedRun {
 public:
@@ -96,8 +99,7 @@ TEST_P(GdbSessions, DriveTheProgram) {
     EXPECT_EQ(kivrun.status, session.status) << kivrun.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sessions, GdbSessions, testing::ValuesIn(kSessions),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sessions, GdbSessions, testing::ValuesIn(kSessions), kCaseName);
 
 // A peer speaking the remote protocol by hand.
 class RawPeer {
@@ -198,8 +200,7 @@ TEST_P(HostilePeers, GetAnAnswerAndTheSessionGoesOn) {
     EXPECT_EQ(run.finish().status, 4);
 }
 
-INSTANTIATE_TEST_SUITE_P(Exchanges, HostilePeers, testing::ValuesIn(kExchanges),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Exchanges, HostilePeers, testing::ValuesIn(kExchanges), kCaseName);
 
 struct HangUp {
     const char *name;
@@ -226,8 +227,7 @@ TEST_P(HangUps, EndTheRunWithAReport) {
     EXPECT_NE(kivrun.err.find("the debugger disconnected"), std::string::npos) << kivrun.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(HangUps, HangUps, testing::ValuesIn(kHangUps),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(HangUps, HangUps, testing::ValuesIn(kHangUps), kCaseName);
 
 // Ctrl-C stops a program spinning in code already translated; a breakpoint
 // set there afterwards takes effect at once.
