@@ -1,18 +1,23 @@
 # Entry points for a fresh Debian 12 machine:
-#   make run    install what is missing, build, run nicsounder on the simulated NIC
-#   make test   install what is missing, build, run every test
-#   make bench  install what is missing, build, run the stand-in's benchmarks
+#   make run      install what is missing, build kivrun and the command, run it on the simulated NIC
+#   make test     install what is missing, build everything, run every test
+#   make bench    install what is missing, build, run the stand-in's benchmarks
+#   make install  build and install the kivos development kit into PREFIX (default /usr/local)
 BUILD_DIR ?= build
-BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+# The build type of the host programs; empty keeps the build tree's (RelWithDebInfo at first).
+BUILD_TYPE ?=
 
 PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils gdb
+            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config gdb
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest
+MAKEFLAGS += --no-print-directory
+CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps configure build run test bench install clean
 
 all: build
 
@@ -33,11 +38,14 @@ deps:
 	  fi; \
 	fi
 
-build: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) > /dev/null
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) $(if $(BUILD_TYPE),-DCMAKE_BUILD_TYPE=$(BUILD_TYPE)) > /dev/null
 
-run: build
+build: configure
+	$(CMAKE_BUILD)
+
+run: configure
+	@$(CMAKE_BUILD) --target kivrun guest-command
 	$(KIVRUN) $(GUEST)/cmd/nicsounder
 
 test: build
@@ -47,6 +55,10 @@ test: build
 # run and the cost of one system call.
 bench: build
 	$(BUILD_DIR)/bench/kivrun_bench
+
+install: configure
+	@$(CMAKE_BUILD) --target kit
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR)

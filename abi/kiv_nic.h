@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "kiv_assert.h"
+
 typedef struct NicInfo {
     uint8_t bus;
     uint8_t device;
@@ -19,15 +21,9 @@ typedef struct NicInfo {
     uint32_t link; /* non-zero: link up */
 } NicInfo;
 
-#ifdef __cplusplus
-#define KIV_NIC_ASSERT static_assert
-#else
-#define KIV_NIC_ASSERT _Static_assert
-#endif
-KIV_NIC_ASSERT(sizeof(NicInfo) == 28, "NicInfo is 28 bytes");
-KIV_NIC_ASSERT(offsetof(NicInfo, mmio_base) == 4, "MMIO base at 4");
-KIV_NIC_ASSERT(offsetof(NicInfo, mac) == 16, "MAC at 16");
-KIV_NIC_ASSERT(offsetof(NicInfo, link) == 24, "link at 24");
-#undef KIV_NIC_ASSERT
+KIV_STATIC_ASSERT(sizeof(NicInfo) == 28, "NicInfo is 28 bytes");
+KIV_STATIC_ASSERT(offsetof(NicInfo, mmio_base) == 4, "MMIO base at 4");
+KIV_STATIC_ASSERT(offsetof(NicInfo, mac) == 16, "MAC at 16");
+KIV_STATIC_ASSERT(offsetof(NicInfo, link) == 24, "link at 24");
 
 #endif

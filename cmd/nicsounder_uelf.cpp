@@ -1,6 +1,7 @@
 // nicsounder: asks the kernel's e1000 driver what it knows about the
 // controller and prints a five-line report on standard output; with "-h",
 // a usage line instead. Exit status 0, or 1 when the kernel refuses.
+#include <kivos/meta.h>
 #include <stdint.h>
 
 #include "internal/syscall.h"
@@ -26,11 +27,7 @@ void print_report(const NicInfo &info) {
 
 }  // namespace
 
-// What the host's tools read from the file: magic, version 1 (little
-// endian), then the description and the command name, ending in an empty
-// string.
-extern "C" __attribute__((used, section(".kivos.cmdmeta"), aligned(32))) const char g_cmdmeta_0[] =
-    "KCMD" "\x01\0\0\0" "Probe Intel e1000 NIC.\0" "nicsounder\0";
+KIVOS_COMMAND("Probe Intel e1000 NIC.", "nicsounder");
 static_assert(sizeof(g_cmdmeta_0) == 43);
 
 extern "C" int main(int argc, char **argv) {

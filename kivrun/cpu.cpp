@@ -7,15 +7,15 @@
 #include <span>
 #include <vector>
 
-#include "elf_image.h"
+#include "kiv_syscalls.h"
+#include "memory_map.h"
 
 namespace kiv {
 
 namespace {
 
-// The kernel page: GDT and the iret frame that drops into user mode. It lies
-// above the user range, where no guest pointer is ever accepted.
-constexpr uint32_t kKernelPage = kUserEnd;
+// The kernel page holds the GDT and the iret frame that drops into user
+// mode. It lies above the user range, where no guest pointer is accepted.
 constexpr uint32_t kTrampoline = kKernelPage;          // one iret instruction
 constexpr uint32_t kIretFrame = kKernelPage + 0x100;   // EIP, CS, EFLAGS, ESP, SS
 constexpr uint32_t kGdt = kKernelPage + 0x800;
@@ -42,6 +42,9 @@ constexpr uint32_t kEflagsInterrupts = 0x202;
 // can never equal this one.
 constexpr uint64_t kNeverReached = uint64_t{1} << 32;
 constexpr uint8_t kIret = 0xcf;
+// A system call's number and argument words, in SyscallRegisters order.
+constexpr int kSyscallRegisters[] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX,
+                                     UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
 constexpr uint8_t kRdtsc[] = {0x0f, 0x31};
 
 struct VectorInfo {
@@ -238,11 +241,6 @@ void Cpu::emulate_rdtsc() {
     uc_reg_write(uc_, UC_X86_REG_EIP, &next);
 }
 
-void Cpu::exit_process(int32_t status) {
-    stop_ = Stop{StopReason::Exited, status};
-    uc_emu_stop(uc_);
-}
-
 void Cpu::pause() {
     paused_ = true;
     uc_emu_stop(uc_);
@@ -258,14 +256,32 @@ void Cpu::fault(Fault fault) {
     uc_emu_stop(uc_);
 }
 
-void Cpu::on_interrupt(uc_engine *uc, uint32_t vector, void *self_pointer) {
+// The number and the six argument words, read in one batch: the
+// emulator's per-call overhead shows at every system call.
+void Cpu::serve_syscall() {
+    SyscallRegisters registers{};
+    void *values[] = {&registers.number, &registers.args[0], &registers.args[1], &registers.args[2],
+                      &registers.args[3], &registers.args[4], &registers.args[5]};
+    static_assert(std::size(kSyscallRegisters) == std::size(values));
+    if (uc_reg_read_batch(uc_, const_cast<int *>(kSyscallRegisters), values,
+                          static_cast<int>(std::size(values))) != UC_ERR_OK) {
+        if (!stop_) stop_ = Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot read the system-call registers"};
+        uc_emu_stop(uc_);
+        return;
+    }
+    SyscallResult result = handler_->syscall(registers);
+    if (result.ends_process) {
+        stop_ = Stop{StopReason::Exited, result.value};
+        uc_emu_stop(uc_);
+        return;
+    }
+    uc_reg_write(uc_, UC_X86_REG_EAX, &result.value);
+}
+
+void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
-    if (vector == 0x80) {
-        SyscallRegisters registers{self->reg(UC_X86_REG_EAX),
-                                   {self->reg(UC_X86_REG_EBX), self->reg(UC_X86_REG_ECX), self->reg(UC_X86_REG_EDX),
-                                    self->reg(UC_X86_REG_ESI), self->reg(UC_X86_REG_EDI), self->reg(UC_X86_REG_EBP)}};
-        int32_t result = self->handler_->syscall(registers);
-        uc_reg_write(uc, UC_X86_REG_EAX, &result);
+    if (vector == KIV_SYSCALL_VECTOR) {
+        self->serve_syscall();
         return;
     }
     Fault fault{"interrupt " + std::to_string(vector), self->reg(UC_X86_REG_EIP), std::nullopt,

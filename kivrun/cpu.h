@@ -1,7 +1,7 @@
 // The emulated i386 CPU: Unicorn in 32-bit protected mode, the guest running
 // at privilege level 3 so that privileged instructions (hlt, cli, in, out)
-// fault as they would under the real kernel. Software interrupt 0x80 goes to
-// the system-call handler; every other interrupt, an invalid instruction or
+// fault as they would under the real kernel. The system-call interrupt goes
+// to the system-call handler; every other interrupt, an invalid instruction or
 // an access to unusable memory stops the run with a fault report.
 #pragma once
 
@@ -13,20 +13,17 @@
 #include <unicorn/unicorn.h>
 
 #include "guest_memory.h"
+#include "syscall_types.h"
 #include "tsc.h"
 
 namespace kiv {
 
-struct SyscallRegisters {
-    uint32_t number;   // EAX
-    uint32_t args[6];  // EBX, ECX, EDX, ESI, EDI, EBP
-};
-
 class SyscallHandler {
 public:
     virtual ~SyscallHandler() = default;
-    // Services one call; the result goes to EAX.
-    virtual int32_t syscall(const SyscallRegisters &registers) = 0;
+    // Services one call: its value goes to EAX, or the run ends with it as
+    // the exit status.
+    virtual SyscallResult syscall(const SyscallRegisters &registers) = 0;
 };
 
 struct Fault {
@@ -73,8 +70,6 @@ public:
     // boundary it checks, unless the program ends first.
     void pause();
 
-    // From a system call: the process ends with `status` once the call returns.
-    void exit_process(int32_t status);
     // From any thread: the run ends as timed out.
     void stop_for_timeout();
 
@@ -97,6 +92,7 @@ private:
     bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
     bool hook_rdtsc_sites();
     void emulate_rdtsc();
+    void serve_syscall();
     void fault(Fault fault);
 
     uc_engine *uc_ = nullptr;

@@ -7,43 +7,38 @@
 
 namespace kiv {
 
-std::optional<std::string> guest_path(Process &process, uint32_t address) {
-    auto text = process.memory.read_text(address, kMaxGuestPath);
-    if (!text) process.error = process.memory.usable(address, 1, kAccessRead) ? ENAMETOOLONG : EFAULT;
+std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t address, int &error) {
+    auto text = memory.read_text(address, kMaxGuestPath);
+    if (!text) error = memory.usable(address, 1, kAccessRead) ? ENAMETOOLONG : EFAULT;
     return text;
 }
 
-std::optional<std::vector<iovec>> guest_buffer(Process &process, uint32_t address, uint32_t length,
+std::optional<std::vector<iovec>> guest_buffer(const GuestMemory &memory, uint32_t address, uint32_t length,
                                                uint32_t access) {
     std::vector<iovec> vectors;
     if (length == 0) return vectors;
-    auto pieces = process.memory.spans(address, length, access);
-    if (pieces.empty()) {
-        process.error = EFAULT;
-        return std::nullopt;
-    }
+    auto pieces = memory.spans(address, length, access);
+    if (pieces.empty()) return std::nullopt;
     for (auto piece : pieces) vectors.push_back({piece.data(), piece.size()});
     return vectors;
 }
 
-bool wait_readable(Process &process, int fd) {
+SyscallResult add_descriptor(Process &process, int host_fd) {
+    int32_t guest_fd = process.fds.add(host_fd);
+    return guest_fd < 0 ? failure(EMFILE) : success(guest_fd);
+}
+
+int wait_readable(const Process &process, int fd) {
     pollfd watched[2] = {{fd, POLLIN, 0}, {process.cancel_fd, POLLIN, 0}};
     for (;;) {
         int ready = poll(watched, process.cancel_fd >= 0 ? 2 : 1, -1);
         if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) {
-            process.error = errno;
-            return false;
-        }
-        if (watched[1].revents != 0) {
-            process.error = EINTR;
-            return false;
-        }
-        return true;
+        if (ready < 0) return errno;
+        return watched[1].revents != 0 ? EINTR : 0;
     }
 }
 
-void interruptible_sleep(Process &process, uint64_t microseconds) {
+void interruptible_sleep(const Process &process, uint64_t microseconds) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::microseconds(microseconds);
     pollfd cancel{process.cancel_fd, POLLIN, 0};

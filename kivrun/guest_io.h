@@ -10,23 +10,29 @@
 #include <vector>
 
 #include "process.h"
+#include "syscall_types.h"
 
 namespace kiv {
 
 inline constexpr uint32_t kMaxGuestPath = 4096;
 
-// The guest path at `address`; nullopt with process.error set when it is
-// unreadable or too long.
-std::optional<std::string> guest_path(Process &process, uint32_t address);
+// The guest path at `address`; nullopt with `error` set (EFAULT or
+// ENAMETOOLONG) when it is unreadable or too long.
+std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t address, int &error);
 
 // I/O vectors over a guest buffer; nullopt (EFAULT) when unusable.
-std::optional<std::vector<iovec>> guest_buffer(Process &process, uint32_t address, uint32_t length,
+std::optional<std::vector<iovec>> guest_buffer(const GuestMemory &memory, uint32_t address, uint32_t length,
                                                uint32_t access);
 
-// Waits until `fd` can be read; false (EINTR) when the run is being stopped.
-bool wait_readable(Process &process, int fd);
+// A new host descriptor handed to the guest: its number, or EMFILE when the
+// table is full (the descriptor is closed then).
+SyscallResult add_descriptor(Process &process, int host_fd);
+
+// Waits until `fd` can be read: 0, or the errno that stopped the wait (EINTR
+// when the run is being stopped).
+int wait_readable(const Process &process, int fd);
 
 // Sleeps; returns early when the run is being stopped.
-void interruptible_sleep(Process &process, uint64_t microseconds);
+void interruptible_sleep(const Process &process, uint64_t microseconds);
 
 }  // namespace kiv

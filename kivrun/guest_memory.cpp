@@ -13,6 +13,20 @@ constexpr uint64_t kAddressSpaceEnd = uint64_t{1} << 32;
 
 bool page_aligned(uint64_t value) { return value % kPageSize == 0; }
 
+struct EmulatorProtection {
+    uint32_t access;
+    uint32_t emulator;
+};
+constexpr EmulatorProtection kEmulatorProtections[] = {
+    {kAccessRead, UC_PROT_READ}, {kAccessWrite, UC_PROT_WRITE}, {kAccessExec, UC_PROT_EXEC}};
+
+uint32_t emulator_protection(uint32_t access) {
+    uint32_t protection = UC_PROT_NONE;
+    for (const auto &bit : kEmulatorProtections)
+        if (access & bit.access) protection |= bit.emulator;
+    return protection;
+}
+
 }  // namespace
 
 GuestMemory::~GuestMemory() {
@@ -33,7 +47,7 @@ bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
     }
     void *host = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (host == MAP_FAILED) return false;
-    if (uc_mem_map_ptr(uc_, start, size, protection, host) != UC_ERR_OK) {
+    if (uc_mem_map_ptr(uc_, start, size, emulator_protection(protection), host) != UC_ERR_OK) {
         munmap(host, size);
         return false;
     }
@@ -43,7 +57,8 @@ bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
 
 bool GuestMemory::protect(uint32_t start, uint32_t protection) {
     auto it = regions_.find(start);
-    if (it == regions_.end() || uc_mem_protect(uc_, start, it->second.size, protection) != UC_ERR_OK) return false;
+    if (it == regions_.end()) return false;
+    if (uc_mem_protect(uc_, start, it->second.size, emulator_protection(protection)) != UC_ERR_OK) return false;
     it->second.protection = protection;
     return true;
 }

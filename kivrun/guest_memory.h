@@ -14,26 +14,18 @@
 
 #include <unicorn/unicorn.h>
 
+#include "kiv_mmap.h"
+#include "memory_map.h"
+
 namespace kiv {
 
-inline constexpr uint32_t kPageSize = 4096;
-
-// The guest's user range: the first page is never mapped (null pointers
-// fault) and everything from kUserEnd up belongs to the kernel: no system
-// call reads or writes there.
-inline constexpr uint32_t kUserStart = 0x1000;
-inline constexpr uint32_t kUserEnd = 0xc0000000;
-
+// The kernel's page protections are the ones mmap takes.
 enum Access : uint32_t {
-    kAccessRead = UC_PROT_READ,
-    kAccessWrite = UC_PROT_WRITE,
-    kAccessExec = UC_PROT_EXEC,
+    kAccessRead = KIV_PROT_READ,
+    kAccessWrite = KIV_PROT_WRITE,
+    kAccessExec = KIV_PROT_EXEC,
 };
-
-constexpr uint32_t page_floor(uint32_t address) { return address & ~(kPageSize - 1); }
-constexpr uint64_t page_ceil(uint64_t address) {
-    return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1};
-}
+inline constexpr uint32_t kAccessAll = kAccessRead | kAccessWrite | kAccessExec;
 
 class GuestMemory {
 public:
@@ -43,7 +35,8 @@ public:
     GuestMemory &operator=(const GuestMemory &) = delete;
 
     // Maps [start, start + size) (page-aligned, not overlapping an existing
-    // mapping) as zero-filled memory with the given protection.
+    // mapping) as zero-filled memory with the given protection (kAccess*
+    // bits).
     bool map(uint32_t start, uint32_t size, uint32_t protection);
     // Changes the protection of one whole mapping.
     bool protect(uint32_t start, uint32_t protection);

@@ -11,7 +11,7 @@ namespace kiv {
 class Kernel : public SyscallHandler {
 public:
     Kernel(Process &process, Trace *trace) : process_(process), trace_(trace) {}
-    int32_t syscall(const SyscallRegisters &registers) override;
+    SyscallResult syscall(const SyscallRegisters &registers) override;
 
 private:
     Process &process_;

@@ -1,7 +1,5 @@
 // kivrun: runs a kivos i386 executable on an emulated CPU and serves its
 // system calls with the host's facilities.
-#include <getopt.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,50 +7,27 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
+#include "number.h"
 #include "run.h"
 
 namespace {
 
-constexpr const char *kUsage = R"(Usage: kivrun [OPTION]... PROGRAM [ARG]...
-Run a kivos i386 executable on an emulated CPU, serving its system calls
+using kiv::cli::Option;
+using kiv::cli::Takes;
+using kiv::cli::set_flag;
+using kiv::cli::store_number;
+using kiv::cli::store_text;
+
+constexpr const char *kDescription = R"(Run a kivos i386 executable on an emulated CPU, serving its system calls
 with the host's facilities. PROGRAM gets ARG... as its arguments, with
-PROGRAM as given as argv[0].
+PROGRAM as given as argv[0]. Options end at PROGRAM: every word after it
+is the program's.
+)";
 
-Options:
-  -r, --root DIR          the guest's file system root; no guest path can
-                          leave it (default: the current directory)
-  -t, --trace[=FILE]      log every system call to FILE (default: standard
-                          error), one line per call
-  -T, --timeout SECONDS   stop the program after this much wall-clock time
-      --max-blocks N      stop the program after N executed basic blocks
-  -g, --gdb PORT          before the program's first instruction, wait for
-                          one gdb connection on 127.0.0.1:PORT (0: any free
-                          port; the port is shown on standard error) and let
-                          gdb drive the run ('target remote 127.0.0.1:PORT');
-                          ending the connection ends the run (status 125)
-      --no-sleep          make usleep and sleep return at once
-      --tsc START[:STEP]  the time-stamp counter reads START first, then
-                          STEP more at every read (default STEP 1); each a
-                          decimal or 0x-hex 64-bit number
-      --nic SOURCE        what the NIC query reports: sim (a simulated e1000,
-                          the default), host (the host's first e1000
-                          controller, read from sysfs at each query: PCI
-                          address, BAR0 as MMIO base, MAC and carrier of its
-                          network interface; the query fails when there is
-                          none or its BAR0 lies above 4 GiB) or absent (the
-                          query fails)
-      --sysfs-root DIR    where --nic host reads sysfs (default /sys)
-      --nic-pci BB:DD.F   simulated PCI address, hex bus and device
-                          (default 00:03.0)
-      --nic-mmio ADDRESS  simulated MMIO base (default 0xfebc0000)
-      --nic-mac MAC       simulated MAC address (default 52:54:00:12:34:56)
-      --nic-link N        simulated link word, 0 = down (default 1)
-  -h, --help              show this help and exit
-      --version           show the version and exit
-
-Exit status: the program's own status (0-255), or
+constexpr const char *kExitStatuses = R"(Exit status: the program's own status (0-255), or
   124  stopped by --timeout or --max-blocks
-  125  bad usage, unusable root, or a failure of the emulator itself
+  125  bad usage, unusable root or trace file, or a failure of the emulator
   126  PROGRAM is not an executable this kernel runs
   127  PROGRAM cannot be opened
   128+N  the program faulted; N is the signal a Linux process would get:
@@ -60,44 +35,7 @@ Exit status: the program's own status (0-255), or
        136 divide error, 139 memory or protection fault
 )";
 
-constexpr const char *kVersion = "kivrun 1.0\n";
-
-enum LongOnly {
-    kMaxBlocks = 256,
-    kNoSleep,
-    kTsc,
-    kNic,
-    kSysfsRoot,
-    kNicPci,
-    kNicMmio,
-    kNicMac,
-    kNicLink,
-    kVersionOption,
-};
-
-constexpr option kOptions[] = {
-    {"root", required_argument, nullptr, 'r'},
-    {"trace", optional_argument, nullptr, 't'},
-    {"timeout", required_argument, nullptr, 'T'},
-    {"max-blocks", required_argument, nullptr, kMaxBlocks},
-    {"gdb", required_argument, nullptr, 'g'},
-    {"no-sleep", no_argument, nullptr, kNoSleep},
-    {"tsc", required_argument, nullptr, kTsc},
-    {"nic", required_argument, nullptr, kNic},
-    {"sysfs-root", required_argument, nullptr, kSysfsRoot},
-    {"nic-pci", required_argument, nullptr, kNicPci},
-    {"nic-mmio", required_argument, nullptr, kNicMmio},
-    {"nic-mac", required_argument, nullptr, kNicMac},
-    {"nic-link", required_argument, nullptr, kNicLink},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersionOption},
-    {nullptr, 0, nullptr, 0},
-};
-
-[[noreturn]] void usage_error(const std::string &message) {
-    fprintf(stderr, "kivrun: %s\nTry 'kivrun --help' for more information.\n", message.c_str());
-    exit(kiv::kExitHostError);
-}
+constexpr double kMaxSeconds = 1e9;
 
 struct Settings {
     kiv::RunOptions run;
@@ -105,108 +43,114 @@ struct Settings {
     bool trace = false;
 };
 
-void apply_option(int option, const char *value, Settings &settings) {
-    std::string text = value != nullptr ? value : "";
-    auto &nic = settings.run.nic;
-    uint32_t number = 0;
-    switch (option) {
-    case 'r': settings.run.root = text; break;
-    case 't':
-        settings.trace = true;
-        if (value != nullptr) settings.trace_path = text;
-        break;
-    case 'T': {
-        char *end = nullptr;
-        errno = 0;
-        double seconds = std::strtod(text.c_str(), &end);
-        if (text.empty() || *end != '\0' || errno != 0 || !(seconds > 0) || seconds > 1e9)
-            usage_error("invalid time limit '" + text + "' (a positive number of seconds)");
-        settings.run.timeout_seconds = seconds;
-        break;
-    }
-    case kMaxBlocks: {
-        char *end = nullptr;
-        errno = 0;
-        unsigned long long blocks = std::strtoull(text.c_str(), &end, 10);
-        if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || blocks == 0)
-            usage_error("invalid block limit '" + text + "' (a positive whole number)");
-        settings.run.block_limit = blocks;
-        break;
-    }
-    case 'g': {
-        char *end = nullptr;
-        errno = 0;
-        unsigned long port = std::strtoul(text.c_str(), &end, 10);
-        if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || port > UINT16_MAX)
-            usage_error("invalid gdb port '" + text + "' (0 to 65535)");
-        settings.run.gdb_port = static_cast<uint16_t>(port);
-        break;
-    }
-    case kNoSleep: settings.run.skip_sleeps = true; break;
-    case kTsc: {
-        kiv::TscSequence tsc;
-        if (!kiv::parse_tsc_sequence(text, tsc))
-            usage_error("invalid time-stamp sequence '" + text + "' (START or START:STEP, 64-bit numbers)");
-        settings.run.tsc = tsc;
-        break;
-    }
-    case kNic:
-        if (!kiv::parse_nic_source(text, nic.source))
-            usage_error("invalid NIC source '" + text + "' (sim, host or absent)");
-        break;
-    case kSysfsRoot: nic.sysfs_root = text; break;
-    case kNicPci:
-        if (!kiv::parse_pci_address(text, nic.simulated))
-            usage_error("invalid PCI address '" + text + "' (BB:DD.F, device up to 1f, function up to 7)");
-        break;
-    case kNicMmio:
-        if (!kiv::parse_u32(text, number)) usage_error("invalid MMIO base '" + text + "' (a 32-bit number)");
-        nic.simulated.mmio_base = number;
-        break;
-    case kNicMac:
-        if (!kiv::parse_mac_address(text, nic.simulated))
-            usage_error("invalid MAC address '" + text + "' (six hex octets joined by ':')");
-        break;
-    case kNicLink:
-        if (!kiv::parse_u32(text, number)) usage_error("invalid link word '" + text + "' (a 32-bit number)");
-        nic.simulated.link = number;
-        break;
-    case 'h':
-        fputs(kUsage, stdout);
-        exit(0);
-    case kVersionOption:
-        fputs(kVersion, stdout);
-        exit(0);
-    default: usage_error("unknown option");
-    }
+// A positive, finite number of seconds in decimal, perhaps with a fraction
+// or an exponent; strtod's signs, spaces, hex and "inf" are refused.
+bool parse_seconds(const char *text, std::optional<double> &seconds) {
+    if ((!(text[0] >= '0' && text[0] <= '9') && text[0] != '.') || std::strpbrk(text, "xX") != nullptr) return false;
+    char *end = nullptr;
+    errno = 0;
+    double parsed = std::strtod(text, &end);
+    if (*end != '\0' || errno != 0 || !(parsed > 0) || parsed > kMaxSeconds) return false;
+    seconds = parsed;
+    return true;
+}
+
+// The option rows, in --help's order. -o -e -s -c are kept free for
+// strace-style trace options.
+std::vector<Option> option_table(Settings &settings) {
+    kiv::RunOptions &run = settings.run;
+    kiv::NicConfig &nic = run.nic;
+    const std::string u32 = kiv::cli::number_hint<uint32_t>();
+    const std::string tsc_parts = "each " + kiv::cli::number_hint<uint64_t>();
+    return {
+        {'r', "root", Takes::Value, "DIR",
+         "the guest's file system root; no guest path can leave it (default: the current directory)", "",
+         store_text(run.root)},
+        {'t', "trace", Takes::Optional, "FILE",
+         "log every system call to FILE (default: standard error), one line per call", "",
+         [&settings](const char *path) {
+             settings.trace = true;
+             if (path != nullptr) settings.trace_path = path;
+             return true;
+         }},
+        {'T', "timeout", Takes::Value, "SECONDS", "stop the program after this much wall-clock time",
+         "a positive number of seconds", [&run](const char *text) { return parse_seconds(text, run.timeout_seconds); }},
+        {0, "max-blocks", Takes::Value, "N", "stop the program after N executed basic blocks",
+         kiv::cli::number_hint<uint64_t>("above 0"),
+         [&run](const char *text) {
+             uint64_t blocks = 0;
+             if (!kiv::cli::parse_number(text, blocks) || blocks == 0) return false;
+             run.block_limit = blocks;
+             return true;
+         }},
+        {'g', "gdb", Takes::Value, "PORT",
+         "before the program's first instruction, wait for one gdb connection on 127.0.0.1:PORT (0: any free "
+         "port; the port is shown on standard error) and let gdb drive the run ('target remote "
+         "127.0.0.1:PORT'); ending the connection ends the run (status 125)",
+         kiv::cli::number_hint<uint16_t>(),
+         [&run](const char *text) {
+             uint16_t port = 0;
+             if (!kiv::cli::parse_number(text, port)) return false;
+             run.gdb_port = port;
+             return true;
+         }},
+        {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
+        {0, "tsc", Takes::Value, "START[:STEP]",
+         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts,
+         "START or START:STEP, " + tsc_parts,
+         [&run](const char *text) {
+             kiv::TscSequence tsc;
+             if (!kiv::parse_tsc_sequence(text, tsc)) return false;
+             run.tsc = tsc;
+             return true;
+         }},
+        {0, "nic", Takes::Value, "SOURCE",
+         "what the NIC query reports: sim (a simulated e1000, the default), host (the host's first e1000 "
+         "controller, read from sysfs at each query: PCI address, BAR0 as MMIO base, MAC and carrier of its "
+         "network interface; the query fails when there is none or its BAR0 lies above 4 GiB) or absent (the "
+         "query fails)",
+         "sim, host or absent", [&nic](const char *text) { return kiv::parse_nic_source(text, nic.source); }},
+        {0, "sysfs-root", Takes::Value, "DIR", "where --nic host reads sysfs (default /sys)", "",
+         store_text(nic.sysfs_root)},
+        {0, "nic-pci", Takes::Value, "BB:DD.F", "simulated PCI address, hex bus and device (default 00:03.0)",
+         "BB:DD.F in hex, device up to 1f, function up to 7",
+         [&nic](const char *text) { return kiv::parse_pci_address(text, nic.simulated); }},
+        {0, "nic-mmio", Takes::Value, "ADDRESS", "simulated MMIO base (default 0xfebc0000)", u32,
+         store_number(nic.simulated.mmio_base)},
+        {0, "nic-mac", Takes::Value, "MAC", "simulated MAC address (default 52:54:00:12:34:56)",
+         "six hex octets joined by ':'", [&nic](const char *text) { return kiv::parse_mac_address(text, nic.simulated); }},
+        {0, "nic-link", Takes::Value, "N", "simulated link word, 0 = down (default 1)", u32,
+         store_number(nic.simulated.link)},
+    };
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
     Settings settings;
-    opterr = 0;
-    int option;
-    // '+': options end at PROGRAM; everything after it belongs to the guest.
-    while ((option = getopt_long(argc, argv, "+r:t::T:g:h", kOptions, nullptr)) != -1) {
-        if (option == '?') {
-            std::string name = optopt != 0 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-            usage_error("unknown option or missing value: " + name);
-        }
-        apply_option(option, optarg, settings);
-    }
-    if (optind >= argc) usage_error("no program given");
+    const kiv::cli::Command command{"kivrun",
+                                    "[OPTION]... PROGRAM [ARG]...",
+                                    kDescription,
+                                    kExitStatuses,
+                                    "kivrun 1.0",
+                                    kiv::kExitHostError,
+                                    kiv::cli::Operands::EndOptions,
+                                    option_table(settings)};
+    std::vector<std::string> guest_argv = kiv::cli::parse(command, argc, argv);
+    if (guest_argv.empty()) kiv::cli::usage_error(command, "no program given");
 
     FILE *trace = nullptr;
     if (settings.trace) {
         trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "w") : stderr;
         if (trace == nullptr)
-            usage_error("cannot write the trace to '" + *settings.trace_path + "': " + std::strerror(errno));
+            kiv::cli::usage_error(command, "cannot write the trace to '" + kiv::cli::shown(*settings.trace_path) +
+                                               "': " + std::strerror(errno));
     }
     settings.run.trace = trace;
+    settings.run.diagnostics = stderr;
+    settings.run.exit_after_run = true;
 
-    std::vector<std::string> guest_argv(argv + optind, argv + argc);
-    kiv::RunResult result = kiv::run_program(argv[optind], guest_argv, settings.run);
+    kiv::RunResult result = kiv::run_program(guest_argv[0], guest_argv, settings.run);
     if (trace != nullptr && trace != stderr) fclose(trace);
     if (!result.message.empty()) fprintf(stderr, "%s\n", result.message.c_str());
     return result.exit_code;

@@ -1,8 +1,6 @@
 #include "nic.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 
 #include "nic_host.h"
 
@@ -30,10 +28,10 @@ bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned
 
 }  // namespace
 
-std::optional<NicInfo> query_nic(const NicConfig &config) {
+std::optional<NicInfo> query_nic(const NicConfig &config, std::string &problem) {
     switch (config.source) {
     case NicSource::Simulated: return config.simulated;
-    case NicSource::Host: return query_host_nic(config.sysfs_root);
+    case NicSource::Host: return query_host_nic(config.sysfs_root, problem);
     case NicSource::Absent: return std::nullopt;
     }
     return std::nullopt;
@@ -70,16 +68,6 @@ bool parse_mac_address(const std::string &text, NicInfo &info) {
         mac[i] = static_cast<uint8_t>(octet);
     }
     std::copy(mac, mac + kOctets, info.mac);
-    return true;
-}
-
-bool parse_u32(const std::string &text, uint32_t &value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-    errno = 0;
-    char *end = nullptr;
-    unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || parsed > 0xffffffffull) return false;
-    value = static_cast<uint32_t>(parsed);
     return true;
 }
 

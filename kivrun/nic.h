@@ -23,14 +23,15 @@ struct NicConfig {
     std::string sysfs_root = "/sys";
 };
 
-// What the driver reports, or nullopt when there is no controller.
-std::optional<NicInfo> query_nic(const NicConfig &config);
+// What the driver reports, or nullopt when there is no controller; then
+// `problem` says why in one line when the host's answer was asked for.
+std::optional<NicInfo> query_nic(const NicConfig &config, std::string &problem);
 
 // Option parsers for the source ("sim", "host", "absent") and the simulated
-// controller's fields; false on bad text.
+// controller's address fields; false on bad text. The MMIO base and link word
+// are plain numbers, read by the options' one number grammar.
 bool parse_nic_source(const std::string &text, NicSource &source);
 bool parse_pci_address(const std::string &text, NicInfo &info);   // "BB:DD.F", hex bus/device
 bool parse_mac_address(const std::string &text, NicInfo &info);   // six hex octets joined by ':'
-bool parse_u32(const std::string &text, uint32_t &value);         // decimal or 0x-hex
 
 }  // namespace kiv

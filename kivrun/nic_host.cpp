@@ -102,22 +102,33 @@ bool read_interface(const fs::path &device, NicInfo &info) {
     return true;
 }
 
-std::optional<NicInfo> read_controller(const fs::path &device, const NicInfo &located) {
+constexpr const char *kProblemPrefix = "--nic host: ";
+
+std::optional<NicInfo> read_controller(const fs::path &device, const NicInfo &located, std::string &problem) {
     NicInfo info = located;
     auto bar0 = read_bar0(device);
-    if (!bar0 || !read_interface(device, info)) return std::nullopt;
+    if (!bar0) {
+        problem = kProblemPrefix + ("the e1000 at " + device.string()) + " has no BAR0 below 4 GiB";
+        return std::nullopt;
+    }
+    if (!read_interface(device, info)) {
+        problem = kProblemPrefix + ("the e1000 at " + device.string()) + " has no network interface with a MAC";
+        return std::nullopt;
+    }
     info.mmio_base = *bar0;
     return info;
 }
 
 }  // namespace
 
-std::optional<NicInfo> query_host_nic(const std::string &sysfs_root) {
+std::optional<NicInfo> query_host_nic(const std::string &sysfs_root, std::string &problem) {
     fs::path devices = fs::path(sysfs_root) / "bus" / "pci" / "devices";
     for (const auto &name : sorted_entries(devices)) {
         NicInfo info{};
-        if (parse_device_address(name, info) && is_e1000(devices / name)) return read_controller(devices / name, info);
+        if (parse_device_address(name, info) && is_e1000(devices / name))
+            return read_controller(devices / name, info, problem);
     }
+    problem = kProblemPrefix + ("no e1000 controller in " + devices.string());
     return std::nullopt;
 }
 

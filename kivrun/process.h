@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
+#include <string>
 
-#include "cpu.h"
 #include "fd_table.h"
 #include "guest_memory.h"
 #include "nic.h"
@@ -14,17 +15,12 @@
 
 namespace kiv {
 
-inline constexpr uint32_t kMmapBase = 0x40000000;
-// Anonymous memory a process may hold at once through mmap.
-inline constexpr uint64_t kMaxAnonymousMemory = 1ull << 30;
-
 struct Process {
-    Process(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const NicConfig &nic, int console_in,
-            int console_out, int console_err, int cancel_fd)
-        : cpu(cpu), memory(memory), sandbox(sandbox), nic(nic), fds(console_in, console_out, console_err),
+    Process(GuestMemory &memory, Sandbox &sandbox, const NicConfig &nic, int console_in, int console_out,
+            int console_err, int cancel_fd)
+        : memory(memory), sandbox(sandbox), nic(nic), fds(console_in, console_out, console_err),
           cancel_fd(cancel_fd) {}
 
-    Cpu &cpu;
     GuestMemory &memory;
     Sandbox &sandbox;
     const NicConfig &nic;
@@ -36,13 +32,16 @@ struct Process {
     uint64_t anonymous_total = 0;
     // usleep returns at once instead of sleeping.
     bool skip_sleeps = false;
-    // Why the current call failed (a host errno value), for the trace.
-    int error = 0;
+    // Where kivrun tells its user why a host facility failed the guest
+    // (nowhere when null); each run tells it once.
+    FILE *diagnostics = nullptr;
+    bool told = false;
 
-    // Records why a call failed and gives the failure result.
-    int32_t fail(int error_number) {
-        error = error_number;
-        return -1;
+    void tell_once(const std::string &text) {
+        if (diagnostics == nullptr || told || text.empty()) return;
+        fprintf(diagnostics, "kivrun: %s\n", text.c_str());
+        fflush(diagnostics);
+        told = true;
     }
 };
 

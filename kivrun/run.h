@@ -17,6 +17,7 @@ struct RunOptions {
     std::string root = ".";               // the guest's file system root
     NicConfig nic;
     FILE *trace = nullptr;                // system-call trace, when set
+    FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set
     std::optional<double> timeout_seconds;
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none
     bool skip_sleeps = false;             // usleep returns at once
@@ -25,6 +26,9 @@ struct RunOptions {
     int console_out = 1;
     int console_err = 2;
     std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
+    // The caller exits right after the run: the emulator and the guest's
+    // memory are left for the host to reclaim instead of being torn down.
+    bool exit_after_run = false;
 };
 
 // kivrun's exit statuses besides the guest's own.

@@ -31,19 +31,6 @@ int open_beneath(int root_fd, const std::string &relative, int flags, unsigned m
     return fd;
 }
 
-class FdCloser {
-public:
-    explicit FdCloser(int fd) : fd_(fd) {}
-    ~FdCloser() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FdCloser(const FdCloser &) = delete;
-    FdCloser &operator=(const FdCloser &) = delete;
-
-private:
-    int fd_;
-};
-
 bool write_all(int fd, const uint8_t *data, size_t size) {
     while (size > 0) {
         ssize_t done = ::write(fd, data, size);
@@ -58,16 +45,12 @@ bool write_all(int fd, const uint8_t *data, size_t size) {
 }  // namespace
 
 bool Sandbox::open_root(const std::string &root, std::string &error) {
-    root_fd_ = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (root_fd_ < 0) {
+    root_.reset(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!root_.valid()) {
         error = "cannot use '" + root + "' as the guest's root: " + std::strerror(errno);
         return false;
     }
     return true;
-}
-
-Sandbox::~Sandbox() {
-    if (root_fd_ >= 0) ::close(root_fd_);
 }
 
 std::optional<std::string> Sandbox::resolve(std::string_view guest_path) const {
@@ -96,13 +79,13 @@ std::optional<std::string> Sandbox::resolve(std::string_view guest_path) const {
     return relative;
 }
 
-int Sandbox::open(std::string_view guest_path, int flags, unsigned mode) const {
+int Sandbox::open(std::string_view guest_path, int flags) const {
     auto relative = resolve(guest_path);
     if (!relative) {
         errno = EXDEV;
         return -1;
     }
-    return open_beneath(root_fd_, *relative, flags, mode == 0 ? kNewFileMode : mode);
+    return open_beneath(root_.get(), *relative, flags, kNewFileMode);
 }
 
 int Sandbox::open_parent(std::string_view guest_path, std::string &leaf) const {
@@ -114,39 +97,35 @@ int Sandbox::open_parent(std::string_view guest_path, std::string &leaf) const {
     size_t slash = relative->rfind('/');
     std::string parent = slash == std::string::npos ? "." : relative->substr(0, slash);
     leaf = slash == std::string::npos ? *relative : relative->substr(slash + 1);
-    return open_beneath(root_fd_, parent, O_PATH | O_DIRECTORY, 0);
+    return open_beneath(root_.get(), parent, O_PATH | O_DIRECTORY, 0);
 }
 
-int Sandbox::make_directory(std::string_view guest_path) const {
+int Sandbox::at_parent(std::string_view guest_path, int (*operation)(int directory, const char *leaf)) {
     std::string leaf;
-    int parent = open_parent(guest_path, leaf);
-    if (parent < 0) return -1;
-    FdCloser closer(parent);
-    return mkdirat(parent, leaf.c_str(), kNewDirectoryMode);
+    UniqueFd parent(open_parent(guest_path, leaf));
+    if (!parent.valid()) return -1;
+    return operation(parent.get(), leaf.c_str());
 }
 
-int Sandbox::remove_file(std::string_view guest_path) const {
-    std::string leaf;
-    int parent = open_parent(guest_path, leaf);
-    if (parent < 0) return -1;
-    FdCloser closer(parent);
-    return unlinkat(parent, leaf.c_str(), 0);
+int Sandbox::make_directory(std::string_view guest_path) {
+    return at_parent(guest_path, [](int directory, const char *leaf) {
+        return mkdirat(directory, leaf, kNewDirectoryMode);
+    });
 }
 
-int Sandbox::remove_directory(std::string_view guest_path) const {
-    std::string leaf;
-    int parent = open_parent(guest_path, leaf);
-    if (parent < 0) return -1;
-    FdCloser closer(parent);
-    return unlinkat(parent, leaf.c_str(), AT_REMOVEDIR);
+int Sandbox::remove_file(std::string_view guest_path) {
+    return at_parent(guest_path, [](int directory, const char *leaf) { return unlinkat(directory, leaf, 0); });
 }
 
-int Sandbox::make_fifo(std::string_view guest_path) const {
-    std::string leaf;
-    int parent = open_parent(guest_path, leaf);
-    if (parent < 0) return -1;
-    FdCloser closer(parent);
-    return mkfifoat(parent, leaf.c_str(), kNewFileMode);
+int Sandbox::remove_directory(std::string_view guest_path) {
+    return at_parent(guest_path,
+                     [](int directory, const char *leaf) { return unlinkat(directory, leaf, AT_REMOVEDIR); });
+}
+
+int Sandbox::make_fifo(std::string_view guest_path) {
+    return at_parent(guest_path, [](int directory, const char *leaf) {
+        return mkfifoat(directory, leaf, kNewFileMode);
+    });
 }
 
 int Sandbox::change_directory(std::string_view guest_path) {
@@ -155,18 +134,17 @@ int Sandbox::change_directory(std::string_view guest_path) {
         errno = EXDEV;
         return -1;
     }
-    int fd = open_beneath(root_fd_, *relative, O_PATH | O_DIRECTORY, 0);
-    if (fd < 0) return -1;
-    ::close(fd);
+    UniqueFd directory(open_beneath(root_.get(), *relative, O_PATH | O_DIRECTORY, 0));
+    if (!directory.valid()) return -1;
     cwd_ = *relative == "." ? "/" : "/" + *relative;
     return 0;
 }
 
 int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t size) const {
     std::string leaf;
-    int parent = open_parent(guest_path, leaf);
-    if (parent < 0) return -1;
-    FdCloser closer(parent);
+    UniqueFd parent_fd(open_parent(guest_path, leaf));
+    if (!parent_fd.valid()) return -1;
+    int parent = parent_fd.get();
     static thread_local std::mt19937_64 random{std::random_device{}()};
     std::string temporary = "." + leaf.substr(0, 200) + ".kivrun-" + std::to_string(random() % 1000000000);
     int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kNewFileMode);

@@ -9,26 +9,27 @@
 #include <string>
 #include <string_view>
 
+#include "unique_fd.h"
+
 namespace kiv {
 
 class Sandbox {
 public:
     // Opens `root`; false with a message when it is not a usable directory.
     bool open_root(const std::string &root, std::string &error);
-    ~Sandbox();
 
     // The guest path relative to the root ("." for the root itself), or
     // nullopt when it is empty, too long or climbs above the root.
     std::optional<std::string> resolve(std::string_view guest_path) const;
 
-    // Each returns a host descriptor or -1, with errno set.
-    int open(std::string_view guest_path, int flags, unsigned mode = 0) const;
+    // A host descriptor or -1, with errno set. A created file gets mode 0644.
+    int open(std::string_view guest_path, int flags) const;
 
     // Each returns 0 or -1, with errno set.
-    int make_directory(std::string_view guest_path) const;
-    int remove_file(std::string_view guest_path) const;
-    int remove_directory(std::string_view guest_path) const;
-    int make_fifo(std::string_view guest_path) const;
+    int make_directory(std::string_view guest_path);
+    int remove_file(std::string_view guest_path);
+    int remove_directory(std::string_view guest_path);
+    int make_fifo(std::string_view guest_path);
     int change_directory(std::string_view guest_path);
     // Creates or replaces the file with exactly these bytes: written to a
     // temporary name beside it and renamed into place, so a failure never
@@ -42,8 +43,10 @@ private:
     // names that component; -1 when there is no such directory or the path
     // names the root itself.
     int open_parent(std::string_view guest_path, std::string &leaf) const;
+    // Runs `operation` on the parent directory and the last component.
+    int at_parent(std::string_view guest_path, int (*operation)(int directory, const char *leaf));
 
-    int root_fd_ = -1;
+    UniqueFd root_;
     std::string cwd_ = "/";
 };
 

@@ -8,16 +8,17 @@ namespace kiv {
 
 namespace {
 
-constexpr SyscallEntry make_entry(uint32_t number, const char *name, SyscallFunction handler,
-                           std::initializer_list<ArgKind> kinds) {
-    SyscallEntry result{number, name, handler, {}, static_cast<uint8_t>(kinds.size())};
+constexpr SyscallEntry make_entry(uint32_t number, const char *name, SyscallFunction handler, ResultKind result_kind,
+                                  std::initializer_list<ArgKind> kinds) {
+    SyscallEntry result{number, name, handler, result_kind, {}, static_cast<uint8_t>(kinds.size())};
     std::copy(kinds.begin(), kinds.end(), result.kinds.begin());
     return result;
 }
 
 using enum ArgKind;
+using enum ResultKind;
 
-#define KIV_TABLE_ROW(number, name, ...) make_entry(number, #name, sys_##name, {__VA_ARGS__}),
+#define KIV_TABLE_ROW(number, name, result, ...) make_entry(number, #name, sys_##name, result, {__VA_ARGS__}),
 constexpr SyscallEntry kSyscalls[] = {KIV_SYSCALLS(KIV_TABLE_ROW)};
 #undef KIV_TABLE_ROW
 

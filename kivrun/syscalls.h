@@ -1,5 +1,5 @@
-// The system-call table: for each number the handler, the name and the
-// argument kinds the trace decodes.
+// The system-call table: for each number the handler, the name, and how
+// the trace shows its result and arguments.
 #pragma once
 
 #include <array>
@@ -7,6 +7,7 @@
 
 #include "kiv_syscalls.h"
 #include "process.h"
+#include "syscall_types.h"
 
 namespace kiv {
 
@@ -28,13 +29,18 @@ enum class ArgKind : uint8_t {
     SPAWN_BLOCK,  // spawn_ex's argument block
 };
 
-using SyscallArgs = std::array<uint32_t, 6>;
-using SyscallFunction = int32_t (*)(Process &, const SyscallArgs &);
+enum class ResultKind : uint8_t {
+    SIGNED,   // signed decimal
+    ADDRESS,  // hex, unless the call failed
+};
+
+using SyscallFunction = SyscallResult (*)(Process &, const SyscallArgs &);
 
 struct SyscallEntry {
     uint32_t number;
     const char *name;
     SyscallFunction handler;
+    ResultKind result;
     std::array<ArgKind, 6> kinds;
     uint8_t arg_count;
 };
@@ -43,7 +49,7 @@ struct SyscallEntry {
 const SyscallEntry *find_syscall(uint32_t number);
 
 // Handlers, one per call, named after the calls.
-#define KIV_DECLARE_HANDLER(number, name, ...) int32_t sys_##name(Process &, const SyscallArgs &);
+#define KIV_DECLARE_HANDLER(number, name, ...) SyscallResult sys_##name(Process &, const SyscallArgs &);
 KIV_SYSCALLS(KIV_DECLARE_HANDLER)
 #undef KIV_DECLARE_HANDLER
 

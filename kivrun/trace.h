@@ -15,26 +15,18 @@ class Trace {
 public:
     explicit Trace(FILE *out) : out_(out) {}
 
-    // A finished call. `entry` is null for a number the kernel does not know.
-    void call(const SyscallEntry *entry, const SyscallRegisters &registers, int32_t result, int error,
+    // A finished call; a call that ends the process shows "= ?".
+    void call(const SyscallEntry &entry, const SyscallArgs &args, const SyscallResult &result,
               const GuestMemory &memory);
-    // A call that does not return (exit).
-    void call_without_return(const SyscallEntry &entry, const SyscallRegisters &registers, const GuestMemory &memory);
+    // A number the kernel does not know.
+    void unknown_call(const SyscallRegisters &registers);
 
     // A line that is not a call ("--- fault: ...").
     void note(const std::string &text) { line("--- " + text); }
-
-    // The formatted argument list; `returned` tells whether the kernel has
-    // filled its output arguments.
-    static std::string arguments(const SyscallEntry &entry, const SyscallArgs &args, int32_t result, bool returned,
-                                 const GuestMemory &memory);
 
 private:
     void line(const std::string &text);
     FILE *out_;
 };
-
-// Quotes bytes C-style, cutting after `limit` bytes with "...".
-std::string quote_bytes(const uint8_t *bytes, size_t length, size_t limit);
 
 }  // namespace kiv

@@ -17,8 +17,8 @@ struct TscSequence {
     uint64_t at(uint64_t index) const { return start + index * step; }
 };
 
-// "START" or "START:STEP", each decimal or 0x-hex and 64 bits at most; the
-// step defaults to 1. False on bad text.
+// "START" or "START:STEP", each a 64-bit number in the options' one number
+// grammar; the step defaults to 1. False on bad text.
 bool parse_tsc_sequence(const std::string &text, TscSequence &sequence);
 
 }  // namespace kiv

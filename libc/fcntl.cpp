@@ -6,7 +6,6 @@ namespace {
 
 constexpr int kCreatFlags = O_WRONLY | O_CREAT | O_TRUNC;
 static_assert(kCreatFlags == 0x241);
-static_assert(O_CREAT == KIV_O_CREAT && O_TRUNC == KIV_O_TRUNC && O_WRONLY == KIV_O_WRONLY);
 
 }  // namespace
 

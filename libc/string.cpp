@@ -6,6 +6,8 @@
 
 namespace kiv::str {
 
+namespace {
+
 // Addresses below this are never mapped: the length and comparison
 // functions answer them like a null pointer instead of faulting.
 constexpr uintptr_t kLowAddressLimit = 4096;
@@ -135,6 +137,8 @@ bool is_delimiter(char c, const char *delims) {
         if (*delims == c) return true;
     return false;
 }
+
+}  // namespace
 
 }  // namespace kiv::str
 

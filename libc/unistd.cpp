@@ -2,6 +2,7 @@
 
 #include "fcntl.h"
 #include "internal/syscall.h"
+#include "kiv_spawn.h"
 
 using kiv::sys::as_bool;
 using kiv::sys::call0;
@@ -17,20 +18,6 @@ constexpr uint32_t kMicrosecondsPerSecond = 1000000u;
 // The longest sleep whose microseconds still fit in one 32-bit kernel request.
 constexpr uint32_t kMaxSecondsPerRequest = 0xffffffffu / kMicrosecondsPerSecond;
 static_assert(kMaxSecondsPerRequest == 4294);
-
-// The argument block of spawn_ex, built on the caller's stack.
-struct SpawnBlock {
-    uint32_t path;
-    uint32_t argv;
-    int32_t argc;
-    int32_t a4;
-    int32_t a5;
-    int32_t a6;
-    uint32_t flag;
-};
-static_assert(sizeof(SpawnBlock) == 28);
-static_assert(__builtin_offsetof(SpawnBlock, argc) == 8);
-static_assert(__builtin_offsetof(SpawnBlock, flag) == 24);
 
 int path_call(kiv_syscall_number number, const char *path) {
     if (path == nullptr) return -1;
@@ -154,7 +141,8 @@ int waitpid(int pid, int *status, int options) {
 
 int spawn_ex(const char *path, char *const argv[], int argc, int a4, int a5, int a6, int flag) {
     if (path == nullptr || argc < 0) return -1;
-    SpawnBlock block = {word(path), word(argv), argc, a4, a5, a6, as_bool(flag)};
+    // Built on the caller's stack: the kernel reads it during the call.
+    KivSpawnBlock block = {word(path), word(argv), argc, a4, a5, a6, as_bool(flag)};
     return call1(KIV_SYS_spawn_ex, word(&block));
 }
 
@@ -178,7 +166,7 @@ extern "C" __attribute__((naked)) void *mmap(void *, size_t, int, int, int, int)
         "movl 36(%%esp), %%edi\n\t"
         "movl 40(%%esp), %%ebp\n\t"
         "movl $%c0, %%eax\n\t"
-        "int $0x80\n\t"
+        "int %1\n\t"
         "jmp 2f\n"
         "1:\n\t"
         "movl $-1, %%eax\n"
@@ -189,5 +177,5 @@ extern "C" __attribute__((naked)) void *mmap(void *, size_t, int, int, int, int)
         "popl %%ebp\n\t"
         "ret"
         :
-        : "i"(KIV_SYS_mmap));
+        : "i"(KIV_SYS_mmap), "i"(KIV_SYSCALL_VECTOR));
 }

@@ -1,4 +1,4 @@
-// Raw kernel entry: interrupt 0x80, number in EAX, arguments in EBX, ECX,
+// Raw kernel entry: the system-call interrupt, number in EAX, arguments in EBX, ECX,
 // EDX, result in EAX. Each arity loads exactly the registers it names, so a
 // wrapper never hands the kernel a register it did not mean to set.
 #pragma once
@@ -11,25 +11,37 @@ namespace kiv::sys {
 
 inline int32_t call0(uint32_t number) {
     int32_t result;
-    asm volatile("int $0x80" : "=a"(result) : "a"(number) : "memory");
+    asm volatile("int %[vector]"
+                 : "=a"(result)
+                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number)
+                 : "memory");
     return result;
 }
 
 inline int32_t call1(uint32_t number, uint32_t a) {
     int32_t result;
-    asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a) : "memory");
+    asm volatile("int %[vector]"
+                 : "=a"(result)
+                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number), "b"(a)
+                 : "memory");
     return result;
 }
 
 inline int32_t call2(uint32_t number, uint32_t a, uint32_t b) {
     int32_t result;
-    asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b) : "memory");
+    asm volatile("int %[vector]"
+                 : "=a"(result)
+                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number), "b"(a), "c"(b)
+                 : "memory");
     return result;
 }
 
 inline int32_t call3(uint32_t number, uint32_t a, uint32_t b, uint32_t c) {
     int32_t result;
-    asm volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c) : "memory");
+    asm volatile("int %[vector]"
+                 : "=a"(result)
+                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number), "b"(a), "c"(b), "d"(c)
+                 : "memory");
     return result;
 }
 

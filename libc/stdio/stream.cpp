@@ -77,13 +77,13 @@ int append_to_buffer(FILE *stream, const void *bytes, uint32_t length) {
     return 0;
 }
 
-}  // namespace
-
 // The standard records: initialised data, so nothing has to run before main.
 constinit FILE g_stdin = descriptor_stream(0);
 constinit FILE g_stdout = descriptor_stream(1);
 // Error output goes where ordinary output goes.
 constinit FILE g_stderr = descriptor_stream(1);
+
+}  // namespace
 
 int file_write_bytes(FILE *stream, const void *bytes, uint32_t length) {
     if (stream == nullptr || bytes == nullptr) return -1;

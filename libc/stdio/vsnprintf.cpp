@@ -21,8 +21,6 @@ constexpr int32_t kNoPrecision = -1;
 constexpr uint32_t kUnboundedSize = 65536;
 constexpr const char kNullText[] = "(null)";
 
-}  // namespace
-
 // Writes the digits of `value`, most significant first, into `digits` and
 // answers their count; 0 gives the single digit '0'.
 uint32_t snbuf_render_unsigned(uint32_t value, uint32_t base, bool upper_case, char *digits) {
@@ -41,31 +39,49 @@ uint32_t snbuf_render_unsigned(uint32_t value, uint32_t base, bool upper_case, c
     return count;
 }
 
-namespace {
-
-// Where produced characters go: the position counts every character, but
-// only those with room before the terminator's byte are stored.
+// Where produced characters go: the position counts every character and
+// wraps at 2^32 like the int it becomes, but only those with room before
+// the terminator's byte are stored. Once a character has not fitted the
+// sink stays full, so a wrapped position can never store again, and what
+// no longer fits costs one step however long it is.
 struct Sink {
-    char *buffer;
-    uint32_t size;
+    char *buffer;   // null when nothing is to be stored, terminator included
+    uint32_t room;  // characters that fit before the terminator's byte
     uint32_t position;
+    bool full;
 
-    void put(char ch) {
-        if (buffer != nullptr && position + 1 < size) buffer[position] = ch;
-        position++;
+    static Sink over(char *buffer, uint32_t size) {
+        if (buffer == nullptr || size == 0) return {nullptr, 0, 0, true};
+        return {buffer, size - 1, 0, false};
     }
 
-    void put_repeated(char ch, int64_t count) {
-        for (int64_t i = 0; i < count; i++) put(ch);
+    // Counts `length` more characters and answers how many of them are
+    // to be stored, from the position before the count.
+    uint32_t claim(uint32_t length) {
+        uint32_t left = full ? 0 : room - position;
+        uint32_t fitting = length < left ? length : left;
+        full = full || fitting < length;
+        position += length;
+        return fitting;
+    }
+
+    void put_repeated(char ch, uint32_t count) {
+        uint32_t start = position;
+        uint32_t fitting = claim(count);
+        for (uint32_t i = 0; i < fitting; i++) buffer[start + i] = ch;
     }
 
     void put_text(const char *text, uint32_t length) {
-        for (uint32_t i = 0; i < length; i++) put(text[i]);
+        uint32_t start = position;
+        uint32_t fitting = claim(length);
+        for (uint32_t i = 0; i < fitting; i++) buffer[start + i] = text[i];
     }
 
+    void put(char ch) { put_text(&ch, 1); }
+
+    // Until full, everything produced was stored.
     void terminate() {
-        if (buffer == nullptr || size == 0) return;
-        buffer[position < size - 1 ? position : size - 1] = '\0';
+        if (buffer != nullptr) buffer[full ? room : position] = '\0';
     }
 };
 
@@ -151,14 +167,17 @@ Directive read_directive(const char *&format, Arguments &args) {
     return conversion;
 }
 
-// Precision zeros before the digits; a negative precision means none.
-int64_t precision_zeros(const Directive &conversion, uint32_t digit_count) {
-    return conversion.precision > static_cast<int64_t>(digit_count) ? conversion.precision - int64_t{digit_count} : 0;
+// How far `amount` exceeds `used`, or 0; a negative amount means none.
+uint32_t excess(int32_t amount, uint32_t used) {
+    return amount > int64_t{used} ? static_cast<uint32_t>(amount - int64_t{used}) : 0;
 }
 
-int64_t padding_for(const Directive &conversion, int64_t total) {
-    return conversion.width > total ? conversion.width - total : 0;
+// Precision zeros before the digits.
+uint32_t precision_zeros(const Directive &conversion, uint32_t digit_count) {
+    return excess(conversion.precision, digit_count);
 }
+
+uint32_t padding_for(const Directive &conversion, uint32_t total) { return excess(conversion.width, total); }
 
 // '-' for a negative signed value, '+' when asked for a signed one, else
 // none; the digits show the magnitude, so INT32_MIN prints in full.
@@ -173,9 +192,9 @@ void put_integer(Sink &sink, const Directive &conversion, const IntegerLetter &k
     uint32_t magnitude = sign == '-' ? 0u - value : value;
     char digits[kDigitAreaSize];
     uint32_t digit_count = snbuf_render_unsigned(magnitude, kind.base, kind.upper_case, digits);
-    int64_t zeros = precision_zeros(conversion, digit_count);
-    int64_t sign_width = sign != '\0' ? 1 : 0;
-    int64_t padding = padding_for(conversion, sign_width + zeros + digit_count);
+    uint32_t zeros = precision_zeros(conversion, digit_count);
+    uint32_t sign_width = sign != '\0' ? 1 : 0;
+    uint32_t padding = padding_for(conversion, sign_width + zeros + digit_count);
     bool zero_fill = conversion.zero && !conversion.left && conversion.precision < 0;
     if (!conversion.left && !zero_fill) sink.put_repeated(' ', padding);
     if (sign != '\0') sink.put(sign);
@@ -196,7 +215,7 @@ uint32_t measure(const char *text, int32_t limit) {
 void put_string(Sink &sink, const Directive &conversion, const char *text) {
     if (text == nullptr) text = kNullText;
     uint32_t length = measure(text, conversion.precision);
-    int64_t padding = padding_for(conversion, length);
+    uint32_t padding = padding_for(conversion, length);
     if (!conversion.left) sink.put_repeated(' ', padding);
     sink.put_text(text, length);
     if (conversion.left) sink.put_repeated(' ', padding);
@@ -255,7 +274,7 @@ void format_into(Sink &sink, const char *format, Arguments &args) {
 extern "C" {
 
 int vsnprintf(char *buffer, size_t size, const char *format, va_list args) {
-    kiv::stdio::Sink sink{buffer, size, 0};
+    kiv::stdio::Sink sink = kiv::stdio::Sink::over(buffer, size);
     if (format != nullptr) {
         kiv::stdio::Arguments cursor;
         va_copy(cursor.list, args);

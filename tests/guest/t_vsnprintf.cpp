@@ -127,28 +127,35 @@ void check_truncation() {
     struct Case {
         int line;
         const char *format;
-        uint32_t arg;
+        uint32_t args[3];
         uint32_t size;
         int result;
         const char *stored;  // what the window holds, terminator included
         uint32_t stored_length;
     };
     const Case cases[] = {
-        {__LINE__, "abcdef", 0, 0, 6, "", 0},
-        {__LINE__, "abcdef", 0, 1, 6, "", 1},
-        {__LINE__, "abcdef", 0, 4, 6, "abc", 4},
-        {__LINE__, "abcdef", 0, 6, 6, "abcde", 6},
-        {__LINE__, "abcdef", 0, 7, 6, "abcdef", 7},
-        {__LINE__, "%5d", 42, 3, 5, "  ", 3},
-        {__LINE__, "%d", static_cast<uint32_t>(-5), 2, 2, "-", 2},
-        {__LINE__, "%-10s", word("ab"), 4, 10, "ab ", 4},
+        {__LINE__, "abcdef", {}, 0, 6, "", 0},
+        {__LINE__, "abcdef", {}, 1, 6, "", 1},
+        {__LINE__, "abcdef", {}, 4, 6, "abc", 4},
+        {__LINE__, "abcdef", {}, 6, 6, "abcde", 6},
+        {__LINE__, "abcdef", {}, 7, 6, "abcdef", 7},
+        {__LINE__, "%5d", {42}, 3, 5, "  ", 3},
+        {__LINE__, "%d", {static_cast<uint32_t>(-5)}, 2, 2, "-", 2},
+        {__LINE__, "%-10s", {word("ab")}, 4, 10, "ab ", 4},
+        // padding and zeros far past a full buffer: the result is the
+        // 32-bit count of the whole text
+        {__LINE__, "%2147483647d%2147483647d", {1, 2}, 8, -2, "       ", 8},
+        {__LINE__, "ab%.2147483647d", {5}, 5, -2147483647, "ab00", 5},
+        {__LINE__, "%-2147483647s", {word("xyz")}, 6, 2147483647, "xyz  ", 6},
+        // a text of 2^32 + 1 characters: the count wraps, the stores must not
+        {__LINE__, "%-2147483647d%2147483647d%3d", {7, 8, 9}, 8, 1, "7      ", 8},
     };
     constexpr uint32_t kMargin = 4;
     for (const Case &c : cases) {
         unsigned char area[32];
         for (unsigned char &byte : area) byte = kCanary;
         char *window = reinterpret_cast<char *>(area + kMargin);
-        int result = snprintf(window, c.size, c.format, c.arg);
+        int result = snprintf(window, c.size, c.format, c.args[0], c.args[1], c.args[2]);
         bool ok = result == c.result;
         for (uint32_t i = 0; i < sizeof area; i++) {
             bool inside = i >= kMargin && i < kMargin + c.stored_length;

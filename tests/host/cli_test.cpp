@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
+#include "number.h"
 
 namespace kiv::test {
 namespace {
@@ -20,8 +21,8 @@ size_t line_count(const std::string &text) { return static_cast<size_t>(std::cou
 TEST(Cli, HelpTellsTheOptionsAndStatuses) {
     Invocation run = kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--nic", "124",
-                             "125", "126", "127", "128+N"})
+    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--nic",
+                             "--version", "124", "125", "126", "127", "128+N"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     EXPECT_EQ(run.err, "");
 }
@@ -30,24 +31,51 @@ struct Mistake {
     const char *name;
     std::vector<std::string> args;
     int status;
-    const char *message;
+    const char *message;  // usage mistakes: the whole first line after "kivrun: "
 };
 
+constexpr int kUsage = 125;
+const std::string kFixedHello = KIV_GUEST_DIR "/tests/fixed_hello";
+
 const Mistake kMistakes[] = {
-    {"no_program", {}, 125, "no program given"},
-    {"unknown_option", {"--bogus", "x"}, 125, "unknown option"},
-    {"missing_value", {"--root"}, 125, "missing value"},
-    {"bad_timeout", {"--timeout", "soon", "x"}, 125, "invalid time limit"},
-    {"negative_timeout", {"--timeout", "-1", "x"}, 125, "invalid time limit"},
-    {"bad_blocks", {"--max-blocks", "0", "x"}, 125, "invalid block limit"},
-    {"bad_gdb_port", {"--gdb", "65536", "x"}, 125, "invalid gdb port"},
-    {"bad_nic", {"--nic", "wifi", "x"}, 125, "invalid NIC source"},
-    {"bad_pci", {"--nic-pci", "00:20.0", "x"}, 125, "invalid PCI address"},
-    {"bad_mac", {"--nic-mac", "52:54:00", "x"}, 125, "invalid MAC address"},
-    {"bad_mmio", {"--nic-mmio", "0x100000000", "x"}, 125, "invalid MMIO base"},
-    {"bad_root", {"--root", "/nonexistent-root", KIV_GUEST_DIR "/tests/fixed_hello"}, 125, "cannot use"},
-    {"missing_program", {"/nonexistent-program"}, 127, "cannot open /nonexistent-program"},
-    {"not_an_executable", {KIV_SOURCE_DIR "/Makefile"}, 126, "cannot run"},
+    {"no_program", {}, kUsage, "no program given"},
+    {"unknown_option", {"--bogus", "x"}, kUsage, "unknown option '--bogus'"},
+    {"unknown_letter", {"-o", "x"}, kUsage, "unknown option '-o'"},
+    {"unknown_letter_in_a_cluster", {"-xh", "x"}, kUsage, "unknown option '-x'"},
+    {"missing_value", {"--root"}, kUsage, "option '--root' needs a value"},
+    {"missing_value_of_a_letter", {"-T"}, kUsage, "option '-T' needs a value"},
+    {"missing_value_long_only", {"--nic-mac"}, kUsage, "option '--nic-mac' needs a value"},
+    {"value_for_a_flag", {"--no-sleep=1", "x"}, kUsage, "option '--no-sleep' takes no value"},
+    {"bad_timeout", {"--timeout", "soon", "x"}, kUsage, "invalid value 'soon' for '--timeout' (a positive number of seconds)"},
+    {"negative_timeout", {"-T", "-1", "x"}, kUsage, "invalid value '-1' for '-T' (a positive number of seconds)"},
+    {"hex_timeout", {"-T0x10", "x"}, kUsage, "invalid value '0x10' for '-T' (a positive number of seconds)"},
+    {"bad_blocks", {"--max-blocks", "0", "x"}, kUsage,
+     "invalid value '0' for '--max-blocks' (a 64-bit number above 0: decimal or 0x-hex)"},
+    {"gdb_port_over_16_bits", {"--gdb", "65536", "x"}, kUsage,
+     "invalid value '65536' for '--gdb' (a 16-bit number: decimal or 0x-hex)"},
+    {"negative_gdb_port", {"-g", "-1", "x"}, kUsage,
+     "invalid value '-1' for '-g' (a 16-bit number: decimal or 0x-hex)"},
+    {"bad_tsc", {"--tsc=5:", "x"}, kUsage,
+     "invalid value '5:' for '--tsc' (START or START:STEP, each a 64-bit number: decimal or 0x-hex)"},
+    {"bad_nic", {"--nic", "wifi", "x"}, kUsage, "invalid value 'wifi' for '--nic' (sim, host or absent)"},
+    {"bad_pci", {"--nic-pci", "00:20.0", "x"}, kUsage,
+     "invalid value '00:20.0' for '--nic-pci' (BB:DD.F in hex, device up to 1f, function up to 7)"},
+    {"bad_mac", {"--nic-mac", "52:54:00", "x"}, kUsage,
+     "invalid value '52:54:00' for '--nic-mac' (six hex octets joined by ':')"},
+    {"mmio_over_32_bits", {"--nic-mmio", "0x100000000", "x"}, kUsage,
+     "invalid value '0x100000000' for '--nic-mmio' (a 32-bit number: decimal or 0x-hex)"},
+    {"octal_mmio", {"--nic-mmio=010", "x"}, kUsage,
+     "invalid value '010' for '--nic-mmio' (a 32-bit number: decimal or 0x-hex)"},
+    {"junk_after_link", {"--nic-link", "1x", "x"}, kUsage,
+     "invalid value '1x' for '--nic-link' (a 32-bit number: decimal or 0x-hex)"},
+    {"control_bytes_in_an_option", {"--bo\agus", "x"}, kUsage, "unknown option '--bo\\x07gus'"},
+    {"control_bytes_in_a_value", {"--nic-mac=\x1b[2J", "x"}, kUsage,
+     "invalid value '\\x1b[2J' for '--nic-mac' (six hex octets joined by ':')"},
+    {"unwritable_trace", {"--trace=/nonexistent-dir/t", kFixedHello}, kUsage,
+     "cannot write the trace to '/nonexistent-dir/t': No such file or directory"},
+    {"bad_root", {"--root", "/nonexistent-root", kFixedHello}, 125, nullptr},
+    {"missing_program", {"/nonexistent-program"}, 127, nullptr},
+    {"not_an_executable", {KIV_SOURCE_DIR "/Makefile"}, 126, nullptr},
 };
 
 class CliMistakes : public testing::TestWithParam<Mistake> {};
@@ -55,22 +83,58 @@ class CliMistakes : public testing::TestWithParam<Mistake> {};
 TEST_P(CliMistakes, GiveOneLineAndAStatus) {
     Invocation run = kivrun(GetParam().args);
     EXPECT_EQ(run.status, GetParam().status);
-    EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
-    EXPECT_EQ(run.err.rfind("kivrun: ", 0), 0u) << run.err;
-    // One line, plus a pointer to --help for usage mistakes.
-    EXPECT_LE(line_count(run.err), GetParam().status == 125 ? 2u : 1u) << run.err;
     EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(std::all_of(run.err.begin(), run.err.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }))
+        << run.err;
+    if (GetParam().message != nullptr) {
+        EXPECT_EQ(run.err, "kivrun: " + std::string(GetParam().message) + "\nTry 'kivrun --help' for more information.\n");
+    } else {
+        EXPECT_EQ(run.err.rfind("kivrun: ", 0), 0u) << run.err;
+        EXPECT_EQ(line_count(run.err), 1u) << run.err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Mistakes, CliMistakes, testing::ValuesIn(kMistakes),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Cli, OptionsEndAtTheProgram) {
-    // Everything after the program belongs to it, options included.
-    Invocation run = kivrun({guest_program("fx_args"), "7", "--root", "-t"});
+    // Everything after the program belongs to it, options included, even
+    // those kivrun has too.
+    Invocation run = kivrun({"-r", "/", guest_program("fx_args"), "7", "-r", "y", "--", "--bogus"});
     EXPECT_EQ(run.status, 7);
-    EXPECT_NE(run.out.find("argv[2]=--root\nargv[3]=-t\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("argv[2]=-r\nargv[3]=y\nargv[4]=--\nargv[5]=--bogus\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
+}
+
+TEST(Cli, NicOptionsReachTheGuest) {
+    Invocation run = kivrun({"--nic-pci=02:1f.7", "--nic-mmio", "0xFEBC1000", "--nic-mac", "00:1b:21:aa:bb:cc",
+                             "--nic-link=0", command_program("nicsounder")});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "E1000 Probe Results:\n  PCI: 02:1f.7\n  MMIO Base: 0xfebc1000\n  MAC: 00:1b:21:aa:bb:cc\n  Link: DOWN\n");
+}
+
+struct NumberText {
+    const char *text;
+    std::optional<uint32_t> value;  // nullopt: refused
+};
+
+// One grammar for every numeric option, at the option's width.
+const NumberText kNumberTexts[] = {
+    {"0", 0u},           {"4294967295", 0xffffffffu}, {"0xffffffff", 0xffffffffu}, {"0XaB", 0xabu},
+    {"0x0010", 0x10u},   {"010", {}},                 {"00", {}},                  {"4294967296", {}},
+    {"0x100000000", {}}, {"", {}},                    {"0x", {}},                  {"-1", {}},
+    {"+1", {}},          {"0x-1", {}},                {" 1", {}},                  {"1 ", {}},
+    {"12abc", {}},
+};
+
+TEST(Cli, NumbersAreDecimalOrHexWithinTheWidth) {
+    for (const auto &number : kNumberTexts) {
+        SCOPED_TRACE(number.text);
+        uint32_t value = 7;
+        ASSERT_EQ(cli::parse_number(number.text, value), number.value.has_value());
+        EXPECT_EQ(value, number.value.value_or(7));  // left alone when refused
+    }
 }
 
 TEST(Cli, TraceGoesToTheNamedFile) {

@@ -55,8 +55,8 @@ INSTANTIATE_TEST_SUITE_P(Misdeeds, Faults, testing::ValuesIn(kMisdeeds), [](cons
 });
 
 TEST(Faults, NullReadReportsTheExactAddress) {
-    GuestRun run = run_guest(guest_program("fx_fault"), {"null-write"});
-    EXPECT_NE(run.result.message.find("address 0x8"), std::string::npos) << run.result.message;
+    GuestRun run = run_guest(guest_program("fx_fault"), {"null-read"});
+    EXPECT_TRUE(run.result.message.ends_with(", address 0x0")) << run.result.message;
 }
 
 TEST(Faults, TraceEndsWithTheRegisters) {

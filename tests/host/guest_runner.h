@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "file.h"
 #include "host_command.h"
 #include "run.h"
 
@@ -20,6 +22,13 @@ namespace kiv::test {
 // A guest program built by the guest project: tests/<name> or cmd/<name>.
 inline std::string guest_program(const std::string &name) { return std::string(KIV_GUEST_DIR) + "/tests/" + name; }
 inline std::string command_program(const std::string &name) { return std::string(KIV_GUEST_DIR) + "/cmd/" + name; }
+
+// The whole file; empty when it cannot be read, so the test fails on what
+// it expected to find.
+inline std::vector<uint8_t> read_test_file(const std::string &path) {
+    std::string ignored;
+    return read_file(path, UINT64_MAX, ignored).value_or(std::vector<uint8_t>{});
+}
 
 // A fresh empty directory, removed with everything in it at the end.
 class TempDir {
@@ -42,10 +51,8 @@ public:
         std::ofstream(path_ / name, std::ios::binary) << content;
     }
     std::string read(const std::string &name) const {
-        std::ifstream in(path_ / name, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        return content.str();
+        auto bytes = read_test_file(*this / name);
+        return std::string(bytes.begin(), bytes.end());
     }
     bool exists(const std::string &name) const { return std::filesystem::exists(path_ / name); }
 
@@ -98,6 +105,7 @@ struct GuestRun {
     RunResult result;
     std::string out;    // bytes the guest wrote to descriptor 1
     std::string trace;  // the system-call trace
+    std::string notes;  // what kivrun told its user besides the result
 
     std::vector<std::string> trace_lines() const {
         std::vector<std::string> lines;
@@ -147,22 +155,28 @@ inline std::string trace_mismatch(const GuestRun &run, const std::vector<std::st
 }
 
 // Runs `program` with argv = {program, args...}; `input` is what the guest
-// reads from descriptor 0. options.root defaults to the current directory,
-// so tests should set it to a TempDir.
+// reads from descriptor 0. Unless options.root names one, the guest's root
+// is a fresh empty directory: no test touches the build tree.
 inline GuestRun run_guest(const std::string &program, const std::vector<std::string> &args = {},
                           RunOptions options = {}, const std::string &input = "") {
+    std::optional<TempDir> fresh_root;
+    if (options.root == RunOptions{}.root) options.root = fresh_root.emplace().path();
     int out = memfd_create("guest-out", 0);
     int in = memfd_create("guest-in", 0);
     if (!input.empty()) (void)!::write(in, input.data(), input.size());
     lseek(in, 0, SEEK_SET);
     FILE *trace = tmpfile();
+    FILE *notes = tmpfile();
     options.console_in = in;
     options.console_out = out;
     options.trace = trace;
+    options.diagnostics = notes;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    GuestRun run{run_program(program, argv, options), read_all_from_start(out), read_all_from_start(fileno(trace))};
+    GuestRun run{run_program(program, argv, options), read_all_from_start(out), read_all_from_start(fileno(trace)),
+                 read_all_from_start(fileno(notes))};
     fclose(trace);
+    fclose(notes);
     ::close(out);
     ::close(in);
     return run;

@@ -8,22 +8,18 @@
 #include <functional>
 #include <random>
 
-#include "elf_image.h"
+#include "file.h"
 #include "guest_runner.h"
+#include "loader.h"
 
 namespace kiv::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes read_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 // A small valid executable to start every mutation from.
 const Bytes &valid_executable() {
-    static const Bytes bytes = read_bytes(guest_program("t_startup"));
+    static const Bytes bytes = read_test_file(guest_program("t_startup"));
     return bytes;
 }
 
@@ -46,7 +42,7 @@ const Malformation kMalformations[] = {
     {"empty", [](Bytes &f) { f.clear(); }, "too short"},
     {"truncated_header", [](Bytes &f) { f.resize(40); }, "too short"},
     {"not_elf", [](Bytes &f) { f[1] = 'X'; }, "not an ELF file"},
-    {"elf64", [](Bytes &f) { f[EI_CLASS] = ELFCLASS64; }, "not a 32-bit"},
+    {"elf64", [](Bytes &f) { f[EI_CLASS] = ELFCLASS64; }, "not a 32-bit ELF file"},
     {"big_endian", [](Bytes &f) { f[EI_DATA] = ELFDATA2MSB; }, "little-endian"},
     {"wrong_machine", [](Bytes &f) { header(f).e_machine = EM_X86_64; }, "not an i386"},
     {"shared_object", [](Bytes &f) { header(f).e_type = ET_DYN; }, "not a static executable"},

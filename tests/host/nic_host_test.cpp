@@ -135,8 +135,10 @@ TEST(HostNic, FindsTheFirstE1000AndReadsIt) {
     for (const auto &c : kHostCases) {
         SCOPED_TRACE(c.name);
         FakeSysfs sysfs(c.devices);
-        auto info = query_host_nic(sysfs.root());
+        std::string problem;
+        auto info = query_host_nic(sysfs.root(), problem);
         ASSERT_EQ(info.has_value(), c.expected.has_value());
+        EXPECT_EQ(problem.empty(), info.has_value()) << problem;
         if (info) {
             EXPECT_EQ(describe(*info), describe(*c.expected));
         }
@@ -145,7 +147,8 @@ TEST(HostNic, FindsTheFirstE1000AndReadsIt) {
 
 TEST(HostNic, NoSysfsMeansNoController) {
     TempDir empty;
-    EXPECT_FALSE(query_host_nic(empty / "missing"));
+    std::string problem;
+    EXPECT_FALSE(query_host_nic(empty / "missing", problem));
 }
 
 struct ReportCase {
@@ -153,6 +156,7 @@ struct ReportCase {
     std::vector<FakeDevice> devices;
     int32_t status;
     const char *out;
+    bool tells_no_controller;  // kivrun says why the query failed
 };
 
 const ReportCase kReportCases[] = {
@@ -162,8 +166,9 @@ const ReportCase kReportCases[] = {
        .mac = "00:1b:21:aa:bb:cc",
        .carrier = "0"}},
      0,
-     "E1000 Probe Results:\n  PCI: 00:19.0\n  MMIO Base: 0xf7f00000\n  MAC: 00:1b:21:aa:bb:cc\n  Link: DOWN\n"},
-    {"no controller", {}, 1, "nicsounder: probe failed\n"},
+     "E1000 Probe Results:\n  PCI: 00:19.0\n  MMIO Base: 0xf7f00000\n  MAC: 00:1b:21:aa:bb:cc\n  Link: DOWN\n",
+     false},
+    {"no controller", {}, 1, "nicsounder: probe failed\n", true},
 };
 
 TEST(HostNic, NicsounderReportsTheHostController) {
@@ -179,6 +184,8 @@ TEST(HostNic, NicsounderReportsTheHostController) {
         ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
         EXPECT_EQ(run.result.status, c.status);
         EXPECT_EQ(run.out, c.out);
+        std::string told = "kivrun: --nic host: no e1000 controller in " + sysfs.root() + "/bus/pci/devices\n";
+        EXPECT_EQ(run.notes, c.tells_no_controller ? told : "");
     }
 }
 

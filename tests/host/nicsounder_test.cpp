@@ -166,10 +166,7 @@ TEST(Nicsounder, ReportCallPattern) {
 // The executable's sections, read the way the host's tools read them.
 class ElfSections {
 public:
-    explicit ElfSections(const std::string &path) {
-        std::ifstream in(path, std::ios::binary);
-        bytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    explicit ElfSections(const std::string &path) : bytes_(read_test_file(path)) {}
     std::optional<Elf32_Shdr> section(const std::string &name) const {
         const Elf32_Shdr *table = at<Elf32_Shdr>(header().e_shoff);
         const char *names = at<char>(table[header().e_shstrndx].sh_offset);
@@ -196,7 +193,7 @@ private:
     const T *at(size_t offset) const {
         return reinterpret_cast<const T *>(bytes_.data() + offset);
     }
-    std::vector<char> bytes_;
+    std::vector<uint8_t> bytes_;
 };
 
 struct RecordCase {

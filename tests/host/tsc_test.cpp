@@ -17,7 +17,6 @@ struct SequenceText {
 const SequenceText kSequenceTexts[] = {
     {"5", true, 5, 1},
     {"0x10:0x3", true, 0x10, 3},
-    {"010:08", true, 10, 8},  // a leading zero is still decimal
     {"18446744073709551615:0", true, UINT64_MAX, 0},
     {"0XfF:0", true, 0xff, 0},
     {"", false},
@@ -25,6 +24,7 @@ const SequenceText kSequenceTexts[] = {
     {"5:", false},
     {"5:3:1", false},
     {"0x", false},
+    {"010:8", false},  // a leading zero could mean octal: refused
     {"-1", false},
     {"+1", false},
     {" 1", false},

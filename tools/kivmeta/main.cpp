@@ -1,22 +1,17 @@
 // kivmeta: prints the command and package metadata records of a kivos
 // executable, read from the file without running it.
-#include <fcntl.h>
-#include <getopt.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "file.h"
+#include "command_line.h"
 #include "metadata.h"
 
 namespace {
 
-constexpr const char *kUsage = R"(Usage: kivmeta [--json] FILE
-Print the command and package metadata records of the kivos executable
+constexpr const char *kDescription = R"(Print the command and package metadata records of the kivos executable
 FILE (sections .kivos.cmdmeta and .kivos.pkgmeta), read through the ELF
 section headers without running it.
 
@@ -28,12 +23,9 @@ the record's name:
   package: 3
 With --json, one JSON object holds each record's strings as an array:
   {"command": ["Probe Intel e1000 NIC.", "nicsounder"], "package": ["nicsounder", "3"]}
+)";
 
-Options:
-  -j, --json   print JSON instead of plain text
-  -h, --help   show this help and exit
-
-Exit status:
+constexpr const char *kExitStatuses = R"(Exit status:
   0  both records read and printed
   1  bad usage
   2  FILE cannot be read
@@ -47,37 +39,11 @@ output unless both records are sound.
 
 enum ExitStatus : int { kOk = 0, kBadUsage = 1, kUnreadable = 2, kNotElf32 = 3, kBadMetadata = 4 };
 
-constexpr off_t kMaxFileSize = 256 << 20;
+constexpr uint64_t kMaxFileSize = 256 << 20;
 
 [[noreturn]] void fail(int status, const std::string &message) {
     fprintf(stderr, "kivmeta: %s\n", message.c_str());
     exit(status);
-}
-
-[[noreturn]] void usage_error(const std::string &message) {
-    fprintf(stderr, "kivmeta: %s (try 'kivmeta --help')\n", message.c_str());
-    exit(kBadUsage);
-}
-
-// The whole file; fails (exits) on anything but a readable regular file.
-std::vector<uint8_t> read_file(const char *path) {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail(kUnreadable, std::string(path) + ": " + std::strerror(errno));
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) fail(kUnreadable, std::string(path) + ": not a regular file");
-    if (info.st_size > kMaxFileSize) fail(kUnreadable, std::string(path) + ": too large for an executable");
-    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) fail(kUnreadable, std::string(path) + ": " + std::strerror(errno));
-        if (got == 0) break;
-        done += static_cast<size_t>(got);
-    }
-    bytes.resize(done);
-    close(fd);
-    return bytes;
 }
 
 void print_plain(const kiv::meta::Metadata &metadata) {
@@ -118,29 +84,26 @@ int exit_status(kiv::meta::Problem problem) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    constexpr option kOptions[] = {
-        {"json", no_argument, nullptr, 'j'},
-        {"help", no_argument, nullptr, 'h'},
-        {nullptr, 0, nullptr, 0},
-    };
     bool json = false;
-    opterr = 0;
-    for (int option; (option = getopt_long(argc, argv, "jh", kOptions, nullptr)) != -1;) {
-        if (option == 'j') json = true;
-        else if (option == 'h') {
-            fputs(kUsage, stdout);
-            return kOk;
-        } else {
-            usage_error(std::string("unknown option ") + argv[optind - 1]);
-        }
-    }
-    if (argc - optind != 1) usage_error("expected exactly one FILE");
+    const kiv::cli::Command command{"kivmeta",
+                                    "[--json] FILE",
+                                    kDescription,
+                                    kExitStatuses,
+                                    "kivmeta 1.0",
+                                    kBadUsage,
+                                    kiv::cli::Operands::Anywhere,
+                                    {{'j', "json", kiv::cli::Takes::Nothing, "", "print JSON instead of plain text", "",
+                                      kiv::cli::set_flag(json)}}};
+    std::vector<std::string> files = kiv::cli::parse(command, argc, argv);
+    if (files.size() != 1) kiv::cli::usage_error(command, "expected exactly one FILE");
 
-    const char *path = argv[optind];
-    std::vector<uint8_t> file = read_file(path);
+    const std::string &path = files[0];
+    std::string read_error;
+    auto file = kiv::read_file(path, kMaxFileSize, read_error);
+    if (!file) fail(kUnreadable, kiv::cli::shown(path) + ": " + read_error);
     kiv::meta::ReadError error;
-    auto metadata = kiv::meta::read_metadata(file, error);
-    if (!metadata) fail(exit_status(error.problem), std::string(path) + ": " + error.message);
+    auto metadata = kiv::meta::read_metadata(*file, error);
+    if (!metadata) fail(exit_status(error.problem), kiv::cli::shown(path) + ": " + error.message);
     json ? print_json(*metadata) : print_plain(*metadata);
     return kOk;
 }

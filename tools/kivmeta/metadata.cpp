@@ -3,15 +3,15 @@
 #include <elf.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
+
+#include "elf_identity.h"
+#include "text.h"
+#include "command_line.h"
 
 namespace kiv::meta {
 
 namespace {
-
-// Header records are copied straight out of the file.
-static_assert(std::endian::native == std::endian::little, "ELF32 headers are read in host byte order");
 
 struct RecordKind {
     const char *label;
@@ -32,49 +32,16 @@ constexpr size_t kRecordHeaderSize = kMagicSize + sizeof(uint32_t);
 // 64-bit sums, so no 32-bit field can wrap around.
 bool within(uint64_t offset, uint64_t size, size_t file_size) { return offset + size <= file_size; }
 
-template <typename T>
-T copy_at(std::span<const uint8_t> bytes, uint64_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-// Printable ASCII as is, every other byte as \xNN: hostile bytes never
-// reach the terminal.
-std::string shown(std::span<const uint8_t> bytes) {
-    std::string text;
-    for (uint8_t byte : bytes) {
-        if (byte >= 0x20 && byte < 0x7f) {
-            text += static_cast<char>(byte);
-        } else {
-            char escape[5];
-            snprintf(escape, sizeof escape, "\\x%02x", byte);
-            text += escape;
-        }
-    }
-    return text;
-}
-
 bool printable(std::span<const uint8_t> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte >= 0x20 && byte < 0x7f; });
 }
 
-std::optional<Elf32_Ehdr> elf32_header(std::span<const uint8_t> file, ReadError &error) {
-    error.problem = Problem::NotElf32;
-    if (file.size() < sizeof(Elf32_Ehdr) || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0) {
-        error.message = "not an ELF file";
+std::optional<Elf32_Ehdr> checked_header(std::span<const uint8_t> file, ReadError &error) {
+    if (auto problem = elf32_identity_problem(file)) {
+        error = {Problem::NotElf32, *problem};
         return std::nullopt;
     }
-    auto header = copy_at<Elf32_Ehdr>(file, 0);
-    if (header.e_ident[EI_CLASS] != ELFCLASS32) {
-        error.message = "not an ELF32 file (class " + std::to_string(header.e_ident[EI_CLASS]) + ")";
-        return std::nullopt;
-    }
-    if (header.e_ident[EI_DATA] != ELFDATA2LSB) {
-        error.message = "not a little-endian ELF32 file";
-        return std::nullopt;
-    }
-    return header;
+    return record_at<Elf32_Ehdr>(file, 0);
 }
 
 // The section table, checked to lie inside the file, with its name table.
@@ -101,7 +68,7 @@ std::optional<SectionTable> section_table(std::span<const uint8_t> file, const E
     }
     SectionTable table;
     for (uint32_t i = 0; i < header.e_shnum; i++)
-        table.sections.push_back(copy_at<Elf32_Shdr>(file, header.e_shoff + uint64_t{i} * header.e_shentsize));
+        table.sections.push_back(record_at<Elf32_Shdr>(file, header.e_shoff + uint64_t{i} * header.e_shentsize));
     if (header.e_shstrndx == SHN_UNDEF || header.e_shstrndx >= header.e_shnum) {
         error.message = "no section name table";
         return std::nullopt;
@@ -126,7 +93,7 @@ bool has_name(const SectionTable &table, const Elf32_Shdr &section, const std::s
 
 std::optional<std::span<const uint8_t>> find_section(std::span<const uint8_t> file, const std::string &name,
                                                      ReadError &error) {
-    auto header = elf32_header(file, error);
+    auto header = checked_header(file, error);
     if (!header) return std::nullopt;
     auto table = section_table(file, *header, error);
     if (!table) return std::nullopt;
@@ -155,10 +122,10 @@ std::optional<std::vector<std::string>> parse_record(std::span<const uint8_t> by
         return std::nullopt;
     }
     if (std::memcmp(bytes.data(), magic.data(), kMagicSize) != 0) {
-        error = "magic \"" + shown(bytes.first(kMagicSize)) + "\" instead of \"" + std::string(magic) + "\"";
+        error = "magic \"" + c_escaped(bytes.first(kMagicSize)) + "\" instead of \"" + std::string(magic) + "\"";
         return std::nullopt;
     }
-    uint32_t version = copy_at<uint32_t>(bytes, kMagicSize);
+    uint32_t version = record_at<uint32_t>(bytes, kMagicSize);
     if (version != kRecordVersion) {
         error = "version " + std::to_string(version) + " instead of " + std::to_string(kRecordVersion);
         return std::nullopt;
@@ -173,7 +140,8 @@ std::optional<std::vector<std::string>> parse_record(std::span<const uint8_t> by
         auto text = rest.first(static_cast<size_t>(nul - rest.begin()));
         if (text.empty()) return strings;
         if (!printable(text)) {
-            error = "string " + std::to_string(strings.size() + 1) + " \"" + shown(text) + "\" is not printable ASCII";
+            error = "string " + std::to_string(strings.size() + 1) + " \"" + c_escaped(text) +
+                    "\" is not printable ASCII";
             return std::nullopt;
         }
         strings.emplace_back(text.begin(), text.end());

@@ -2,17 +2,19 @@
 #ifndef KIV_FCNTL_H
 #define KIV_FCNTL_H
 
+#include "kiv_open.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-#define O_RDONLY 0x0
-#define O_WRONLY 0x1
-#define O_RDWR 0x2
-#define O_CREAT 0x40
-#define O_EXCL 0x80
-#define O_TRUNC 0x200
-#define O_APPEND 0x400
+#define O_RDONLY KIV_O_RDONLY
+#define O_WRONLY KIV_O_WRONLY
+#define O_RDWR KIV_O_RDWR
+#define O_CREAT KIV_O_CREAT
+#define O_EXCL KIV_O_EXCL
+#define O_TRUNC KIV_O_TRUNC
+#define O_APPEND KIV_O_APPEND
 
 /* The third value handed to the kernel is the flags themselves when O_CREAT
  * is set, else 0; no mode argument is read. */

@@ -62,18 +62,21 @@ long ftell(FILE *stream);
 void rewind(FILE *stream);
 FILE *open_memstream(char **bufp, size_t *sizep);
 
-int vsnprintf(char *buffer, size_t size, const char *format, va_list args);
-int snprintf(char *buffer, size_t size, const char *format, ...);
-int vsprintf(char *buffer, const char *format, va_list args);
-int sprintf(char *buffer, const char *format, ...);
+/* The compiler checks arguments against formats as ISO C reads them. Both
+ * engines accept a subset of that grammar and print what they do not know;
+ * the buffer engine reads 32 bits for every argument, "%lld" included. */
+int vsnprintf(char *buffer, size_t size, const char *format, va_list args) __attribute__((format(printf, 3, 0)));
+int snprintf(char *buffer, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
+int vsprintf(char *buffer, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
+int sprintf(char *buffer, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-int vfprintf(FILE *stream, const char *format, va_list args);
-int fprintf(FILE *stream, const char *format, ...);
-int printf(const char *format, ...);
+int vfprintf(FILE *stream, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
+int fprintf(FILE *stream, const char *format, ...) __attribute__((format(printf, 2, 3)));
+int printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-int vsscanf(const char *str, const char *format, va_list args);
-int sscanf(const char *str, const char *format, ...);
-int fscanf(FILE *stream, const char *format, ...);
+int vsscanf(const char *str, const char *format, va_list args) __attribute__((format(scanf, 2, 0)));
+int sscanf(const char *str, const char *format, ...) __attribute__((format(scanf, 2, 3)));
+int fscanf(FILE *stream, const char *format, ...) __attribute__((format(scanf, 2, 3)));
 
 #ifdef __cplusplus
 }

@@ -1,39 +1,31 @@
-#include "elf_image.h"
+#include "loader.h"
 
 #include <elf.h>
 
 #include <algorithm>
-#include <cstring>
 
-#include "guest_memory.h"
+#include "elf_identity.h"
+#include "file.h"
+#include "memory_map.h"
+#include "record.h"
+#include "text.h"
 
 namespace kiv {
 
 namespace {
 
 constexpr uint32_t kMaxProgramHeaders = 64;
-// Total memory a program may ask the loader for (the stack aside).
-constexpr uint64_t kMaxImageMemory = 1ull << 30;
+// Larger files cannot be kivos executables worth loading.
+constexpr uint64_t kMaxExecutableSize = 256 << 20;
+// Room the argument texts and vector may take on the initial stack.
+constexpr uint32_t kMaxArgumentBytes = 1u << 20;
+constexpr uint32_t kStackAlignment = 16;
 
-static_assert(sizeof(Elf32_Ehdr) == 52);
 static_assert(sizeof(Elf32_Phdr) == 32);
-
-template <typename Record>
-Record read_record(std::span<const uint8_t> file, uint64_t offset) {
-    Record record;
-    std::memcpy(&record, file.data() + offset, sizeof record);
-    return record;
-}
 
 std::optional<ExecutableImage> fail(ImageError &error, std::string message) {
     error.message = std::move(message);
     return std::nullopt;
-}
-
-std::string hex(uint64_t value) {
-    char text[24];
-    snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
 }
 
 uint32_t protection_of(uint32_t flags) {
@@ -45,12 +37,9 @@ uint32_t protection_of(uint32_t flags) {
 }
 
 std::optional<std::string> check_header(std::span<const uint8_t> file, const Elf32_Ehdr &header) {
-    if (std::memcmp(header.e_ident, ELFMAG, SELFMAG) != 0) return "not an ELF file";
-    if (header.e_ident[EI_CLASS] != ELFCLASS32) return "not a 32-bit ELF file";
-    if (header.e_ident[EI_DATA] != ELFDATA2LSB) return "not a little-endian ELF file";
     if (header.e_ident[EI_VERSION] != EV_CURRENT || header.e_version != EV_CURRENT)
         return "unknown ELF version";
-    if (header.e_machine != EM_386) return "not an i386 executable";
+    if (auto problem = i386_machine_problem(header)) return problem;
     if (header.e_type != ET_EXEC) return "not a static executable (ELF type is not EXEC)";
     if (header.e_phentsize != sizeof(Elf32_Phdr)) return "bad program header size";
     if (header.e_phnum == 0) return "no program headers";
@@ -96,14 +85,18 @@ std::optional<std::string> check_layout(const ExecutableImage &image) {
 
 }  // namespace
 
+std::optional<std::vector<uint8_t>> read_executable(const std::string &path, std::string &error) {
+    return read_file(path, kMaxExecutableSize, error);
+}
+
 std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, ImageError &error) {
-    if (file.size() < sizeof(Elf32_Ehdr)) return fail(error, "file too short for an ELF header");
-    auto header = read_record<Elf32_Ehdr>(file, 0);
+    if (auto problem = elf32_identity_problem(file)) return fail(error, *problem);
+    auto header = record_at<Elf32_Ehdr>(file, 0);
     if (auto problem = check_header(file, header)) return fail(error, *problem);
 
     ExecutableImage image{header.e_entry, {}};
     for (uint32_t i = 0; i < header.e_phnum; i++) {
-        auto ph = read_record<Elf32_Phdr>(file, header.e_phoff + uint64_t{i} * sizeof(Elf32_Phdr));
+        auto ph = record_at<Elf32_Phdr>(file, header.e_phoff + uint64_t{i} * sizeof(Elf32_Phdr));
         switch (ph.p_type) {
         case PT_INTERP: return fail(error, "dynamically linked (has an interpreter)");
         case PT_DYNAMIC: return fail(error, "dynamically linked (has a dynamic section)");
@@ -119,6 +112,36 @@ std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, I
     if (image.segments.empty()) return fail(error, "nothing to load (no loadable segment)");
     if (auto problem = check_layout(image)) return fail(error, *problem);
     return image;
+}
+
+bool load_segments(GuestMemory &memory, const ExecutableImage &image, std::span<const uint8_t> file) {
+    for (const auto &segment : image.segments) {
+        uint32_t start = page_floor(segment.address);
+        uint64_t end = page_ceil(uint64_t{segment.address} + segment.memory_size);
+        if (!memory.map(start, static_cast<uint32_t>(end - start), segment.protection)) return false;
+        if (!memory.poke(segment.address, file.data() + segment.file_offset, segment.file_size)) return false;
+    }
+    return true;
+}
+
+std::optional<uint32_t> build_stack(GuestMemory &memory, const std::vector<std::string> &argv) {
+    uint64_t text_bytes = 0;
+    for (const auto &argument : argv) text_bytes += argument.size() + 1;
+    uint64_t vector_bytes = (argv.size() + 2) * sizeof(uint32_t);
+    if (text_bytes + vector_bytes + kStackAlignment > kMaxArgumentBytes) return std::nullopt;
+    if (!memory.map(kStackBottom, kStackSize, kAccessRead | kAccessWrite)) return std::nullopt;
+
+    uint32_t cursor = kStackTop;
+    std::vector<uint32_t> words{static_cast<uint32_t>(argv.size())};
+    for (const auto &argument : argv) {
+        cursor -= static_cast<uint32_t>(argument.size() + 1);
+        memory.poke(cursor, argument.c_str(), static_cast<uint32_t>(argument.size() + 1));
+        words.push_back(cursor);
+    }
+    words.push_back(0);
+    uint32_t stack = (cursor - static_cast<uint32_t>(words.size() * sizeof(uint32_t))) & ~(kStackAlignment - 1);
+    memory.poke(stack, words.data(), static_cast<uint32_t>(words.size() * sizeof(uint32_t)));
+    return stack;
 }
 
 }  // namespace kiv

@@ -1,0 +1,41 @@
+#include "file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "unique_fd.h"
+
+namespace kiv {
+
+namespace {
+
+std::nullopt_t fail(std::string &error, std::string message) {
+    error = std::move(message);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size, std::string &error) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return fail(error, std::strerror(errno));
+    struct stat info;
+    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return fail(error, "not a regular file");
+    if (static_cast<uint64_t>(info.st_size) > max_size) return fail(error, "file too large for an executable");
+    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return fail(error, std::strerror(errno));
+        if (got == 0) return fail(error, "file shrank while being read");
+        done += static_cast<size_t>(got);
+    }
+    return bytes;
+}
+
+}  // namespace kiv

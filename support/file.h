@@ -1,0 +1,16 @@
+// Reading a whole regular file into memory.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kiv {
+
+// The bytes of the regular file at `path`, at most `max_size` of them;
+// nullopt with `error` set to one line (the host's reason, "not a regular
+// file", "file too large", ...) otherwise.
+std::optional<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size, std::string &error);
+
+}  // namespace kiv

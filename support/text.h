@@ -1,0 +1,23 @@
+// Text for people: numbers in hex and bytes quoted the way C writes them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kiv {
+
+// "0x1f": lowercase digits, no padding.
+std::string hex(uint64_t value);
+
+// The bytes as inside a C string literal: \n, \t, \r, \", \\ and \xNN for
+// every other byte outside printable ASCII, so hostile bytes never reach a
+// terminal. No surrounding quotes.
+std::string c_escaped(std::span<const uint8_t> bytes);
+
+// The first `limit` of `length` bytes escaped and quoted; "..." after the
+// closing quote when some were left out. `bytes` holds at least
+// min(length, limit) bytes.
+std::string c_quoted(const uint8_t *bytes, size_t length, size_t limit);
+
+}  // namespace kiv

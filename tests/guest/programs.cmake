@@ -1,0 +1,18 @@
+# The guest test programs, read by the guest build (which builds them) and by
+# the host side (which runs the self-checking ones under CTest).
+# t_*: self-checking, the exit status is the failure count.
+set(KIV_GUEST_SELF_CHECKS
+    t_c_wrappers.c t_convert.cpp t_files.cpp t_heap.cpp t_mmap.cpp t_pointers.cpp t_random.cpp
+    t_scanf.cpp t_startup.cpp t_stream.cpp t_string.cpp t_vfprintf.cpp t_vsnprintf.cpp)
+# fx_*: fixtures driven by the host tests.
+set(KIV_GUEST_FIXTURES
+    fx_args.cpp fx_console.cpp fx_fault.cpp fx_files.cpp fx_fs.cpp fx_fscanf.cpp fx_process.cpp
+    fx_rand_seed.cpp fx_rdtsc.cpp fx_strtold.cpp fx_syscall_loop.cpp fx_wrappers.cpp)
+# fixed_*: linked with the command's fixed image instead of the roomy one.
+set(KIV_GUEST_FIXED_PROGRAMS fixed_hello.cpp)
+# Programs that look at the library's internals.
+set(KIV_GUEST_WHITE_BOX t_heap t_stream t_string fx_rand_seed)
+# Programs that hand the engines, on purpose, what ISO C's format check
+# rejects: the console control record's three arguments after "%c", unknown
+# conversion letters, null destinations.
+set(KIV_GUEST_UNCHECKED_FORMATS fx_console t_scanf)

@@ -1,0 +1,47 @@
+// The one grammar for numeric option values: decimal, or hexadecimal after
+// "0x"; no sign, no spaces, nothing after the digits, and the value must fit
+// the option's width. A leading zero before more digits is refused rather
+// than read as octal or as decimal: "010" means different things to
+// different tools, so it means nothing here.
+#pragma once
+
+#include <charconv>
+#include <concepts>
+#include <string>
+#include <string_view>
+
+namespace kiv::cli {
+
+template <std::unsigned_integral T>
+bool parse_number(std::string_view text, T &value) {
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.size() > 1 && text[0] == '0') {
+        return false;
+    }
+    // from_chars takes no sign for unsigned types and reports overflow.
+    T parsed;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed, base);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return false;
+    value = parsed;
+    return true;
+}
+
+// An apply function for an option row that stores one number.
+template <std::unsigned_integral T>
+auto store_number(T &target) {
+    return [&target](const char *value) { return parse_number(value, target); };
+}
+
+// The grammar in words, for error messages: "a 32-bit number: decimal or
+// 0x-hex", with `limit` ("above 0") after "number" when given.
+template <std::unsigned_integral T>
+std::string number_hint(std::string_view limit = {}) {
+    std::string hint = "a " + std::to_string(sizeof(T) * 8) + "-bit number";
+    if (!limit.empty()) hint += " " + std::string(limit);
+    return hint + ": decimal or 0x-hex";
+}
+
+}  // namespace kiv::cli
