@@ -157,11 +157,16 @@ bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
 }
 
 Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
-    if (uc_ == nullptr) return {StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
+    if (auto failed = start(memory, handler, entry, stack)) return *failed;
+    return resume().value_or(Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation paused"});
+}
+
+std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
+    if (uc_ == nullptr) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
     if (!enter_user_mode(memory, entry, stack))
-        return {StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
     if (tsc_ && !hook_rdtsc_sites())
-        return {StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
     handler_ = &handler;
     uc_hook interrupt_hook, memory_hook, instruction_hook, block_hook;
     uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
@@ -178,19 +183,28 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.
-    uc_err error = uc_emu_start(uc_, kTrampoline, entry, 0, 0);
-    if (error == UC_ERR_OK && !stop_ && !timed_out_) {
-        if (!memory.protect(kKernelPage, 0))
-            return {StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
-        // The block at the entry was translated to stop there: drop it.
-        uc_ctl_remove_cache(uc_, entry, entry + 1);
-        error = uc_emu_start(uc_, entry, kNeverReached, 0, 0);
-    }
-    if (timed_out_) return {StopReason::TimedOut};
+    if (auto ended = ending(uc_emu_start(uc_, kTrampoline, entry, 0, 0))) return ended;
+    if (!memory.protect(kKernelPage, 0))
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
+    // The block at the entry was translated to stop there: drop it.
+    uc_ctl_remove_cache(uc_, uint64_t{entry}, uint64_t{entry} + 1);
+    return std::nullopt;
+}
+
+std::optional<Stop> Cpu::resume() {
+    paused_ = false;
+    if (auto ended = ending(UC_ERR_OK)) return ended;
+    if (auto ended = ending(uc_emu_start(uc_, reg(UC_X86_REG_EIP), kNeverReached, 0, 0))) return ended;
+    if (paused_) return std::nullopt;
+    return Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
+}
+
+std::optional<Stop> Cpu::ending(uc_err error) const {
+    if (timed_out_) return Stop{StopReason::TimedOut};
     if (stop_) return *stop_;
     if (error != UC_ERR_OK)
-        return {StopReason::EmulatorError, 0, std::nullopt, std::string("emulator stopped: ") + uc_strerror(error)};
-    return {StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, std::string("emulator stopped: ") + uc_strerror(error)};
+    return std::nullopt;
 }
 
 // This Unicorn has no rdtsc hook, and a trap through CR4.TSD breaks down
@@ -225,6 +239,11 @@ void Cpu::emulate_rdtsc() {
     uc_reg_write(uc_, UC_X86_REG_EAX, &low);
     uc_reg_write(uc_, UC_X86_REG_EDX, &high);
     uc_reg_write(uc_, UC_X86_REG_EIP, &next);
+}
+
+void Cpu::pause() {
+    paused_ = true;
+    uc_emu_stop(uc_);
 }
 
 void Cpu::stop_for_timeout() {

@@ -180,4 +180,10 @@ std::optional<std::string> GuestMemory::read_text(uint32_t address, uint32_t max
     return std::nullopt;
 }
 
+std::vector<GuestMemory::Mapping> GuestMemory::mappings() const {
+    std::vector<Mapping> out;
+    for (const auto &[start, region] : regions_) out.push_back({start, region.size, region.protection});
+    return out;
+}
+
 }  // namespace kiv

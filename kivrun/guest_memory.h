@@ -63,6 +63,13 @@ public:
     // unreadable or longer.
     std::optional<std::string> read_text(uint32_t address, uint32_t max_length) const;
 
+    struct Mapping {
+        uint32_t start;
+        uint32_t size;
+        uint32_t protection;
+    };
+    std::vector<Mapping> mappings() const;
+
 private:
     struct Region {
         uint32_t size;

@@ -55,8 +55,8 @@ bool parse_seconds(const char *text, std::optional<double> &seconds) {
     return true;
 }
 
-// The option rows, in --help's order. -o -e -s -c and -g are kept free for
-// strace-style trace options and a debugger port.
+// The option rows, in --help's order. -o -e -s -c are kept free for
+// strace-style trace options.
 std::vector<Option> option_table(Settings &settings) {
     kiv::RunOptions &run = settings.run;
     kiv::NicConfig &nic = run.nic;
@@ -81,6 +81,17 @@ std::vector<Option> option_table(Settings &settings) {
              uint64_t blocks = 0;
              if (!kiv::cli::parse_number(text, blocks) || blocks == 0) return false;
              run.block_limit = blocks;
+             return true;
+         }},
+        {'g', "gdb", Takes::Value, "PORT",
+         "before the program's first instruction, wait for one gdb connection on 127.0.0.1:PORT (0: any free "
+         "port; the port is shown on standard error) and let gdb drive the run ('target remote "
+         "127.0.0.1:PORT'); ending the connection ends the run (status 125)",
+         kiv::cli::number_hint<uint16_t>(),
+         [&run](const char *text) {
+             uint16_t port = 0;
+             if (!kiv::cli::parse_number(text, port)) return false;
+             run.gdb_port = port;
              return true;
          }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "cpu.h"
+#include "debug_target.h"
 #include "guest_memory.h"
 #include "kernel.h"
 #include "loader.h"
@@ -74,7 +75,8 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
                 uint64_t one = 1;
                 (void)!::write(cancel_fd, &one, sizeof one);
             });
-        stop = cpu.run(memory, kernel, entry, stack);
+        stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
+                                : cpu.run(memory, kernel, entry, stack);
     }
     if (trace && stop.reason == StopReason::Faulted)
         trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());

@@ -25,6 +25,7 @@ struct RunOptions {
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;
+    std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
     // The caller exits right after the run: the emulator and the guest's
     // memory are left for the host to reclaim instead of being torn down.
     bool exit_after_run = false;
