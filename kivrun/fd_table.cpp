@@ -6,9 +6,8 @@
 namespace kiv {
 
 FdTable::FdTable(int console_in, int console_out, int console_err) {
-    entries_.push_back(Entry{console_in, false});
-    entries_.push_back(Entry{console_out, false});
-    entries_.push_back(Entry{console_err, false});
+    for (int console : {console_in, console_out, console_err})
+        entries_.push_back(console >= 0 ? std::optional(Entry{console, false}) : std::nullopt);
 }
 
 FdTable::~FdTable() {
@@ -64,10 +63,14 @@ int32_t FdTable::dup2(int32_t old_fd, int32_t new_fd) {
     if (old_fd == new_fd) return new_fd;
     int copy = fcntl(source, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) return -1;
-    if (static_cast<size_t>(new_fd) >= entries_.size()) entries_.resize(new_fd + 1);
-    if (entries_[new_fd]) release(*entries_[new_fd]);
-    entries_[new_fd] = Entry{copy, true};
+    place(new_fd, copy, true);
     return new_fd;
+}
+
+void FdTable::place(int32_t guest_fd, int host_fd, bool owned) {
+    if (static_cast<size_t>(guest_fd) >= entries_.size()) entries_.resize(guest_fd + 1);
+    if (entries_[guest_fd]) release(*entries_[guest_fd]);
+    entries_[guest_fd] = Entry{host_fd, owned};
 }
 
 }  // namespace kiv

@@ -1,7 +1,7 @@
 // The guest's descriptors. Each guest descriptor names a host descriptor;
-// 0, 1 and 2 start as the run's console (standard input, output and error)
-// and are not closed by the stand-in, everything else it opened belongs to
-// the table.
+// 0, 1 and 2 start as the run's console (standard input, output and error;
+// a negative one leaves the descriptor closed) and are not closed by the
+// stand-in, everything else it opened belongs to the table.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,11 @@ public:
     // Takes ownership of `host_fd`; the lowest free guest descriptor, or -1
     // (with the host descriptor closed) when the table is full.
     int32_t add(int host_fd);
+    // Puts `host_fd` at `guest_fd` (0 <= guest_fd < kMaxDescriptors),
+    // closing what was there; `owned` as for add.
+    void place(int32_t guest_fd, int host_fd, bool owned);
+    // One past the highest descriptor that may be open.
+    int32_t capacity() const { return static_cast<int32_t>(entries_.size()); }
     // Closes the guest descriptor; false when it was not open.
     bool close(int32_t guest_fd);
     // POSIX dup and dup2 over the table.

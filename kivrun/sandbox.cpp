@@ -53,6 +53,11 @@ bool Sandbox::open_root(const std::string &root, std::string &error) {
     return true;
 }
 
+void Sandbox::adopt(int root_fd, std::string cwd) {
+    root_.reset(root_fd);
+    cwd_ = std::move(cwd);
+}
+
 std::optional<std::string> Sandbox::resolve(std::string_view guest_path) const {
     if (guest_path.empty() || guest_path.size() > kMaxPath) return std::nullopt;
     std::string joined = guest_path.front() == '/' ? std::string(guest_path) : cwd_ + "/" + std::string(guest_path);

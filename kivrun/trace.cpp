@@ -158,8 +158,12 @@ void Trace::unknown_call(const SyscallRegisters &registers) {
                      registers.args[0], registers.args[1], registers.args[2]));
 }
 
+void Trace::ended(int exit_code) {
+    if (!tag_.empty()) line("+++ exited with " + std::to_string(exit_code) + " +++");
+}
+
 void Trace::line(const std::string &text) {
-    fmt::print(out_, "{}\n", text);
+    fmt::print(out_, "{}{}\n", tag_, text);
     fflush(out_);
 }
 

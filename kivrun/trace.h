@@ -23,10 +23,16 @@ public:
 
     // A line that is not a call ("--- fault: ...").
     void note(const std::string &text) { line("--- " + text); }
+    // From now on every line starts with "[pid N] ", as soon as the run has
+    // more than one process.
+    void tag(int pid) { tag_ = "[pid " + std::to_string(pid) + "] "; }
+    // The process's last line, once lines are tagged: its exit status.
+    void ended(int exit_code);
 
 private:
     void line(const std::string &text);
     FILE *out_;
+    std::string tag_;
 };
 
 }  // namespace kiv
