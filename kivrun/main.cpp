@@ -127,6 +127,7 @@ std::vector<Option> option_table(Settings &settings) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (auto spawned = kiv::run_if_spawned(argc, argv)) return *spawned;
     Settings settings;
     const kiv::cli::Command command{"kivrun",
                                     "[OPTION]... PROGRAM [ARG]...",
@@ -141,7 +142,7 @@ int main(int argc, char **argv) {
 
     FILE *trace = nullptr;
     if (settings.trace) {
-        trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "w") : stderr;
+        trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "we") : stderr;
         if (trace == nullptr)
             kiv::cli::usage_error(command, "cannot write the trace to '" + kiv::cli::shown(*settings.trace_path) +
                                                "': " + std::strerror(errno));

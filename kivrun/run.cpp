@@ -54,8 +54,8 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const RunOpti
 }
 
 // Runs the loaded program to its end.
-Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry, uint32_t stack, int cancel_fd,
-                const RunOptions &options) {
+RunResult run_loaded(const std::string &program, Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
+                     uint32_t stack, int cancel_fd, const RunOptions &options) {
     Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
     process.skip_sleeps = options.skip_sleeps;
@@ -65,12 +65,21 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
     Kernel kernel(process, trace ? &*trace : nullptr);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
+    // The time limit bounds the whole tree: a spawned process gets what is left.
+    std::optional<Deadline> deadline;
+    if (options.inherited != nullptr) deadline = options.inherited->deadline;
+    else if (options.timeout_seconds)
+        deadline = std::chrono::steady_clock::now() +
+                   std::chrono::duration_cast<std::chrono::nanoseconds>(
+                       std::chrono::duration<double>(*options.timeout_seconds));
+    ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
+    process.tree = &tree;
 
     Stop stop;
     {
         std::optional<Watchdog> watchdog;
-        if (options.timeout_seconds)
-            watchdog.emplace(std::chrono::duration<double>(*options.timeout_seconds), [&cpu, cancel_fd] {
+        if (deadline)
+            watchdog.emplace(*deadline - std::chrono::steady_clock::now(), [&cpu, cancel_fd] {
                 cpu.stop_for_timeout();
                 uint64_t one = 1;
                 (void)!::write(cancel_fd, &one, sizeof one);
@@ -80,7 +89,9 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
     }
     if (trace && stop.reason == StopReason::Faulted)
         trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());
-    return stop;
+    RunResult result = outcome_of(stop, program, options);
+    if (trace) trace->ended(result.exit_code);
+    return result;
 }
 
 }  // namespace
@@ -89,21 +100,28 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     std::string error;
     auto file = read_executable(program, error);
     if (!file) return failure(RunResult::Outcome::NotFound, kExitNotFound, "cannot open " + program + ": " + error);
+    return run_image(program, *file, argv, options);
+}
+
+RunResult run_image(const std::string &program, std::span<const uint8_t> file, const std::vector<std::string> &argv,
+                    const RunOptions &options) {
     ImageError image_error;
-    auto image = parse_executable(*file, image_error);
+    auto image = parse_executable(file, image_error);
     if (!image)
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": " + image_error.message);
 
+    std::string error;
     Sandbox sandbox;
-    if (!sandbox.open_root(options.root, error)) return failure(RunResult::Outcome::HostError, kExitHostError, error);
+    if (options.inherited == nullptr && !sandbox.open_root(options.root, error))
+        return failure(RunResult::Outcome::HostError, kExitHostError, error);
 
     auto cpu = std::make_unique<Cpu>();
     if (cpu->engine() == nullptr)
         return failure(RunResult::Outcome::HostError, kExitHostError, "cannot start the CPU emulator");
     auto memory = std::make_unique<GuestMemory>(cpu->engine());
 
-    if (!load_segments(*memory, *image, *file))
+    if (!load_segments(*memory, *image, file))
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": its segments cannot be mapped");
     auto stack = build_stack(*memory, argv);
@@ -115,14 +133,14 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     if (!cancel.valid())
         return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
 
-    Stop stop = run_loaded(*cpu, *memory, sandbox, image->entry, *stack, cancel.get(), options);
+    RunResult result = run_loaded(program, *cpu, *memory, sandbox, image->entry, *stack, cancel.get(), options);
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
         // part of a short run; a process about to exit leaves both to the host.
         (void)memory.release();
         (void)cpu.release();
     }
-    return outcome_of(stop, program, options);
+    return result;
 }
 
 }  // namespace kiv
