@@ -60,6 +60,7 @@ RunOptions options_from(const SpawnRecord &record, FILE *trace) {
     RunOptions options;
     options.nic = record.nic;
     options.trace = trace;
+    if (record.diagnostics) options.diagnostics = stderr;
     options.timeout_seconds = record.timeout_seconds;
     options.block_limit = record.block_limit;
     options.skip_sleeps = record.skip_sleeps;
@@ -189,10 +190,21 @@ SyscallResult ProcessTree::spawn(const std::string &path, const std::vector<std:
 
 SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> image,
                                const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds) {
-    SpawnRecord record{getpid(), path, std::move(image), argv, {}, -1, options_.nic, options_.tsc,
-                       options_.block_limit, options_.skip_sleeps, options_.timeout_seconds, options_.runner};
-    record.inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_};
-    if (options_.trace != nullptr) record.trace_fd = fileno(options_.trace);
+    SpawnRecord record{
+        .parent = getpid(),
+        .program = path,
+        .image = std::move(image),
+        .argv = argv,
+        .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_},
+        .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
+        .diagnostics = options_.diagnostics != nullptr,
+        .nic = options_.nic,
+        .tsc = options_.tsc,
+        .block_limit = options_.block_limit,
+        .skip_sleeps = options_.skip_sleeps,
+        .timeout_seconds = options_.timeout_seconds,
+        .runner = options_.runner,
+    };
     int record_fd = write_spawn_record(record);
     if (record_fd < 0) return failure(errno);
 

@@ -22,6 +22,7 @@ struct SpawnRecord {
     std::vector<std::string> argv;
     Inheritance inherited;
     int trace_fd = -1;
+    bool diagnostics = false;      // the child tells its standard error about host failures
     // The run's settings, as the first program got them.
     NicConfig nic;
     std::optional<TscSequence> tsc;
