@@ -73,9 +73,9 @@ std::vector<Option> option_table(Settings &settings) {
              if (path != nullptr) settings.trace_path = path;
              return true;
          }},
-        {'T', "timeout", Takes::Value, "SECONDS", "stop the program after this much wall-clock time",
+        {'T', "timeout", Takes::Value, "SECONDS", "stop the run (every process) after this much wall-clock time",
          "a positive number of seconds", [&run](const char *text) { return parse_seconds(text, run.timeout_seconds); }},
-        {0, "max-blocks", Takes::Value, "N", "stop the program after N executed basic blocks",
+        {0, "max-blocks", Takes::Value, "N", "stop a process after N executed basic blocks",
          kiv::cli::number_hint<uint64_t>("above 0"),
          [&run](const char *text) {
              uint64_t blocks = 0;
