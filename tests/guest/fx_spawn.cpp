@@ -4,6 +4,7 @@
 // ("spawned N") so that the host can check no process outlives the run.
 #include "check.h"
 #include "fcntl.h"
+#include "kiv_spawn.h"
 
 namespace {
 
@@ -11,7 +12,6 @@ constexpr const char *kSelf = "/fx_spawn";
 constexpr const char *kGreeting = "hello from a child\n";
 constexpr int kFloodBytes = 200 << 10;
 constexpr int kMaxLiveProcesses = 64;
-constexpr int kNoHang = 1;
 constexpr int kFaultStatus = 139;
 
 int g_argc;
@@ -183,7 +183,7 @@ int refusals() {
     int ends[2];
     CHECK_EQ(pipe(ends), 0);
     pid = spawn_role("drain", nullptr, ends[0]);
-    CHECK_EQ(waitpid(pid, &status, kNoHang), 0);
+    CHECK_EQ(waitpid(pid, &status, KIV_WAIT_NO_HANG), 0);
     close(ends[1]);
     CHECK_EQ(status_of(pid), 0);
     return 0;
