@@ -1,5 +1,8 @@
 // kivrun: runs a kivos i386 executable on an emulated CPU and serves its
 // system calls with the host's facilities.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -124,9 +127,18 @@ std::vector<Option> option_table(Settings &settings) {
     };
 }
 
+// A standard descriptor the caller left closed would be the next one the
+// host hands out: the trace or a guest's file would land where the console
+// belongs. Each closed one is held by /dev/null instead.
+void hold_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    hold_closed_standard_descriptors();
     Settings settings;
     const kiv::cli::Command command{"kivrun",
                                     "[OPTION]... PROGRAM [ARG]...",

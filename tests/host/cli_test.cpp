@@ -147,6 +147,18 @@ TEST(Cli, TraceGoesToTheNamedFile) {
     EXPECT_EQ(directory.read("trace.txt"), "write(1, \"hello from kivos\\n\", 17) = 17\nexit(0) = ?\n");
 }
 
+TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {
+    TempDir directory;
+    CommandRun run = run_command({KIVRUN_PATH, "--trace=" + directory / "trace.txt", "--root", directory.path(),
+                                  guest_program("fx_fs"), "create", "f.txt"},
+                                 {.closed = true});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(directory.read("f.txt"), "new");
+    EXPECT_NE(directory.read("trace.txt").find("open(\"f.txt\", O_WRONLY|O_CREAT|O_TRUNC, 0x241) = 3\n"),
+              std::string::npos)
+        << directory.read("trace.txt");
+}
+
 TEST(Cli, FaultReportGoesToStandardError) {
     Invocation run = kivrun({guest_program("fx_fault"), "hlt"});
     EXPECT_EQ(run.status, 139);
