@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -139,6 +140,9 @@ void hold_closed_standard_descriptors() {
 
 int main(int argc, char **argv) {
     hold_closed_standard_descriptors();
+    // A write to a pipe whose reader went away fails with EPIPE for the
+    // guest to see, instead of killing kivrun without a word.
+    signal(SIGPIPE, SIG_IGN);
     Settings settings;
     const kiv::cli::Command command{"kivrun",
                                     "[OPTION]... PROGRAM [ARG]...",

@@ -159,6 +159,20 @@ TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {
         << directory.read("trace.txt");
 }
 
+TEST(Cli, AConsoleWithoutReaderFailsTheWritesOnly) {
+    TempDir directory;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    CommandRun run = run_command({KIVRUN_PATH, "--trace=" + directory / "trace.txt", command_program("nicsounder")},
+                                 {.out = ends[1]});
+    close(ends[1]);
+    EXPECT_EQ(run.status, 0);
+    std::string trace = directory.read("trace.txt");
+    EXPECT_NE(trace.find(") = -1 EPIPE"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("exit(0) = ?"), std::string::npos) << trace;
+}
+
 TEST(Cli, FaultReportGoesToStandardError) {
     Invocation run = kivrun({guest_program("fx_fault"), "hlt"});
     EXPECT_EQ(run.status, 139);
