@@ -1,5 +1,7 @@
 // The kivrun command as a user meets it: help, errors in one line with a
 // documented status, the guest's status passed through, the trace to a file.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
@@ -145,6 +147,14 @@ TEST(Cli, TraceGoesToTheNamedFile) {
     EXPECT_EQ(run.out, "hello from kivos\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(directory.read("trace.txt"), "write(1, \"hello from kivos\\n\", 17) = 17\nexit(0) = ?\n");
+}
+
+TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
+    TempDir directory;
+    mkfifo((directory / "fifo").c_str(), 0600);  // nobody ever writes to it
+    Invocation run = kivrun({"--timeout", "1", directory / "fifo"});
+    EXPECT_EQ(run.status, 127);
+    EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
 }
 
 TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {
