@@ -1,14 +1,20 @@
 #include "fd_table.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kiv {
 
 FdTable::FdTable(int console_in, int console_out, int console_err) {
-    entries_.push_back(Entry{console_in, false});
-    entries_.push_back(Entry{console_out, false});
-    entries_.push_back(Entry{console_err, false});
+    for (int host_fd : {console_in, console_out, console_err}) entries_.push_back(describe(host_fd, false));
+}
+
+FdTable::Descriptor FdTable::describe(int host_fd, bool owned) {
+    struct stat info;
+    bool may_wait = fstat(host_fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) ||
+                                                    S_ISSOCK(info.st_mode));
+    return {host_fd, owned, may_wait};
 }
 
 FdTable::~FdTable() {
@@ -16,13 +22,18 @@ FdTable::~FdTable() {
         if (entry) release(*entry);
 }
 
-void FdTable::release(Entry &entry) {
+void FdTable::release(Descriptor &entry) {
     if (entry.owned) ::close(entry.host_fd);
 }
 
+const FdTable::Descriptor *FdTable::find(int32_t guest_fd) const {
+    if (guest_fd < 0 || static_cast<size_t>(guest_fd) >= entries_.size() || !entries_[guest_fd]) return nullptr;
+    return &*entries_[guest_fd];
+}
+
 int FdTable::host(int32_t guest_fd) const {
-    if (guest_fd < 0 || static_cast<size_t>(guest_fd) >= entries_.size() || !entries_[guest_fd]) return -1;
-    return entries_[guest_fd]->host_fd;
+    const Descriptor *entry = find(guest_fd);
+    return entry != nullptr ? entry->host_fd : -1;
 }
 
 bool FdTable::owned(int32_t guest_fd) const {
@@ -32,7 +43,7 @@ bool FdTable::owned(int32_t guest_fd) const {
 int32_t FdTable::add(int host_fd) {
     for (size_t i = 0; i < entries_.size(); i++) {
         if (!entries_[i]) {
-            entries_[i] = Entry{host_fd, true};
+            entries_[i] = describe(host_fd, true);
             return static_cast<int32_t>(i);
         }
     }
@@ -40,7 +51,7 @@ int32_t FdTable::add(int host_fd) {
         ::close(host_fd);
         return -1;
     }
-    entries_.push_back(Entry{host_fd, true});
+    entries_.push_back(describe(host_fd, true));
     return static_cast<int32_t>(entries_.size() - 1);
 }
 
@@ -66,7 +77,7 @@ int32_t FdTable::dup2(int32_t old_fd, int32_t new_fd) {
     if (copy < 0) return -1;
     if (static_cast<size_t>(new_fd) >= entries_.size()) entries_.resize(new_fd + 1);
     if (entries_[new_fd]) release(*entries_[new_fd]);
-    entries_[new_fd] = Entry{copy, true};
+    entries_[new_fd] = describe(copy, true);
     return new_fd;
 }
 

@@ -18,6 +18,16 @@ public:
     FdTable(const FdTable &) = delete;
     FdTable &operator=(const FdTable &) = delete;
 
+    struct Descriptor {
+        int host_fd;
+        bool owned;
+        // A pipe, fifo, terminal or socket: I/O on it can wait for ever,
+        // so the calls wait for it themselves, interruptibly.
+        bool may_wait;
+    };
+
+    // The guest descriptor's entry, or nullptr when it is not open.
+    const Descriptor *find(int32_t guest_fd) const;
     // The host descriptor behind a guest descriptor, or -1.
     int host(int32_t guest_fd) const;
     // Whether the stand-in opened it (the console descriptors are borrowed).
@@ -34,13 +44,10 @@ public:
     static constexpr int32_t kMaxDescriptors = 256;
 
 private:
-    struct Entry {
-        int host_fd;
-        bool owned;
-    };
-    void release(Entry &entry);
+    static Descriptor describe(int host_fd, bool owned);
+    void release(Descriptor &entry);
 
-    std::vector<std::optional<Entry>> entries_;
+    std::vector<std::optional<Descriptor>> entries_;
 };
 
 }  // namespace kiv

@@ -71,7 +71,7 @@ SyscallResult sys_kivfs_stream_begin(Process &process, const SyscallArgs &args) 
     int error = 0;
     auto path = guest_path(process.memory, args[0], error);
     if (!path) return failure(error);
-    int fd = process.sandbox.open(*path, O_WRONLY | O_CREAT | O_TRUNC);
+    int fd = open_for_guest(process, *path, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) return failure(errno);
     return add_descriptor(process, fd);
 }

@@ -1,7 +1,9 @@
 // Descriptor calls: console and file I/O, descriptors and pipes.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -41,48 +43,69 @@ constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
 
 }  // namespace
 
+namespace {
+
+// One host write of at most `length` bytes: how many it took, or -1 with
+// `error` set. A descriptor that may wait is written when it is ready, at
+// most PIPE_BUF bytes at a time (which a ready pipe takes whole), so the
+// host never waits where a stopping run cannot interrupt it.
+ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor, const uint8_t *bytes,
+                   size_t length, int &error) {
+    for (;;) {
+        if (descriptor.may_wait) {
+            if ((error = wait_ready(process, descriptor.host_fd, POLLOUT)) != 0) return -1;
+            length = std::min<size_t>(length, PIPE_BUF);
+        }
+        ssize_t wrote = ::write(descriptor.host_fd, bytes, length);
+        if (wrote > 0) return wrote;
+        if (wrote < 0 && (errno == EINTR || (errno == EAGAIN && descriptor.may_wait))) continue;
+        error = wrote < 0 ? errno : EIO;
+        return -1;
+    }
+}
+
+}  // namespace
+
+// Everything the guest handed over reaches the descriptor: a short host
+// write is continued from the first byte not taken.
 SyscallResult sys_write(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
-    if (fd < 0) return failure(EBADF);
+    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessRead);
     if (!vectors) return failure(EFAULT);
-    // Everything the guest handed over reaches the descriptor: a short host
-    // write is continued from the first byte not taken.
     uint64_t done = 0;
-    size_t first = 0;
-    while (first < vectors->size()) {
-        ssize_t wrote = writev(fd, vectors->data() + first, static_cast<int>(vectors->size() - first));
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return done > 0 ? success(static_cast<int32_t>(done)) : failure(wrote < 0 ? errno : EIO);
-        done += static_cast<uint64_t>(wrote);
-        size_t left = static_cast<size_t>(wrote);
-        while (first < vectors->size() && left >= (*vectors)[first].iov_len) left -= (*vectors)[first++].iov_len;
-        if (first < vectors->size()) {
-            (*vectors)[first].iov_base = static_cast<uint8_t *>((*vectors)[first].iov_base) + left;
-            (*vectors)[first].iov_len -= left;
+    for (const iovec &piece : *vectors) {
+        const auto *bytes = static_cast<const uint8_t *>(piece.iov_base);
+        for (size_t written = 0; written < piece.iov_len;) {
+            int error = 0;
+            ssize_t wrote = write_some(process, *descriptor, bytes + written, piece.iov_len - written, error);
+            if (wrote < 0) return done > 0 ? success(static_cast<int32_t>(done)) : failure(error);
+            written += static_cast<size_t>(wrote);
+            done += static_cast<uint64_t>(wrote);
         }
     }
     return success(static_cast<int32_t>(done));
 }
 
 SyscallResult sys_read(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
-    if (fd < 0) return failure(EBADF);
+    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessWrite);
     if (!vectors) return failure(EFAULT);
     if (vectors->empty()) return success(0);
-    if (int error = wait_readable(process, fd)) return failure(error);
-    ssize_t got;
-    do {
-        got = readv(fd, vectors->data(), static_cast<int>(vectors->size()));
-    } while (got < 0 && errno == EINTR);
-    return got < 0 ? failure(errno) : success(static_cast<int32_t>(got));
+    for (;;) {
+        if (descriptor->may_wait)
+            if (int error = wait_ready(process, descriptor->host_fd, POLLIN)) return failure(error);
+        ssize_t got = readv(descriptor->host_fd, vectors->data(), static_cast<int>(vectors->size()));
+        if (got >= 0) return success(static_cast<int32_t>(got));
+        if (errno != EINTR && !(errno == EAGAIN && descriptor->may_wait)) return failure(errno);
+    }
 }
 
 SyscallResult sys_getkey(Process &process, const SyscallArgs &) {
     int fd = process.fds.host(0);
     if (fd < 0) return failure(EBADF);
-    if (int error = wait_readable(process, fd)) return failure(error);
+    if (int error = wait_ready(process, fd, POLLIN)) return failure(error);
     uint8_t key;
     ssize_t got;
     do {
@@ -98,7 +121,7 @@ SyscallResult sys_open(Process &process, const SyscallArgs &args) {
     if (!path) return failure(error);
     int flags = host_open_flags(args[1]);
     if (flags < 0) return failure(EINVAL);
-    int fd = process.sandbox.open(*path, flags);
+    int fd = open_for_guest(process, *path, flags);
     if (fd < 0) return failure(errno);
     return add_descriptor(process, fd);
 }
@@ -130,7 +153,7 @@ SyscallResult sys_dup2(Process &process, const SyscallArgs &args) {
 SyscallResult sys_pipe(Process &process, const SyscallArgs &args) {
     if (!process.memory.usable(args[0], 2 * sizeof(int32_t), kAccessWrite)) return failure(EFAULT);
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) return failure(errno);
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return failure(errno);
     int32_t guest[2] = {process.fds.add(ends[0]), -1};
     guest[1] = guest[0] < 0 ? -1 : process.fds.add(ends[1]);
     if (guest[1] < 0) {

@@ -1,6 +1,7 @@
 // Misbehaves in the way argv[1] names, for the host to check that the
 // stand-in stops it with a clean report.
 #include "check.h"
+#include "fcntl.h"
 
 namespace {
 
@@ -66,6 +67,27 @@ int jump_nowhere() {
 int spin() {
     for (;;) asm volatile("" ::: "memory");
 }
+// Writes until a write fails; a write the host cannot finish must still
+// give way to the time limit.
+int fill(int fd) {
+    static char block[4096];
+    while (write(fd, block, sizeof block) > 0) {
+    }
+    return 1;
+}
+int fill_own_pipe() {
+    int ends[2];
+    return pipe(ends) == 0 ? fill(ends[1]) : 2;
+}
+int fill_console() { return fill(1); }
+int open_fifo_without_reader() {
+    mkfifo("fifo");
+    return open("fifo", O_WRONLY) < 0 ? 1 : 2;
+}
+int stream_to_fifo_without_reader() {
+    mkfifo("fifo");
+    return kivfs_stream_begin("fifo") < 0 ? 1 : 2;
+}
 int unknown_call() {
     int32_t result;
     asm volatile("int $0x80" : "=a"(result) : "a"(77), "b"(1), "c"(2), "d"(3) : "memory");
@@ -90,6 +112,10 @@ constexpr check_scenario kMisdeeds[] = {
     {"jump", jump_nowhere},
     {"call-null", call_null},
     {"spin", spin},
+    {"fill-own-pipe", fill_own_pipe},
+    {"fill-console", fill_console},
+    {"open-fifo", open_fifo_without_reader},
+    {"stream-fifo", stream_to_fifo_without_reader},
     {"unknown-call", unknown_call},
 };
 

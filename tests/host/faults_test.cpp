@@ -98,26 +98,39 @@ TEST_P(Runaways, AreStoppedByTheLimit) {
 INSTANTIATE_TEST_SUITE_P(Limits, Runaways, testing::ValuesIn(kLimits),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST(Runaway, TimeLimitInterruptsASleep) {
+struct Blocked {
+    const char *program;
+    const char *scenario;
+};
+
+const Blocked kBlocked[] = {
+    {"fx_wrappers", "sleeping"},     {"fx_wrappers", "descriptors"}, {"fx_fault", "fill-own-pipe"},
+    {"fx_fault", "fill-console"},    {"fx_fault", "open-fifo"},      {"fx_fault", "stream-fifo"},
+};
+
+class BlockedInTheHost : public testing::TestWithParam<Blocked> {};
+
+// The console is a pair of pipes nobody else reads or writes.
+TEST_P(BlockedInTheHost, IsStoppedByTheTimeLimit) {
+    int input[2], output[2];
+    ASSERT_EQ(pipe(input), 0);
+    ASSERT_EQ(pipe(output), 0);
+    TempDir sandbox;
     RunOptions options;
-    options.timeout_seconds = 0.2;
-    GuestRun run = run_guest(guest_program("fx_wrappers"), {"sleeping"}, options);
-    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
+    options.root = sandbox.path();
+    options.timeout_seconds = 0.1;
+    options.console_in = input[0];
+    options.console_out = output[1];
+    RunResult result = run_program(guest_program(GetParam().program), {GetParam().program, GetParam().scenario}, options);
+    EXPECT_EQ(result.outcome, RunResult::Outcome::Stopped) << result.message;
+    for (int fd : {input[0], input[1], output[0], output[1]}) close(fd);
 }
 
-TEST(Runaway, TimeLimitInterruptsAReadFromTheConsole) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);  // the write end stays open: the read would wait forever
-    RunOptions options;
-    options.timeout_seconds = 0.2;
-    options.console_in = ends[0];
-    options.console_out = open("/dev/null", O_WRONLY);
-    RunResult result = run_program(guest_program("fx_wrappers"), {"fx_wrappers", "descriptors"}, options);
-    EXPECT_EQ(result.outcome, RunResult::Outcome::Stopped);
-    close(ends[0]);
-    close(ends[1]);
-    close(options.console_out);
-}
+INSTANTIATE_TEST_SUITE_P(Calls, BlockedInTheHost, testing::ValuesIn(kBlocked), [](const auto &info) {
+    std::string name = info.param.scenario;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
 
 }  // namespace
 }  // namespace kiv::test
