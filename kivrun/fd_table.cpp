@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace kiv {
 
 FdTable::FdTable(int console_in, int console_out, int console_err) {
@@ -14,7 +16,8 @@ FdTable::Descriptor FdTable::describe(int host_fd, bool owned) {
     struct stat info;
     bool may_wait = fstat(host_fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) ||
                                                     S_ISSOCK(info.st_mode));
-    return {host_fd, owned, may_wait};
+    int access = fcntl(host_fd, F_GETFL) & O_ACCMODE;
+    return {host_fd, owned, may_wait, access != O_WRONLY, access != O_RDONLY};
 }
 
 FdTable::~FdTable() {
@@ -31,13 +34,13 @@ const FdTable::Descriptor *FdTable::find(int32_t guest_fd) const {
     return &*entries_[guest_fd];
 }
 
+FdTable::Descriptor *FdTable::find(int32_t guest_fd) {
+    return const_cast<Descriptor *>(std::as_const(*this).find(guest_fd));
+}
+
 int FdTable::host(int32_t guest_fd) const {
     const Descriptor *entry = find(guest_fd);
     return entry != nullptr ? entry->host_fd : -1;
-}
-
-bool FdTable::owned(int32_t guest_fd) const {
-    return host(guest_fd) >= 0 && entries_[guest_fd]->owned;
 }
 
 int32_t FdTable::add(int host_fd) {

@@ -20,18 +20,24 @@ public:
 
     struct Descriptor {
         int host_fd;
+        // Whether the stand-in opened it (the console descriptors are borrowed).
         bool owned;
         // A pipe, fifo, terminal or socket: I/O on it can wait for ever,
         // so the calls wait for it themselves, interruptibly.
         bool may_wait;
+        bool readable;
+        bool writable;
+        // Set by the guest: I/O that would wait fails with EAGAIN instead.
+        // Kept here, never on the host descriptor, whose open file may be
+        // shared with other programs.
+        bool nonblocking = false;
     };
 
     // The guest descriptor's entry, or nullptr when it is not open.
     const Descriptor *find(int32_t guest_fd) const;
+    Descriptor *find(int32_t guest_fd);
     // The host descriptor behind a guest descriptor, or -1.
     int host(int32_t guest_fd) const;
-    // Whether the stand-in opened it (the console descriptors are borrowed).
-    bool owned(int32_t guest_fd) const;
     // Takes ownership of `host_fd`; the lowest free guest descriptor, or -1
     // (with the host descriptor closed) when the table is full.
     int32_t add(int host_fd);

@@ -32,13 +32,14 @@ SyscallResult add_descriptor(Process &process, int host_fd) {
     return guest_fd < 0 ? failure(EMFILE) : success(guest_fd);
 }
 
-int wait_ready(const Process &process, int fd, short events) {
-    pollfd watched[2] = {{fd, events, 0}, {process.cancel_fd, POLLIN, 0}};
+int wait_ready(const Process &process, const FdTable::Descriptor &descriptor, short events) {
+    pollfd watched[2] = {{descriptor.host_fd, events, 0}, {process.cancel_fd, POLLIN, 0}};
     for (;;) {
-        int ready = poll(watched, process.cancel_fd >= 0 ? 2 : 1, -1);
+        int ready = poll(watched, process.cancel_fd >= 0 ? 2 : 1, descriptor.nonblocking ? 0 : -1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return errno;
-        return watched[1].revents != 0 ? EINTR : 0;
+        if (watched[1].revents != 0) return EINTR;
+        return ready > 0 ? 0 : EAGAIN;
     }
 }
 

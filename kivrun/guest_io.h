@@ -28,9 +28,10 @@ std::optional<std::vector<iovec>> guest_buffer(const GuestMemory &memory, uint32
 // table is full (the descriptor is closed then).
 SyscallResult add_descriptor(Process &process, int host_fd);
 
-// Waits until `fd` is ready for `events` (POLLIN, POLLOUT): 0, or the errno
-// that stopped the wait (EINTR when the run is being stopped).
-int wait_ready(const Process &process, int fd, short events);
+// Waits until the descriptor is ready for `events` (POLLIN, POLLOUT): 0,
+// or the errno that stopped the wait: EINTR when the run is being stopped,
+// EAGAIN at once when it is not ready and the guest made it non-blocking.
+int wait_ready(const Process &process, const FdTable::Descriptor &descriptor, short events);
 
 // Sleeps; false when it returned early because the run is being stopped.
 bool interruptible_sleep(const Process &process, uint64_t microseconds);

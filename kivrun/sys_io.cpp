@@ -53,7 +53,7 @@ ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor
                    size_t length, int &error) {
     for (;;) {
         if (descriptor.may_wait) {
-            if ((error = wait_ready(process, descriptor.host_fd, POLLOUT)) != 0) return -1;
+            if ((error = wait_ready(process, descriptor, POLLOUT)) != 0) return -1;
             length = std::min<size_t>(length, PIPE_BUF);
         }
         ssize_t wrote = ::write(descriptor.host_fd, bytes, length);
@@ -70,7 +70,7 @@ ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor
 // write is continued from the first byte not taken.
 SyscallResult sys_write(Process &process, const SyscallArgs &args) {
     const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
-    if (descriptor == nullptr) return failure(EBADF);
+    if (descriptor == nullptr || !descriptor->writable) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessRead);
     if (!vectors) return failure(EFAULT);
     uint64_t done = 0;
@@ -89,13 +89,13 @@ SyscallResult sys_write(Process &process, const SyscallArgs &args) {
 
 SyscallResult sys_read(Process &process, const SyscallArgs &args) {
     const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
-    if (descriptor == nullptr) return failure(EBADF);
+    if (descriptor == nullptr || !descriptor->readable) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessWrite);
     if (!vectors) return failure(EFAULT);
     if (vectors->empty()) return success(0);
     for (;;) {
         if (descriptor->may_wait)
-            if (int error = wait_ready(process, descriptor->host_fd, POLLIN)) return failure(error);
+            if (int error = wait_ready(process, *descriptor, POLLIN)) return failure(error);
         ssize_t got = readv(descriptor->host_fd, vectors->data(), static_cast<int>(vectors->size()));
         if (got >= 0) return success(static_cast<int32_t>(got));
         if (errno != EINTR && !(errno == EAGAIN && descriptor->may_wait)) return failure(errno);
@@ -103,16 +103,15 @@ SyscallResult sys_read(Process &process, const SyscallArgs &args) {
 }
 
 SyscallResult sys_getkey(Process &process, const SyscallArgs &) {
-    int fd = process.fds.host(0);
-    if (fd < 0) return failure(EBADF);
-    if (int error = wait_ready(process, fd, POLLIN)) return failure(error);
-    uint8_t key;
-    ssize_t got;
-    do {
-        got = ::read(fd, &key, 1);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return failure(errno);
-    return success(got == 0 ? -1 : key);
+    const FdTable::Descriptor *input = process.fds.find(0);
+    if (input == nullptr || !input->readable) return failure(EBADF);
+    for (;;) {
+        if (int error = wait_ready(process, *input, POLLIN)) return failure(error);
+        uint8_t key;
+        ssize_t got = ::read(input->host_fd, &key, 1);
+        if (got >= 0) return success(got == 0 ? -1 : key);
+        if (errno != EINTR && errno != EAGAIN) return failure(errno);
+    }
 }
 
 SyscallResult sys_open(Process &process, const SyscallArgs &args) {
@@ -166,14 +165,12 @@ SyscallResult sys_pipe(Process &process, const SyscallArgs &args) {
 }
 
 SyscallResult sys_fd_set_nonblock(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
-    if (fd < 0) return failure(EBADF);
+    FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr) return failure(EBADF);
     // The console is shared with the host's shell: its mode stays as it is.
-    if (!process.fds.owned(as_int(args[0]))) return failure(EPERM);
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0) return failure(errno);
-    flags = args[1] != 0 ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return fcntl(fd, F_SETFL, flags) == 0 ? success(0) : failure(errno);
+    if (!descriptor->owned) return failure(EPERM);
+    descriptor->nonblocking = args[1] != 0;
+    return success(0);
 }
 
 }  // namespace kiv

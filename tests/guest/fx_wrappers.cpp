@@ -1,6 +1,6 @@
 // Calls system-call wrappers with chosen arguments so that the host can
-// check, from the trace, exactly what reached the kernel. argv[1] names the
-// scenario.
+// check, from the trace, exactly what reached the kernel and what it
+// answered. argv[1] names the scenario.
 #include "check.h"
 #include "fcntl.h"
 
@@ -96,9 +96,26 @@ int spawning() {
     return 0;
 }
 
+// Past the wrappers, for the kernel's own answers.
+
+int nonblocking() {
+    static char block[69632];  // more than a pipe holds
+    int ends[2];
+    pipe(ends);
+    fd_set_nonblock(ends[0], 1);
+    fd_set_nonblock(ends[1], 1);
+    read(ends[0], g_buffer, 1);       // empty
+    read(ends[1], g_buffer, 1);       // the write end
+    write(ends[0], "x", 1);           // the read end
+    write(ends[1], block, sizeof block);
+    write(ends[1], "x", 1);           // full
+    return 0;
+}
+
 constexpr check_scenario kScenarios[] = {
     {"transfers", transfers}, {"opening", opening},         {"paths", paths},       {"sleeping", sleeping},
     {"memory", memory},       {"descriptors", descriptors}, {"spawning", spawning},
+    {"nonblocking", nonblocking},
 };
 
 }  // namespace
