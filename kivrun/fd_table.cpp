@@ -9,7 +9,10 @@
 namespace kiv {
 
 FdTable::FdTable(int console_in, int console_out, int console_err) {
-    for (int host_fd : {console_in, console_out, console_err}) entries_.push_back(describe(host_fd, false));
+    for (int host_fd : {console_in, console_out, console_err}) {
+        entries_.push_back(describe(host_fd, false));
+        entries_.back()->console = true;
+    }
 }
 
 FdTable::Descriptor FdTable::describe(int host_fd, bool owned) {
@@ -43,19 +46,32 @@ int FdTable::host(int32_t guest_fd) const {
     return entry != nullptr ? entry->host_fd : -1;
 }
 
-int32_t FdTable::add(int host_fd) {
+int32_t FdTable::add(int host_fd) { return place(describe(host_fd, true)); }
+
+int32_t FdTable::place(const Descriptor &entry) {
     for (size_t i = 0; i < entries_.size(); i++) {
         if (!entries_[i]) {
-            entries_[i] = describe(host_fd, true);
+            entries_[i] = entry;
             return static_cast<int32_t>(i);
         }
     }
     if (entries_.size() >= kMaxDescriptors) {
-        ::close(host_fd);
+        ::close(entry.host_fd);
         return -1;
     }
-    entries_.push_back(describe(host_fd, true));
+    entries_.push_back(entry);
     return static_cast<int32_t>(entries_.size() - 1);
+}
+
+std::optional<FdTable::Descriptor> FdTable::copy(int32_t guest_fd) const {
+    const Descriptor *source = find(guest_fd);
+    if (source == nullptr) return std::nullopt;
+    int host_copy = fcntl(source->host_fd, F_DUPFD_CLOEXEC, 0);
+    if (host_copy < 0) return std::nullopt;
+    Descriptor copy = *source;
+    copy.host_fd = host_copy;
+    copy.owned = true;
+    return copy;
 }
 
 bool FdTable::close(int32_t guest_fd) {
@@ -66,21 +82,18 @@ bool FdTable::close(int32_t guest_fd) {
 }
 
 int32_t FdTable::dup(int32_t guest_fd) {
-    int source = host(guest_fd);
-    if (source < 0) return -1;
-    int copy = fcntl(source, F_DUPFD_CLOEXEC, 0);
-    return copy < 0 ? -1 : add(copy);
+    auto entry = copy(guest_fd);
+    return entry ? place(*entry) : -1;
 }
 
 int32_t FdTable::dup2(int32_t old_fd, int32_t new_fd) {
-    int source = host(old_fd);
-    if (source < 0 || new_fd < 0 || new_fd >= kMaxDescriptors) return -1;
+    if (find(old_fd) == nullptr || new_fd < 0 || new_fd >= kMaxDescriptors) return -1;
     if (old_fd == new_fd) return new_fd;
-    int copy = fcntl(source, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0) return -1;
+    auto entry = copy(old_fd);
+    if (!entry) return -1;
     if (static_cast<size_t>(new_fd) >= entries_.size()) entries_.resize(new_fd + 1);
     if (entries_[new_fd]) release(*entries_[new_fd]);
-    entries_[new_fd] = describe(copy, true);
+    entries_[new_fd] = *entry;
     return new_fd;
 }
 

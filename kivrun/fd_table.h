@@ -27,6 +27,8 @@ public:
         bool may_wait;
         bool readable;
         bool writable;
+        // The host's console or a copy of it: its mode is the user's.
+        bool console = false;
         // Set by the guest: I/O that would wait fails with EAGAIN instead.
         // Kept here, never on the host descriptor, whose open file may be
         // shared with other programs.
@@ -51,6 +53,11 @@ public:
 
 private:
     static Descriptor describe(int host_fd, bool owned);
+    // Places the entry at the lowest free guest descriptor (closing its host
+    // descriptor when the table is full).
+    int32_t place(const Descriptor &entry);
+    // The entry with a new host descriptor for the same open file.
+    std::optional<Descriptor> copy(int32_t guest_fd) const;
     void release(Descriptor &entry);
 
     std::vector<std::optional<Descriptor>> entries_;

@@ -168,7 +168,7 @@ SyscallResult sys_fd_set_nonblock(Process &process, const SyscallArgs &args) {
     FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
     if (descriptor == nullptr) return failure(EBADF);
     // The console is shared with the host's shell: its mode stays as it is.
-    if (!descriptor->owned) return failure(EPERM);
+    if (descriptor->console) return failure(EPERM);
     descriptor->nonblocking = args[1] != 0;
     return success(0);
 }

@@ -112,10 +112,17 @@ int nonblocking() {
     return 0;
 }
 
+int console_copies() {
+    fd_set_nonblock(dup(1), 1);
+    dup2(0, 7);
+    fd_set_nonblock(7, 1);
+    return 0;
+}
+
 constexpr check_scenario kScenarios[] = {
     {"transfers", transfers}, {"opening", opening},         {"paths", paths},       {"sleeping", sleeping},
     {"memory", memory},       {"descriptors", descriptors}, {"spawning", spawning},
-    {"nonblocking", nonblocking},
+    {"nonblocking", nonblocking}, {"console-copies", console_copies},
 };
 
 }  // namespace

@@ -4,6 +4,8 @@
 // kernel answers to calls at the edges of its rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -93,6 +95,14 @@ const Scenario kScenarios[] = {
          R"(write(4, "x", 1) = -1 EAGAIN)",
          R"(exit(0) = ?)",
      }},
+    {"console-copies",
+     {
+         R"(dup(1) = 3)",
+         R"(fd_set_nonblock(3, 1, 0) = -1 EPERM)",
+         R"(dup2(0, 7, 0) = 7)",
+         R"(fd_set_nonblock(7, 1, 0) = -1 EPERM)",
+         R"(exit(0) = ?)",
+     }},
 };
 
 class WrapperTrace : public testing::TestWithParam<Scenario> {};
@@ -111,8 +121,11 @@ TEST_P(WrapperTrace, ReachesTheKernelAsExpected) {
     EXPECT_EQ(trace_mismatch(run, scenario.calls), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, WrapperTrace, testing::ValuesIn(kScenarios),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scenarios, WrapperTrace, testing::ValuesIn(kScenarios), [](const auto &info) {
+    std::string name = info.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
 
 TEST(Wrappers, FilesWrittenThroughTheirCalls) {
     TempDir sandbox;
