@@ -4,6 +4,7 @@
 
 #include <sys/uio.h>
 
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@
 namespace kiv {
 
 inline constexpr uint32_t kMaxGuestPath = 4096;
+// The largest byte count a read or write takes: its result must stay a
+// non-negative 32-bit number. Larger counts are refused (EINVAL).
+inline constexpr uint32_t kMaxTransfer = INT32_MAX;
 
 // The guest path at `address`; nullopt with `error` set (EFAULT or
 // ENAMETOOLONG) when it is unreadable or too long.

@@ -69,6 +69,7 @@ ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor
 // Everything the guest handed over reaches the descriptor: a short host
 // write is continued from the first byte not taken.
 SyscallResult sys_write(Process &process, const SyscallArgs &args) {
+    if (args[2] > kMaxTransfer) return failure(EINVAL);
     const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
     if (descriptor == nullptr || !descriptor->writable) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessRead);
@@ -88,6 +89,7 @@ SyscallResult sys_write(Process &process, const SyscallArgs &args) {
 }
 
 SyscallResult sys_read(Process &process, const SyscallArgs &args) {
+    if (args[2] > kMaxTransfer) return failure(EINVAL);
     const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
     if (descriptor == nullptr || !descriptor->readable) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessWrite);

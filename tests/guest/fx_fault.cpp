@@ -89,9 +89,7 @@ int stream_to_fifo_without_reader() {
     return kivfs_stream_begin("fifo") < 0 ? 1 : 2;
 }
 int unknown_call() {
-    int32_t result;
-    asm volatile("int $0x80" : "=a"(result) : "a"(77), "b"(1), "c"(2), "d"(3) : "memory");
-    check_say_number(result);
+    check_say_number(check_raw_call(77, 1, 2, 3));
     check_say("\n");
     return 0;
 }

@@ -3,6 +3,7 @@
 // answered. argv[1] names the scenario.
 #include "check.h"
 #include "fcntl.h"
+#include "kiv_syscalls.h"
 
 namespace {
 
@@ -119,10 +120,21 @@ int console_copies() {
     return 0;
 }
 
+// Counts of 2^31 and more, which no wrapper passes on.
+int huge_counts() {
+    constexpr uint32_t kTwoGiB = 0x80000000u;
+    const auto buffer = reinterpret_cast<uintptr_t>(g_buffer);
+    check_raw_call(KIV_SYS_write, 1, buffer, kTwoGiB);
+    check_raw_call(KIV_SYS_read, 0, buffer, kTwoGiB);
+    check_raw_call(KIV_SYS_writefile, reinterpret_cast<uintptr_t>("w.txt"), buffer, kTwoGiB);
+    check_raw_call(KIV_SYS_kivfs_stream_write, 1, buffer, 0xffffffffu);
+    return 0;
+}
+
 constexpr check_scenario kScenarios[] = {
     {"transfers", transfers}, {"opening", opening},         {"paths", paths},       {"sleeping", sleeping},
     {"memory", memory},       {"descriptors", descriptors}, {"spawning", spawning},
-    {"nonblocking", nonblocking}, {"console-copies", console_copies},
+    {"nonblocking", nonblocking}, {"console-copies", console_copies}, {"huge-counts", huge_counts},
 };
 
 }  // namespace

@@ -103,6 +103,14 @@ const Scenario kScenarios[] = {
          R"(fd_set_nonblock(7, 1, 0) = -1 EPERM)",
          R"(exit(0) = ?)",
      }},
+    {"huge-counts",
+     {
+         R"(write(1, *, 2147483648) = -1 EINVAL)",
+         R"(read(0, *, 2147483648) = -1 EINVAL)",
+         R"(writefile("w.txt", *, 2147483648) = -1 EINVAL)",
+         R"(kivfs_stream_write(1, *, 4294967295) = -1 EINVAL)",
+         R"(exit(0) = ?)",
+     }},
 };
 
 class WrapperTrace : public testing::TestWithParam<Scenario> {};
