@@ -135,10 +135,17 @@ SyscallResult sys_lseek(Process &process, const SyscallArgs &args) {
     int fd = process.fds.host(as_int(args[0]));
     if (fd < 0) return failure(EBADF);
     if (args[2] >= std::size(kWhence)) return failure(EINVAL);
+    off_t before = ::lseek(fd, 0, SEEK_CUR);
+    if (before < 0) return failure(errno);
     off_t position = ::lseek(fd, as_int(args[1]), kWhence[args[2]]);
     if (position < 0) return failure(errno);
-    // Offsets are 32-bit signed in the guest.
-    return position > INT32_MAX ? failure(EOVERFLOW) : success(static_cast<int32_t>(position));
+    // Offsets are 32-bit signed in the guest: a position it cannot hold is
+    // refused, and a refused seek leaves the position where it was.
+    if (position > INT32_MAX) {
+        ::lseek(fd, before, SEEK_SET);
+        return failure(EOVERFLOW);
+    }
+    return success(static_cast<int32_t>(position));
 }
 
 SyscallResult sys_dup(Process &process, const SyscallArgs &args) {

@@ -131,10 +131,21 @@ int huge_counts() {
     return 0;
 }
 
+// A seek past what the guest's offsets can hold leaves the position alone.
+int refused_seek() {
+    int fd = open("seek.txt", O_RDWR | O_CREAT);
+    write(fd, "0123456789", 10);
+    lseek(fd, 5, SEEK_SET);
+    lseek(fd, 0x7fffffff, SEEK_CUR);
+    lseek(fd, 0, SEEK_CUR);
+    return 0;
+}
+
 constexpr check_scenario kScenarios[] = {
     {"transfers", transfers}, {"opening", opening},         {"paths", paths},       {"sleeping", sleeping},
     {"memory", memory},       {"descriptors", descriptors}, {"spawning", spawning},
     {"nonblocking", nonblocking}, {"console-copies", console_copies}, {"huge-counts", huge_counts},
+    {"refused-seek", refused_seek},
 };
 
 }  // namespace

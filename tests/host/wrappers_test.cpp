@@ -111,6 +111,15 @@ const Scenario kScenarios[] = {
          R"(kivfs_stream_write(1, *, 4294967295) = -1 EINVAL)",
          R"(exit(0) = ?)",
      }},
+    {"refused-seek",
+     {
+         R"(open("seek.txt", O_RDWR|O_CREAT, 0x42) = 3)",
+         R"(write(3, "0123456789", 10) = 10)",
+         R"(lseek(3, 5, 0) = 5)",
+         R"(lseek(3, 2147483647, 1) = -1 EOVERFLOW)",
+         R"(lseek(3, 0, 1) = 5)",
+         R"(exit(0) = ?)",
+     }},
 };
 
 class WrapperTrace : public testing::TestWithParam<Scenario> {};
