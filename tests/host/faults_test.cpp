@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "guest_runner.h"
+#include "watchdog.h"
 
 namespace kiv::test {
 namespace {
@@ -97,6 +101,20 @@ TEST_P(Runaways, AreStoppedByTheLimit) {
 
 INSTANTIATE_TEST_SUITE_P(Limits, Runaways, testing::ValuesIn(kLimits),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// The emulator ignores a stop that arrives just before it starts running:
+// the expiry is delivered again until the run is over.
+TEST(Runaway, TheExpiryRepeatsUntilTheRunEnds) {
+    std::atomic<int> expiries{0};
+    {
+        Watchdog watchdog(std::chrono::microseconds(1), [&expiries] { expiries++; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    int after_end = expiries;
+    EXPECT_GE(after_end, 3);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(expiries, after_end);
+}
 
 struct Blocked {
     const char *program;
