@@ -177,9 +177,15 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     if (block_limit_ != 0)
         uc_hook_add(uc_, &block_hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), this, 1, 0);
 
-    uc_hook in_hook, out_hook;
+    uc_hook in_hook, out_hook, sysenter_hook, syscall_hook;
     uc_hook_add(uc_, &in_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), this, 1, 0, UC_X86_INS_IN);
     uc_hook_add(uc_, &out_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), this, 1, 0, UC_X86_INS_OUT);
+    // The kernel's only way in is interrupt 0x80; the emulator would skip
+    // these two silently.
+    uc_hook_add(uc_, &sysenter_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_invalid_instruction), this, 1, 0,
+                UC_X86_INS_SYSENTER);
+    uc_hook_add(uc_, &syscall_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_invalid_instruction), this, 1, 0,
+                UC_X86_INS_SYSCALL);
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.

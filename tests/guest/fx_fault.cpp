@@ -36,6 +36,14 @@ int undefined() {
     asm volatile("ud2");
     return 0;
 }
+int fast_system_call() {
+    asm volatile("sysenter");
+    return 0;
+}
+int long_mode_system_call() {
+    asm volatile("syscall");
+    return 0;
+}
 int breakpoint() {
     asm volatile("int3");
     return 0;
@@ -102,6 +110,8 @@ constexpr check_scenario kMisdeeds[] = {
     {"null-write", null_write},
     {"divide", divide},
     {"ud2", undefined},
+    {"sysenter", fast_system_call},
+    {"syscall", long_mode_system_call},
     {"int3", breakpoint},
     {"int21", other_interrupt},
     {"kernel", kernel_memory},

@@ -28,6 +28,8 @@ const Misdeed kMisdeeds[] = {
     {"null-write", 139, "write to unmapped memory) at eip 0x4"},
     {"divide", 136, "divide error at eip 0x4"},
     {"ud2", 132, "invalid instruction at eip 0x4"},
+    {"sysenter", 132, "invalid instruction"},
+    {"syscall", 132, "invalid instruction"},
     {"int3", 133, "breakpoint"},
     {"int21", 139, "interrupt 33"},
     {"kernel", 139, "address 0xc0000800"},
