@@ -14,11 +14,17 @@ namespace kiv {
 
 namespace {
 
-// The kernel page holds the GDT and the iret frame that drops into user
-// mode. It lies above the user range, where no guest pointer is accepted.
+// Two pages above the user range, where no guest pointer is ever accepted.
+// The kernel page holds the iret that drops into user mode; from the
+// program's first instruction on it cannot be read, written or run. The
+// descriptor table has a page of its own that stays readable, because the
+// CPU reads it through guest memory whenever a segment register is loaded
+// (even a user program reloading its own selectors). Guest instructions can
+// read it too: it holds nothing but the five flat descriptors, and it is
+// read-only, so no program can raise its own privilege through it.
 constexpr uint32_t kTrampoline = kKernelPage;          // one iret instruction
 constexpr uint32_t kIretFrame = kKernelPage + 0x100;   // EIP, CS, EFLAGS, ESP, SS
-constexpr uint32_t kGdt = kKernelPage + 0x800;
+constexpr uint32_t kGdt = kDescriptorTablePage;
 
 enum GdtSlot : uint32_t { kNull, kUserCode, kUserData, kKernelCode, kKernelData, kGdtSlots };
 
@@ -30,8 +36,10 @@ constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
     constexpr uint64_t kLimitHigh = 0xfull << 48;
     constexpr uint64_t kPresent = 0x80;
     constexpr uint64_t kCodeOrData = 0x10;
-    constexpr uint64_t kExecuteRead = 0x0a;
-    constexpr uint64_t kReadWrite = 0x02;
+    // Marked accessed already: the CPU would otherwise set the bit at the
+    // first load, a write the read-only table refuses.
+    constexpr uint64_t kExecuteRead = 0x0b;
+    constexpr uint64_t kReadWrite = 0x03;
     constexpr uint64_t kPageGranular32Bit = 0xcull << 52;
     uint64_t access = kPresent | (uint64_t{privilege} << 5) | kCodeOrData | (code ? kExecuteRead : kReadWrite);
     return kLimitLow | (access << 40) | kLimitHigh | kPageGranular32Bit;
@@ -66,7 +74,7 @@ constexpr VectorInfo kVectors[] = {
     {10, "invalid task state", SIGSEGV},
     {11, "segment not present", SIGBUS},
     {12, "stack segment fault", SIGBUS},
-    {13, "general protection fault (privileged instruction or bad interrupt)", SIGSEGV},
+    {13, "general protection fault (privileged instruction, bad interrupt or selector)", SIGSEGV},
     {14, "page fault", SIGSEGV},
     {16, "floating-point error", SIGFPE},
     {17, "alignment check", SIGBUS},
@@ -131,7 +139,8 @@ std::string Cpu::register_dump() const {
 }
 
 bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
-    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec)) return false;
+    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec) || !memory.map(kGdt, kPageSize, kAccessRead))
+        return false;
     uint64_t gdt[kGdtSlots] = {0, flat_descriptor(true, 3), flat_descriptor(false, 3), flat_descriptor(true, 0),
                                flat_descriptor(false, 0)};
     uint32_t frame[5] = {entry, selector(kUserCode, 3), kEflagsInterrupts, stack, selector(kUserData, 3)};

@@ -56,6 +56,31 @@ int kernel_memory() {
     check_say_number(*reinterpret_cast<volatile int *>(0xc0000800u));
     return 0;
 }
+// Loads the kernel's data selector (privilege 0) into DS.
+int kernel_selector() {
+    asm volatile("movw $0x20, %%ax\n\tmovw %%ax, %%ds" ::: "eax");
+    return 0;
+}
+// Reloads the program's own selectors in every way user code may: legal,
+// the run goes on.
+int own_selectors() {
+    asm volatile(
+        "movl %%ds, %%eax\n\t"
+        "movl %%eax, %%ds\n\t"
+        "pushl %%ds\n\t"
+        "popl %%es\n\t"
+        "pushl %%cs\n\t"
+        "pushl $1f\n\t"
+        "lret\n"
+        "1:\n\t"
+        "pushfl\n\t"
+        "pushl %%cs\n\t"
+        "pushl $2f\n\t"
+        "iret\n"
+        "2:" ::: "eax", "memory");
+    check_say("reloaded\n");
+    return 0;
+}
 int write_code() {
     *reinterpret_cast<volatile unsigned char *>(reinterpret_cast<uintptr_t>(&privileged)) = 0x90;
     return 0;
@@ -115,6 +140,8 @@ constexpr check_scenario kMisdeeds[] = {
     {"int3", breakpoint},
     {"int21", other_interrupt},
     {"kernel", kernel_memory},
+    {"kernel-selector", kernel_selector},
+    {"own-selectors", own_selectors},
     {"write-code", write_code},
     {"exec-data", execute_data},
     {"jump", jump_nowhere},

@@ -33,6 +33,7 @@ const Misdeed kMisdeeds[] = {
     {"int3", 133, "breakpoint"},
     {"int21", 139, "interrupt 33"},
     {"kernel", 139, "address 0xc0000800"},
+    {"kernel-selector", 139, "general protection fault"},
     {"write-code", 139, "write to read-only memory"},
     {"exec-data", 139, "execution of non-executable memory"},
     {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678"},
@@ -69,6 +70,12 @@ TEST(Faults, TraceEndsWithTheRegisters) {
     GuestRun run = run_guest(guest_program("fx_fault"), {"divide"});
     ASSERT_FALSE(run.trace_lines().empty());
     EXPECT_NE(run.trace_lines().back().find("--- fault: divide error; eax="), std::string::npos) << run.trace;
+}
+
+TEST(Faults, ReloadingTheProgramsOwnSelectorsIsNone) {
+    GuestRun run = run_guest(guest_program("fx_fault"), {"own-selectors"});
+    EXPECT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
+    EXPECT_EQ(run.out, "reloaded\n");
 }
 
 TEST(Faults, UnknownCallAnswersMinusOneAndTheRunGoesOn) {
