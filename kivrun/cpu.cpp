@@ -95,8 +95,13 @@ const char *memory_fault_what(uc_mem_type type) {
     }
 }
 
+// Each hooked site costs the emulator memory and set-up time: a program
+// with more places spelling rdtsc is refused under --tsc.
+constexpr size_t kMaxRdtscSites = 4096;
+
 // Addresses in executable memory whose bytes spell rdtsc, whether or not an
-// instruction starts there.
+// instruction starts there; the search ends after one more than
+// kMaxRdtscSites.
 std::optional<std::vector<uint64_t>> rdtsc_sites(uc_engine *uc) {
     uc_mem_region *regions = nullptr;
     uint32_t count = 0;
@@ -108,7 +113,8 @@ std::optional<std::vector<uint64_t>> rdtsc_sites(uc_engine *uc) {
         std::vector<uint8_t> code(region.end - region.begin + 1);
         if (uc_mem_read(uc, region.begin, code.data(), code.size()) != UC_ERR_OK) return std::nullopt;
         auto site = code.begin();
-        while ((site = std::search(site, code.end(), std::begin(kRdtsc), std::end(kRdtsc))) != code.end())
+        while (sites.size() <= kMaxRdtscSites &&
+               (site = std::search(site, code.end(), std::begin(kRdtsc), std::end(kRdtsc))) != code.end())
             sites.push_back(region.begin + static_cast<uint64_t>(site++ - code.begin()));
     }
     return sites;
@@ -174,8 +180,9 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     if (uc_ == nullptr) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
     if (!enter_user_mode(memory, entry, stack))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
-    if (tsc_ && !hook_rdtsc_sites())
-        return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
+    if (tsc_) {
+        if (auto refusal = hook_rdtsc_sites()) return *refusal;
+    }
     handler_ = &handler;
     uc_hook interrupt_hook, memory_hook, instruction_hook, block_hook;
     uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
@@ -229,16 +236,20 @@ std::optional<Stop> Cpu::ending(uc_err error) const {
 // memory whose bytes spell rdtsc gets a hook of its own: it fires only when an
 // instruction starts there, and then that instruction is rdtsc. Code the
 // guest makes executable later is not covered.
-bool Cpu::hook_rdtsc_sites() {
+std::optional<Stop> Cpu::hook_rdtsc_sites() {
+    Stop failed{StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
     auto sites = rdtsc_sites(uc_);
-    if (!sites) return false;
+    if (!sites) return failed;
+    if (sites->size() > kMaxRdtscSites)
+        return Stop{StopReason::Refused, 0, std::nullopt,
+                    "more than " + std::to_string(kMaxRdtscSites) + " places in its code spell rdtsc (--tsc)"};
     for (uint64_t address : *sites) {
         uc_hook hook;
         if (uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void *>(on_rdtsc), this, address, address) !=
             UC_ERR_OK)
-            return false;
+            return failed;
     }
-    return true;
+    return std::nullopt;
 }
 
 // Performs the rdtsc at EIP with the next value of the sequence, unless the

@@ -100,7 +100,8 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
-         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts,
+         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
+             "; a program with more than 4096 places spelling rdtsc is refused",
          "START or START:STEP, " + tsc_parts,
          [&run](const char *text) {
              kiv::TscSequence tsc;

@@ -47,10 +47,23 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const RunOpti
         return failure(RunResult::Outcome::Stopped, kExitStopped,
                        program + ": stopped after " + std::to_string(options.block_limit) +
                            " executed blocks (--max-blocks)");
+    case StopReason::Refused:
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + stop.detail);
     case StopReason::EmulatorError:
         return failure(RunResult::Outcome::HostError, kExitHostError, program + ": " + stop.detail);
     }
     return failure(RunResult::Outcome::HostError, kExitHostError, program + ": unknown stop");
+}
+
+// Arms the time limit, if there is one: at the deadline the CPU stops and
+// every call that waits gives up.
+void arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, const RunOptions &options) {
+    if (!options.timeout_seconds) return;
+    watchdog.emplace(std::chrono::duration<double>(*options.timeout_seconds), [&cpu, cancel_fd] {
+        cpu.stop_for_timeout();
+        uint64_t one = 1;
+        (void)!::write(cancel_fd, &one, sizeof one);
+    });
 }
 
 // Runs the loaded program to its end.
@@ -66,18 +79,8 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
 
-    Stop stop;
-    {
-        std::optional<Watchdog> watchdog;
-        if (options.timeout_seconds)
-            watchdog.emplace(std::chrono::duration<double>(*options.timeout_seconds), [&cpu, cancel_fd] {
-                cpu.stop_for_timeout();
-                uint64_t one = 1;
-                (void)!::write(cancel_fd, &one, sizeof one);
-            });
-        stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
-                                : cpu.run(memory, kernel, entry, stack);
-    }
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
+                                 : cpu.run(memory, kernel, entry, stack);
     if (trace && stop.reason == StopReason::Faulted)
         trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());
     return stop;
@@ -102,6 +105,13 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     if (cpu->engine() == nullptr)
         return failure(RunResult::Outcome::HostError, kExitHostError, "cannot start the CPU emulator");
     auto memory = std::make_unique<GuestMemory>(cpu->engine());
+    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!cancel.valid())
+        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
+    // From here on, all the work a program's size decides runs under the
+    // time limit.
+    std::optional<Watchdog> watchdog;
+    arm_time_limit(watchdog, *cpu, cancel.get(), options);
 
     if (!load_segments(*memory, *image, *file))
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
@@ -111,11 +121,8 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         return failure(RunResult::Outcome::HostError, kExitHostError,
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
-    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!cancel.valid())
-        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
-
     Stop stop = run_loaded(*cpu, *memory, sandbox, image->entry, *stack, cancel.get(), options);
+    watchdog.reset();
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
         // part of a short run; a process about to exit leaves both to the host.

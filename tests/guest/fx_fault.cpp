@@ -121,6 +121,11 @@ int stream_to_fifo_without_reader() {
     mkfifo("fifo");
     return kivfs_stream_begin("fifo") < 0 ? 1 : 2;
 }
+// More places spelling rdtsc than the stand-in hooks under --tsc.
+int rdtsc_everywhere() {
+    asm volatile(".rept 4097\n\trdtsc\n\t.endr" ::: "eax", "edx");
+    return 0;
+}
 int unknown_call() {
     check_say_number(check_raw_call(77, 1, 2, 3));
     check_say("\n");
@@ -152,6 +157,7 @@ constexpr check_scenario kMisdeeds[] = {
     {"open-fifo", open_fifo_without_reader},
     {"stream-fifo", stream_to_fifo_without_reader},
     {"unknown-call", unknown_call},
+    {"rdtsc-everywhere", rdtsc_everywhere},
 };
 
 }  // namespace
