@@ -33,13 +33,13 @@ struct Fault {
     int exit_code;                     // 128 + the matching Linux signal
 };
 
-enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, EmulatorError };
+enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, Refused, EmulatorError };
 
 struct Stop {
     StopReason reason;
     int32_t status = 0;           // Exited
     std::optional<Fault> fault;   // Faulted
-    std::string detail;           // EmulatorError
+    std::string detail;           // Refused, EmulatorError
 };
 
 class Cpu {
@@ -90,7 +90,8 @@ private:
     // Why emulation returned with `error`, when the program cannot go on.
     std::optional<Stop> ending(uc_err error) const;
     bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
-    bool hook_rdtsc_sites();
+    // How the run ends instead when the sites cannot be hooked.
+    std::optional<Stop> hook_rdtsc_sites();
     void emulate_rdtsc();
     void serve_syscall();
     void fault(Fault fault);

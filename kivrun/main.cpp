@@ -1,6 +1,10 @@
 // kivrun: runs a kivos i386 executable on an emulated CPU and serves its
 // system calls with the host's facilities.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,7 +100,8 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
-         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts,
+         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
+             "; a program with more than 4096 places spelling rdtsc is refused",
          "START or START:STEP, " + tsc_parts,
          [&run](const char *text) {
              kiv::TscSequence tsc;
@@ -124,10 +129,22 @@ std::vector<Option> option_table(Settings &settings) {
     };
 }
 
+// A standard descriptor the caller left closed would be the next one the
+// host hands out: the trace or a guest's file would land where the console
+// belongs. Each closed one is held by /dev/null instead.
+void hold_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     if (auto spawned = kiv::run_if_spawned(argc, argv)) return *spawned;
+    hold_closed_standard_descriptors();
+    // A write to a pipe whose reader went away fails with EPIPE for the
+    // guest to see, instead of killing kivrun without a word.
+    signal(SIGPIPE, SIG_IGN);
     Settings settings;
     const kiv::cli::Command command{"kivrun",
                                     "[OPTION]... PROGRAM [ARG]...",

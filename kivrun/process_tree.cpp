@@ -120,7 +120,7 @@ ProcessTree::ProcessTree(Process &process, const RunOptions &options, std::optio
     const Inheritance *inherited = options.inherited;
     if (inherited == nullptr) return;
     process.sandbox.adopt(inherited->root_fd, inherited->cwd);
-    for (const auto &fd : inherited->fds) process.fds.place(fd.guest, fd.host, !fd.console);
+    for (const auto &fd : inherited->fds) process.fds.install(fd.guest, fd.host, fd.console);
     live_.adopt(inherited->live_count_fd);
     tag_trace();
 }
@@ -143,12 +143,12 @@ std::optional<std::vector<InheritedFd>> ProcessTree::child_descriptors(const std
     std::map<int32_t, InheritedFd> given;
     int32_t shared = all ? fds.capacity() : static_cast<int32_t>(chosen.size());
     for (int32_t fd = 0; fd < shared; fd++)
-        if (fds.host(fd) >= 0) given[fd] = {fd, fds.host(fd), !fds.owned(fd)};
+        if (fds.host(fd) >= 0) given[fd] = {fd, fds.host(fd), fds.find(fd)->console};
     for (int32_t fd = 0; fd < static_cast<int32_t>(chosen.size()); fd++) {
         int32_t source = chosen[fd];
         if (source == -1) continue;
         if (fds.host(source) < 0) return std::nullopt;
-        given[fd] = {fd, fds.host(source), !fds.owned(source)};
+        given[fd] = {fd, fds.host(source), fds.find(source)->console};
     }
     std::vector<InheritedFd> list;
     for (auto &[fd, inherited] : given) list.push_back(inherited);

@@ -47,15 +47,36 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const RunOpti
         return failure(RunResult::Outcome::Stopped, kExitStopped,
                        program + ": stopped after " + std::to_string(options.block_limit) +
                            " executed blocks (--max-blocks)");
+    case StopReason::Refused:
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + stop.detail);
     case StopReason::EmulatorError:
         return failure(RunResult::Outcome::HostError, kExitHostError, program + ": " + stop.detail);
     }
     return failure(RunResult::Outcome::HostError, kExitHostError, program + ": unknown stop");
 }
 
+// The time limit bounds the whole tree: a spawned process gets what is left.
+std::optional<Deadline> run_deadline(const RunOptions &options) {
+    if (options.inherited != nullptr) return options.inherited->deadline;
+    if (!options.timeout_seconds) return std::nullopt;
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.timeout_seconds));
+}
+
+// Arms the time limit, if there is one: at the deadline the CPU stops and
+// every call that waits gives up.
+void arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, std::optional<Deadline> deadline) {
+    if (!deadline) return;
+    watchdog.emplace(*deadline - std::chrono::steady_clock::now(), [&cpu, cancel_fd] {
+        cpu.stop_for_timeout();
+        uint64_t one = 1;
+        (void)!::write(cancel_fd, &one, sizeof one);
+    });
+}
+
 // Runs the loaded program to its end.
 RunResult run_loaded(const std::string &program, Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
-                     uint32_t stack, int cancel_fd, const RunOptions &options) {
+                     uint32_t stack, int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
     Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
     process.skip_sleeps = options.skip_sleeps;
@@ -65,28 +86,11 @@ RunResult run_loaded(const std::string &program, Cpu &cpu, GuestMemory &memory, 
     Kernel kernel(process, trace ? &*trace : nullptr);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
-    // The time limit bounds the whole tree: a spawned process gets what is left.
-    std::optional<Deadline> deadline;
-    if (options.inherited != nullptr) deadline = options.inherited->deadline;
-    else if (options.timeout_seconds)
-        deadline = std::chrono::steady_clock::now() +
-                   std::chrono::duration_cast<std::chrono::nanoseconds>(
-                       std::chrono::duration<double>(*options.timeout_seconds));
     ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
     process.tree = &tree;
 
-    Stop stop;
-    {
-        std::optional<Watchdog> watchdog;
-        if (deadline)
-            watchdog.emplace(*deadline - std::chrono::steady_clock::now(), [&cpu, cancel_fd] {
-                cpu.stop_for_timeout();
-                uint64_t one = 1;
-                (void)!::write(cancel_fd, &one, sizeof one);
-            });
-        stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
-                                : cpu.run(memory, kernel, entry, stack);
-    }
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
+                                 : cpu.run(memory, kernel, entry, stack);
     if (trace && stop.reason == StopReason::Faulted)
         trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());
     RunResult result = outcome_of(stop, program, options);
@@ -120,6 +124,14 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     if (cpu->engine() == nullptr)
         return failure(RunResult::Outcome::HostError, kExitHostError, "cannot start the CPU emulator");
     auto memory = std::make_unique<GuestMemory>(cpu->engine());
+    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!cancel.valid())
+        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
+    // From here on, all the work a program's size decides runs under the
+    // time limit.
+    std::optional<Deadline> deadline = run_deadline(options);
+    std::optional<Watchdog> watchdog;
+    arm_time_limit(watchdog, *cpu, cancel.get(), deadline);
 
     if (!load_segments(*memory, *image, file))
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
@@ -129,11 +141,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::HostError, kExitHostError,
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
-    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!cancel.valid())
-        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
-
-    RunResult result = run_loaded(program, *cpu, *memory, sandbox, image->entry, *stack, cancel.get(), options);
+    RunResult result = run_loaded(program, *cpu, *memory, sandbox, image->entry, *stack, cancel.get(), deadline, options);
+    watchdog.reset();
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
         // part of a short run; a process about to exit leaves both to the host.

@@ -21,7 +21,9 @@ std::nullopt_t fail(std::string &error, std::string message) {
 }  // namespace
 
 std::optional<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size, std::string &error) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting: a fifo would otherwise wait for a writer
+    // before it could be refused.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) return fail(error, std::strerror(errno));
     return read_file(fd.get(), max_size, error);
 }

@@ -1,5 +1,7 @@
 // The kivrun command as a user meets it: help, errors in one line with a
 // documented status, the guest's status passed through, the trace to a file.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
@@ -145,6 +147,40 @@ TEST(Cli, TraceGoesToTheNamedFile) {
     EXPECT_EQ(run.out, "hello from kivos\n");
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(directory.read("trace.txt"), "write(1, \"hello from kivos\\n\", 17) = 17\nexit(0) = ?\n");
+}
+
+TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
+    TempDir directory;
+    mkfifo((directory / "fifo").c_str(), 0600);  // nobody ever writes to it
+    Invocation run = kivrun({"--timeout", "1", directory / "fifo"});
+    EXPECT_EQ(run.status, 127);
+    EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+}
+
+TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {
+    TempDir directory;
+    CommandRun run = run_command({KIVRUN_PATH, "--trace=" + directory / "trace.txt", "--root", directory.path(),
+                                  guest_program("fx_fs"), "create", "f.txt"},
+                                 {.closed = true});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(directory.read("f.txt"), "new");
+    EXPECT_NE(directory.read("trace.txt").find("open(\"f.txt\", O_WRONLY|O_CREAT|O_TRUNC, 0x241) = 3\n"),
+              std::string::npos)
+        << directory.read("trace.txt");
+}
+
+TEST(Cli, AConsoleWithoutReaderFailsTheWritesOnly) {
+    TempDir directory;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    CommandRun run = run_command({KIVRUN_PATH, "--trace=" + directory / "trace.txt", command_program("nicsounder")},
+                                 {.out = ends[1]});
+    close(ends[1]);
+    EXPECT_EQ(run.status, 0);
+    std::string trace = directory.read("trace.txt");
+    EXPECT_NE(trace.find(") = -1 EPIPE"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("exit(0) = ?"), std::string::npos) << trace;
 }
 
 TEST(Cli, FaultReportGoesToStandardError) {
