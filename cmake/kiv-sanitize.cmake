@@ -15,6 +15,9 @@ if(KIV_SANITIZE OR KIV_FUZZ)
     add_compile_options(-fsanitize=${kiv_sanitizers} ${kiv_coverage} -fno-sanitize-recover=all
                         -fno-omit-frame-pointer)
     add_link_options(-fsanitize=${kiv_sanitizers} -fno-sanitize-recover=all)
+    # GCC's flow analysis sees the instrumentation and warns of uninitialised
+    # values in the standard library's own headers.
+    add_compile_options($<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>)
 
     # The sanitizer runtimes cannot be linked into a fully static executable:
     # programs linked -static elsewhere are linked dynamically here (the
