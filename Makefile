@@ -3,6 +3,8 @@
 #   make test     install what is missing, build everything, run every test
 #   make bench    install what is missing, build, run the stand-in's benchmarks
 #   make install  build and install the kivos development kit into PREFIX (default /usr/local)
+#   make sanitize build the host programs with ASan and UBSan (in SANITIZE_DIR), run every test
+#   make fuzz     build the fuzz targets with clang and run each for FUZZ_SECONDS on its corpus
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
@@ -14,20 +16,28 @@ PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-l
 
 # Needed by the benchmarks only (qemu-i386, the yardstick for whole runs).
 BENCH_PACKAGES := qemu-user
+# Only the fuzz targets need these: clang, libFuzzer and clang's sanitizer runtimes.
+FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+
+SANITIZE_DIR ?= build-asan
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+# fuzz target:seed corpus under fuzz/corpus
+FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest
 MAKEFLAGS += --no-print-directory
 CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps configure build run test bench install clean
+.PHONY: all deps fuzz-deps configure build run test bench install sanitize fuzz clean
 
 all: build
 
-# Installs the Debian packages that are missing (as root), or prints the
-# exact command and stops.
-deps:
-	@missing=$$(for p in $(PACKAGES); do \
+# Installs the Debian packages of the list $(1) that are missing (as root),
+# or prints the exact command and stops.
+define install_missing
+	@missing=$$(for p in $(1); do \
 	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed$$' || echo $$p; \
 	  done); \
 	if [ -n "$$missing" ]; then \
@@ -40,6 +50,13 @@ deps:
 	    exit 1; \
 	  fi; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES))
+
+fuzz-deps: deps
+	$(call install_missing,$(FUZZ_PACKAGES))
 
 configure: deps
 	@cmake -S . -B $(BUILD_DIR) $(if $(BUILD_TYPE),-DCMAKE_BUILD_TYPE=$(BUILD_TYPE)) > /dev/null
@@ -66,5 +83,28 @@ install: configure
 	@$(CMAKE_BUILD) --target kit
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
+# The host programs with AddressSanitizer and UndefinedBehaviorSanitizer, in
+# a build tree of their own, and the whole suite on them.
+sanitize: deps
+	@cmake -S . -B $(SANITIZE_DIR) -DKIV_SANITIZE=ON > /dev/null
+	cmake --build $(SANITIZE_DIR) -j $(JOBS)
+	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
+
+# Each fuzz target runs for FUZZ_SECONDS on a copy of its seed corpus; the
+# first crash stops it and fails, with the input kept in $(FUZZ_DIR)/crashes.
+fuzz: fuzz-deps
+	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DKIV_FUZZ=ON > /dev/null
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
+	@mkdir -p $(FUZZ_DIR)/crashes
+	@for run in $(FUZZ_RUNS); do \
+	  target=$${run%%:*}; corpus=$(FUZZ_DIR)/corpus/$$target; \
+	  rm -rf $$corpus && mkdir -p $$corpus && cp fuzz/corpus/$${run#*:}/* $$corpus/ && \
+	  echo "fuzz_$$target: $(FUZZ_SECONDS) s" && \
+	  $(FUZZ_DIR)/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=30 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ_DIR)/crashes/$$target- $$corpus 2> $(FUZZ_DIR)/fuzz_$$target.log || \
+	    { tail -n 60 $(FUZZ_DIR)/fuzz_$$target.log; exit 1; }; \
+	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' $(FUZZ_DIR)/fuzz_$$target.log; \
+	done
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
