@@ -100,8 +100,8 @@ std::vector<Option> option_table(Settings &settings) {
         {'e', "expr", Takes::Value, "EXPR",
          "trace=CALL[,CALL...] traces only those calls; inject=CALL:error=ENAME, inject=CALL:retval=N (the call "
          "is not performed and answers -1 with that error, or N) or inject=CALL:short=N (a read or write moves "
-         "at most N bytes), each with an optional :when=N (the Nth call only), N+ (the Nth and later) or N+S "
-         "(the Nth and every Sth after it); may be given several times",
+         "at most N bytes), on every such call, or with :when=N only the Nth, N+ the Nth and later, N+S the Nth "
+         "and every Sth after it; may be given several times",
          kExpressionHint, [&trace](const char *text) { return trace.apply_expression(text); }},
         {'s', "string-limit", Takes::Value, "N", "show at most N bytes of each text or buffer (default 32)",
          kiv::cli::number_hint<uint32_t>("up to 1048576"),
