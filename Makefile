@@ -10,7 +10,10 @@ PREFIX ?= /usr/local
 BUILD_TYPE ?=
 
 PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config
+            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config gdb
+
+# Needed by the benchmarks only (qemu-i386, the yardstick for whole runs).
+BENCH_PACKAGES := qemu-user
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest
@@ -51,10 +54,13 @@ run: configure
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
-# Benchmarks of the stand-in (not part of the tests): the whole nicsounder
-# run and the cost of one system call.
+# Benchmarks of the stand-in (not part of the tests): nicsounder run in
+# process, the cost of one system call, and whole kivrun processes against
+# qemu-i386 on the same work. The extra packages reach deps through build.
+bench: PACKAGES += $(BENCH_PACKAGES)
 bench: build
 	$(BUILD_DIR)/bench/kivrun_bench
+	$(BUILD_DIR)/bench/kivrun_vs_qemu
 
 install: configure
 	@$(CMAKE_BUILD) --target kit

@@ -19,6 +19,9 @@ typedef struct KivSpawnBlock {
     uint32_t flag; /* 0 or 1 */
 } KivSpawnBlock;
 
+/* waitpid's options word: answer 0 at once while the child still runs. */
+#define KIV_WAIT_NO_HANG 0x1
+
 KIV_STATIC_ASSERT(sizeof(KivSpawnBlock) == 28, "KivSpawnBlock is 28 bytes");
 KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, argv) == 4, "argv at 4");
 KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, argc) == 8, "argc at 8");

@@ -14,11 +14,17 @@ namespace kiv {
 
 namespace {
 
-// The kernel page holds the GDT and the iret frame that drops into user
-// mode. It lies above the user range, where no guest pointer is accepted.
+// Two pages above the user range, where no guest pointer is ever accepted.
+// The kernel page holds the iret that drops into user mode; from the
+// program's first instruction on it cannot be read, written or run. The
+// descriptor table has a page of its own that stays readable, because the
+// CPU reads it through guest memory whenever a segment register is loaded
+// (even a user program reloading its own selectors). Guest instructions can
+// read it too: it holds nothing but the five flat descriptors, and it is
+// read-only, so no program can raise its own privilege through it.
 constexpr uint32_t kTrampoline = kKernelPage;          // one iret instruction
 constexpr uint32_t kIretFrame = kKernelPage + 0x100;   // EIP, CS, EFLAGS, ESP, SS
-constexpr uint32_t kGdt = kKernelPage + 0x800;
+constexpr uint32_t kGdt = kDescriptorTablePage;
 
 enum GdtSlot : uint32_t { kNull, kUserCode, kUserData, kKernelCode, kKernelData, kGdtSlots };
 
@@ -30,8 +36,10 @@ constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
     constexpr uint64_t kLimitHigh = 0xfull << 48;
     constexpr uint64_t kPresent = 0x80;
     constexpr uint64_t kCodeOrData = 0x10;
-    constexpr uint64_t kExecuteRead = 0x0a;
-    constexpr uint64_t kReadWrite = 0x02;
+    // Marked accessed already: the CPU would otherwise set the bit at the
+    // first load, a write the read-only table refuses.
+    constexpr uint64_t kExecuteRead = 0x0b;
+    constexpr uint64_t kReadWrite = 0x03;
     constexpr uint64_t kPageGranular32Bit = 0xcull << 52;
     uint64_t access = kPresent | (uint64_t{privilege} << 5) | kCodeOrData | (code ? kExecuteRead : kReadWrite);
     return kLimitLow | (access << 40) | kLimitHigh | kPageGranular32Bit;
@@ -66,7 +74,7 @@ constexpr VectorInfo kVectors[] = {
     {10, "invalid task state", SIGSEGV},
     {11, "segment not present", SIGBUS},
     {12, "stack segment fault", SIGBUS},
-    {13, "general protection fault (privileged instruction or bad interrupt)", SIGSEGV},
+    {13, "general protection fault (privileged instruction, bad interrupt or selector)", SIGSEGV},
     {14, "page fault", SIGSEGV},
     {16, "floating-point error", SIGFPE},
     {17, "alignment check", SIGBUS},
@@ -85,8 +93,13 @@ const char *memory_fault_what(uc_mem_type type) {
     }
 }
 
+// Each hooked site costs the emulator memory and set-up time: a program
+// with more places spelling rdtsc is refused under --tsc.
+constexpr size_t kMaxRdtscSites = 4096;
+
 // Addresses in executable memory whose bytes spell rdtsc, whether or not an
-// instruction starts there.
+// instruction starts there; the search ends after one more than
+// kMaxRdtscSites.
 std::optional<std::vector<uint64_t>> rdtsc_sites(uc_engine *uc) {
     uc_mem_region *regions = nullptr;
     uint32_t count = 0;
@@ -98,7 +111,8 @@ std::optional<std::vector<uint64_t>> rdtsc_sites(uc_engine *uc) {
         std::vector<uint8_t> code(region.end - region.begin + 1);
         if (uc_mem_read(uc, region.begin, code.data(), code.size()) != UC_ERR_OK) return std::nullopt;
         auto site = code.begin();
-        while ((site = std::search(site, code.end(), std::begin(kRdtsc), std::end(kRdtsc))) != code.end())
+        while (sites.size() <= kMaxRdtscSites &&
+               (site = std::search(site, code.end(), std::begin(kRdtsc), std::end(kRdtsc))) != code.end())
             sites.push_back(region.begin + static_cast<uint64_t>(site++ - code.begin()));
     }
     return sites;
@@ -129,7 +143,8 @@ std::string Cpu::register_dump() const {
 }
 
 bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
-    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec)) return false;
+    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec) || !memory.map(kGdt, kPageSize, kAccessRead))
+        return false;
     uint64_t gdt[kGdtSlots] = {0, flat_descriptor(true, 3), flat_descriptor(false, 3), flat_descriptor(true, 0),
                                flat_descriptor(false, 0)};
     uint32_t frame[5] = {entry, selector(kUserCode, 3), kEflagsInterrupts, stack, selector(kUserData, 3)};
@@ -155,11 +170,17 @@ bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
 }
 
 Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
-    if (uc_ == nullptr) return {StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
+    if (auto failed = start(memory, handler, entry, stack)) return *failed;
+    return resume().value_or(Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation paused"});
+}
+
+std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
+    if (uc_ == nullptr) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
     if (!enter_user_mode(memory, entry, stack))
-        return {StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
-    if (tsc_ && !hook_rdtsc_sites())
-        return {StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
+    if (tsc_) {
+        if (auto refusal = hook_rdtsc_sites()) return *refusal;
+    }
     handler_ = &handler;
     uc_hook interrupt_hook, memory_hook, instruction_hook, block_hook;
     uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
@@ -170,25 +191,40 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
     if (block_limit_ != 0)
         uc_hook_add(uc_, &block_hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), this, 1, 0);
 
-    uc_hook in_hook, out_hook;
+    uc_hook in_hook, out_hook, sysenter_hook, syscall_hook;
     uc_hook_add(uc_, &in_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), this, 1, 0, UC_X86_INS_IN);
     uc_hook_add(uc_, &out_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), this, 1, 0, UC_X86_INS_OUT);
+    // The kernel's only way in is interrupt 0x80; the emulator would skip
+    // these two silently.
+    uc_hook_add(uc_, &sysenter_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_invalid_instruction), this, 1, 0,
+                UC_X86_INS_SYSENTER);
+    uc_hook_add(uc_, &syscall_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_invalid_instruction), this, 1, 0,
+                UC_X86_INS_SYSCALL);
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.
-    uc_err error = uc_emu_start(uc_, kTrampoline, entry, 0, 0);
-    if (error == UC_ERR_OK && !stop_ && !timed_out_) {
-        if (!memory.protect(kKernelPage, 0))
-            return {StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
-        // The block at the entry was translated to stop there: drop it.
-        uc_ctl_remove_cache(uc_, entry, entry + 1);
-        error = uc_emu_start(uc_, entry, kNeverReached, 0, 0);
-    }
-    if (timed_out_) return {StopReason::TimedOut};
+    if (auto ended = ending(uc_emu_start(uc_, kTrampoline, entry, 0, 0))) return ended;
+    if (!memory.protect(kKernelPage, 0))
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
+    // The block at the entry was translated to stop there: drop it.
+    uc_ctl_remove_cache(uc_, uint64_t{entry}, uint64_t{entry} + 1);
+    return std::nullopt;
+}
+
+std::optional<Stop> Cpu::resume() {
+    paused_ = false;
+    if (auto ended = ending(UC_ERR_OK)) return ended;
+    if (auto ended = ending(uc_emu_start(uc_, reg(UC_X86_REG_EIP), kNeverReached, 0, 0))) return ended;
+    if (paused_) return std::nullopt;
+    return Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
+}
+
+std::optional<Stop> Cpu::ending(uc_err error) const {
+    if (timed_out_) return Stop{StopReason::TimedOut};
     if (stop_) return *stop_;
     if (error != UC_ERR_OK)
-        return {StopReason::EmulatorError, 0, std::nullopt, std::string("emulator stopped: ") + uc_strerror(error)};
-    return {StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
+        return Stop{StopReason::EmulatorError, 0, std::nullopt, std::string("emulator stopped: ") + uc_strerror(error)};
+    return std::nullopt;
 }
 
 // This Unicorn has no rdtsc hook, and a trap through CR4.TSD breaks down
@@ -198,16 +234,20 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
 // memory whose bytes spell rdtsc gets a hook of its own: it fires only when an
 // instruction starts there, and then that instruction is rdtsc. Code the
 // guest makes executable later is not covered.
-bool Cpu::hook_rdtsc_sites() {
+std::optional<Stop> Cpu::hook_rdtsc_sites() {
+    Stop failed{StopReason::EmulatorError, 0, std::nullopt, "cannot take over the time-stamp counter"};
     auto sites = rdtsc_sites(uc_);
-    if (!sites) return false;
+    if (!sites) return failed;
+    if (sites->size() > kMaxRdtscSites)
+        return Stop{StopReason::Refused, 0, std::nullopt,
+                    "more than " + std::to_string(kMaxRdtscSites) + " places in its code spell rdtsc (--tsc)"};
     for (uint64_t address : *sites) {
         uc_hook hook;
         if (uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void *>(on_rdtsc), this, address, address) !=
             UC_ERR_OK)
-            return false;
+            return failed;
     }
-    return true;
+    return std::nullopt;
 }
 
 // Performs the rdtsc at EIP with the next value of the sequence, unless the
@@ -223,6 +263,11 @@ void Cpu::emulate_rdtsc() {
     uc_reg_write(uc_, UC_X86_REG_EAX, &low);
     uc_reg_write(uc_, UC_X86_REG_EDX, &high);
     uc_reg_write(uc_, UC_X86_REG_EIP, &next);
+}
+
+void Cpu::pause() {
+    paused_ = true;
+    uc_emu_stop(uc_);
 }
 
 void Cpu::stop_for_timeout() {

@@ -36,13 +36,13 @@ struct Fault {
     int exit_code;                     // 128 + the matching Linux signal
 };
 
-enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, EmulatorError };
+enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, Refused, EmulatorError };
 
 struct Stop {
     StopReason reason;
     int32_t status = 0;           // Exited
     std::optional<Fault> fault;   // Faulted
-    std::string detail;           // EmulatorError
+    std::string detail;           // Refused, EmulatorError
 };
 
 class Cpu {
@@ -63,6 +63,16 @@ public:
     // mode, and runs until it exits, faults or is stopped.
     Stop run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack);
 
+    // run() in two halves, for a debugger: start() sets up user mode and
+    // stops before the program's first instruction (a Stop only on
+    // failure); resume() runs from the current EIP until the program ends
+    // (a Stop, kept for every later call) or pause() (nullopt).
+    std::optional<Stop> start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack);
+    std::optional<Stop> resume();
+    // From a hook or any thread: resume() returns at the next instruction
+    // boundary it checks, unless the program ends first.
+    void pause();
+
     // From any thread: the run ends as timed out.
     void stop_for_timeout();
 
@@ -80,8 +90,11 @@ private:
     static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *uc, uint64_t address, uint32_t size, void *self);
 
+    // Why emulation returned with `error`, when the program cannot go on.
+    std::optional<Stop> ending(uc_err error) const;
     bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
-    bool hook_rdtsc_sites();
+    // How the run ends instead when the sites cannot be hooked.
+    std::optional<Stop> hook_rdtsc_sites();
     void emulate_rdtsc();
     void serve_syscall();
     void fault(Fault fault);
@@ -94,6 +107,7 @@ private:
     uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;
     std::atomic<bool> timed_out_{false};
+    std::atomic<bool> paused_{false};
 };
 
 }  // namespace kiv

@@ -4,6 +4,7 @@
 
 #include <sys/uio.h>
 
+#include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@
 namespace kiv {
 
 inline constexpr uint32_t kMaxGuestPath = 4096;
+// The largest byte count a read or write takes: its result must stay a
+// non-negative 32-bit number. Larger counts are refused (EINVAL).
+inline constexpr uint32_t kMaxTransfer = INT32_MAX;
 
 // The guest path at `address`; nullopt with `error` set (EFAULT or
 // ENAMETOOLONG) when it is unreadable or too long.
@@ -28,11 +32,19 @@ std::optional<std::vector<iovec>> guest_buffer(const GuestMemory &memory, uint32
 // table is full (the descriptor is closed then).
 SyscallResult add_descriptor(Process &process, int host_fd);
 
-// Waits until `fd` can be read: 0, or the errno that stopped the wait (EINTR
-// when the run is being stopped).
-int wait_readable(const Process &process, int fd);
+// Waits until the descriptor is ready for `events` (POLLIN, POLLOUT): 0,
+// or the errno that stopped the wait: EINTR when the run is being stopped,
+// EAGAIN at once when it is not ready and the guest made it non-blocking.
+int wait_ready(const Process &process, const FdTable::Descriptor &descriptor, short events);
 
-// Sleeps; returns early when the run is being stopped.
-void interruptible_sleep(const Process &process, uint64_t microseconds);
+// Sleeps; false when it returned early because the run is being stopped.
+bool interruptible_sleep(const Process &process, uint64_t microseconds);
+
+// Opens a guest path for the guest with `flags`, never letting the host
+// wait in the open itself: the descriptor comes back non-blocking (the I/O
+// calls wait for it interruptibly), and a fifo opened for writing before it
+// has a reader is tried again until one comes or the run is being stopped.
+// -1 with errno set on failure.
+int open_for_guest(const Process &process, const std::string &path, int flags);
 
 }  // namespace kiv

@@ -37,7 +37,7 @@ GuestMemory::~GuestMemory() {
 }
 
 bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
-    if (size == 0 || !page_aligned(start) || !page_aligned(size)) return false;
+    if (size == 0 || !page_aligned(start) || !page_aligned(size) || regions_.size() >= kMaxMappings) return false;
     if (uint64_t{start} + size > kAddressSpaceEnd) return false;
     auto next = regions_.lower_bound(start);
     if (next != regions_.end() && next->first < uint64_t{start} + size) return false;
@@ -178,6 +178,12 @@ std::optional<std::string> GuestMemory::read_text(uint32_t address, uint32_t max
         if (cursor >= kAddressSpaceEnd) return std::nullopt;
     }
     return std::nullopt;
+}
+
+std::vector<GuestMemory::Mapping> GuestMemory::mappings() const {
+    std::vector<Mapping> out;
+    for (const auto &[start, region] : regions_) out.push_back({start, region.size, region.protection});
+    return out;
 }
 
 }  // namespace kiv

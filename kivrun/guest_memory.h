@@ -36,8 +36,14 @@ public:
 
     // Maps [start, start + size) (page-aligned, not overlapping an existing
     // mapping) as zero-filled memory with the given protection (kAccess*
-    // bits).
+    // bits); false past kMaxMappings.
     bool map(uint32_t start, uint32_t size, uint32_t protection);
+
+    // Each mapping is a section in a fixed-size table of the emulator (which
+    // aborts the host at about 4,000 of them), and every new one costs more
+    // the more there are, steeply so past a few hundred (1,000 one-page
+    // mappings and their release take seconds, 500 a quarter of a second).
+    static constexpr size_t kMaxMappings = 512;
     // Changes the protection of one whole mapping.
     bool protect(uint32_t start, uint32_t protection);
     // Removes whole mappings lying inside [start, start + size); false if the
@@ -62,6 +68,13 @@ public:
     // A NUL-terminated text of at most `max_length` bytes; nullopt when it is
     // unreadable or longer.
     std::optional<std::string> read_text(uint32_t address, uint32_t max_length) const;
+
+    struct Mapping {
+        uint32_t start;
+        uint32_t size;
+        uint32_t protection;
+    };
+    std::vector<Mapping> mappings() const;
 
 private:
     struct Region {

@@ -89,6 +89,10 @@ std::optional<std::vector<uint8_t>> read_executable(const std::string &path, std
     return read_file(path, kMaxExecutableSize, error);
 }
 
+std::optional<std::vector<uint8_t>> read_executable(int fd, std::string &error) {
+    return read_file(fd, kMaxExecutableSize, error);
+}
+
 std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, ImageError &error) {
     if (auto problem = elf32_identity_problem(file)) return fail(error, *problem);
     auto header = record_at<Elf32_Ehdr>(file, 0);

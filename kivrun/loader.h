@@ -36,6 +36,8 @@ struct ImageError {
 // The whole file at `path`; nullopt with `error` set to one line when it
 // cannot be read or is too large to be an executable.
 std::optional<std::vector<uint8_t>> read_executable(const std::string &path, std::string &error);
+// The same for a file already open (the descriptor stays open).
+std::optional<std::vector<uint8_t>> read_executable(int fd, std::string &error);
 
 // Parses and checks `file`. On failure `error` names the problem in one line.
 std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, ImageError &error);

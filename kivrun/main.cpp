@@ -1,6 +1,10 @@
 // kivrun: runs a kivos i386 executable on an emulated CPU and serves its
 // system calls with the host's facilities.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,8 +76,7 @@ bool parse_seconds(const char *text, std::optional<double> &seconds) {
     return true;
 }
 
-// The option rows, in --help's order. The trace's letters are strace's; -g
-// is kept free for a debugger port.
+// The option rows, in --help's order. The trace's letters are strace's.
 std::vector<Option> option_table(Settings &settings) {
     kiv::RunOptions &run = settings.run;
     kiv::TraceSettings &trace = run.trace_settings;
@@ -112,7 +115,8 @@ std::vector<Option> option_table(Settings &settings) {
              return true;
          }},
         {'c', "summary-only", Takes::Nothing, "",
-         "count time, calls and errors of each system call and print a table at exit instead of the trace lines",
+         "count time, calls and errors of each system call and print a table at exit instead of the trace lines "
+         "(each process its own)",
          "", set_flag(trace.summary_only)},
         {0, "trace-format", Takes::Value, "FORMAT",
          "text (the default) or json: one JSON object per call, note and end of run", "text or json",
@@ -122,9 +126,9 @@ std::vector<Option> option_table(Settings &settings) {
              trace.format = format == "json" ? kiv::TraceFormat::Json : kiv::TraceFormat::Text;
              return true;
          }},
-        {'T', "timeout", Takes::Value, "SECONDS", "stop the program after this much wall-clock time",
+        {'T', "timeout", Takes::Value, "SECONDS", "stop the run (every process) after this much wall-clock time",
          "a positive number of seconds", [&run](const char *text) { return parse_seconds(text, run.timeout_seconds); }},
-        {0, "max-blocks", Takes::Value, "N", "stop the program after N executed basic blocks",
+        {0, "max-blocks", Takes::Value, "N", "stop a process after N executed basic blocks",
          kiv::cli::number_hint<uint64_t>("above 0"),
          [&run](const char *text) {
              uint64_t blocks = 0;
@@ -132,9 +136,21 @@ std::vector<Option> option_table(Settings &settings) {
              run.block_limit = blocks;
              return true;
          }},
+        {'g', "gdb", Takes::Value, "PORT",
+         "before the program's first instruction, wait for one gdb connection on 127.0.0.1:PORT (0: any free "
+         "port; the port is shown on standard error) and let gdb drive the run ('target remote "
+         "127.0.0.1:PORT'); ending the connection ends the run (status 125)",
+         kiv::cli::number_hint<uint16_t>(),
+         [&run](const char *text) {
+             uint16_t port = 0;
+             if (!kiv::cli::parse_number(text, port)) return false;
+             run.gdb_port = port;
+             return true;
+         }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
-         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts,
+         "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
+             "; a program with more than 4096 places spelling rdtsc is refused",
          "START or START:STEP, " + tsc_parts,
          [&run](const char *text) {
              kiv::TscSequence tsc;
@@ -162,9 +178,22 @@ std::vector<Option> option_table(Settings &settings) {
     };
 }
 
+// A standard descriptor the caller left closed would be the next one the
+// host hands out: the trace or a guest's file would land where the console
+// belongs. Each closed one is held by /dev/null instead.
+void hold_closed_standard_descriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (auto spawned = kiv::run_if_spawned(argc, argv)) return *spawned;
+    hold_closed_standard_descriptors();
+    // A write to a pipe whose reader went away fails with EPIPE for the
+    // guest to see, instead of killing kivrun without a word.
+    signal(SIGPIPE, SIG_IGN);
     Settings settings;
     const kiv::cli::Command command{"kivrun",
                                     "[OPTION]... PROGRAM [ARG]...",
@@ -180,7 +209,7 @@ int main(int argc, char **argv) {
     const kiv::TraceSettings &trace_settings = settings.run.trace_settings;
     FILE *trace = nullptr;
     if (trace_settings.enabled || trace_settings.summary_only) {
-        trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "w") : stderr;
+        trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "we") : stderr;
         if (trace == nullptr)
             kiv::cli::usage_error(command, "cannot write the trace to '" + kiv::cli::shown(*settings.trace_path) +
                                                "': " + std::strerror(errno));

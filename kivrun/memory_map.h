@@ -7,6 +7,7 @@
 //   0xbf800000  kStackBottom: the 8 MiB stack, growing down from kStackTop
 //   0xc0000000  kUserEnd = kKernelPage: the kernel's page, no system call
 //               reads or writes from here up
+//   0xc0001000  kDescriptorTablePage: the descriptor table, read-only
 #pragma once
 
 #include <cstdint>
@@ -24,8 +25,9 @@ inline constexpr uint32_t kStackBottom = kStackTop - kStackSize;
 
 inline constexpr uint32_t kMmapBase = 0x40000000;
 
-// The descriptor table and the way into user mode.
+// The way into user mode, and the descriptor table.
 inline constexpr uint32_t kKernelPage = kUserEnd;
+inline constexpr uint32_t kDescriptorTablePage = kKernelPage + kPageSize;
 
 // Memory the program's segments may take together (the stack aside), and
 // anonymous memory it may hold at once through mmap.

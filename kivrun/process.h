@@ -15,6 +15,8 @@
 
 namespace kiv {
 
+class ProcessTree;
+
 struct Process {
     Process(GuestMemory &memory, Sandbox &sandbox, const NicConfig &nic, int console_in, int console_out,
             int console_err, int cancel_fd)
@@ -30,6 +32,8 @@ struct Process {
     // mmap'd ranges: start -> size.
     std::map<uint32_t, uint32_t> anonymous;
     uint64_t anonymous_total = 0;
+    // Its children and how it spawns them.
+    ProcessTree *tree = nullptr;
     // usleep returns at once instead of sleeping.
     bool skip_sleeps = false;
     // Where kivrun tells its user why a host facility failed the guest

@@ -4,11 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <string>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "cpu.h"
+#include "debug_target.h"
 #include "guest_memory.h"
 #include "kernel.h"
 #include "loader.h"
@@ -51,6 +52,8 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolT
         return failure(RunResult::Outcome::Stopped, kExitStopped,
                        program + ": stopped after " + std::to_string(options.block_limit) +
                            " executed blocks (--max-blocks)");
+    case StopReason::Refused:
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + stop.detail);
     case StopReason::EmulatorError:
         return failure(RunResult::Outcome::HostError, kExitHostError, program + ": " + stop.detail);
     }
@@ -67,6 +70,7 @@ std::string ending(const Stop &stop) {
     }
     case StopReason::TimedOut: return "stopped by the time limit";
     case StopReason::BlockLimit: return "stopped by the block limit";
+    case StopReason::Refused: return "refused: " + stop.detail;
     case StopReason::EmulatorError: return "stopped by an emulator failure";
     }
     return "stopped";
@@ -83,31 +87,46 @@ void trace_fault(Trace &trace, const Fault &fault, const Cpu &cpu, const GuestMe
         trace.note("#" + std::to_string(i + 1) + " " + hex(returns[i]) + symbols.suffix(returns[i]));
 }
 
+// The time limit bounds the whole tree: a spawned process gets what is left.
+std::optional<Deadline> run_deadline(const RunOptions &options) {
+    if (options.inherited != nullptr) return options.inherited->deadline;
+    if (!options.timeout_seconds) return std::nullopt;
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.timeout_seconds));
+}
+
+// Arms the time limit, if there is one: at the deadline the CPU stops and
+// every call that waits gives up.
+void arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, std::optional<Deadline> deadline) {
+    if (!deadline) return;
+    watchdog.emplace(*deadline - std::chrono::steady_clock::now(), [&cpu, cancel_fd] {
+        cpu.stop_for_timeout();
+        uint64_t one = 1;
+        (void)!::write(cancel_fd, &one, sizeof one);
+    });
+}
+
 // Runs the loaded program to its end.
 Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
-                int cancel_fd, const RunOptions &options) {
+                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
     uint32_t entry = image.entry;
     Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
     process.skip_sleeps = options.skip_sleeps;
     process.diagnostics = options.diagnostics;
     std::optional<Trace> trace;
-    if (options.trace != nullptr) trace.emplace(options.trace, options.trace_settings);
+    if (options.trace != nullptr) {
+        trace.emplace(options.trace, options.trace_settings);
+        trace->set_pid(getpid());
+    }
     Kernel kernel(process, trace ? &*trace : nullptr, options.trace_settings.injections);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
+    ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
+    process.tree = &tree;
 
-    Stop stop;
-    {
-        std::optional<Watchdog> watchdog;
-        if (options.timeout_seconds)
-            watchdog.emplace(std::chrono::duration<double>(*options.timeout_seconds), [&cpu, cancel_fd] {
-                cpu.stop_for_timeout();
-                uint64_t one = 1;
-                (void)!::write(cancel_fd, &one, sizeof one);
-            });
-        stop = cpu.run(memory, kernel, entry, stack);
-    }
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
+                                 : cpu.run(memory, kernel, entry, stack);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
     trace->end(ending(stop));
@@ -120,21 +139,36 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     std::string error;
     auto file = read_executable(program, error);
     if (!file) return failure(RunResult::Outcome::NotFound, kExitNotFound, "cannot open " + program + ": " + error);
+    return run_image(program, *file, argv, options);
+}
+
+RunResult run_image(const std::string &program, std::span<const uint8_t> file, const std::vector<std::string> &argv,
+                    const RunOptions &options) {
     ImageError image_error;
-    auto image = parse_executable(*file, image_error);
+    auto image = parse_executable(file, image_error);
     if (!image)
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": " + image_error.message);
 
+    std::string error;
     Sandbox sandbox;
-    if (!sandbox.open_root(options.root, error)) return failure(RunResult::Outcome::HostError, kExitHostError, error);
+    if (options.inherited == nullptr && !sandbox.open_root(options.root, error))
+        return failure(RunResult::Outcome::HostError, kExitHostError, error);
 
     auto cpu = std::make_unique<Cpu>();
     if (cpu->engine() == nullptr)
         return failure(RunResult::Outcome::HostError, kExitHostError, "cannot start the CPU emulator");
     auto memory = std::make_unique<GuestMemory>(cpu->engine());
+    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!cancel.valid())
+        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
+    // From here on, all the work a program's size decides runs under the
+    // time limit.
+    std::optional<Deadline> deadline = run_deadline(options);
+    std::optional<Watchdog> watchdog;
+    arm_time_limit(watchdog, *cpu, cancel.get(), deadline);
 
-    if (!load_segments(*memory, *image, *file))
+    if (!load_segments(*memory, *image, file))
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": its segments cannot be mapped");
     auto stack = build_stack(*memory, argv);
@@ -142,11 +176,8 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         return failure(RunResult::Outcome::HostError, kExitHostError,
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
-    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!cancel.valid())
-        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
-
-    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), options);
+    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
+    watchdog.reset();
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
         // part of a short run; a process about to exit leaves both to the host.

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "nic.h"
+#include "process_tree.h"
 #include "trace.h"
 #include "tsc.h"
 
@@ -27,9 +29,12 @@ struct RunOptions {
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;
+    std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
     // The caller exits right after the run: the emulator and the guest's
     // memory are left for the host to reclaim instead of being torn down.
     bool exit_after_run = false;
+    std::string runner = "/proc/self/exe";  // the kivrun that runs spawned programs
+    const Inheritance *inherited = nullptr;  // set for a spawned program only
 };
 
 // kivrun's exit statuses besides the guest's own.
@@ -50,5 +55,8 @@ struct RunResult {
 // Loads `program` and runs it with `argv` (argv[0] is the program name as
 // given). Never throws for anything the guest or its file does.
 RunResult run_program(const std::string &program, const std::vector<std::string> &argv, const RunOptions &options);
+// The same for a file already read; `program` names it in messages.
+RunResult run_image(const std::string &program, std::span<const uint8_t> file, const std::vector<std::string> &argv,
+                    const RunOptions &options);
 
 }  // namespace kiv

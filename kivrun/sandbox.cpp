@@ -42,6 +42,22 @@ bool write_all(int fd, const uint8_t *data, size_t size) {
     return true;
 }
 
+// The replacement of a regular file keeps its permission bits and, where
+// the host lets kivrun set it, its owner.
+bool keep_attributes(int directory, const std::string &name, int replacement) {
+    struct stat old;
+    if (fstatat(directory, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(old.st_mode)) return true;
+    if (fchown(replacement, old.st_uid, old.st_gid) != 0 && errno != EPERM) return false;
+    return fchmod(replacement, old.st_mode & 07777) == 0;
+}
+
+// Makes a rename in the directory durable. Best effort: the file is in
+// place either way.
+void sync_directory(int directory) {
+    UniqueFd readable(openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (readable.valid()) fsync(readable.get());
+}
+
 }  // namespace
 
 bool Sandbox::open_root(const std::string &root, std::string &error) {
@@ -51,6 +67,11 @@ bool Sandbox::open_root(const std::string &root, std::string &error) {
         return false;
     }
     return true;
+}
+
+void Sandbox::adopt(int root_fd, std::string cwd) {
+    root_.reset(root_fd);
+    cwd_ = std::move(cwd);
 }
 
 std::optional<std::string> Sandbox::resolve(std::string_view guest_path) const {
@@ -141,6 +162,11 @@ int Sandbox::change_directory(std::string_view guest_path) {
 }
 
 int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t size) const {
+    // A path ending in '/' names a directory: never a file to replace.
+    if (!guest_path.empty() && guest_path.back() == '/') {
+        errno = EISDIR;
+        return -1;
+    }
     std::string leaf;
     UniqueFd parent_fd(open_parent(guest_path, leaf));
     if (!parent_fd.valid()) return -1;
@@ -149,7 +175,9 @@ int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t 
     std::string temporary = "." + leaf.substr(0, 200) + ".kivrun-" + std::to_string(random() % 1000000000);
     int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kNewFileMode);
     if (fd < 0) return -1;
-    bool written = write_all(fd, static_cast<const uint8_t *>(data), size);
+    // The new contents are on the disk before the name points at them.
+    bool written = keep_attributes(parent, leaf, fd) && write_all(fd, static_cast<const uint8_t *>(data), size) &&
+                   fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0) written = false;
     if (!written || renameat(parent, temporary.c_str(), parent, leaf.c_str()) != 0) {
@@ -158,6 +186,7 @@ int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t 
         errno = saved;
         return -1;
     }
+    sync_directory(parent);
     return 0;
 }
 

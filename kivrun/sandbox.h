@@ -17,6 +17,10 @@ class Sandbox {
 public:
     // Opens `root`; false with a message when it is not a usable directory.
     bool open_root(const std::string &root, std::string &error);
+    // Takes over a root opened elsewhere (a parent's) and its current
+    // directory, exactly as the parent had it.
+    void adopt(int root_fd, std::string cwd);
+    int root() const { return root_.get(); }
 
     // The guest path relative to the root ("." for the root itself), or
     // nullopt when it is empty, too long or climbs above the root.

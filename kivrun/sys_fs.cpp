@@ -56,6 +56,7 @@ SyscallResult sys_getcwd(Process &process, const SyscallArgs &args) {
 // Creates or replaces the file with exactly `count` bytes; the result is
 // the count.
 SyscallResult sys_writefile(Process &process, const SyscallArgs &args) {
+    if (args[2] > kMaxTransfer) return failure(EINVAL);
     int error = 0;
     auto path = guest_path(process.memory, args[0], error);
     if (!path) return failure(error);
@@ -71,7 +72,7 @@ SyscallResult sys_kivfs_stream_begin(Process &process, const SyscallArgs &args) 
     int error = 0;
     auto path = guest_path(process.memory, args[0], error);
     if (!path) return failure(error);
-    int fd = process.sandbox.open(*path, O_WRONLY | O_CREAT | O_TRUNC);
+    int fd = open_for_guest(process, *path, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) return failure(errno);
     return add_descriptor(process, fd);
 }

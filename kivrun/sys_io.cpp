@@ -1,7 +1,9 @@
 // Descriptor calls: console and file I/O, descriptors and pipes.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -41,55 +43,77 @@ constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
 
 }  // namespace
 
+namespace {
+
+// One host write of at most `length` bytes: how many it took, or -1 with
+// `error` set. A descriptor that may wait is written when it is ready, at
+// most PIPE_BUF bytes at a time (which a ready pipe takes whole), so the
+// host never waits where a stopping run cannot interrupt it.
+ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor, const uint8_t *bytes,
+                   size_t length, int &error) {
+    for (;;) {
+        if (descriptor.may_wait) {
+            if ((error = wait_ready(process, descriptor, POLLOUT)) != 0) return -1;
+            length = std::min<size_t>(length, PIPE_BUF);
+        }
+        ssize_t wrote = ::write(descriptor.host_fd, bytes, length);
+        if (wrote > 0) return wrote;
+        if (wrote < 0 && (errno == EINTR || (errno == EAGAIN && descriptor.may_wait))) continue;
+        error = wrote < 0 ? errno : EIO;
+        return -1;
+    }
+}
+
+}  // namespace
+
+// Everything the guest handed over reaches the descriptor: a short host
+// write is continued from the first byte not taken.
 SyscallResult sys_write(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
-    if (fd < 0) return failure(EBADF);
+    if (args[2] > kMaxTransfer) return failure(EINVAL);
+    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr || !descriptor->writable) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessRead);
     if (!vectors) return failure(EFAULT);
-    // Everything the guest handed over reaches the descriptor: a short host
-    // write is continued from the first byte not taken.
     uint64_t done = 0;
-    size_t first = 0;
-    while (first < vectors->size()) {
-        ssize_t wrote = writev(fd, vectors->data() + first, static_cast<int>(vectors->size() - first));
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return done > 0 ? success(static_cast<int32_t>(done)) : failure(wrote < 0 ? errno : EIO);
-        done += static_cast<uint64_t>(wrote);
-        size_t left = static_cast<size_t>(wrote);
-        while (first < vectors->size() && left >= (*vectors)[first].iov_len) left -= (*vectors)[first++].iov_len;
-        if (first < vectors->size()) {
-            (*vectors)[first].iov_base = static_cast<uint8_t *>((*vectors)[first].iov_base) + left;
-            (*vectors)[first].iov_len -= left;
+    for (const iovec &piece : *vectors) {
+        const auto *bytes = static_cast<const uint8_t *>(piece.iov_base);
+        for (size_t written = 0; written < piece.iov_len;) {
+            int error = 0;
+            ssize_t wrote = write_some(process, *descriptor, bytes + written, piece.iov_len - written, error);
+            if (wrote < 0) return done > 0 ? success(static_cast<int32_t>(done)) : failure(error);
+            written += static_cast<size_t>(wrote);
+            done += static_cast<uint64_t>(wrote);
         }
     }
     return success(static_cast<int32_t>(done));
 }
 
 SyscallResult sys_read(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
-    if (fd < 0) return failure(EBADF);
+    if (args[2] > kMaxTransfer) return failure(EINVAL);
+    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr || !descriptor->readable) return failure(EBADF);
     auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessWrite);
     if (!vectors) return failure(EFAULT);
     if (vectors->empty()) return success(0);
-    if (int error = wait_readable(process, fd)) return failure(error);
-    ssize_t got;
-    do {
-        got = readv(fd, vectors->data(), static_cast<int>(vectors->size()));
-    } while (got < 0 && errno == EINTR);
-    return got < 0 ? failure(errno) : success(static_cast<int32_t>(got));
+    for (;;) {
+        if (descriptor->may_wait)
+            if (int error = wait_ready(process, *descriptor, POLLIN)) return failure(error);
+        ssize_t got = readv(descriptor->host_fd, vectors->data(), static_cast<int>(vectors->size()));
+        if (got >= 0) return success(static_cast<int32_t>(got));
+        if (errno != EINTR && !(errno == EAGAIN && descriptor->may_wait)) return failure(errno);
+    }
 }
 
 SyscallResult sys_getkey(Process &process, const SyscallArgs &) {
-    int fd = process.fds.host(0);
-    if (fd < 0) return failure(EBADF);
-    if (int error = wait_readable(process, fd)) return failure(error);
-    uint8_t key;
-    ssize_t got;
-    do {
-        got = ::read(fd, &key, 1);
-    } while (got < 0 && errno == EINTR);
-    if (got < 0) return failure(errno);
-    return success(got == 0 ? -1 : key);
+    const FdTable::Descriptor *input = process.fds.find(0);
+    if (input == nullptr || !input->readable) return failure(EBADF);
+    for (;;) {
+        if (int error = wait_ready(process, *input, POLLIN)) return failure(error);
+        uint8_t key;
+        ssize_t got = ::read(input->host_fd, &key, 1);
+        if (got >= 0) return success(got == 0 ? -1 : key);
+        if (errno != EINTR && errno != EAGAIN) return failure(errno);
+    }
 }
 
 SyscallResult sys_open(Process &process, const SyscallArgs &args) {
@@ -98,7 +122,7 @@ SyscallResult sys_open(Process &process, const SyscallArgs &args) {
     if (!path) return failure(error);
     int flags = host_open_flags(args[1]);
     if (flags < 0) return failure(EINVAL);
-    int fd = process.sandbox.open(*path, flags);
+    int fd = open_for_guest(process, *path, flags);
     if (fd < 0) return failure(errno);
     return add_descriptor(process, fd);
 }
@@ -111,10 +135,17 @@ SyscallResult sys_lseek(Process &process, const SyscallArgs &args) {
     int fd = process.fds.host(as_int(args[0]));
     if (fd < 0) return failure(EBADF);
     if (args[2] >= std::size(kWhence)) return failure(EINVAL);
+    off_t before = ::lseek(fd, 0, SEEK_CUR);
+    if (before < 0) return failure(errno);
     off_t position = ::lseek(fd, as_int(args[1]), kWhence[args[2]]);
     if (position < 0) return failure(errno);
-    // Offsets are 32-bit signed in the guest.
-    return position > INT32_MAX ? failure(EOVERFLOW) : success(static_cast<int32_t>(position));
+    // Offsets are 32-bit signed in the guest: a position it cannot hold is
+    // refused, and a refused seek leaves the position where it was.
+    if (position > INT32_MAX) {
+        ::lseek(fd, before, SEEK_SET);
+        return failure(EOVERFLOW);
+    }
+    return success(static_cast<int32_t>(position));
 }
 
 SyscallResult sys_dup(Process &process, const SyscallArgs &args) {
@@ -130,7 +161,7 @@ SyscallResult sys_dup2(Process &process, const SyscallArgs &args) {
 SyscallResult sys_pipe(Process &process, const SyscallArgs &args) {
     if (!process.memory.usable(args[0], 2 * sizeof(int32_t), kAccessWrite)) return failure(EFAULT);
     int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0) return failure(errno);
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return failure(errno);
     int32_t guest[2] = {process.fds.add(ends[0]), -1};
     guest[1] = guest[0] < 0 ? -1 : process.fds.add(ends[1]);
     if (guest[1] < 0) {
@@ -143,14 +174,12 @@ SyscallResult sys_pipe(Process &process, const SyscallArgs &args) {
 }
 
 SyscallResult sys_fd_set_nonblock(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
-    if (fd < 0) return failure(EBADF);
+    FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr) return failure(EBADF);
     // The console is shared with the host's shell: its mode stays as it is.
-    if (!process.fds.owned(as_int(args[0]))) return failure(EPERM);
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0) return failure(errno);
-    flags = args[1] != 0 ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return fcntl(fd, F_SETFL, flags) == 0 ? success(0) : failure(errno);
+    if (descriptor->console) return failure(EPERM);
+    descriptor->nonblocking = args[1] != 0;
+    return success(0);
 }
 
 }  // namespace kiv

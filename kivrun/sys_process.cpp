@@ -1,5 +1,4 @@
-// Process calls: exit, sleeping, anonymous memory, the NIC query, and the
-// process-control calls the stand-in does not model (yet).
+// Process calls: exit, sleeping, anonymous memory and the NIC query.
 #include <cerrno>
 
 #include "guest_io.h"
@@ -55,13 +54,5 @@ SyscallResult sys_nic_query(Process &process, const SyscallArgs &args) {
     if (!process.memory.write(args[2], &*info, sizeof *info)) return failure(EFAULT);
     return success(0);
 }
-
-// The stand-in runs one process: the calls that start or wait for others,
-// and the descriptor settings that only matter to them, are refused.
-SyscallResult sys_fd_set_inherit(Process &, const SyscallArgs &) { return failure(ENOSYS); }
-SyscallResult sys_fd_set_stdio(Process &, const SyscallArgs &) { return failure(ENOSYS); }
-SyscallResult sys_spawn(Process &, const SyscallArgs &) { return failure(ENOSYS); }
-SyscallResult sys_waitpid(Process &, const SyscallArgs &) { return failure(ENOSYS); }
-SyscallResult sys_spawn_ex(Process &, const SyscallArgs &) { return failure(ENOSYS); }
 
 }  // namespace kiv

@@ -13,6 +13,7 @@
 #include "kiv_mmap.h"
 #include "kiv_open.h"
 #include "kiv_spawn.h"
+#include "number.h"
 #include "text.h"
 
 namespace kiv {
@@ -280,6 +281,29 @@ std::vector<std::string> TraceSettings::child_options() const {
     return words;
 }
 
+std::optional<TraceSettings> TraceSettings::from_options(const std::vector<std::string> &words) {
+    TraceSettings settings;
+    for (size_t i = 0; i < words.size(); i++) {
+        const std::string &word = words[i];
+        if (word == "-t" || word == "-tt") {
+            settings.enabled = true;
+            settings.times = word == "-tt";
+        } else if (word == "-c") {
+            settings.summary_only = true;
+        } else if (word == "--trace-format=json") {
+            settings.format = TraceFormat::Json;
+        } else if (i + 1 == words.size()) {
+            return std::nullopt;
+        } else if (!(word == "-s" && cli::parse_number(words[i + 1], settings.string_limit)) &&
+                   !(word == "-e" && settings.apply_expression(words[i + 1]))) {
+            return std::nullopt;
+        } else {
+            i++;
+        }
+    }
+    return settings;
+}
+
 bool Trace::wants(uint32_t number) const {
     return settings_.selected.empty() ||
            std::find(settings_.selected.begin(), settings_.selected.end(), number) != settings_.selected.end();
@@ -326,17 +350,35 @@ void Trace::note(const std::string &text) {
 }
 
 void Trace::end(const std::string &how) {
-    if (settings_.summary_only) {
-        fmt::print(out_, "{}", settings_.format == TraceFormat::Text ? summary_.table() : summary_.json() + "\n");
-        fflush(out_);
-        return;
-    }
+    if (settings_.summary_only) return print_summary();
     line(settings_.format == TraceFormat::Text ? "+++ " + how + " +++"
                                                : json_start() + "\"end\":" + json_string(how) + "}");
 }
 
+// One write for the whole table, so that the tables of processes sharing
+// the trace do not interleave.
+void Trace::print_summary() {
+    std::string text;
+    if (settings_.format == TraceFormat::Json) {
+        text = json_start() + "\"summary\":" + summary_.json() + "}\n";
+    } else {
+        std::string table = summary_.table();
+        for (size_t start = 0; start < table.size();) {
+            size_t end = std::min(table.find('\n', start), table.size() - 1) + 1;
+            text += tag_ + table.substr(start, end - start);
+            start = end;
+        }
+    }
+    fmt::print(out_, "{}", text);
+    fflush(out_);
+}
+
 void Trace::line(const std::string &text) {
-    if (settings_.times && settings_.format == TraceFormat::Text) fmt::print(out_, "{} ", wall_clock());
+    // JSON lines name their process in a field of their own.
+    if (settings_.format == TraceFormat::Text) {
+        fmt::print(out_, "{}", tag_);
+        if (settings_.times) fmt::print(out_, "{} ", wall_clock());
+    }
     fmt::print(out_, "{}\n", text);
     fflush(out_);
 }

@@ -36,6 +36,8 @@ struct TraceSettings {
     // The options that give a child kivrun these settings, the trace's
     // destination left out: the child is handed that as a descriptor.
     std::vector<std::string> child_options() const;
+    // The settings child_options gave; nullopt for words it never gives.
+    static std::optional<TraceSettings> from_options(const std::vector<std::string> &words);
 };
 
 class Trace {
@@ -58,14 +60,19 @@ public:
 
     // The process id in JSON lines.
     void set_pid(int pid) { pid_ = pid; }
+    // From now on every text line starts with "[pid N] ", as soon as the run
+    // has more than one process.
+    void tag(int pid) { tag_ = "[pid " + std::to_string(pid) + "] "; }
 
 private:
     void line(const std::string &text);
+    void print_summary();
     std::string json_start() const;
     FILE *out_;
     TraceSettings settings_;
     TraceSummary summary_;
     int pid_ = 1;
+    std::string tag_;
 };
 
 }  // namespace kiv

@@ -48,13 +48,13 @@ std::string TraceSummary::table() const {
 }
 
 std::string TraceSummary::json() const {
-    std::string text = "{\"summary\":[";
+    std::string text = "[";
     for (const auto &[name, row] : rows_) {
         if (text.back() != '[') text += ",";
         text += fmt::format("{{\"syscall\":\"{}\",\"calls\":{},\"errors\":{},\"seconds\":{:.6f}}}", name, row.calls,
                             row.errors, row.seconds);
     }
-    return text + "]}";
+    return text + "]";
 }
 
 }  // namespace kiv

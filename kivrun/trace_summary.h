@@ -12,7 +12,7 @@ class TraceSummary {
 public:
     void add(const std::string &call, bool failed, double seconds);
     std::string table() const;
-    // The same rows as one JSON object.
+    // The same rows as one JSON array.
     std::string json() const;
 
 private:

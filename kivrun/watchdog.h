@@ -1,5 +1,6 @@
-// A wall-clock limit for a run: one thread that, at the deadline, calls the
-// given action (unless the run ended first).
+// A wall-clock limit for a run: one thread that, from the deadline on,
+// calls the given action every millisecond until the watchdog is destroyed
+// (nothing when it is destroyed before the deadline).
 #pragma once
 
 #include <chrono>

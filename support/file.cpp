@@ -21,15 +21,21 @@ std::nullopt_t fail(std::string &error, std::string message) {
 }  // namespace
 
 std::optional<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size, std::string &error) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting: a fifo would otherwise wait for a writer
+    // before it could be refused.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) return fail(error, std::strerror(errno));
+    return read_file(fd.get(), max_size, error);
+}
+
+std::optional<std::vector<uint8_t>> read_file(int fd, uint64_t max_size, std::string &error) {
     struct stat info;
-    if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return fail(error, "not a regular file");
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return fail(error, "not a regular file");
     if (static_cast<uint64_t>(info.st_size) > max_size) return fail(error, "file too large for an executable");
     std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t got = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return fail(error, std::strerror(errno));
         if (got == 0) return fail(error, "file shrank while being read");

@@ -12,5 +12,7 @@ namespace kiv {
 // nullopt with `error` set to one line (the host's reason, "not a regular
 // file", "file too large", ...) otherwise.
 std::optional<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size, std::string &error);
+// The same for a file already open (the descriptor stays open).
+std::optional<std::vector<uint8_t>> read_file(int fd, uint64_t max_size, std::string &error);
 
 }  // namespace kiv

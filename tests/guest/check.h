@@ -85,6 +85,13 @@ static inline void check_fail(const char *file, int line, const char *what) {
         } \
     } while (0)
 
+/* A system call straight to the kernel, past the wrappers' guards. */
+static inline int32_t check_raw_call(uint32_t number, uint32_t a, uint32_t b, uint32_t c) {
+    int32_t result;
+    __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(a), "c"(b), "d"(c) : "memory");
+    return result;
+}
+
 /* A fixture's scenarios, chosen by name with the first argument. A
  * scenario's non-zero result becomes the exit status; otherwise the status
  * is the number of failed checks. */

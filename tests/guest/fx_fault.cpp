@@ -1,6 +1,7 @@
 // Misbehaves in the way argv[1] names, for the host to check that the
 // stand-in stops it with a clean report.
 #include "check.h"
+#include "fcntl.h"
 
 namespace {
 
@@ -35,6 +36,14 @@ int undefined() {
     asm volatile("ud2");
     return 0;
 }
+int fast_system_call() {
+    asm volatile("sysenter");
+    return 0;
+}
+int long_mode_system_call() {
+    asm volatile("syscall");
+    return 0;
+}
 int breakpoint() {
     asm volatile("int3");
     return 0;
@@ -45,6 +54,31 @@ int other_interrupt() {
 }
 int kernel_memory() {
     check_say_number(*reinterpret_cast<volatile int *>(0xc0000800u));
+    return 0;
+}
+// Loads the kernel's data selector (privilege 0) into DS.
+int kernel_selector() {
+    asm volatile("movw $0x20, %%ax\n\tmovw %%ax, %%ds" ::: "eax");
+    return 0;
+}
+// Reloads the program's own selectors in every way user code may: legal,
+// the run goes on.
+int own_selectors() {
+    asm volatile(
+        "movl %%ds, %%eax\n\t"
+        "movl %%eax, %%ds\n\t"
+        "pushl %%ds\n\t"
+        "popl %%es\n\t"
+        "pushl %%cs\n\t"
+        "pushl $1f\n\t"
+        "lret\n"
+        "1:\n\t"
+        "pushfl\n\t"
+        "pushl %%cs\n\t"
+        "pushl $2f\n\t"
+        "iret\n"
+        "2:" ::: "eax", "memory");
+    check_say("reloaded\n");
     return 0;
 }
 int write_code() {
@@ -66,10 +100,34 @@ int jump_nowhere() {
 int spin() {
     for (;;) asm volatile("" ::: "memory");
 }
+// Writes until a write fails; a write the host cannot finish must still
+// give way to the time limit.
+int fill(int fd) {
+    static char block[4096];
+    while (write(fd, block, sizeof block) > 0) {
+    }
+    return 1;
+}
+int fill_own_pipe() {
+    int ends[2];
+    return pipe(ends) == 0 ? fill(ends[1]) : 2;
+}
+int fill_console() { return fill(1); }
+int open_fifo_without_reader() {
+    mkfifo("fifo");
+    return open("fifo", O_WRONLY) < 0 ? 1 : 2;
+}
+int stream_to_fifo_without_reader() {
+    mkfifo("fifo");
+    return kivfs_stream_begin("fifo") < 0 ? 1 : 2;
+}
+// More places spelling rdtsc than the stand-in hooks under --tsc.
+int rdtsc_everywhere() {
+    asm volatile(".rept 4097\n\trdtsc\n\t.endr" ::: "eax", "edx");
+    return 0;
+}
 int unknown_call() {
-    int32_t result;
-    asm volatile("int $0x80" : "=a"(result) : "a"(77), "b"(1), "c"(2), "d"(3) : "memory");
-    check_say_number(result);
+    check_say_number(check_raw_call(77, 1, 2, 3));
     check_say("\n");
     return 0;
 }
@@ -82,15 +140,24 @@ constexpr check_scenario kMisdeeds[] = {
     {"null-write", null_write},
     {"divide", divide},
     {"ud2", undefined},
+    {"sysenter", fast_system_call},
+    {"syscall", long_mode_system_call},
     {"int3", breakpoint},
     {"int21", other_interrupt},
     {"kernel", kernel_memory},
+    {"kernel-selector", kernel_selector},
+    {"own-selectors", own_selectors},
     {"write-code", write_code},
     {"exec-data", execute_data},
     {"jump", jump_nowhere},
     {"call-null", call_null},
     {"spin", spin},
+    {"fill-own-pipe", fill_own_pipe},
+    {"fill-console", fill_console},
+    {"open-fifo", open_fifo_without_reader},
+    {"stream-fifo", stream_to_fifo_without_reader},
     {"unknown-call", unknown_call},
+    {"rdtsc-everywhere", rdtsc_everywhere},
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The kivrun command as a user meets it: help, errors in one line with a
 // documented status, the guest's status passed through, the trace to a file.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -23,8 +25,8 @@ size_t line_count(const std::string &text) { return static_cast<size_t>(std::cou
 TEST(Cli, HelpTellsTheOptionsAndStatuses) {
     Invocation run = kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--nic", "--version",
-                             "124", "125", "126", "127", "128+N"})
+    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--nic",
+                             "--version", "124", "125", "126", "127", "128+N"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     EXPECT_EQ(run.err, "");
 }
@@ -53,6 +55,10 @@ const Mistake kMistakes[] = {
     {"hex_timeout", {"-T0x10", "x"}, kUsage, "invalid value '0x10' for '-T' (a positive number of seconds)"},
     {"bad_blocks", {"--max-blocks", "0", "x"}, kUsage,
      "invalid value '0' for '--max-blocks' (a 64-bit number above 0: decimal or 0x-hex)"},
+    {"gdb_port_over_16_bits", {"--gdb", "65536", "x"}, kUsage,
+     "invalid value '65536' for '--gdb' (a 16-bit number: decimal or 0x-hex)"},
+    {"negative_gdb_port", {"-g", "-1", "x"}, kUsage,
+     "invalid value '-1' for '-g' (a 16-bit number: decimal or 0x-hex)"},
     {"bad_tsc", {"--tsc=5:", "x"}, kUsage,
      "invalid value '5:' for '--tsc' (START or START:STEP, each a 64-bit number: decimal or 0x-hex)"},
     {"bad_nic", {"--nic", "wifi", "x"}, kUsage, "invalid value 'wifi' for '--nic' (sim, host or absent)"},
@@ -186,9 +192,9 @@ const TraceForm kTraceForms[] = {
       R"(( *\d+\.\d\d +\d+\.\d{6} +\d+ +1 +(write|exit)\n){2})" + kSummaryRule +
       R"(100\.00 +\d+\.\d{6} +\d+ +2 +total\n)")},
     {"json", {"--trace-format=json", "-t"},
-     R"(\{"pid":1,"call":"write","args":\[1,"hello from kivos\\u000a",17\],"result":17,"error":null,)"
+     R"(\{"pid":(\d+),"call":"write","args":\[1,"hello from kivos\\u000a",17\],"result":17,"error":null,)"
      R"("injected":false,"time":\d+\.\d{6},"duration":\d+\.\d{6}\}\n)"
-     R"(\{"pid":1,"call":"exit","args":\[0\],"result":null,.*\}\n\{"pid":1,"end":"exited with 0"\}\n)"},
+     R"(\{"pid":\1,"call":"exit","args":\[0\],"result":null,.*\}\n\{"pid":\1,"end":"exited with 0"\}\n)"},
 };
 
 TEST(Cli, TraceOptionsShapeTheTrace) {
@@ -209,26 +215,57 @@ TEST(Cli, InjectionReachesTheCommand) {
     EXPECT_EQ(run.out, "nicsounder: probe failed\n");
 }
 
-// A child kivrun is given the same trace and injections through these words.
+// A spawned kivrun is given the same trace and injections through these words.
 TEST(Cli, TraceSettingsSurviveAsOptions) {
     TraceSettings settings;
     settings.enabled = settings.times = settings.summary_only = true;
     settings.string_limit = 7;
+    settings.format = TraceFormat::Json;
     for (const char *expression : {"trace=write,exit", "inject=write:error=EIO:when=3+", "inject=read:short=1"})
         ASSERT_TRUE(settings.apply_expression(expression));
     auto words = settings.child_options();
-    EXPECT_EQ(words, (std::vector<std::string>{"-tt", "-c", "-s", "7", "-e", "trace=write,exit", "-e",
+    EXPECT_EQ(words, (std::vector<std::string>{"-tt", "-c", "--trace-format=json", "-s", "7", "-e", "trace=write,exit", "-e",
                                                "inject=write:error=EIO:when=3+", "-e", "inject=read:short=1"}));
-    TraceSettings again = settings;
-    again.selections.clear();
-    again.selected.clear();
-    again.injections.clear();
-    for (size_t i = 0; i + 1 < words.size(); i++)
-        if (words[i] == "-e") {
-            ASSERT_TRUE(again.apply_expression(words[i + 1]));
-        }
-    EXPECT_EQ(again.child_options(), words);
-    EXPECT_EQ(again.selected, settings.selected);
+    auto again = TraceSettings::from_options(words);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->child_options(), words);
+    EXPECT_EQ(again->selected, settings.selected);
+    EXPECT_FALSE(TraceSettings::from_options({"-s"}));
+    EXPECT_FALSE(TraceSettings::from_options({"-e", "inject=nosuchcall:retval=1"}));
+}
+
+TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
+    TempDir directory;
+    mkfifo((directory / "fifo").c_str(), 0600);  // nobody ever writes to it
+    Invocation run = kivrun({"--timeout", "1", directory / "fifo"});
+    EXPECT_EQ(run.status, 127);
+    EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+}
+
+TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {
+    TempDir directory;
+    CommandRun run = run_command({KIVRUN_PATH, "--trace=" + directory / "trace.txt", "--root", directory.path(),
+                                  guest_program("fx_fs"), "create", "f.txt"},
+                                 {.closed = true});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(directory.read("f.txt"), "new");
+    EXPECT_NE(directory.read("trace.txt").find("open(\"f.txt\", O_WRONLY|O_CREAT|O_TRUNC, third=0x241) = 3\n"),
+              std::string::npos)
+        << directory.read("trace.txt");
+}
+
+TEST(Cli, AConsoleWithoutReaderFailsTheWritesOnly) {
+    TempDir directory;
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    CommandRun run = run_command({KIVRUN_PATH, "--trace=" + directory / "trace.txt", command_program("nicsounder")},
+                                 {.out = ends[1]});
+    close(ends[1]);
+    EXPECT_EQ(run.status, 0);
+    std::string trace = directory.read("trace.txt");
+    EXPECT_NE(trace.find(") = -1 EPIPE"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("exit(0) = ?"), std::string::npos) << trace;
 }
 
 TEST(Cli, FaultReportGoesToStandardError) {

@@ -1,13 +1,19 @@
 // Running a host command from a test: standard input from /dev/null,
-// standard output and error captured separately.
+// standard output and error captured separately (or the standard
+// descriptors arranged otherwise, see Console). A command that has not
+// ended after kCommandDeadline is killed, so the test fails instead of
+// hanging with it.
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -30,26 +36,110 @@ inline std::string read_all_from_start(int fd) {
     return text;
 }
 
-// argv[0] is looked up in PATH when it has no '/'.
-inline CommandRun run_command(std::vector<std::string> argv) {
-    int out = memfd_create("command-out", 0);
-    int err = memfd_create("command-err", 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out, 1);
-    posix_spawn_file_actions_adddup2(&actions, err, 2);
-    std::vector<char *> words;
-    for (auto &word : argv) words.push_back(word.data());
-    words.push_back(nullptr);
-    pid_t pid;
+using Deadline = std::chrono::steady_clock::time_point;
+constexpr std::chrono::seconds kCommandDeadline{10};
+
+inline int milliseconds_left(Deadline deadline) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// What the pipe `fd` brings until its end or the deadline.
+inline std::string read_until_end(int fd, Deadline deadline) {
+    std::string text;
+    char chunk[4096];
+    pollfd watched{fd, POLLIN, 0};
+    while (poll(&watched, 1, milliseconds_left(deadline)) > 0) {
+        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got <= 0) break;
+        text.append(chunk, static_cast<size_t>(got));
+    }
+    return text;
+}
+
+// The wait status of `pid`; -1 when it had to be killed at the deadline.
+inline int wait_until(pid_t pid, Deadline deadline) {
     int status = -1;
-    if (posix_spawnp(&pid, words[0], &actions, nullptr, words.data(), environ) == 0) waitpid(pid, &status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    CommandRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all_from_start(out), read_all_from_start(err)};
-    close(out);
-    close(err);
-    return run;
+    while (waitpid(pid, &status, WNOHANG) != pid) {
+        if (milliseconds_left(deadline) == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        usleep(1000);
+    }
+    return status;
+}
+
+// How the command's standard descriptors are set up besides the default.
+struct Console {
+    int out = -1;         // standard output goes here instead of being captured
+    bool closed = false;  // 0, 1 and 2 all start closed
+};
+
+// A command left running while the test talks to it: standard error comes
+// through a pipe, to be read line by line as it is written. argv[0] is
+// looked up in PATH when it has no '/'. Killed if still running at the end.
+class BackgroundCommand {
+public:
+    explicit BackgroundCommand(std::vector<std::string> argv, Console console = {}) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) return;
+        err_ = ends[0];
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (console.closed) {
+            for (int fd : {0, 1, 2}) posix_spawn_file_actions_addclose(&actions, fd);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+            posix_spawn_file_actions_adddup2(&actions, console.out >= 0 ? console.out : out_, 1);
+            posix_spawn_file_actions_adddup2(&actions, ends[1], 2);
+        }
+        std::vector<char *> words;
+        for (auto &word : argv) words.push_back(word.data());
+        words.push_back(nullptr);
+        if (posix_spawnp(&pid_, words[0], &actions, nullptr, words.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(ends[1]);
+    }
+    ~BackgroundCommand() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+        if (err_ >= 0) close(err_);
+    }
+    BackgroundCommand(const BackgroundCommand &) = delete;
+    BackgroundCommand &operator=(const BackgroundCommand &) = delete;
+
+    // The next line of standard error without its newline; "" at its end.
+    std::string read_error_line() {
+        std::string line;
+        char c;
+        while (::read(err_, &c, 1) == 1 && c != '\n') line += c;
+        err_read_ += line + "\n";
+        return line;
+    }
+
+    // Waits for the command to end.
+    CommandRun finish() {
+        Deadline deadline = std::chrono::steady_clock::now() + kCommandDeadline;
+        std::string err = err_read_ + read_until_end(err_, deadline);
+        int status = pid_ > 0 ? wait_until(pid_, deadline) : -1;
+        pid_ = -1;
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all_from_start(out_), err};
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = memfd_create("command-out", MFD_CLOEXEC);
+    int err_ = -1;
+    std::string err_read_;
+};
+
+inline CommandRun run_command(std::vector<std::string> argv, Console console = {}) {
+    return BackgroundCommand(std::move(argv), console).finish();
 }
 
 }  // namespace kiv::test

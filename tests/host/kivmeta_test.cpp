@@ -2,6 +2,7 @@
 // broken in one place each), over the real nicsounder executable (checked
 // against binutils too), and the command's output and exit statuses.
 #include <elf.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -296,6 +297,7 @@ TEST(KivmetaCommand, FailuresGiveOneLineAndTheirStatus) {
     elf64.bytes[EI_CLASS] = ELFCLASS64;
     dir.write("elf64", std::string(elf64.bytes.begin(), elf64.bytes.end()));
     dir.write("text", "not an executable\n");
+    mkfifo((dir / "fifo").c_str(), 0600);  // nobody ever writes to it
     const std::string kTryHelp = "\nTry 'kivmeta --help' for more information.\n";
     struct Case {
         std::vector<std::string> arguments;
@@ -308,6 +310,7 @@ TEST(KivmetaCommand, FailuresGiveOneLineAndTheirStatus) {
         {{kNicsounder, "-\x1b"}, 1, "kivmeta: unknown option '-\\x1b'" + kTryHelp},
         {{dir / "missing"}, 2, "kivmeta: " + (dir / "missing") + ": No such file or directory"},
         {{dir.path().string()}, 2, "kivmeta: " + dir.path().string() + ": not a regular file"},
+        {{dir / "fifo"}, 2, "kivmeta: " + (dir / "fifo") + ": not a regular file"},
         {{dir / "text"}, 3, "kivmeta: " + (dir / "text") + ": not an ELF file (too short for an ELF header)"},
         {{dir / "elf64"}, 3, "kivmeta: " + (dir / "elf64") + ": not a 32-bit ELF file"},
         {{dir / "no-package"}, 4, "kivmeta: " + (dir / "no-package") + ": no section .kivos.pkgmeta"},

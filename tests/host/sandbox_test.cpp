@@ -157,9 +157,12 @@ TEST_F(Escapes, InsideTheRootEverythingWorks) {
 
 TEST_F(Escapes, WholeFileWritesReplaceAtomically) {
     top.write("root/kept", "old content");
-    std::string out = run({"writefile", "kept", "writefile", "missing_dir/x"});
-    EXPECT_EQ(out, "writefile kept -> 8\nwritefile missing_dir/x -> -1\n");
+    const auto kOwnerOnly = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(root / "kept", kOwnerOnly);
+    std::string out = run({"writefile", "kept/", "writefile", "kept", "writefile", "missing_dir/x"});
+    EXPECT_EQ(out, "writefile kept/ -> -1\nwritefile kept -> 8\nwritefile missing_dir/x -> -1\n");
     EXPECT_EQ(top.read("root/kept"), "replaced");
+    EXPECT_EQ(fs::status(root / "kept").permissions(), kOwnerOnly);
     // No temporary file is left behind.
     size_t entries = 0;
     for ([[maybe_unused]] auto &entry : fs::directory_iterator(root)) entries++;

@@ -75,5 +75,15 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
     }
 }
 
+TEST(TscRun, AProgramSpellingRdtscEverywhereIsRefused) {
+    RunOptions options;
+    options.tsc = TscSequence{};
+    GuestRun run = run_guest(guest_program("fx_fault"), {"rdtsc-everywhere"}, options);
+    EXPECT_EQ(run.result.exit_code, kExitNotLoadable);
+    EXPECT_NE(run.result.message.find("places in its code spell rdtsc"), std::string::npos) << run.result.message;
+    // Without --tsc it simply runs.
+    EXPECT_EQ(run_guest(guest_program("fx_fault"), {"rdtsc-everywhere"}).result.exit_code, 0);
+}
+
 }  // namespace
 }  // namespace kiv::test

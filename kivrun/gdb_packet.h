@@ -1,0 +1,59 @@
+// The framing of gdb's remote protocol: packets as $payload#checksum,
+// acknowledged with '+' or '-', and the hex text their payloads carry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kiv::gdb {
+
+// The longest packet accepted, announced as PacketSize; longer ones are
+// refused, so no peer makes a buffer grow without bound.
+inline constexpr size_t kMaxPacket = 0x4000;
+// The error reply to a packet that does not parse (or a request refused).
+inline constexpr const char *kMalformed = "E01";
+
+// Two lowercase hex digits of the low byte of `value`.
+std::string hex_byte(uint32_t value);
+std::string to_hex(std::span<const uint8_t> bytes);
+// The value of one hex digit, or -1.
+int hex_digit(char c);
+// Pairs of hex digits; nullopt for anything else.
+std::optional<std::vector<uint8_t>> from_hex(std::string_view text);
+
+// One peer on a connected socket (owned by the caller).
+class Connection {
+public:
+    explicit Connection(int socket) : socket_(socket) {}
+
+    // The next intact packet's payload, unescaped; nullopt once the peer is
+    // gone. A damaged packet is refused with '-' for the peer to send again.
+    std::optional<std::string> receive();
+    // Whether bytes already arrived that no packet has taken yet.
+    bool input_waiting() const { return begin_ != end_; }
+    void send(std::string_view payload);
+
+private:
+    struct Frame {
+        std::string payload;
+        bool intact;
+        bool oversized;
+    };
+
+    std::optional<Frame> frame();
+    static std::string unescape(std::string_view escaped);
+    std::optional<char> next_byte();
+    void send_raw(std::string_view bytes);
+
+    int socket_;
+    char buffer_[4096];
+    size_t begin_ = 0, end_ = 0;
+    std::string last_sent_;
+};
+
+}  // namespace kiv::gdb

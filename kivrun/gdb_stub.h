@@ -1,0 +1,81 @@
+// A gdb remote-protocol server for one single-threaded i386 program, over
+// one connected socket. It knows nothing of the emulator: it drives a
+// DebugTarget, which stops, reads, writes and resumes the program.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kiv {
+
+enum class WatchKind { Write, Read, Access };
+enum class BreakKind { Software, Hardware };
+
+// Why the program stopped, in the terms a Linux debugger uses: signals are
+// Linux numbers.
+struct DebugStop {
+    enum class Kind {
+        Started,      // before the first instruction
+        Breakpoint,   // before the instruction at a breakpoint
+        Step,         // after one instruction
+        Watchpoint,   // after an instruction touched a watched range
+        Interrupted,  // the debugger asked
+        Fault,        // a fault the program cannot go past
+        Exited,       // the program ended itself
+        Ended,        // a limit or a failure ended the program
+    } kind;
+    int signal = 0;              // Fault, Ended
+    int32_t status = 0;          // Exited
+    BreakKind breakpoint = BreakKind::Software;
+    WatchKind watch = WatchKind::Write;
+    uint32_t data_address = 0;   // Watchpoint: the address inside the watched range
+};
+
+class DebugTarget {
+public:
+    virtual ~DebugTarget() = default;
+
+    // Registers in gdb's i386 numbering (eax ecx edx ebx esp ebp esi edi eip
+    // eflags cs ss ds es fs gs, st0-st7, the eight x87 control registers),
+    // little-endian; false for a number outside it.
+    virtual bool read_register(uint32_t number, std::span<uint8_t> out) = 0;
+    virtual bool write_register(uint32_t number, std::span<const uint8_t> value) = 0;
+    // False, with nothing done, unless the whole range is guest memory.
+    virtual bool read_memory(uint32_t address, std::span<uint8_t> out) = 0;
+    virtual bool write_memory(uint32_t address, std::span<const uint8_t> data) = 0;
+
+    virtual bool add_breakpoint(BreakKind kind, uint32_t address) = 0;
+    virtual bool remove_breakpoint(BreakKind kind, uint32_t address) = 0;
+    virtual bool add_watchpoint(WatchKind kind, uint32_t address, uint32_t length) = 0;
+    virtual bool remove_watchpoint(WatchKind kind, uint32_t address, uint32_t length) = 0;
+
+    // Runs from the current EIP (one instruction when `step`) until the next
+    // stop.
+    virtual DebugStop resume(bool step) = 0;
+    // From another thread while resume() runs: stop soon as Interrupted.
+    virtual void interrupt() = 0;
+    // From another thread: the debugger is gone; also give up blocking
+    // system calls.
+    virtual void abandon() = 0;
+};
+
+// How a session ended.
+enum class SessionEnd {
+    ProgramEnded,   // the program exited, or ended after a fault or a limit
+    Killed,         // by the debugger
+    Detached,       // the program goes on without the debugger
+    Disconnected,   // the peer vanished
+};
+
+// Serves gdb on `socket` (owned by the caller) until the session ends.
+SessionEnd serve_gdb(int socket, DebugTarget &target);
+
+// Listens on 127.0.0.1:port (0: any free port) and waits for one connection;
+// `announce` gets the port actually listened on before the wait. Gives up
+// when `cancel_fd` becomes readable. The connected socket, or nullopt with
+// `error` set.
+std::optional<int> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port), std::string &error);
+
+}  // namespace kiv
