@@ -81,8 +81,6 @@ constexpr VectorInfo kVectors[] = {
     {19, "SIMD floating-point error", SIGFPE},
 };
 
-constexpr int kFaultBase = 128;
-
 const char *memory_fault_what(uc_mem_type type) {
     switch (type) {
     case UC_MEM_READ_UNMAPPED: return "page fault (read from unmapped memory)";

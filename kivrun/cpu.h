@@ -26,6 +26,9 @@ public:
     virtual SyscallResult syscall(const SyscallRegisters &registers) = 0;
 };
 
+// A fault's exit status is this plus the signal a Linux process would get.
+inline constexpr int kFaultBase = 128;
+
 struct Fault {
     std::string what;                  // "page fault (write to unmapped memory)"
     uint32_t eip;                      // start of the block for memory faults

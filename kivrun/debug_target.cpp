@@ -16,8 +16,6 @@ namespace kiv {
 
 namespace {
 
-constexpr int kFaultBase = 128;
-
 // The emulator's registers in gdb's i386 numbering.
 constexpr int kRegisterIds[] = {
     UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX, UC_X86_REG_ESP, UC_X86_REG_EBP,

@@ -115,6 +115,7 @@ std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, I
     }
     if (image.segments.empty()) return fail(error, "nothing to load (no loadable segment)");
     if (auto problem = check_layout(image)) return fail(error, *problem);
+    image.symbols = SymbolTable::from_elf(file);
     return image;
 }
 

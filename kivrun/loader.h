@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "guest_memory.h"
+#include "symbols.h"
 
 namespace kiv {
 
@@ -25,6 +26,7 @@ struct LoadSegment {
 struct ExecutableImage {
     uint32_t entry;
     std::vector<LoadSegment> segments;
+    SymbolTable symbols;  // for reports; empty when the file has none
 };
 
 struct ImageError {

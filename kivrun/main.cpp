@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command_line.h"
@@ -44,8 +45,24 @@ constexpr double kMaxSeconds = 1e9;
 struct Settings {
     kiv::RunOptions run;
     std::optional<std::string> trace_path;
-    bool trace = false;
+    int trace_letters = 0;
 };
+
+// A trace line holds at most this many bytes of one text or buffer.
+constexpr uint32_t kMaxStringLimit = 1 << 20;
+
+constexpr const char *kExpressionHint =
+    "trace=CALL[,CALL...], inject=CALL[,CALL...]:error=ENAME[:when=WHEN], "
+    "inject=CALL[,CALL...]:retval=N[:when=WHEN] or inject=CALL[,CALL...]:short=N[:when=WHEN] "
+    "with known call and error names, WHEN being N, N+ or N+STEP";
+
+// -t turns the trace on; a second -t (-tt) adds the wall-clock time.
+bool count_trace_letter(Settings &settings) {
+    kiv::TraceSettings &trace = settings.run.trace_settings;
+    trace.enabled = true;
+    trace.times = ++settings.trace_letters > 1;
+    return true;
+}
 
 // A positive, finite number of seconds in decimal, perhaps with a fraction
 // or an exponent; strtod's signs, spaces, hex and "inf" are refused.
@@ -59,10 +76,10 @@ bool parse_seconds(const char *text, std::optional<double> &seconds) {
     return true;
 }
 
-// The option rows, in --help's order. -o -e -s -c are kept free for
-// strace-style trace options.
+// The option rows, in --help's order. The trace's letters are strace's.
 std::vector<Option> option_table(Settings &settings) {
     kiv::RunOptions &run = settings.run;
+    kiv::TraceSettings &trace = run.trace_settings;
     kiv::NicConfig &nic = run.nic;
     const std::string u32 = kiv::cli::number_hint<uint32_t>();
     const std::string tsc_parts = "each " + kiv::cli::number_hint<uint64_t>();
@@ -70,11 +87,43 @@ std::vector<Option> option_table(Settings &settings) {
         {'r', "root", Takes::Value, "DIR",
          "the guest's file system root; no guest path can leave it (default: the current directory)", "",
          store_text(run.root)},
-        {'t', "trace", Takes::Optional, "FILE",
-         "log every system call to FILE (default: standard error), one line per call", "",
-         [&settings](const char *path) {
-             settings.trace = true;
+        {'t', "trace", Takes::OptionalLongOnly, "FILE",
+         "log every system call, one line per call, to standard error or FILE (only in the long form: -t takes "
+         "no value); -tt adds the wall-clock time to each line",
+         "", [&settings](const char *path) {
              if (path != nullptr) settings.trace_path = path;
+             return count_trace_letter(settings);
+         }},
+        {'o', "output", Takes::Value, "FILE", "write the trace to FILE, and turn it on", "",
+         [&settings, &trace](const char *path) {
+             settings.trace_path = path;
+             trace.enabled = true;
+             return true;
+         }},
+        {'e', "expr", Takes::Value, "EXPR",
+         "trace=CALL[,CALL...] traces only those calls; inject=CALL:error=ENAME, inject=CALL:retval=N (the call "
+         "is not performed and answers -1 with that error, or N) or inject=CALL:short=N (a read or write moves "
+         "at most N bytes), on every such call, or with :when=N only the Nth, N+ the Nth and later, N+S the Nth "
+         "and every Sth after it; may be given several times",
+         kExpressionHint, [&trace](const char *text) { return trace.apply_expression(text); }},
+        {'s', "string-limit", Takes::Value, "N", "show at most N bytes of each text or buffer (default 32)",
+         kiv::cli::number_hint<uint32_t>("up to 1048576"),
+         [&trace](const char *text) {
+             uint32_t limit = 0;
+             if (!kiv::cli::parse_number(text, limit) || limit > kMaxStringLimit) return false;
+             trace.string_limit = limit;
+             return true;
+         }},
+        {'c', "summary-only", Takes::Nothing, "",
+         "count time, calls and errors of each system call and print a table at exit instead of the trace lines "
+         "(each process its own)",
+         "", set_flag(trace.summary_only)},
+        {0, "trace-format", Takes::Value, "FORMAT",
+         "text (the default) or json: one JSON object per call, note and end of run", "text or json",
+         [&trace](const char *text) {
+             std::string_view format = text;
+             if (format != "text" && format != "json") return false;
+             trace.format = format == "json" ? kiv::TraceFormat::Json : kiv::TraceFormat::Text;
              return true;
          }},
         {'T', "timeout", Takes::Value, "SECONDS", "stop the run (every process) after this much wall-clock time",
@@ -157,8 +206,9 @@ int main(int argc, char **argv) {
     std::vector<std::string> guest_argv = kiv::cli::parse(command, argc, argv);
     if (guest_argv.empty()) kiv::cli::usage_error(command, "no program given");
 
+    const kiv::TraceSettings &trace_settings = settings.run.trace_settings;
     FILE *trace = nullptr;
-    if (settings.trace) {
+    if (trace_settings.enabled || trace_settings.summary_only) {
         trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "we") : stderr;
         if (trace == nullptr)
             kiv::cli::usage_error(command, "cannot write the trace to '" + kiv::cli::shown(*settings.trace_path) +

@@ -56,10 +56,11 @@ void keep_from_children(const SpawnRecord &record) {
     for (const auto &inherited : record.inherited.fds) fcntl(inherited.host, F_SETFD, FD_CLOEXEC);
 }
 
-RunOptions options_from(const SpawnRecord &record, FILE *trace) {
+RunOptions options_from(const SpawnRecord &record, FILE *trace, TraceSettings trace_settings) {
     RunOptions options;
     options.nic = record.nic;
     options.trace = trace;
+    options.trace_settings = std::move(trace_settings);
     if (record.diagnostics) options.diagnostics = stderr;
     options.timeout_seconds = record.timeout_seconds;
     options.block_limit = record.block_limit;
@@ -197,6 +198,7 @@ SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> 
         .argv = argv,
         .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_},
         .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
+        .trace_options = options_.trace_settings.child_options(),
         .diagnostics = options_.diagnostics != nullptr,
         .nic = options_.nic,
         .tsc = options_.tsc,
@@ -279,7 +281,8 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     int record_fd = atoi(argv[2]);
     auto record = read_spawn_record(record_fd);
     ::close(record_fd);
-    if (!record) {
+    auto trace_settings = record ? TraceSettings::from_options(record->trace_options) : std::nullopt;
+    if (!trace_settings) {
         fprintf(stderr, "%s\n", with_pid("kivrun: unreadable start record of a spawned process").c_str());
         return kExitHostError;
     }
@@ -287,7 +290,8 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     if (getppid() != record->parent) return kExitStopped;
     keep_from_children(*record);
     FILE *trace = record->trace_fd >= 0 ? fdopen(record->trace_fd, "w") : nullptr;
-    RunResult result = run_image(record->program, record->image, record->argv, options_from(*record, trace));
+    RunResult result = run_image(record->program, record->image, record->argv,
+                                 options_from(*record, trace, std::move(*trace_settings)));
     if (trace != nullptr) fclose(trace);
     if (!result.message.empty()) fprintf(stderr, "%s\n", with_pid(result.message).c_str());
     return result.exit_code;

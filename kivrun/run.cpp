@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "cpu.h"
 #include "debug_target.h"
@@ -14,6 +15,7 @@
 #include "loader.h"
 #include "process.h"
 #include "sandbox.h"
+#include "symbols.h"
 #include "text.h"
 #include "trace.h"
 #include "unique_fd.h"
@@ -23,17 +25,20 @@ namespace kiv {
 
 namespace {
 
+constexpr size_t kMaxBacktraceFrames = 16;
+
 RunResult failure(RunResult::Outcome outcome, int exit_code, std::string message) {
     return {outcome, 0, exit_code, "kivrun: " + std::move(message)};
 }
 
-RunResult outcome_of(const Stop &stop, const std::string &program, const RunOptions &options) {
+RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolTable &symbols,
+                     const RunOptions &options) {
     switch (stop.reason) {
     case StopReason::Exited:
         return {RunResult::Outcome::Exited, stop.status, stop.status & 0xff, ""};
     case StopReason::Faulted: {
         const Fault &fault = *stop.fault;
-        std::string message = program + ": " + fault.what + " at eip " + hex(fault.eip);
+        std::string message = program + ": " + fault.what + " at eip " + hex(fault.eip) + symbols.suffix(fault.eip);
         if (fault.address) message += ", address " + hex(*fault.address);
         return failure(RunResult::Outcome::Faulted, fault.exit_code, message);
     }
@@ -53,6 +58,33 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const RunOpti
         return failure(RunResult::Outcome::HostError, kExitHostError, program + ": " + stop.detail);
     }
     return failure(RunResult::Outcome::HostError, kExitHostError, program + ": unknown stop");
+}
+
+// How the trace's last line tells the end of the run, as strace does.
+std::string ending(const Stop &stop) {
+    switch (stop.reason) {
+    case StopReason::Exited: return "exited with " + std::to_string(stop.status & 0xff);
+    case StopReason::Faulted: {
+        const char *signal = sigabbrev_np(stop.fault->exit_code - kFaultBase);
+        return std::string("killed by SIG") + (signal != nullptr ? signal : "?");
+    }
+    case StopReason::TimedOut: return "stopped by the time limit";
+    case StopReason::BlockLimit: return "stopped by the block limit";
+    case StopReason::Refused: return "refused: " + stop.detail;
+    case StopReason::EmulatorError: return "stopped by an emulator failure";
+    }
+    return "stopped";
+}
+
+// The fault, the registers, and the calls that led there as far as the
+// frame-pointer chain tells them.
+void trace_fault(Trace &trace, const Fault &fault, const Cpu &cpu, const GuestMemory &memory,
+                 const SymbolTable &symbols) {
+    trace.note("fault: " + fault.what + "; " + cpu.register_dump());
+    trace.note("#0 " + hex(fault.eip) + symbols.suffix(fault.eip));
+    auto returns = frame_chain(memory, cpu.reg(UC_X86_REG_EBP), kMaxBacktraceFrames);
+    for (size_t i = 0; i < returns.size(); i++)
+        trace.note("#" + std::to_string(i + 1) + " " + hex(returns[i]) + symbols.suffix(returns[i]));
 }
 
 // The time limit bounds the whole tree: a spawned process gets what is left.
@@ -75,15 +107,19 @@ void arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, 
 }
 
 // Runs the loaded program to its end.
-RunResult run_loaded(const std::string &program, Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, uint32_t entry,
-                     uint32_t stack, int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
+Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
+                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
+    uint32_t entry = image.entry;
     Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
     process.skip_sleeps = options.skip_sleeps;
     process.diagnostics = options.diagnostics;
     std::optional<Trace> trace;
-    if (options.trace != nullptr) trace.emplace(options.trace);
-    Kernel kernel(process, trace ? &*trace : nullptr);
+    if (options.trace != nullptr) {
+        trace.emplace(options.trace, options.trace_settings);
+        trace->set_pid(getpid());
+    }
+    Kernel kernel(process, trace ? &*trace : nullptr, options.trace_settings.injections);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
     ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
@@ -91,11 +127,10 @@ RunResult run_loaded(const std::string &program, Cpu &cpu, GuestMemory &memory, 
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
                                  : cpu.run(memory, kernel, entry, stack);
-    if (trace && stop.reason == StopReason::Faulted)
-        trace->note("fault: " + stop.fault->what + "; " + cpu.register_dump());
-    RunResult result = outcome_of(stop, program, options);
-    if (trace) trace->ended(result.exit_code);
-    return result;
+    if (!trace) return stop;
+    if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
+    trace->end(ending(stop));
+    return stop;
 }
 
 }  // namespace
@@ -141,7 +176,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::HostError, kExitHostError,
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
-    RunResult result = run_loaded(program, *cpu, *memory, sandbox, image->entry, *stack, cancel.get(), deadline, options);
+    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
     watchdog.reset();
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
@@ -153,7 +188,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_memory = memory.release();
         left_cpu = cpu.release();
     }
-    return result;
+    return outcome_of(stop, program, image->symbols, options);
 }
 
 }  // namespace kiv

@@ -11,6 +11,7 @@
 
 #include "nic.h"
 #include "process_tree.h"
+#include "trace.h"
 #include "tsc.h"
 
 namespace kiv {
@@ -19,6 +20,7 @@ struct RunOptions {
     std::string root = ".";               // the guest's file system root
     NicConfig nic;
     FILE *trace = nullptr;                // system-call trace, when set
+    TraceSettings trace_settings;         // its form, and the injections (which apply untraced too)
     FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set
     std::optional<double> timeout_seconds;
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none

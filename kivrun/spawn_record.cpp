@@ -95,6 +95,7 @@ void fields(Archive &archive, Record &record) {
     archive(record.inherited.live_count_fd);
     archive(record.inherited.deadline);
     archive(record.trace_fd);
+    archive(record.trace_options);
     archive(record.diagnostics);
     archive(record.nic.source);
     archive(record.nic.simulated);

@@ -22,6 +22,7 @@ struct SpawnRecord {
     std::vector<std::string> argv;
     Inheritance inherited;
     int trace_fd = -1;
+    std::vector<std::string> trace_options;  // the trace's form and the injections, as option words
     bool diagnostics = false;      // the child tells its standard error about host failures
     // The run's settings, as the first program got them.
     NicConfig nic;

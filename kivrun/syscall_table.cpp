@@ -41,4 +41,10 @@ const SyscallEntry *find_syscall(uint32_t number) {
     return &kSyscalls[kIndex.slot[number]];
 }
 
+const SyscallEntry *find_syscall_named(std::string_view name) {
+    for (const auto &entry : kSyscalls)
+        if (name == entry.name) return &entry;
+    return nullptr;
+}
+
 }  // namespace kiv

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "kiv_syscalls.h"
 #include "process.h"
@@ -23,6 +24,10 @@ enum class ArgKind : uint8_t {
     BUF_OUT,      // bytes the kernel fills; the result is how many
     BUF_OUT_STR,  // text the kernel fills
     OPEN_FLAGS,   // open() flags, decoded by name
+    OPEN_THIRD,   // open()'s third word: the wrapper passes the flags again, no mode
+    MMAP_PROT,    // mmap protection bits, by name
+    MMAP_FLAGS,   // mmap flags, by name
+    WHENCE,       // lseek's origin, by name
     NIC_INFO,     // the NIC record the kernel fills
     FD_PAIR,      // int[2] the kernel fills
     ARGV,         // argument vector; the count is the next argument
@@ -47,6 +52,8 @@ struct SyscallEntry {
 
 // The entry for `number`, or nullptr for a number the kernel does not know.
 const SyscallEntry *find_syscall(uint32_t number);
+// The entry called `name`, or nullptr.
+const SyscallEntry *find_syscall_named(std::string_view name);
 
 // Handlers, one per call, named after the calls.
 #define KIV_DECLARE_HANDLER(number, name, ...) SyscallResult sys_##name(Process &, const SyscallArgs &);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "guest_runner.h"
 #include "number.h"
 
@@ -42,7 +44,7 @@ const std::string kFixedHello = KIV_GUEST_DIR "/tests/fixed_hello";
 const Mistake kMistakes[] = {
     {"no_program", {}, kUsage, "no program given"},
     {"unknown_option", {"--bogus", "x"}, kUsage, "unknown option '--bogus'"},
-    {"unknown_letter", {"-o", "x"}, kUsage, "unknown option '-o'"},
+    {"unknown_letter", {"-q", "x"}, kUsage, "unknown option '-q'"},
     {"unknown_letter_in_a_cluster", {"-xh", "x"}, kUsage, "unknown option '-x'"},
     {"missing_value", {"--root"}, kUsage, "option '--root' needs a value"},
     {"missing_value_of_a_letter", {"-T"}, kUsage, "option '-T' needs a value"},
@@ -75,6 +77,17 @@ const Mistake kMistakes[] = {
      "invalid value '\\x1b[2J' for '--nic-mac' (six hex octets joined by ':')"},
     {"unwritable_trace", {"--trace=/nonexistent-dir/t", kFixedHello}, kUsage,
      "cannot write the trace to '/nonexistent-dir/t': No such file or directory"},
+    {"unknown_traced_call", {"-e", "trace=write,bogus", "x"}, kUsage, "invalid value 'trace=write,bogus' for '-e' (trace="},
+    {"unknown_expression", {"-e", "signal=all", "x"}, kUsage, "invalid value 'signal=all' for '-e' (trace="},
+    {"unknown_error_name", {"-e", "inject=write:error=EBOGUS", "x"}, kUsage, "invalid value 'inject=write:error=EBOGUS'"},
+    {"injection_without_action", {"-e", "inject=write:when=2", "x"}, kUsage, "invalid value 'inject=write:when=2'"},
+    {"two_actions", {"-e", "inject=write:retval=1:error=EIO", "x"}, kUsage, "invalid value 'inject=write:retval=1:"},
+    {"short_on_a_call_without_bytes", {"-e", "inject=nic_query:short=1", "x"}, kUsage, "invalid value 'inject=nic_query"},
+    {"when_zero", {"-e", "inject=write:error=EIO:when=0", "x"}, kUsage, "invalid value 'inject=write:error=EIO:when=0'"},
+    {"when_step_zero", {"-e", "inject=write:error=EIO:when=1+0", "x"}, kUsage, "invalid value 'inject=write:error=EIO:when=1+0'"},
+    {"bad_trace_format", {"--trace-format=xml", "x"}, kUsage, "invalid value 'xml' for '--trace-format' (text or json)"},
+    {"string_limit_too_big", {"-s", "2000000", "x"}, kUsage,
+     "invalid value '2000000' for '-s' (a 32-bit number up to 1048576: decimal or 0x-hex)"},
     {"bad_root", {"--root", "/nonexistent-root", kFixedHello}, 125, nullptr},
     {"missing_program", {"/nonexistent-program"}, 127, nullptr},
     {"not_an_executable", {KIV_SOURCE_DIR "/Makefile"}, 126, nullptr},
@@ -89,7 +102,9 @@ TEST_P(CliMistakes, GiveOneLineAndAStatus) {
     EXPECT_TRUE(std::all_of(run.err.begin(), run.err.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }))
         << run.err;
     if (GetParam().message != nullptr) {
-        EXPECT_EQ(run.err, "kivrun: " + std::string(GetParam().message) + "\nTry 'kivrun --help' for more information.\n");
+        EXPECT_EQ(run.err.rfind("kivrun: " + std::string(GetParam().message), 0), 0u) << run.err;
+        EXPECT_TRUE(run.err.ends_with("\nTry 'kivrun --help' for more information.\n")) << run.err;
+        EXPECT_EQ(line_count(run.err), 2u) << run.err;
     } else {
         EXPECT_EQ(run.err.rfind("kivrun: ", 0), 0u) << run.err;
         EXPECT_EQ(line_count(run.err), 1u) << run.err;
@@ -141,12 +156,82 @@ TEST(Cli, NumbersAreDecimalOrHexWithinTheWidth) {
 
 TEST(Cli, TraceGoesToTheNamedFile) {
     TempDir directory;
-    Invocation run = kivrun({"--trace=" + directory / "trace.txt", "--root", directory.path(),
-                             guest_program("fixed_hello")});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "hello from kivos\n");
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(directory.read("trace.txt"), "write(1, \"hello from kivos\\n\", 17) = 17\nexit(0) = ?\n");
+    for (auto spelling : {std::vector<std::string>{"--trace=" + directory / "trace.txt"},
+                          std::vector<std::string>{"-o", directory / "trace.txt"}}) {
+        spelling.insert(spelling.end(), {"--root", directory.path(), guest_program("fixed_hello")});
+        Invocation run = kivrun(spelling);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out, "hello from kivos\n");
+        EXPECT_EQ(run.err, "");
+        EXPECT_EQ(directory.read("trace.txt"),
+                  "write(1, \"hello from kivos\\n\", 17) = 17\nexit(0) = ?\n+++ exited with 0 +++\n");
+    }
+}
+
+struct TraceForm {
+    const char *name;
+    std::vector<std::string> options;
+    std::string trace;  // a regular expression for all of standard error
+    int status = 0;
+    std::string out = "hello from kivos\n";
+};
+
+const char kTime[] = R"(\d\d:\d\d:\d\d\.\d{6} )";
+const std::string kSummaryRule = R"(-{6} -{11} -{11} -{9} -{9} -{16}\n)";
+
+// -t takes no value, so the program follows it; the rest shape the lines.
+const TraceForm kTraceForms[] = {
+    {"t", {"-t"}, R"(write\(1, "hello from kivos\\n", 17\) = 17\nexit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)"},
+    {"tt", {"-tt"}, std::string(kTime) + "write.*\n" + kTime + "exit.*\n" + kTime + "\\+\\+\\+ exited.*\n"},
+    {"only_exit", {"-t", "-e", "trace=exit"}, R"(exit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)"},
+    {"string_limit", {"-ts", "5"}, R"(write\(1, "hello"\.\.\., 17\) = 17\n(.*\n){2})"},
+    {"injected_error", {"-t", "-e", "inject=write:error=EIO"},
+     R"(write\(1, "hello from kivos\\n", 17\) = -1 EIO \(Input/output error\) \(INJECTED\)\n(.*\n){2})", 1, ""},
+    {"summary", {"-c"},
+     (R"(% time     seconds  usecs/call     calls    errors syscall\n)" + kSummaryRule +
+      R"(( *\d+\.\d\d +\d+\.\d{6} +\d+ +1 +(write|exit)\n){2})" + kSummaryRule +
+      R"(100\.00 +\d+\.\d{6} +\d+ +2 +total\n)")},
+    {"json", {"--trace-format=json", "-t"},
+     R"(\{"pid":(\d+),"call":"write","args":\[1,"hello from kivos\\u000a",17\],"result":17,"error":null,)"
+     R"("injected":false,"time":\d+\.\d{6},"duration":\d+\.\d{6}\}\n)"
+     R"(\{"pid":\1,"call":"exit","args":\[0\],"result":null,.*\}\n\{"pid":\1,"end":"exited with 0"\}\n)"},
+};
+
+TEST(Cli, TraceOptionsShapeTheTrace) {
+    for (const auto &form : kTraceForms) {
+        SCOPED_TRACE(form.name);
+        std::vector<std::string> args = form.options;
+        args.push_back(kFixedHello);
+        Invocation run = kivrun(args);
+        EXPECT_EQ(run.status, form.status);
+        EXPECT_EQ(run.out, form.out);
+        EXPECT_TRUE(std::regex_match(run.err, std::regex(form.trace))) << run.err;
+    }
+}
+
+TEST(Cli, InjectionReachesTheCommand) {
+    Invocation run = kivrun({"-e", "inject=nic_query:retval=1", command_program("nicsounder")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "nicsounder: probe failed\n");
+}
+
+// A spawned kivrun is given the same trace and injections through these words.
+TEST(Cli, TraceSettingsSurviveAsOptions) {
+    TraceSettings settings;
+    settings.enabled = settings.times = settings.summary_only = true;
+    settings.string_limit = 7;
+    settings.format = TraceFormat::Json;
+    for (const char *expression : {"trace=write,exit", "inject=write:error=EIO:when=3+", "inject=read:short=1"})
+        ASSERT_TRUE(settings.apply_expression(expression));
+    auto words = settings.child_options();
+    EXPECT_EQ(words, (std::vector<std::string>{"-tt", "-c", "--trace-format=json", "-s", "7", "-e", "trace=write,exit", "-e",
+                                               "inject=write:error=EIO:when=3+", "-e", "inject=read:short=1"}));
+    auto again = TraceSettings::from_options(words);
+    ASSERT_TRUE(again.has_value());
+    EXPECT_EQ(again->child_options(), words);
+    EXPECT_EQ(again->selected, settings.selected);
+    EXPECT_FALSE(TraceSettings::from_options({"-s"}));
+    EXPECT_FALSE(TraceSettings::from_options({"-e", "inject=nosuchcall:retval=1"}));
 }
 
 TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
@@ -164,7 +249,7 @@ TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {
                                  {.closed = true});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(directory.read("f.txt"), "new");
-    EXPECT_NE(directory.read("trace.txt").find("open(\"f.txt\", O_WRONLY|O_CREAT|O_TRUNC, 0x241) = 3\n"),
+    EXPECT_NE(directory.read("trace.txt").find("open(\"f.txt\", O_WRONLY|O_CREAT|O_TRUNC, third=0x241) = 3\n"),
               std::string::npos)
         << directory.read("trace.txt");
 }

@@ -1,10 +1,12 @@
 // Console output through the stream layer and the stream formatting engine,
 // read from the trace: one write per single byte (ordinary text, padding,
 // sign, prefix), one per number or string, the control record in one
-// piece, and nothing at all where nothing is to be written.
+// piece, and nothing at all where nothing is to be written. With writes
+// refused or cut short by injection: what stays written, what is retried.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 
 #include "guest_runner.h"
 
@@ -16,6 +18,7 @@ struct Scenario {
     int status;         // the call's result, as the fixture's exit status
     std::string out;    // the console bytes
     std::vector<std::string> calls;
+    std::string injection = "";  // an -e inject= spec for the run
 };
 void PrintTo(const Scenario &scenario, std::ostream *out) { *out << scenario.name; }
 
@@ -46,6 +49,20 @@ const Scenario kScenarios[] = {
     {"puts-empty", 0, "\n", {R"(write(1, "\n", 1) = 1)", "exit(0) = ?"}},
     {"putchar", 0x41, "A", {R"(write(1, "A", 1) = 1)", "exit(321) = ?"}},
     {"fwrite", 2, "abcdef", {R"(write(1, "abcdef", 6) = 6)", "exit(2) = ?"}},
+    // A refused piece ends printf at once; the pieces before it stay.
+    {"pieces",
+     255,
+     "  ",
+     {R"(write(1, " ", 1) = 1)", R"(write(1, " ", 1) = 1)", R"(write(1, "-", 1) = -1)", "exit(-1) = ?"},
+     "write:error=EIO:when=3+"},
+    {"puts", 255, "", {R"(write(1, "hi", 2) = -1)", "exit(-1) = ?"}, "write:error=EIO:when=1"},
+    {"puts", 255, "hi", {R"(write(1, "hi", 2) = 2)", R"(write(1, "\n", 1) = -1)", "exit(-1) = ?"}, "write:error=EIO:when=2"},
+    // A short write is continued from the first byte not taken.
+    {"fwrite",
+     2,
+     "abcdef",
+     {R"(write(1, "abcdef", 6) = 2)", R"(write(1, "cdef", 4) = 2)", R"(write(1, "ef", 2) = 2)", "exit(2) = ?"},
+     "write:short=2"},
     {"fclose-stdout",
      0,
      "still here\n",
@@ -59,6 +76,9 @@ TEST_P(ConsoleOutput, WritesExactlyThesePieces) {
     TempDir sandbox;
     RunOptions options;
     options.root = sandbox.path();
+    if (!scenario.injection.empty()) {
+        ASSERT_TRUE(options.trace_settings.apply_expression("inject=" + scenario.injection));
+    }
     GuestRun run = run_guest(guest_program("fx_console"), {scenario.name}, options);
     ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
     EXPECT_EQ(run.result.exit_code, scenario.status);
@@ -68,7 +88,8 @@ TEST_P(ConsoleOutput, WritesExactlyThesePieces) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, ConsoleOutput, testing::ValuesIn(kScenarios), [](const auto &info) {
     std::string name = info.param.name;
-    std::replace(name.begin(), name.end(), '-', '_');
+    if (!info.param.injection.empty()) name += "_with_" + info.param.injection;
+    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
     return name;
 });
 

@@ -17,27 +17,28 @@ namespace {
 struct Misdeed {
     const char *name;
     int exit_code;
-    const char *report;  // must appear in the message
+    const char *report;    // must appear in the message
+    const char *function;  // the code named after the EIP, nullptr when none
 };
 
 const Misdeed kMisdeeds[] = {
-    {"hlt", 139, "general protection fault"},
-    {"cli", 139, "general protection fault"},
-    {"in", 139, "port I/O is privileged"},
-    {"null-read", 139, "read from unmapped memory) at eip 0x4"},
-    {"null-write", 139, "write to unmapped memory) at eip 0x4"},
-    {"divide", 136, "divide error at eip 0x4"},
-    {"ud2", 132, "invalid instruction at eip 0x4"},
-    {"sysenter", 132, "invalid instruction"},
-    {"syscall", 132, "invalid instruction"},
-    {"int3", 133, "breakpoint"},
-    {"int21", 139, "interrupt 33"},
-    {"kernel", 139, "address 0xc0000800"},
-    {"kernel-selector", 139, "general protection fault"},
-    {"write-code", 139, "write to read-only memory"},
-    {"exec-data", 139, "execution of non-executable memory"},
-    {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678"},
-    {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0"},
+    {"hlt", 139, "general protection fault", "privileged"},
+    {"cli", 139, "general protection fault", "interrupts_off"},
+    {"in", 139, "port I/O is privileged", "port_io"},
+    {"null-read", 139, "read from unmapped memory) at eip 0x4", "null_read"},
+    {"null-write", 139, "write to unmapped memory) at eip 0x4", "null_write"},
+    {"divide", 136, "divide error at eip 0x4", "divide"},
+    {"ud2", 132, "invalid instruction at eip 0x4", "undefined"},
+    {"sysenter", 132, "invalid instruction", "fast_system_call"},
+    {"syscall", 132, "invalid instruction", "long_mode_system_call"},
+    {"int3", 133, "breakpoint", "breakpoint"},
+    {"int21", 139, "interrupt 33", "other_interrupt"},
+    {"kernel", 139, "address 0xc0000800", "kernel_memory"},
+    {"kernel-selector", 139, "general protection fault", "kernel_selector"},
+    {"write-code", 139, "write to read-only memory", "write_code"},
+    {"exec-data", 139, "execution of non-executable memory", nullptr},
+    {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678", nullptr},
+    {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0", nullptr},
 };
 
 class Faults : public testing::TestWithParam<Misdeed> {};
@@ -51,6 +52,12 @@ TEST_P(Faults, StopTheRunWithAReport) {
     EXPECT_EQ(run.result.outcome, RunResult::Outcome::Faulted);
     EXPECT_EQ(run.result.exit_code, misdeed.exit_code);
     EXPECT_NE(run.result.message.find(misdeed.report), std::string::npos) << run.result.message;
+    bool named = run.result.message.find(" (", run.result.message.find(" at eip ")) != std::string::npos;
+    EXPECT_EQ(named, misdeed.function != nullptr) << run.result.message;
+    if (misdeed.function != nullptr) {
+        EXPECT_NE(run.result.message.find(" (" + std::string(misdeed.function)), std::string::npos)
+            << run.result.message;
+    }
     EXPECT_EQ(run.result.message.find('\n'), std::string::npos) << "one line";
     EXPECT_EQ(run.result.message.rfind("kivrun: ", 0), 0u);
 }
@@ -66,10 +73,17 @@ TEST(Faults, NullReadReportsTheExactAddress) {
     EXPECT_TRUE(run.result.message.ends_with(", address 0x0")) << run.result.message;
 }
 
-TEST(Faults, TraceEndsWithTheRegisters) {
+// The registers, then a backtrace whose first frame is the faulting code
+// and whose last is the start-up code that called main, then the end.
+TEST(Faults, TraceEndsWithRegistersBacktraceAndSignal) {
     GuestRun run = run_guest(guest_program("fx_fault"), {"divide"});
-    ASSERT_FALSE(run.trace_lines().empty());
-    EXPECT_NE(run.trace_lines().back().find("--- fault: divide error; eax="), std::string::npos) << run.trace;
+    auto lines = run.trace_lines();
+    auto fault = std::find_if(lines.begin(), lines.end(), [](auto &l) { return l.starts_with("--- fault: "); });
+    ASSERT_GE(lines.end() - fault, 4) << run.trace;
+    EXPECT_TRUE(fault[0].starts_with("--- fault: divide error; eax=")) << run.trace;
+    EXPECT_TRUE(fault[1].starts_with("--- #0 0x4") && fault[1].find(" (divide+0x") != std::string::npos) << run.trace;
+    EXPECT_NE(lines.end()[-2].find(" (_start+0x"), std::string::npos) << run.trace;
+    EXPECT_EQ(lines.back(), "+++ killed by SIGFPE +++");
 }
 
 TEST(Faults, ReloadingTheProgramsOwnSelectorsIsNone) {
@@ -90,11 +104,13 @@ struct Limit {
     const char *name;
     void (*set)(RunOptions &);
     const char *report;
+    const char *ending;  // the trace's last line
 };
 
 const Limit kLimits[] = {
-    {"time", [](RunOptions &o) { o.timeout_seconds = 0.2; }, "time limit of 0.2 s"},
-    {"blocks", [](RunOptions &o) { o.block_limit = 50000; }, "50000 executed blocks"},
+    {"time", [](RunOptions &o) { o.timeout_seconds = 0.2; }, "time limit of 0.2 s", "+++ stopped by the time limit +++"},
+    {"blocks", [](RunOptions &o) { o.block_limit = 50000; }, "50000 executed blocks",
+     "+++ stopped by the block limit +++"},
 };
 
 class Runaways : public testing::TestWithParam<Limit> {};
@@ -106,6 +122,7 @@ TEST_P(Runaways, AreStoppedByTheLimit) {
     EXPECT_EQ(run.result.outcome, RunResult::Outcome::Stopped);
     EXPECT_EQ(run.result.exit_code, kExitStopped);
     EXPECT_NE(run.result.message.find(GetParam().report), std::string::npos) << run.result.message;
+    EXPECT_EQ(run.trace, std::string(GetParam().ending) + "\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Limits, Runaways, testing::ValuesIn(kLimits),

@@ -23,11 +23,15 @@ const char kDefaultReport[] =
     "  MAC: 52:54:00:12:34:56\n"
     "  Link: UP\n";
 
-GuestRun run_command(const std::vector<std::string> &args, const NicConfig &nic = {}) {
+GuestRun run_command(const std::vector<std::string> &args, const NicConfig &nic = {},
+                     const std::string &injection = "") {
     TempDir sandbox;
     RunOptions options;
     options.root = sandbox.path();
     options.nic = nic;
+    if (!injection.empty()) {
+        EXPECT_TRUE(options.trace_settings.apply_expression("inject=" + injection));
+    }
     return run_guest(command_program("nicsounder"), args, options);
 }
 
@@ -122,6 +126,35 @@ TEST(Nicsounder, FailedQueryPrintsTheMessageAndExits1) {
                                    R"(write(1, "\n", 1) = 1)", "exit(1) = ?"}),
               "");
 }
+
+struct InjectedCase {
+    const char *name;
+    const char *injection;
+    int status;
+    const char *out;
+};
+void PrintTo(const InjectedCase &c, std::ostream *out) { *out << c.name; }
+
+const InjectedCase kInjected[] = {
+    {"query_answers_1", "nic_query:retval=1", 1, kProbeFailed},
+    {"query_refused", "nic_query:error=ENODEV", 1, kProbeFailed},
+    // Each printf gives up at its first refused piece; the report's first
+    // line went out in two writes before.
+    {"writes_refused_from_the_third", "write:error=EIO:when=3+", 0, "E1000 Probe Results:\n"},
+    {"one_byte_writes", "write:short=1", 0, kDefaultReport},
+};
+
+class Injected : public testing::TestWithParam<InjectedCase> {};
+
+TEST_P(Injected, CommandCopesAsSpecified) {
+    GuestRun run = run_command({}, {}, GetParam().injection);
+    ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
+    EXPECT_EQ(run.result.status, GetParam().status);
+    EXPECT_EQ(run.out, GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Injected, testing::ValuesIn(kInjected),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // Expected writes in trace syntax, built piece by piece.
 class Writes {

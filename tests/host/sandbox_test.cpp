@@ -83,6 +83,7 @@ protected:
         options.root = root.string();
         GuestRun result = run_guest(guest_program("fx_fs"), operations, options);
         EXPECT_EQ(result.result.outcome, RunResult::Outcome::Exited) << result.result.message;
+        trace = result.trace;
         return result.out;
     }
 
@@ -94,6 +95,7 @@ protected:
 
     TempDir top;
     fs::path outside, root;
+    std::string trace;  // of the last run
 };
 
 TEST_F(Escapes, EveryWayOutFails) {
@@ -122,6 +124,11 @@ TEST_F(Escapes, EveryWayOutFails) {
         EXPECT_NE(line.find(" -> -1"), std::string::npos) << line;
     }
     EXPECT_EQ(count, attempts.size() / 2);
+    // Whether `..` or a link leads out, the trace says so in its words.
+    for (const char *path : {"../outside/secret", "link_abs/secret", "link_rel/secret"})
+        EXPECT_NE(trace.find("open(\"" + std::string(path) + "\", O_RDONLY, third=0x0) = -1 EXDEV (path leaves the root)"),
+                  std::string::npos)
+            << path << "\n" << trace;
     EXPECT_EQ(outside_listing(), before);
     EXPECT_EQ(top.read("outside/secret"), "S");
 }

@@ -24,7 +24,20 @@ void PrintTo(const Family &family, std::ostream *out) { *out << family.scenario;
 
 const Family kFamilies[] = {
     {"pipe", {}, 0, {}},
-    {"statuses", {}, 0, {R"(kivrun: \[pid \d+\] /fx_spawn: page fault \(write to unmapped memory\) at eip 0x[0-9a-f]+, address 0x8\n)"}},
+    {"statuses", {}, 0,
+     {R"(kivrun: \[pid \d+\] /fx_spawn: page fault \(write to unmapped memory\) at eip 0x[0-9a-f]+ \(fault\+0x[0-9a-f]+\), )"
+      R"(address 0x8\n)"}},
+    // Children take the trace's form from their parent.
+    {"statuses", {"-tt", "-e", "trace=exit"}, 0,
+     {R"(^(?![\s\S]*(waitpid|spawn_ex)\())",
+      R"(\n\[pid \d+\] \d\d:\d\d:\d\d\.\d{6} exit\(7\) = \?\n\[pid \d+\] [0-9:.]+ \+\+\+ exited with 7 \+\+\+\n)",
+      R"(\n\[pid \d+\] [0-9:.]+ --- #0 0x[0-9a-f]+ \(fault\+0x[0-9a-f]+\)\n)",
+      R"(\n\[pid \d+\] [0-9:.]+ \+\+\+ killed by SIGSEGV \+\+\+\n)"}},
+    {"statuses", {"-c"}, 0,
+     {R"(\n\[pid \d+\] +100\.00 +\d+\.\d{6} +\d+ +1 +exit\n)", R"(\n\[pid \d+\] +100\.00 .* 7 +total\n)"}},
+    {"statuses", {"--trace-format=json", "-t"}, 0,
+     {R"(\{"pid":(\d+),"call":"spawn_ex".*"result":(\d+),[\s\S]*\{"pid":\2,"end":"exited with 7"\})"
+      R"([\s\S]*\{"pid":\1,"end":"exited with 0"\})"}},
     {"flooded-pipe", {}, 0, {}},
     {"reverse-order", {}, 0, {}},
     {"refusals", {"--trace"}, 0,
@@ -62,10 +75,25 @@ TEST_P(Processes, ChildrenRunAsTheParentExpects) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, Processes, testing::ValuesIn(kFamilies), [](const auto &info) {
-    std::string name = info.param.scenario;
+    std::string name = info.param.scenario + ("_" + std::to_string(info.index));
     std::replace(name.begin(), name.end(), '-', '_');
     return name;
 });
+
+// The trace file is opened once: children write to the same descriptor
+// instead of opening (and truncating) it again.
+TEST(Processes, ChildrenAppendToTheTraceFile) {
+    TempDir sandbox;
+    std::filesystem::copy_file(guest_program("fx_spawn"), sandbox / "fx_spawn");
+    CommandRun run = run_command({KIVRUN_PATH, "--root", sandbox.path().string(), "-o", sandbox / "trace.log",
+                                  sandbox / "fx_spawn", "statuses"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    auto bytes = read_test_file(sandbox / "trace.log");
+    std::string trace(bytes.begin(), bytes.end());
+    EXPECT_TRUE(std::regex_search(trace, std::regex(R"(^\[pid (\d+)\] spawn_ex\([\s\S]*\] exit\(7\) = \?\n)"
+                                                    R"([\s\S]*\n\[pid \1\] \+\+\+ exited with 0 \+\+\+\n$)")))
+        << trace;
+}
 
 }  // namespace
 }  // namespace kiv::test

@@ -84,7 +84,10 @@ TEST(Startup, MainsStatusBecomesTheExitStatus) {
         EXPECT_EQ(run.result.exit_code, c.exit_code) << c.returned;
         // Everything written before main returned is on the console.
         EXPECT_EQ(run.out.substr(run.out.size() - 16), "null-terminated\n");
-        EXPECT_EQ(run.trace_lines().back(), "exit(" + std::string(c.returned) + ") = ?");
+        auto lines = run.trace_lines();
+        ASSERT_GE(lines.size(), 2u);
+        EXPECT_EQ(lines[lines.size() - 2], "exit(" + std::string(c.returned) + ") = ?");
+        EXPECT_EQ(lines.back(), "+++ exited with " + std::to_string(c.exit_code) + " +++");
     }
 }
 

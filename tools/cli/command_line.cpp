@@ -25,7 +25,7 @@ std::string spelling(const Option &option) {
     std::string text = option.letter != 0 ? std::string("-") + option.letter + ", " : "    ";
     text += "--" + std::string(option.name);
     if (option.takes == Takes::Value) text += " " + std::string(option.value_name);
-    if (option.takes == Takes::Optional) text += "[=" + std::string(option.value_name) + "]";
+    if (option.takes == Takes::Optional || option.takes == Takes::OptionalLongOnly) text += "[=" + std::string(option.value_name) + "]";
     return text;
 }
 
@@ -124,7 +124,7 @@ void parse_short(const Command &command, const std::vector<Option> &options, con
         std::string typed = std::string("-") + *at;
         const Option *option = find_short(options, *at);
         if (option == nullptr) unknown(command, typed);
-        if (option->takes == Takes::Nothing) {
+        if (option->takes == Takes::Nothing || option->takes == Takes::OptionalLongOnly) {
             apply(command, *option, typed, nullptr);
             continue;
         }

@@ -14,6 +14,7 @@ enum class Takes {
     Nothing,   // --flag; "--flag=x" is refused
     Value,     // --name VALUE, --name=VALUE, -xVALUE, -x VALUE
     Optional,  // --name[=VALUE], -x[VALUE]: only an attached value counts
+    OptionalLongOnly,  // --name[=VALUE], but -x takes none: -xx is the letter twice
 };
 
 struct Option {
