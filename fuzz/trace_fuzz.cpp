@@ -47,7 +47,7 @@ struct Head {
     // any other value for the word as it is.
     uint8_t targets[6];
     uint8_t error;
-    uint8_t ends_process;
+    uint8_t flags;  // bit 0: the call ends the process; bit 1: it was injected
     int32_t value;
 };
 
@@ -105,20 +105,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     guest.fill(input.subspan(std::min(size, sizeof head)));
 
     SyscallArgs args = arguments_of(head);
-    SyscallResult result{head.value, head.error, (head.ends_process & 1) != 0};
+    SyscallResult result{head.value, head.error, (head.flags & 1) != 0};
     char *buffer = nullptr;
     size_t length = 0;
     FILE *out = open_memstream(&buffer, &length);
     kiv::fuzz::require(out != nullptr);
-    Trace trace(out);
+    Trace trace(out, TraceSettings{});
     std::vector<std::string> names;
     for (uint32_t number = 0; number < kMaxNumber; number++) {
         if (const SyscallEntry *entry = find_syscall(number)) {
-            trace.call(*entry, args, result, guest.memory);
+            trace.call(*entry, args, result, guest.memory, (head.flags & 2) != 0, 0.0);
             names.push_back(std::string(entry->name) + "(");
         }
     }
-    trace.unknown_call({head.number, args});
+    trace.unknown_call({head.number, args}, 0.0);
     names.push_back("syscall_");
     std::fclose(out);
     std::string output(buffer, length);
