@@ -31,7 +31,7 @@ struct TraceSettings {
     std::vector<uint32_t> selected;       // their call numbers; empty: every call
     std::vector<Injection> injections;
 
-    // Applies one -e expression: trace=CALL[,CALL...] or inject=SPEC.
+    // Applies one -e expression: trace=CALL[,CALL...] or inject=CALL:WHAT[:when=EXPR].
     bool apply_expression(const std::string &expression);
     // The options that give a child kivrun these settings, the trace's
     // destination left out: the child is handed that as a descriptor.

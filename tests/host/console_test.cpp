@@ -18,7 +18,7 @@ struct Scenario {
     int status;         // the call's result, as the fixture's exit status
     std::string out;    // the console bytes
     std::vector<std::string> calls;
-    std::string injection = "";  // an -e inject= spec for the run
+    std::string injection = "";  // the run's -e inject= expression
 };
 void PrintTo(const Scenario &scenario, std::ostream *out) { *out << scenario.name; }
 
