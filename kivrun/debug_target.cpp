@@ -73,9 +73,9 @@ public:
     bool read_memory(uint32_t address, std::span<uint8_t> out) override {
         if (out.empty()) return true;
         if (!in_user_mappings(address, out.size())) return false;
-        auto cursor = out.begin();
-        for (auto piece : memory_.spans(address, out.size(), 0)) cursor = std::copy(piece.begin(), piece.end(), cursor);
-        return true;
+        auto bytes = memory_.view(address, out.size(), 0);
+        if (bytes) std::copy(bytes->begin(), bytes->end(), out.begin());
+        return bytes.has_value();
     }
 
     // Code written here must not run from an older translation.

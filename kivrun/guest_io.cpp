@@ -17,16 +17,6 @@ std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t addres
     return text;
 }
 
-std::optional<std::vector<iovec>> guest_buffer(const GuestMemory &memory, uint32_t address, uint32_t length,
-                                               uint32_t access) {
-    std::vector<iovec> vectors;
-    if (length == 0) return vectors;
-    auto pieces = memory.spans(address, length, access);
-    if (pieces.empty()) return std::nullopt;
-    for (auto piece : pieces) vectors.push_back({piece.data(), piece.size()});
-    return vectors;
-}
-
 SyscallResult add_descriptor(Process &process, int host_fd) {
     int32_t guest_fd = process.fds.add(host_fd);
     return guest_fd < 0 ? failure(EMFILE) : success(guest_fd);

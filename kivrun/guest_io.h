@@ -2,13 +2,11 @@
 // waiting that a stopping run can interrupt.
 #pragma once
 
-#include <sys/uio.h>
 
 #include <climits>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "process.h"
 #include "syscall_types.h"
@@ -23,10 +21,6 @@ inline constexpr uint32_t kMaxTransfer = INT32_MAX;
 // The guest path at `address`; nullopt with `error` set (EFAULT or
 // ENAMETOOLONG) when it is unreadable or too long.
 std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t address, int &error);
-
-// I/O vectors over a guest buffer; nullopt (EFAULT) when unusable.
-std::optional<std::vector<iovec>> guest_buffer(const GuestMemory &memory, uint32_t address, uint32_t length,
-                                               uint32_t access);
 
 // A new host descriptor handed to the guest: its number, or EMFILE when the
 // table is full (the descriptor is closed then).

@@ -27,39 +27,101 @@ uint32_t emulator_protection(uint32_t access) {
     return protection;
 }
 
+uint64_t end_of(const auto &entry) { return uint64_t{entry.first} + entry.second.size; }
+
+// Executable regions are never grown or split to share them: rebuilding a
+// region drops the code translated from it, possibly the very code that
+// made the call.
+bool shareable(uint32_t protection) { return (protection & kAccessExec) == 0; }
+
 }  // namespace
 
+GuestMemory::GuestMemory(uc_engine *uc) : uc_(uc) {
+    void *reserved = mmap(nullptr, kAddressSpaceEnd, PROT_READ | PROT_WRITE,
+                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (reserved == MAP_FAILED) return;
+    // Huge pages would make the first touch of every scattered page clear
+    // two megabytes.
+    madvise(reserved, kAddressSpaceEnd, MADV_NOHUGEPAGE);
+    host_ = static_cast<uint8_t *>(reserved);
+}
+
 GuestMemory::~GuestMemory() {
-    for (auto &[start, region] : regions_) {
-        uc_mem_unmap(uc_, start, region.size);
-        munmap(region.host, region.size);
-    }
+    for (const auto &[start, region] : regions_) uc_mem_unmap(uc_, start, region.size);
+    if (host_ != nullptr) munmap(host_, kAddressSpaceEnd);
+}
+
+const GuestMemory::Extents::value_type *GuestMemory::holding(const Extents &extents, uint32_t address) {
+    auto it = extents.upper_bound(address);
+    if (it == extents.begin()) return nullptr;
+    --it;
+    return end_of(*it) > address ? &*it : nullptr;
 }
 
 bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
-    if (size == 0 || !page_aligned(start) || !page_aligned(size) || regions_.size() >= kMaxMappings) return false;
-    if (uint64_t{start} + size > kAddressSpaceEnd) return false;
-    auto next = regions_.lower_bound(start);
-    if (next != regions_.end() && next->first < uint64_t{start} + size) return false;
-    if (next != regions_.begin()) {
-        auto previous = std::prev(next);
-        if (uint64_t{previous->first} + previous->second.size > start) return false;
+    if (host_ == nullptr || size == 0 || !page_aligned(start) || !page_aligned(size)) return false;
+    if (uint64_t{start} + size > kAddressSpaceEnd || mappings_.size() >= kMaxMappings) return false;
+    auto next = mappings_.lower_bound(start);
+    if (next != mappings_.end() && next->first < uint64_t{start} + size) return false;
+    if (next != mappings_.begin() && end_of(*std::prev(next)) > start) return false;
+    if (!back(start, size, protection)) return false;
+    mappings_.emplace(start, Extent{size, protection});
+    return true;
+}
+
+bool GuestMemory::back(uint32_t start, uint32_t size, uint32_t protection) {
+    uint64_t end = uint64_t{start} + size;
+    // Sharing stays inside one aligned block: the emulator indexes a whole
+    // block at once, but every page of a block that is only partly covered.
+    auto one_block = [](uint64_t from, uint64_t to) { return from / kRegionBlock == (to - 1) / kRegionBlock; };
+    if (shareable(protection)) {
+        const auto *before = start != 0 ? holding(regions_, start - 1) : nullptr;
+        if (before != nullptr && before->second.protection == protection && one_block(before->first, end))
+            return rebuild(before->first, end, {{before->first, before->second.size + size, protection}});
+        auto after = regions_.find(static_cast<uint32_t>(end));
+        if (after != regions_.end() && after->second.protection == protection && one_block(start, end_of(*after)))
+            return rebuild(start, end_of(*after), {{start, after->second.size + size, protection}});
     }
-    void *host = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (host == MAP_FAILED) return false;
-    if (uc_mem_map_ptr(uc_, start, size, emulator_protection(protection), host) != UC_ERR_OK) {
-        munmap(host, size);
+    return rebuild(start, end, {{start, size, protection}});
+}
+
+bool GuestMemory::map_region(const Mapping &piece) {
+    return uc_mem_map_ptr(uc_, piece.start, piece.size, emulator_protection(piece.protection), host(piece.start)) ==
+           UC_ERR_OK;
+}
+
+bool GuestMemory::rebuild(uint32_t start, uint64_t end, const std::vector<Mapping> &pieces) {
+    auto first = regions_.lower_bound(start);
+    auto last = first;
+    while (last != regions_.end() && last->first < end) ++last;
+    if (regions_.size() - static_cast<size_t>(std::distance(first, last)) + pieces.size() > kMaxRegions)
+        return false;
+    for (auto it = first; it != last; ++it) uc_mem_unmap(uc_, it->first, it->second.size);
+    size_t mapped = 0;
+    while (mapped < pieces.size() && map_region(pieces[mapped])) ++mapped;
+    if (mapped < pieces.size()) {
+        for (size_t i = 0; i < mapped; i++) uc_mem_unmap(uc_, pieces[i].start, pieces[i].size);
+        for (auto it = first; it != last; ++it) map_region({it->first, it->second.size, it->second.protection});
         return false;
     }
-    regions_.emplace(start, Region{size, protection, static_cast<uint8_t *>(host)});
+    regions_.erase(first, last);
+    for (const Mapping &piece : pieces) regions_.emplace(piece.start, Extent{piece.size, piece.protection});
     return true;
 }
 
 bool GuestMemory::protect(uint32_t start, uint32_t protection) {
-    auto it = regions_.find(start);
-    if (it == regions_.end()) return false;
-    if (uc_mem_protect(uc_, start, it->second.size, emulator_protection(protection)) != UC_ERR_OK) return false;
-    it->second.protection = protection;
+    auto mapping = mappings_.find(start);
+    if (mapping == mappings_.end()) return false;
+    const auto *region = holding(regions_, start);
+    uint32_t old = region->second.protection;
+    std::vector<Mapping> pieces;
+    if (region->first < start) pieces.push_back({region->first, start - region->first, old});
+    pieces.push_back({start, mapping->second.size, protection});
+    if (end_of(*region) > end_of(*mapping))
+        pieces.push_back({static_cast<uint32_t>(end_of(*mapping)),
+                          static_cast<uint32_t>(end_of(*region) - end_of(*mapping)), old});
+    if (!rebuild(region->first, end_of(*region), pieces)) return false;
+    mapping->second.protection = protection;
     return true;
 }
 
@@ -68,121 +130,91 @@ bool GuestMemory::unmap(uint32_t start, uint32_t size) {
     uint64_t end = page_ceil(uint64_t{start} + size);
     // The range must be exactly a run of whole, adjacent mappings.
     uint64_t cursor = start;
-    auto it = regions_.find(start);
-    while (cursor < end) {
-        if (it == regions_.end() || it->first != cursor) return false;
-        cursor += it->second.size;
-        ++it;
+    for (auto it = mappings_.find(start); cursor < end; ++it) {
+        if (it == mappings_.end() || it->first != cursor) return false;
+        cursor = end_of(*it);
     }
     if (cursor != end) return false;
-    for (auto at = regions_.find(start); at != regions_.end() && at->first < end;) {
-        uc_mem_unmap(uc_, at->first, at->second.size);
-        ::munmap(at->second.host, at->second.size);
-        at = regions_.erase(at);
-    }
+    // What the first and last regions hold outside the range stays.
+    const auto *first = holding(regions_, start);
+    const auto *last = holding(regions_, static_cast<uint32_t>(end - 1));
+    std::vector<Mapping> kept;
+    if (first->first < start) kept.push_back({first->first, start - first->first, first->second.protection});
+    if (end_of(*last) > end)
+        kept.push_back({static_cast<uint32_t>(end), static_cast<uint32_t>(end_of(*last) - end),
+                        last->second.protection});
+    if (!rebuild(first->first, end_of(*last), kept)) return false;
+    mappings_.erase(mappings_.find(start), mappings_.upper_bound(static_cast<uint32_t>(end - 1)));
+    // Whatever is mapped here next must read as zeros.
+    madvise(host(start), end - start, MADV_DONTNEED);
     return true;
 }
 
 std::optional<uint32_t> GuestMemory::find_free(uint32_t size, uint32_t low, uint32_t high) const {
     uint64_t length = page_ceil(size);
     uint64_t candidate = page_ceil(low);
-    for (const auto &[start, region] : regions_) {
-        uint64_t end = uint64_t{start} + region.size;
-        if (end <= candidate) continue;
-        if (start >= candidate + length) break;
-        candidate = end;
+    auto it = regions_.upper_bound(static_cast<uint32_t>(std::min<uint64_t>(candidate, UINT32_MAX)));
+    if (it != regions_.begin()) --it;
+    for (; it != regions_.end(); ++it) {
+        if (end_of(*it) <= candidate) continue;
+        if (it->first >= candidate + length) break;
+        candidate = end_of(*it);
     }
     if (length == 0 || candidate + length > high) return std::nullopt;
     return static_cast<uint32_t>(candidate);
-}
-
-const std::pair<const uint32_t, GuestMemory::Region> *GuestMemory::find(uint32_t address) const {
-    auto it = regions_.upper_bound(address);
-    if (it == regions_.begin()) return nullptr;
-    --it;
-    if (uint64_t{it->first} + it->second.size <= address) return nullptr;
-    return &*it;
 }
 
 bool GuestMemory::usable(uint32_t address, uint64_t length, uint32_t access) const {
     if (length == 0) return true;
     uint64_t end = uint64_t{address} + length;
     if (end > (access != 0 ? uint64_t{kUserEnd} : kAddressSpaceEnd)) return false;
-    uint64_t cursor = address;
-    while (cursor < end) {
-        const auto *entry = find(static_cast<uint32_t>(cursor));
-        if (entry == nullptr || (entry->second.protection & access) != access) return false;
-        cursor = uint64_t{entry->first} + entry->second.size;
+    for (uint64_t cursor = address; cursor < end;) {
+        const auto *region = holding(regions_, static_cast<uint32_t>(cursor));
+        if (region == nullptr || (region->second.protection & access) != access) return false;
+        cursor = end_of(*region);
     }
     return true;
 }
 
-std::vector<std::span<uint8_t>> GuestMemory::spans(uint32_t address, uint64_t length, uint32_t access) const {
-    std::vector<std::span<uint8_t>> out;
-    if (length == 0 || !usable(address, length, access)) return out;
-    uint64_t cursor = address;
-    uint64_t end = uint64_t{address} + length;
-    while (cursor < end) {
-        const auto *entry = find(static_cast<uint32_t>(cursor));
-        uint64_t chunk = std::min<uint64_t>(end, uint64_t{entry->first} + entry->second.size) - cursor;
-        out.emplace_back(entry->second.host + (cursor - entry->first), static_cast<size_t>(chunk));
-        cursor += chunk;
-    }
-    return out;
+std::optional<std::span<uint8_t>> GuestMemory::view(uint32_t address, uint64_t length, uint32_t access) const {
+    if (!usable(address, length, access)) return std::nullopt;
+    return std::span(host(address), static_cast<size_t>(length));
 }
 
 bool GuestMemory::read(uint32_t address, void *out, uint32_t length) const {
-    if (length == 0) return true;
-    auto pieces = spans(address, length, kAccessRead);
-    if (pieces.empty()) return false;
-    auto *bytes = static_cast<uint8_t *>(out);
-    for (auto piece : pieces) bytes = std::copy(piece.begin(), piece.end(), bytes);
-    return true;
+    auto bytes = view(address, length, kAccessRead);
+    if (bytes) std::copy(bytes->begin(), bytes->end(), static_cast<uint8_t *>(out));
+    return bytes.has_value();
 }
 
 bool GuestMemory::write(uint32_t address, const void *data, uint32_t length) {
-    if (!usable(address, length, kAccessWrite)) return false;
-    return poke(address, data, length);
+    return usable(address, length, kAccessWrite) && poke(address, data, length);
 }
 
 bool GuestMemory::poke(uint32_t address, const void *data, uint32_t length) {
-    if (length == 0) return true;
-    auto pieces = spans(address, length, 0);
-    if (pieces.empty()) return false;
-    const auto *bytes = static_cast<const uint8_t *>(data);
-    for (auto piece : pieces) {
-        std::copy(bytes, bytes + piece.size(), piece.begin());
-        bytes += piece.size();
-    }
-    return true;
+    auto bytes = view(address, length, 0);
+    if (bytes) std::copy_n(static_cast<const uint8_t *>(data), length, bytes->begin());
+    return bytes.has_value();
 }
 
 std::optional<std::string> GuestMemory::read_text(uint32_t address, uint32_t max_length) const {
-    std::string text;
-    uint64_t cursor = address;
-    while (text.size() <= max_length) {
-        const auto *entry = find(static_cast<uint32_t>(cursor));
-        if (entry == nullptr || entry->first >= kUserEnd || (entry->second.protection & kAccessRead) == 0)
-            return std::nullopt;
-        uint64_t region_end = uint64_t{entry->first} + entry->second.size;
-        const uint8_t *from = entry->second.host + (cursor - entry->first);
-        uint64_t available = region_end - cursor;
-        uint64_t wanted = std::min<uint64_t>(available, uint64_t{max_length} + 1 - text.size());
-        const void *nul = std::memchr(from, 0, wanted);
-        if (nul != nullptr) {
-            text.append(reinterpret_cast<const char *>(from), static_cast<const uint8_t *>(nul) - from);
-            return text;
-        }
-        text.append(reinterpret_cast<const char *>(from), wanted);
-        cursor = region_end;
-        if (cursor >= kAddressSpaceEnd) return std::nullopt;
+    uint64_t limit = std::min<uint64_t>(uint64_t{address} + max_length + 1, kUserEnd);
+    for (uint64_t cursor = address; cursor < limit;) {
+        const auto *region = holding(regions_, static_cast<uint32_t>(cursor));
+        if (region == nullptr || (region->second.protection & kAccessRead) == 0) return std::nullopt;
+        uint64_t stop = std::min(limit, end_of(*region));
+        const void *nul = std::memchr(host(static_cast<uint32_t>(cursor)), 0, stop - cursor);
+        if (nul != nullptr)
+            return std::string(reinterpret_cast<const char *>(host(address)),
+                               static_cast<const uint8_t *>(nul) - host(address));
+        cursor = stop;
     }
     return std::nullopt;
 }
 
 std::vector<GuestMemory::Mapping> GuestMemory::mappings() const {
     std::vector<Mapping> out;
-    for (const auto &[start, region] : regions_) out.push_back({start, region.size, region.protection});
+    for (const auto &[start, mapping] : mappings_) out.push_back({start, mapping.size, mapping.protection});
     return out;
 }
 

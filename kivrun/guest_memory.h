@@ -29,37 +29,44 @@ inline constexpr uint32_t kAccessAll = kAccessRead | kAccessWrite | kAccessExec;
 
 class GuestMemory {
 public:
-    explicit GuestMemory(uc_engine *uc) : uc_(uc) {}
+    // Without the host's reservation for the address space every map fails.
+    explicit GuestMemory(uc_engine *uc);
     ~GuestMemory();
     GuestMemory(const GuestMemory &) = delete;
     GuestMemory &operator=(const GuestMemory &) = delete;
 
     // Maps [start, start + size) (page-aligned, not overlapping an existing
     // mapping) as zero-filled memory with the given protection (kAccess*
-    // bits); false past kMaxMappings.
+    // bits); false past kMaxMappings or kMaxRegions.
     bool map(uint32_t start, uint32_t size, uint32_t protection);
-
-    // Each mapping is a section in a fixed-size table of the emulator (which
-    // aborts the host at about 4,000 of them), and every new one costs more
-    // the more there are, steeply so past a few hundred (1,000 one-page
-    // mappings and their release take seconds, 500 a quarter of a second).
-    static constexpr size_t kMaxMappings = 512;
     // Changes the protection of one whole mapping.
     bool protect(uint32_t start, uint32_t protection);
     // Removes whole mappings lying inside [start, start + size); false if the
-    // range is not exactly covered by mappings.
+    // range is not exactly covered by mappings, or if what remains would need
+    // more than kMaxRegions regions.
     bool unmap(uint32_t start, uint32_t size);
     // The lowest page-aligned free range of `size` bytes within [low, high).
     std::optional<uint32_t> find_free(uint32_t size, uint32_t low, uint32_t high) const;
+
+    // The emulator keeps each region of guest memory in a fixed-size table
+    // (it aborts the host at about 4,000 of them); every map, unmap or
+    // protection change costs it time that grows with the square of their
+    // number, and with the number of pages in blocks of kRegionBlock bytes
+    // that regions cover only in part. So adjacent mappings with one
+    // protection share a region within one such aligned block, which keeps
+    // the cost of a call flat however many of them there are, and regions
+    // are capped well below the emulator's limit.
+    static constexpr size_t kMaxMappings = 65530;
+    static constexpr size_t kMaxRegions = 512;
+    static constexpr uint32_t kRegionBlock = 2u << 20;
 
     // Whether [address, address + length) lies in user mappings that all
     // grant `access` (0: any mapping, for the loader). A zero length is
     // always usable (nothing is touched).
     bool usable(uint32_t address, uint64_t length, uint32_t access) const;
 
-    // Host views of a usable range, one per mapping it crosses; empty when
-    // the range is not usable (or has no bytes).
-    std::vector<std::span<uint8_t>> spans(uint32_t address, uint64_t length, uint32_t access) const;
+    // The host's view of a usable range; nullopt when it is not usable.
+    std::optional<std::span<uint8_t>> view(uint32_t address, uint64_t length, uint32_t access) const;
     bool read(uint32_t address, void *out, uint32_t length) const;
     bool write(uint32_t address, const void *data, uint32_t length);
     // Writes regardless of protection (the loader filling read-only pages).
@@ -75,18 +82,34 @@ public:
         uint32_t protection;
     };
     std::vector<Mapping> mappings() const;
+    size_t region_count() const { return regions_.size(); }
 
 private:
-    struct Region {
+    struct Extent {
         uint32_t size;
         uint32_t protection;
-        uint8_t *host;
     };
-    // The region holding `address`, if any.
-    const std::pair<const uint32_t, Region> *find(uint32_t address) const;
+    // Start address to extent, not overlapping.
+    using Extents = std::map<uint32_t, Extent>;
+
+    // The extent holding `address`, if any.
+    static const Extents::value_type *holding(const Extents &extents, uint32_t address);
+    // Backs [start, start + size) with an emulator region, growing a
+    // neighbouring one when it can.
+    bool back(uint32_t start, uint32_t size, uint32_t protection);
+    // Replaces the emulator regions over [start, end) by `pieces`; on
+    // failure the old ones stay as they were.
+    bool rebuild(uint32_t start, uint64_t end, const std::vector<Mapping> &pieces);
+    bool map_region(const Mapping &piece);
+    uint8_t *host(uint32_t address) const { return host_ + address; }
 
     uc_engine *uc_;
-    std::map<uint32_t, Region> regions_;
+    // The whole 4 GiB address space, reserved once: guest address a lives at
+    // host_ + a, so regions can grow in place and any usable range is one
+    // run of host memory.
+    uint8_t *host_ = nullptr;
+    Extents mappings_;  // as the program made them
+    Extents regions_;   // as the emulator holds them
 };
 
 }  // namespace kiv

@@ -72,33 +72,29 @@ SyscallResult sys_write(Process &process, const SyscallArgs &args) {
     if (args[2] > kMaxTransfer) return failure(EINVAL);
     const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
     if (descriptor == nullptr || !descriptor->writable) return failure(EBADF);
-    auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessRead);
-    if (!vectors) return failure(EFAULT);
-    uint64_t done = 0;
-    for (const iovec &piece : *vectors) {
-        const auto *bytes = static_cast<const uint8_t *>(piece.iov_base);
-        for (size_t written = 0; written < piece.iov_len;) {
-            int error = 0;
-            ssize_t wrote = write_some(process, *descriptor, bytes + written, piece.iov_len - written, error);
-            if (wrote < 0) return done > 0 ? success(static_cast<int32_t>(done)) : failure(error);
-            written += static_cast<size_t>(wrote);
-            done += static_cast<uint64_t>(wrote);
-        }
+    auto bytes = process.memory.view(args[1], args[2], kAccessRead);
+    if (!bytes) return failure(EFAULT);
+    size_t written = 0;
+    while (written < bytes->size()) {
+        int error = 0;
+        ssize_t wrote = write_some(process, *descriptor, bytes->data() + written, bytes->size() - written, error);
+        if (wrote < 0) return written > 0 ? success(static_cast<int32_t>(written)) : failure(error);
+        written += static_cast<size_t>(wrote);
     }
-    return success(static_cast<int32_t>(done));
+    return success(static_cast<int32_t>(written));
 }
 
 SyscallResult sys_read(Process &process, const SyscallArgs &args) {
     if (args[2] > kMaxTransfer) return failure(EINVAL);
     const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
     if (descriptor == nullptr || !descriptor->readable) return failure(EBADF);
-    auto vectors = guest_buffer(process.memory, args[1], args[2], kAccessWrite);
-    if (!vectors) return failure(EFAULT);
-    if (vectors->empty()) return success(0);
+    auto bytes = process.memory.view(args[1], args[2], kAccessWrite);
+    if (!bytes) return failure(EFAULT);
+    if (bytes->empty()) return success(0);
     for (;;) {
         if (descriptor->may_wait)
             if (int error = wait_ready(process, *descriptor, POLLIN)) return failure(error);
-        ssize_t got = readv(descriptor->host_fd, vectors->data(), static_cast<int>(vectors->size()));
+        ssize_t got = ::read(descriptor->host_fd, bytes->data(), bytes->size());
         if (got >= 0) return success(static_cast<int32_t>(got));
         if (errno != EINTR && !(errno == EAGAIN && descriptor->may_wait)) return failure(errno);
     }

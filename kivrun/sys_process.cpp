@@ -33,11 +33,13 @@ SyscallResult sys_mmap(Process &process, const SyscallArgs &args) {
     return success(static_cast<int32_t>(*start));
 }
 
-// Releases whole mappings made by mmap, exactly as they were made.
+// Releases whole mappings made by mmap, exactly as they were made. Like
+// Linux past its mapping limit, a release that would leave memory in more
+// pieces than the kernel keeps is refused (ENOMEM) and changes nothing.
 SyscallResult sys_munmap(Process &process, const SyscallArgs &args) {
     auto it = process.anonymous.find(args[0]);
     if (it == process.anonymous.end() || page_ceil(args[1]) != it->second) return failure(EINVAL);
-    if (!process.memory.unmap(it->first, it->second)) return failure(EINVAL);
+    if (!process.memory.unmap(it->first, it->second)) return failure(ENOMEM);
     process.anonymous_total -= it->second;
     process.anonymous.erase(it);
     return success(0);

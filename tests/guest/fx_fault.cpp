@@ -97,6 +97,17 @@ int jump_nowhere() {
     reinterpret_cast<void (*)()>(0x12345678u)();
     return 0;
 }
+// Three adjacent pages share one piece of the kernel's memory; the middle
+// one, once released, must fault like any unmapped page.
+int freed_page() {
+    constexpr unsigned kPage = 4096;
+    unsigned char *pages[3];
+    for (auto &page : pages) page = static_cast<unsigned char *>(mmap(nullptr, kPage, 3, 0x22, -1, 0));
+    munmap(pages[1], kPage);
+    pages[2][0] = 1;
+    check_say_number(*reinterpret_cast<volatile unsigned char *>(pages[1]));
+    return 0;
+}
 int spin() {
     for (;;) asm volatile("" ::: "memory");
 }
@@ -151,6 +162,7 @@ constexpr check_scenario kMisdeeds[] = {
     {"exec-data", execute_data},
     {"jump", jump_nowhere},
     {"call-null", call_null},
+    {"freed-page", freed_page},
     {"spin", spin},
     {"fill-own-pipe", fill_own_pipe},
     {"fill-console", fill_console},

@@ -73,21 +73,71 @@ void check_refusals() {
     CHECK(mmap(nullptr, 4096, 0x10, kPrivateAnonymous, -1, 0) == MAP_FAILED);  // unknown protection
 }
 
-// One-page mappings until the kernel refuses one: it does so well before
-// the emulator would break, and after a release mapping works again.
-void check_many_mappings_are_refused_in_time() {
+constexpr unsigned kPage = 4096;
+
+void *map_page(void *hint) { return mmap(hint, kPage, kReadWrite, kPrivateAnonymous, -1, 0); }
+
+// Adjacent one-page mappings share the kernel's pieces of memory: thousands
+// of them are granted, each page stays its own, and all of them are
+// released.
+void check_many_adjacent_mappings() {
+    constexpr int kPages = 5000;
+    static unsigned char *pages[kPages];
+    int mapped = 0;
+    while (mapped < kPages && (pages[mapped] = static_cast<unsigned char *>(map_page(nullptr))) != MAP_FAILED)
+        mapped++;
+    CHECK_EQ(mapped, kPages);
+    for (int i = 0; i < mapped; i++) pages[i][i % kPage] = static_cast<unsigned char>(i);
+    int intact = 0;
+    for (int i = 0; i < mapped; i++) intact += pages[i][i % kPage] == static_cast<unsigned char>(i);
+    CHECK_EQ(intact, mapped);
+    int released = 0;
+    for (int i = 0; i < mapped; i++) released += munmap(pages[i], kPage) == 0;
+    CHECK_EQ(released, mapped);
+}
+
+// Pages with holes between them each need a piece of their own: the kernel
+// refuses one well before the emulator would break, and after
+// a release mapping works again.
+void check_scattered_mappings_are_refused_in_time() {
     constexpr int kAttempts = 5000;
     static void *pages[kAttempts];
+    auto *base = reinterpret_cast<unsigned char *>(0x50000000u);
     int mapped = 0;
-    while (mapped < kAttempts &&
-           (pages[mapped] = mmap(nullptr, 4096, kReadWrite, kPrivateAnonymous, -1, 0)) != MAP_FAILED)
+    while (mapped < kAttempts && (pages[mapped] = map_page(base + 2u * kPage * mapped)) == base + 2u * kPage * mapped)
         mapped++;
-    CHECK(mapped >= 500);
+    CHECK(mapped >= 400);
     CHECK(mapped < kAttempts);
-    for (int i = 0; i < mapped; i++) CHECK_EQ(munmap(pages[i], 4096), 0);
-    void *again = mmap(nullptr, 4096, kReadWrite, kPrivateAnonymous, -1, 0);
+    CHECK(pages[mapped] == MAP_FAILED);
+    for (int i = 0; i < mapped; i++) CHECK_EQ(munmap(pages[i], kPage), 0);
+    void *again = map_page(nullptr);
     CHECK(again != MAP_FAILED);
-    CHECK_EQ(munmap(again, 4096), 0);
+    CHECK_EQ(munmap(again, kPage), 0);
+}
+
+// Releasing every other page of a long run splits it: once that would take
+// too many pieces, munmap fails and the page stays mapped with its
+// contents; nothing else is disturbed, and a released page faults no more
+// than it reads back.
+void check_releases_that_split_too_far_are_refused() {
+    constexpr int kPages = 2000;
+    static unsigned char *pages[kPages];
+    for (int i = 0; i < kPages; i++) {
+        pages[i] = static_cast<unsigned char *>(map_page(nullptr));
+        CHECK(pages[i] != MAP_FAILED);
+        pages[i][0] = 0xa5;
+    }
+    int refused_at = -1;
+    for (int i = 1; i < kPages && refused_at < 0; i += 2) {
+        if (munmap(pages[i], kPage) != 0) refused_at = i;
+    }
+    CHECK(refused_at > 0);
+    CHECK_EQ(pages[refused_at][0], 0xa5);
+    CHECK(map_page(pages[1]) == pages[1]);  // released pages are free again
+    CHECK_EQ(pages[1][0], 0);
+    for (int i = 0; i < kPages; i++) {
+        if (i % 2 == 0 || i >= refused_at || i == 1) CHECK_EQ(munmap(pages[i], kPage), 0);
+    }
 }
 
 }  // namespace
@@ -96,6 +146,8 @@ extern "C" int main() {
     check_registers_survive();
     check_memory_is_usable();
     check_refusals();
-    check_many_mappings_are_refused_in_time();
+    check_many_adjacent_mappings();
+    check_scattered_mappings_are_refused_in_time();
+    check_releases_that_split_too_far_are_refused();
     return check_done();
 }

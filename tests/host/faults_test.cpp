@@ -38,6 +38,7 @@ const Misdeed kMisdeeds[] = {
     {"write-code", 139, "write to read-only memory", "write_code"},
     {"exec-data", 139, "execution of non-executable memory", nullptr},
     {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678", nullptr},
+    {"freed-page", 139, "read from unmapped memory) at eip 0x4", "freed_page"},
     {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0", nullptr},
 };
 
@@ -68,9 +69,13 @@ INSTANTIATE_TEST_SUITE_P(Misdeeds, Faults, testing::ValuesIn(kMisdeeds), [](cons
     return name;
 });
 
-TEST(Faults, NullReadReportsTheExactAddress) {
-    GuestRun run = run_guest(guest_program("fx_fault"), {"null-read"});
-    EXPECT_TRUE(run.result.message.ends_with(", address 0x0")) << run.result.message;
+TEST(Faults, ReportTheExactAddress) {
+    const std::pair<const char *, const char *> kAddresses[] = {{"null-read", ", address 0x0"},
+                                                                {"freed-page", ", address 0x40001000"}};
+    for (const auto &[misdeed, address] : kAddresses) {
+        GuestRun run = run_guest(guest_program("fx_fault"), {misdeed});
+        EXPECT_TRUE(run.result.message.ends_with(address)) << run.result.message;
+    }
 }
 
 // The registers, then a backtrace whose first frame is the faulting code

@@ -154,5 +154,18 @@ TEST(Wrappers, FilesWrittenThroughTheirCalls) {
     EXPECT_EQ(sandbox.read("s.txt"), "stream");
 }
 
+// The guest's own checks see only -1; the trace tells why.
+TEST(Wrappers, MappingLimitsAnswerOutOfMemory) {
+    GuestRun run = run_guest(guest_program("t_mmap"));
+    ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
+    EXPECT_EQ(run.result.status, 0) << run.out;
+    auto refused = [](const std::vector<std::string> &lines) {
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const std::string &line) { return line.find("= -1 ENOMEM") != std::string::npos; });
+    };
+    EXPECT_GE(refused(run.calls("mmap")), 2) << "the scattered page and the one too large";
+    EXPECT_EQ(refused(run.calls("munmap")), 1);
+}
+
 }  // namespace
 }  // namespace kiv::test
