@@ -29,11 +29,13 @@ inline constexpr uint32_t kAccessAll = kAccessRead | kAccessWrite | kAccessExec;
 
 class GuestMemory {
 public:
-    // Without the host's reservation for the address space every map fails.
+    // Without the host's reservation for the address space (see reserved())
+    // every map fails.
     explicit GuestMemory(uc_engine *uc);
     ~GuestMemory();
     GuestMemory(const GuestMemory &) = delete;
     GuestMemory &operator=(const GuestMemory &) = delete;
+    bool reserved() const { return host_ != nullptr; }
 
     // Maps [start, start + size) (page-aligned, not overlapping an existing
     // mapping) as zero-filled memory with the given protection (kAccess*

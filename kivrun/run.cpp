@@ -159,6 +159,9 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     if (cpu->engine() == nullptr)
         return failure(RunResult::Outcome::HostError, kExitHostError, "cannot start the CPU emulator");
     auto memory = std::make_unique<GuestMemory>(cpu->engine());
+    if (!memory->reserved())
+        return failure(RunResult::Outcome::HostError, kExitHostError,
+                       "cannot reserve host address space for the guest's 4 GiB (is ulimit -v set?)");
     UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!cancel.valid())
         return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));

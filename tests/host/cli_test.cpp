@@ -114,6 +114,17 @@ TEST_P(CliMistakes, GiveOneLineAndAStatus) {
 INSTANTIATE_TEST_SUITE_P(Mistakes, CliMistakes, testing::ValuesIn(kMistakes),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// Too little address space for the guest is the host's fault, not the
+// program's.
+TEST(Cli, AnAddressSpaceLimitIsReportedAsSuch) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer itself needs more address space than the limit leaves";
+#endif
+    Invocation run = run_command({"/bin/sh", "-c", "ulimit -v 3000000 && exec \"$0\" \"$1\"", KIVRUN_PATH, kFixedHello});
+    EXPECT_EQ(run.status, kExitHostError);
+    EXPECT_EQ(run.err, "kivrun: cannot reserve host address space for the guest's 4 GiB (is ulimit -v set?)\n");
+}
+
 TEST(Cli, OptionsEndAtTheProgram) {
     // Everything after the program belongs to it, options included, even
     // those kivrun has too.
