@@ -17,7 +17,9 @@ struct Family {
     const char *scenario;
     std::vector<std::string> options;
     int status;
-    std::vector<std::string> reports;  // patterns that must match somewhere on standard error
+    // Patterns that must match somewhere on standard error; the processes
+    // write to it at once, so lines of others may come between two of one.
+    std::vector<std::string> reports;
 };
 
 void PrintTo(const Family &family, std::ostream *out) { *out << family.scenario; }
@@ -30,7 +32,7 @@ const Family kFamilies[] = {
     // Children take the trace's form from their parent.
     {"statuses", {"-tt", "-e", "trace=exit"}, 0,
      {R"(^(?![\s\S]*(waitpid|spawn_ex)\())",
-      R"(\n\[pid \d+\] \d\d:\d\d:\d\d\.\d{6} exit\(7\) = \?\n\[pid \d+\] [0-9:.]+ \+\+\+ exited with 7 \+\+\+\n)",
+      R"(\n\[pid (\d+)\] \d\d:\d\d:\d\d\.\d{6} exit\(7\) = \?\n(.*\n)*?\[pid \1\] [0-9:.]+ \+\+\+ exited with 7 \+\+\+\n)",
       R"(\n\[pid \d+\] [0-9:.]+ --- #0 0x[0-9a-f]+ \(fault\+0x[0-9a-f]+\)\n)",
       R"(\n\[pid \d+\] [0-9:.]+ \+\+\+ killed by SIGSEGV \+\+\+\n)"}},
     {"statuses", {"-c"}, 0,
@@ -44,7 +46,7 @@ const Family kFamilies[] = {
      {R"(\n--- spawn: cannot run text: not an ELF file)",
       R"(\nspawn\("/missing", \["x"\], 1\) = -1 ENOENT)",
       R"(\n\[pid (\d+)\] spawn_ex\(\{path="/fx_spawn".*\}\) = \d+\n)",
-      R"(\n\[pid \d+\] exit\(7\) = \?\n\[pid \d+\] \+\+\+ exited with 7 \+\+\+\n)",
+      R"(\n\[pid (\d+)\] exit\(7\) = \?\n(.*\n)*?\[pid \1\] \+\+\+ exited with 7 \+\+\+\n)",
       R"(\n\[pid \d+\] waitpid\(-?\d+, 0x8, 0x0\) = -1 EFAULT)"}},
     {"descriptors", {}, 0, {}},
     {"live-limit", {}, 0, {}},
