@@ -36,14 +36,26 @@ bool shareable(uint32_t protection) { return (protection & kAccessExec) == 0; }
 
 }  // namespace
 
+// Host pages are reserved inaccessible and opened only while mapped: the
+// reservation costs no commit charge however the host accounts memory, and
+// a stray host access to a guest hole faults instead of reading zeros.
 GuestMemory::GuestMemory(uc_engine *uc) : uc_(uc) {
-    void *reserved = mmap(nullptr, kAddressSpaceEnd, PROT_READ | PROT_WRITE,
-                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void *reserved = mmap(nullptr, kAddressSpaceEnd, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (reserved == MAP_FAILED) return;
     // Huge pages would make the first touch of every scattered page clear
     // two megabytes.
     madvise(reserved, kAddressSpaceEnd, MADV_NOHUGEPAGE);
     host_ = static_cast<uint8_t *>(reserved);
+}
+
+bool GuestMemory::open_host(uint32_t start, uint64_t size) {
+    return mprotect(host(start), size, PROT_READ | PROT_WRITE) == 0;
+}
+
+// Gives the pages back to the host: mapped again, they read as zeros.
+void GuestMemory::close_host(uint32_t start, uint64_t size) {
+    mmap(host(start), size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
+    madvise(host(start), size, MADV_NOHUGEPAGE);
 }
 
 GuestMemory::~GuestMemory() {
@@ -64,7 +76,11 @@ bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
     auto next = mappings_.lower_bound(start);
     if (next != mappings_.end() && next->first < uint64_t{start} + size) return false;
     if (next != mappings_.begin() && end_of(*std::prev(next)) > start) return false;
-    if (!back(start, size, protection)) return false;
+    if (!open_host(start, size)) return false;
+    if (!back(start, size, protection)) {
+        close_host(start, size);
+        return false;
+    }
     mappings_.emplace(start, Extent{size, protection});
     return true;
 }
@@ -145,8 +161,7 @@ bool GuestMemory::unmap(uint32_t start, uint32_t size) {
                         last->second.protection});
     if (!rebuild(first->first, end_of(*last), kept)) return false;
     mappings_.erase(mappings_.find(start), mappings_.upper_bound(static_cast<uint32_t>(end - 1)));
-    // Whatever is mapped here next must read as zeros.
-    madvise(host(start), end - start, MADV_DONTNEED);
+    close_host(start, end - start);
     return true;
 }
 

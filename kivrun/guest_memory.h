@@ -103,6 +103,8 @@ private:
     // failure the old ones stay as they were.
     bool rebuild(uint32_t start, uint64_t end, const std::vector<Mapping> &pieces);
     bool map_region(const Mapping &piece);
+    bool open_host(uint32_t start, uint64_t size);
+    void close_host(uint32_t start, uint64_t size);
     uint8_t *host(uint32_t address) const { return host_ + address; }
 
     uc_engine *uc_;
