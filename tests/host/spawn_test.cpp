@@ -40,7 +40,8 @@ const Family kFamilies[] = {
     {"statuses", {"-c"}, 0,
      {R"(\n\[pid \d+\] +100\.00 +\d+\.\d{6} +\d+ +1 +exit\n)", R"(\n\[pid \d+\] +100\.00 .* 7 +total\n)"}},
     {"statuses", {"--trace-format=json", "-t"}, 0,
-     {R"(\{"pid":(\d+),"call":"spawn_ex".*"result":(\d+),(?=[\s\S]*\{"pid":\2,"end":"exited with 7"\}))"
+     {R"(^(?=[\s\S]*?\{"pid":(\d+),"call":"spawn_ex".*"result":(\d+),))"
+      R"((?=[\s\S]*\{"pid":\2,"end":"exited with 7"\}))"
       R"([\s\S]*\{"pid":\1,"end":"exited with 0"\})"}},
     {"flooded-pipe", {}, 0, {}},
     {"reverse-order", {}, 0, {}},
