@@ -29,6 +29,18 @@ uint32_t emulator_protection(uint32_t access) {
 
 uint64_t end_of(const auto &entry) { return uint64_t{entry.first} + entry.second.size; }
 
+// What of `region` lies before `start`, or from `end` on, keeping its
+// protection.
+std::optional<GuestMemory::Mapping> part_before(const auto &region, uint32_t start) {
+    if (region.first >= start) return std::nullopt;
+    return GuestMemory::Mapping{region.first, start - region.first, region.second.protection};
+}
+std::optional<GuestMemory::Mapping> part_after(const auto &region, uint64_t end) {
+    if (end_of(region) <= end) return std::nullopt;
+    return GuestMemory::Mapping{static_cast<uint32_t>(end), static_cast<uint32_t>(end_of(region) - end),
+                                region.second.protection};
+}
+
 // Executable regions are never grown or split to share them: rebuilding a
 // region drops the code translated from it, possibly the very code that
 // made the call.
@@ -87,8 +99,8 @@ bool GuestMemory::map(uint32_t start, uint32_t size, uint32_t protection) {
 
 bool GuestMemory::back(uint32_t start, uint32_t size, uint32_t protection) {
     uint64_t end = uint64_t{start} + size;
-    // Sharing stays inside one aligned block: the emulator indexes a whole
-    // block at once, but every page of a block that is only partly covered.
+    // Sharing stays inside one aligned block: the emulator's index takes one
+    // entry for a whole block, but one per page of a block covered in part.
     auto one_block = [](uint64_t from, uint64_t to) { return from / kRegionBlock == (to - 1) / kRegionBlock; };
     if (shareable(protection)) {
         const auto *before = start != 0 ? holding(regions_, start - 1) : nullptr;
@@ -129,13 +141,10 @@ bool GuestMemory::protect(uint32_t start, uint32_t protection) {
     auto mapping = mappings_.find(start);
     if (mapping == mappings_.end()) return false;
     const auto *region = holding(regions_, start);
-    uint32_t old = region->second.protection;
     std::vector<Mapping> pieces;
-    if (region->first < start) pieces.push_back({region->first, start - region->first, old});
+    if (auto before = part_before(*region, start)) pieces.push_back(*before);
     pieces.push_back({start, mapping->second.size, protection});
-    if (end_of(*region) > end_of(*mapping))
-        pieces.push_back({static_cast<uint32_t>(end_of(*mapping)),
-                          static_cast<uint32_t>(end_of(*region) - end_of(*mapping)), old});
+    if (auto after = part_after(*region, end_of(*mapping))) pieces.push_back(*after);
     if (!rebuild(region->first, end_of(*region), pieces)) return false;
     mapping->second.protection = protection;
     return true;
@@ -155,10 +164,8 @@ bool GuestMemory::unmap(uint32_t start, uint32_t size) {
     const auto *first = holding(regions_, start);
     const auto *last = holding(regions_, static_cast<uint32_t>(end - 1));
     std::vector<Mapping> kept;
-    if (first->first < start) kept.push_back({first->first, start - first->first, first->second.protection});
-    if (end_of(*last) > end)
-        kept.push_back({static_cast<uint32_t>(end), static_cast<uint32_t>(end_of(*last) - end),
-                        last->second.protection});
+    if (auto before = part_before(*first, start)) kept.push_back(*before);
+    if (auto after = part_after(*last, end)) kept.push_back(*after);
     if (!rebuild(first->first, end_of(*last), kept)) return false;
     mappings_.erase(mappings_.find(start), mappings_.upper_bound(static_cast<uint32_t>(end - 1)));
     close_host(start, end - start);
