@@ -64,20 +64,37 @@ ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor
     }
 }
 
+enum class Direction { ToHost, ToGuest };
+
+// A read's or write's descriptor and guest bytes (descriptor, buffer,
+// count), or the error that refuses the call before anything is done.
+struct Transfer {
+    const FdTable::Descriptor *descriptor = nullptr;
+    std::span<uint8_t> bytes;
+    int error = 0;
+};
+
+Transfer transfer_of(Process &process, const SyscallArgs &args, Direction direction) {
+    bool to_guest = direction == Direction::ToGuest;
+    if (args[2] > kMaxTransfer) return {.error = EINVAL};
+    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+    if (descriptor == nullptr || !(to_guest ? descriptor->readable : descriptor->writable)) return {.error = EBADF};
+    auto bytes = process.memory.view(args[1], args[2], to_guest ? kAccessWrite : kAccessRead);
+    if (!bytes) return {.error = EFAULT};
+    return {descriptor, *bytes};
+}
+
 }  // namespace
 
 // Everything the guest handed over reaches the descriptor: a short host
 // write is continued from the first byte not taken.
 SyscallResult sys_write(Process &process, const SyscallArgs &args) {
-    if (args[2] > kMaxTransfer) return failure(EINVAL);
-    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
-    if (descriptor == nullptr || !descriptor->writable) return failure(EBADF);
-    auto bytes = process.memory.view(args[1], args[2], kAccessRead);
-    if (!bytes) return failure(EFAULT);
+    auto [descriptor, bytes, refusal] = transfer_of(process, args, Direction::ToHost);
+    if (refusal != 0) return failure(refusal);
     size_t written = 0;
-    while (written < bytes->size()) {
+    while (written < bytes.size()) {
         int error = 0;
-        ssize_t wrote = write_some(process, *descriptor, bytes->data() + written, bytes->size() - written, error);
+        ssize_t wrote = write_some(process, *descriptor, bytes.data() + written, bytes.size() - written, error);
         if (wrote < 0) return written > 0 ? success(static_cast<int32_t>(written)) : failure(error);
         written += static_cast<size_t>(wrote);
     }
@@ -85,16 +102,13 @@ SyscallResult sys_write(Process &process, const SyscallArgs &args) {
 }
 
 SyscallResult sys_read(Process &process, const SyscallArgs &args) {
-    if (args[2] > kMaxTransfer) return failure(EINVAL);
-    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
-    if (descriptor == nullptr || !descriptor->readable) return failure(EBADF);
-    auto bytes = process.memory.view(args[1], args[2], kAccessWrite);
-    if (!bytes) return failure(EFAULT);
-    if (bytes->empty()) return success(0);
+    auto [descriptor, bytes, refusal] = transfer_of(process, args, Direction::ToGuest);
+    if (refusal != 0) return failure(refusal);
+    if (bytes.empty()) return success(0);
     for (;;) {
         if (descriptor->may_wait)
             if (int error = wait_ready(process, *descriptor, POLLIN)) return failure(error);
-        ssize_t got = ::read(descriptor->host_fd, bytes->data(), bytes->size());
+        ssize_t got = ::read(descriptor->host_fd, bytes.data(), bytes.size());
         if (got >= 0) return success(static_cast<int32_t>(got));
         if (errno != EINTR && !(errno == EAGAIN && descriptor->may_wait)) return failure(errno);
     }
