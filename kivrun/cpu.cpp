@@ -1,9 +1,12 @@
 #include "cpu.h"
 
+#include <setjmp.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -118,6 +121,29 @@ std::optional<std::vector<uint64_t>> rdtsc_sites(uc_engine *uc) {
     return sites;
 }
 
+// Unicorn 2.0.1's code generator aborts the whole process on a few
+// instructions it decodes but cannot translate (a far call or jump through a
+// register operand, which the CPU itself refuses as invalid). While emulation
+// runs, the abort is turned into a jump back to the caller, which ends the
+// run with an invalid-instruction report instead.
+thread_local sigjmp_buf *t_translation_escape = nullptr;
+
+void on_abort(int signal) {
+    if (t_translation_escape != nullptr) siglongjmp(*t_translation_escape, 1);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void catch_translation_aborts() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        struct sigaction action {};
+        action.sa_handler = on_abort;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGABRT, &action, nullptr);
+    });
+}
+
 }  // namespace
 
 Cpu::Cpu() {
@@ -126,6 +152,23 @@ Cpu::Cpu() {
 
 Cpu::~Cpu() {
     if (uc_ != nullptr) uc_close(uc_);
+}
+
+uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
+    catch_translation_aborts();
+    sigjmp_buf escape;
+    if (sigsetjmp(escape, 1) != 0) {
+        t_translation_escape = nullptr;
+        if (!stop_)
+            stop_ = Stop{StopReason::Faulted, 0,
+                         Fault{"invalid instruction (one the emulator cannot translate)", reg(UC_X86_REG_EIP),
+                               std::nullopt, kFaultBase + SIGILL}};
+        return UC_ERR_OK;
+    }
+    t_translation_escape = &escape;
+    uc_err error = uc_emu_start(uc_, begin, until, 0, 0);
+    t_translation_escape = nullptr;
+    return error;
 }
 
 uint32_t Cpu::reg(int id) const {
@@ -203,7 +246,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.
-    if (auto ended = ending(uc_emu_start(uc_, kTrampoline, entry, 0, 0))) return ended;
+    if (auto ended = ending(emulate(kTrampoline, entry))) return ended;
     if (!memory.protect(kKernelPage, 0))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
     // The block at the entry was translated to stop there: drop it.
@@ -214,7 +257,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
 std::optional<Stop> Cpu::resume() {
     paused_ = false;
     if (auto ended = ending(UC_ERR_OK)) return ended;
-    if (auto ended = ending(uc_emu_start(uc_, reg(UC_X86_REG_EIP), kNeverReached, 0, 0))) return ended;
+    if (auto ended = ending(emulate(reg(UC_X86_REG_EIP), kNeverReached))) return ended;
     if (paused_) return std::nullopt;
     return Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
 }

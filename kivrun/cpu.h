@@ -90,6 +90,9 @@ private:
     static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *uc, uint64_t address, uint32_t size, void *self);
 
+    // uc_emu_start from `begin`, or the run's end as a fault when the
+    // emulator gives up translating the code.
+    uc_err emulate(uint64_t begin, uint64_t until);
     // Why emulation returned with `error`, when the program cannot go on.
     std::optional<Stop> ending(uc_err error) const;
     bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);

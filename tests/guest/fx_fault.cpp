@@ -36,6 +36,12 @@ int undefined() {
     asm volatile("ud2");
     return 0;
 }
+// A far jump through a register: invalid on the CPU, and an instruction
+// the emulator's code generator cannot translate.
+int far_jump_through_register() {
+    asm volatile(".byte 0xff, 0xef");
+    return 0;
+}
 int fast_system_call() {
     asm volatile("sysenter");
     return 0;
@@ -152,6 +158,7 @@ constexpr check_scenario kMisdeeds[] = {
     {"divide", divide},
     {"ud2", undefined},
     {"sysenter", fast_system_call},
+    {"far-jump-register", far_jump_through_register},
     {"syscall", long_mode_system_call},
     {"int3", breakpoint},
     {"int21", other_interrupt},

@@ -31,6 +31,7 @@ const Misdeed kMisdeeds[] = {
     {"ud2", 132, "invalid instruction at eip 0x4", "undefined"},
     {"sysenter", 132, "invalid instruction", "fast_system_call"},
     {"syscall", 132, "invalid instruction", "long_mode_system_call"},
+    {"far-jump-register", 132, "invalid instruction (one the emulator cannot translate)", "far_jump_through_register"},
     {"int3", 133, "breakpoint", "breakpoint"},
     {"int21", 139, "interrupt 33", "other_interrupt"},
     {"kernel", 139, "address 0xc0000800", "kernel_memory"},
