@@ -12,7 +12,7 @@ PREFIX ?= /usr/local
 BUILD_TYPE ?=
 
 PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-            libunicorn-dev libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config gdb
+            libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config gdb
 
 # Needed by the benchmarks only (qemu-i386, the yardstick for whole runs).
 BENCH_PACKAGES := qemu-user
@@ -52,8 +52,10 @@ define install_missing
 	fi
 endef
 
+# Unicorn 2.1 comes from Debian 13, two packages alone: see the script.
 deps:
 	$(call install_missing,$(PACKAGES))
+	@tools/unicorn-deps.sh $(BUILD_DIR)/deps
 
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
