@@ -12,7 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "run.h"
+#include "run/run.h"
 
 namespace {
 

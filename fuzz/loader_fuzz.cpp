@@ -5,8 +5,8 @@
 #include <span>
 
 #include "fuzz_check.h"
-#include "loader.h"
-#include "memory_map.h"
+#include "machine/loader.h"
+#include "machine/memory_map.h"
 
 using kiv::fuzz::require;
 

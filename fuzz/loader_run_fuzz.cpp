@@ -12,8 +12,8 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "run.h"
-#include "unique_fd.h"
+#include "run/run.h"
+#include "support/unique_fd.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <span>
 
 #include "fuzz_check.h"
-#include "metadata.h"
+#include "kivmeta/metadata.h"
 
 using kiv::fuzz::require;
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "cpu.h"
+#include "machine/cpu.h"
 #include "fuzz_check.h"
-#include "guest_memory.h"
-#include "syscalls.h"
-#include "trace.h"
+#include "machine/guest_memory.h"
+#include "os/syscalls.h"
+#include "dispatch/trace.h"
 
 namespace {
 

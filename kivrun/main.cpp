@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.h"
-#include "number.h"
-#include "run.h"
+#include "cli/command_line.h"
+#include "support/number.h"
+#include "run/run.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "elf_identity.h"
+#include "support/elf_identity.h"
 
 #include <bit>
 #include <cstring>

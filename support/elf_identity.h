@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "record.h"
+#include "support/record.h"
 
 namespace kiv {
 

@@ -1,4 +1,4 @@
-#include "file.h"
+#include "support/file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "unique_fd.h"
+#include "support/unique_fd.h"
 
 namespace kiv {
 

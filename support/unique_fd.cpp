@@ -1,4 +1,4 @@
-#include "unique_fd.h"
+#include "support/unique_fd.h"
 
 #include <unistd.h>
 

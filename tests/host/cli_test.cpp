@@ -7,7 +7,7 @@
 #include <regex>
 
 #include "guest_runner.h"
-#include "number.h"
+#include "support/number.h"
 
 namespace kiv::test {
 namespace {

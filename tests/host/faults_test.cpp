@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "guest_runner.h"
-#include "watchdog.h"
+#include "run/watchdog.h"
 
 namespace kiv::test {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "cpu.h"
-#include "guest_memory.h"
+#include "machine/cpu.h"
+#include "machine/guest_memory.h"
 
 namespace kiv::test {
 namespace {

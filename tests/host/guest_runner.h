@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "file.h"
+#include "support/file.h"
 #include "host_command.h"
-#include "run.h"
+#include "run/run.h"
 
 namespace kiv::test {
 

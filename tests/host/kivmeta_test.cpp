@@ -16,7 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
-#include "metadata.h"
+#include "kivmeta/metadata.h"
 
 namespace {
 

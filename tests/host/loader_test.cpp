@@ -8,9 +8,9 @@
 #include <functional>
 #include <random>
 
-#include "file.h"
+#include "support/file.h"
 #include "guest_runner.h"
-#include "loader.h"
+#include "machine/loader.h"
 
 namespace kiv::test {
 namespace {

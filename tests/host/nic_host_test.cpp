@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "guest_runner.h"
-#include "nic_host.h"
+#include "os/nic_host.h"
 
 namespace kiv::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "guest_runner.h"
-#include "sandbox.h"
+#include "os/sandbox.h"
 
 namespace kiv::test {
 namespace {

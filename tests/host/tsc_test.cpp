@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
-#include "tsc.h"
+#include "machine/tsc.h"
 
 namespace kiv::test {
 namespace {

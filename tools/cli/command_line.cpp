@@ -1,6 +1,6 @@
-#include "command_line.h"
+#include "cli/command_line.h"
 
-#include "text.h"
+#include "support/text.h"
 
 #include <cstdio>
 #include <cstdlib>

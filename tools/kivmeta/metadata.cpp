@@ -1,13 +1,13 @@
-#include "metadata.h"
+#include "kivmeta/metadata.h"
 
 #include <elf.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "elf_identity.h"
-#include "text.h"
-#include "command_line.h"
+#include "support/elf_identity.h"
+#include "support/text.h"
+#include "cli/command_line.h"
 
 namespace kiv::meta {
 

@@ -1,0 +1,22 @@
+// Running a program under gdb: the emulated CPU and the guest's memory as
+// the gdb stub's DebugTarget. Breakpoints and watchpoints are emulator
+// hooks, never bytes written into the program, and they exist only while
+// something is set, so a run without them keeps its full speed.
+#pragma once
+
+#include <cstdint>
+
+#include "machine/cpu.h"
+#include "machine/guest_memory.h"
+
+namespace kiv {
+
+// Like Cpu::run, but first waits for gdb on 127.0.0.1:port (0: any free
+// port, announced on standard error) and lets it drive the program from
+// before its first instruction. `cancel_fd` becomes readable when the run
+// is being stopped; it is also made readable when gdb vanishes, so blocking
+// system calls give up.
+Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack,
+                  uint16_t port, int cancel_fd);
+
+}  // namespace kiv

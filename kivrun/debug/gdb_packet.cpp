@@ -1,0 +1,129 @@
+#include "debug/gdb_packet.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+
+namespace kiv::gdb {
+
+std::string hex_byte(uint32_t value) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    return {kDigits[(value >> 4) & 0xf], kDigits[value & 0xf]};
+}
+
+std::string to_hex(std::span<const uint8_t> bytes) {
+    std::string text;
+    for (uint8_t byte : bytes) text += hex_byte(byte);
+    return text;
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::vector<uint8_t>> from_hex(std::string_view text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        int high = hex_digit(text[i]), low = hex_digit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    return bytes;
+}
+
+std::optional<std::string> Connection::receive() {
+    for (;;) {
+        auto byte = next_byte();
+        if (!byte) return std::nullopt;
+        if (*byte == '-') send_raw(last_sent_);
+        if (*byte != '$') continue;  // acknowledgements, a stray Ctrl-C, noise
+        auto packet = frame();
+        if (!packet) return std::nullopt;
+        if (!packet->intact) {
+            send_raw("-");
+        } else if (packet->oversized) {
+            send_raw("+");
+            send(kMalformed);
+        } else {
+            send_raw("+");
+            return unescape(packet->payload);
+        }
+    }
+}
+
+void Connection::send(std::string_view payload) {
+    std::string packet = "$";
+    uint8_t sum = 0;
+    for (char c : payload) {
+        if (c == '$' || c == '#' || c == '}' || c == '*') {
+            packet += '}';
+            sum += '}';
+            c ^= 0x20;
+        }
+        packet += c;
+        sum += static_cast<uint8_t>(c);
+    }
+    last_sent_ = packet + "#" + hex_byte(sum);
+    send_raw(last_sent_);
+}
+
+// The rest of a packet after its '$'.
+std::optional<Connection::Frame> Connection::frame() {
+    Frame frame{"", false, false};
+    uint8_t sum = 0;
+    for (;;) {
+        auto byte = next_byte();
+        if (!byte) return std::nullopt;
+        if (*byte == '#') break;
+        if (*byte == '$') {  // the previous packet was cut off: start over
+            frame.payload.clear();
+            frame.oversized = false;
+            sum = 0;
+            continue;
+        }
+        sum += static_cast<uint8_t>(*byte);
+        if (frame.payload.size() < kMaxPacket) frame.payload += *byte;
+        else frame.oversized = true;
+    }
+    auto high = next_byte();
+    auto low = next_byte();
+    if (!high || !low) return std::nullopt;
+    frame.intact = hex_digit(*high) >= 0 && hex_digit(*low) >= 0 &&
+                   (hex_digit(*high) << 4 | hex_digit(*low)) == sum;
+    return frame;
+}
+
+std::string Connection::unescape(std::string_view escaped) {
+    std::string text;
+    for (size_t i = 0; i < escaped.size(); i++)
+        text += escaped[i] == '}' && i + 1 < escaped.size() ? static_cast<char>(escaped[++i] ^ 0x20) : escaped[i];
+    return text;
+}
+
+std::optional<char> Connection::next_byte() {
+    if (begin_ == end_) {
+        ssize_t got;
+        do got = ::recv(socket_, buffer_, sizeof buffer_, 0);
+        while (got < 0 && errno == EINTR);
+        if (got <= 0) return std::nullopt;
+        begin_ = 0;
+        end_ = static_cast<size_t>(got);
+    }
+    return buffer_[begin_++];
+}
+
+// A failed send shows as the peer being gone at the next receive.
+void Connection::send_raw(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
+        if (sent <= 0) return;
+        bytes.remove_prefix(static_cast<size_t>(sent));
+    }
+}
+
+}  // namespace kiv::gdb

@@ -1,0 +1,386 @@
+#include "dispatch/trace.h"
+
+#include <fmt/format.h>
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "kiv_mmap.h"
+#include "kiv_open.h"
+#include "kiv_spawn.h"
+#include "support/number.h"
+#include "support/text.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr size_t kShownArguments = 8;
+constexpr uint32_t kMaxShownText = 4096;
+// Nested texts (argument vectors, the spawn block) are shown this short.
+constexpr size_t kNestedTextLimit = 32;
+
+// One argument as shown: a number, bytes from the guest (quoted), or text
+// that is already in its shown form (flags, addresses, records).
+struct Shown {
+    enum class Kind { Number, Bytes, Symbolic } kind;
+    int64_t number = 0;
+    std::string text;   // Bytes: the first bytes; Symbolic: the whole text
+    size_t length = 0;  // Bytes: how many there were in all
+};
+
+Shown number(int64_t value) { return {Shown::Kind::Number, value}; }
+Shown symbolic(std::string text) { return {Shown::Kind::Symbolic, 0, std::move(text)}; }
+
+std::string pointer_text(uint32_t address) { return address == 0 ? "NULL" : fmt::format("{:#x}", address); }
+Shown pointer(uint32_t address) { return symbolic(pointer_text(address)); }
+
+std::string quoted(const std::string &bytes, size_t length, size_t limit) {
+    return c_quoted(reinterpret_cast<const uint8_t *>(bytes.data()), length, limit);
+}
+
+std::optional<std::string> guest_text(const GuestMemory &memory, uint32_t address, size_t limit) {
+    auto text = memory.read_text(address, kMaxShownText);
+    if (!text) return std::nullopt;
+    return quoted(*text, text->size(), limit);
+}
+
+Shown text_argument(const GuestMemory &memory, uint32_t address, size_t limit) {
+    auto text = memory.read_text(address, kMaxShownText);
+    if (!text) return pointer(address);
+    size_t length = text->size();
+    text->resize(std::min(length, limit));
+    return {Shown::Kind::Bytes, 0, std::move(*text), length};
+}
+
+Shown bytes_argument(const GuestMemory &memory, uint32_t address, uint32_t length, size_t limit) {
+    std::string bytes(std::min<size_t>(length, limit), '\0');
+    if (!memory.read(address, bytes.data(), static_cast<uint32_t>(bytes.size()))) return pointer(address);
+    return {Shown::Kind::Bytes, 0, std::move(bytes), length};
+}
+
+struct FlagName {
+    uint32_t bit;
+    const char *name;
+};
+constexpr FlagName kOpenFlagNames[] = {
+    {KIV_O_CREAT, "O_CREAT"}, {KIV_O_EXCL, "O_EXCL"}, {KIV_O_TRUNC, "O_TRUNC"}, {KIV_O_APPEND, "O_APPEND"}};
+constexpr const char *kAccessModeNames[] = {"O_RDONLY", "O_WRONLY", "O_RDWR", "O_ACCMODE"};
+static_assert(std::size(kAccessModeNames) == KIV_O_ACCMODE + 1);
+constexpr FlagName kProtectionNames[] = {
+    {KIV_PROT_READ, "PROT_READ"}, {KIV_PROT_WRITE, "PROT_WRITE"}, {KIV_PROT_EXEC, "PROT_EXEC"}};
+constexpr FlagName kMapFlagNames[] = {
+    {KIV_MAP_SHARED, "MAP_SHARED"}, {KIV_MAP_PRIVATE, "MAP_PRIVATE"}, {KIV_MAP_ANONYMOUS, "MAP_ANONYMOUS"}};
+// lseek's origins as its handler accepts them: 0, 1, 2.
+constexpr const char *kWhenceNames[] = {"SEEK_SET", "SEEK_CUR", "SEEK_END"};
+
+// The names of the set bits joined by '|', unknown bits in hex at the end;
+// `none` when no bit is set.
+template <size_t N>
+std::string flag_names(uint32_t flags, const FlagName (&names)[N], const char *none) {
+    std::string text;
+    for (const auto &flag : names) {
+        if ((flags & flag.bit) == 0) continue;
+        text += (text.empty() ? "" : "|") + std::string(flag.name);
+        flags &= ~flag.bit;
+    }
+    if (flags != 0) text += (text.empty() ? "" : "|") + fmt::format("{:#x}", flags);
+    return text.empty() ? none : text;
+}
+
+std::string open_flags(uint32_t flags) {
+    std::string rest = flag_names(flags & ~uint32_t{KIV_O_ACCMODE}, kOpenFlagNames, "");
+    return kAccessModeNames[flags & KIV_O_ACCMODE] + (rest.empty() ? "" : "|" + rest);
+}
+
+std::string whence(uint32_t value) {
+    return value < std::size(kWhenceNames) ? kWhenceNames[value] : fmt::format("{}", static_cast<int32_t>(value));
+}
+
+std::string argv_list(const GuestMemory &memory, uint32_t address, int32_t count) {
+    if (address == 0 || count < 0) return pointer_text(address);
+    std::string text = "[";
+    for (int32_t i = 0; i < count; i++) {
+        if (i == static_cast<int32_t>(kShownArguments)) {
+            text += ", ...";
+            break;
+        }
+        uint32_t element;
+        if (!memory.read(address + 4 * i, &element, sizeof element)) return pointer_text(address);
+        text += (i > 0 ? ", " : "") + guest_text(memory, element, kNestedTextLimit).value_or(pointer_text(element));
+    }
+    return text + "]";
+}
+
+std::string nic_info(const GuestMemory &memory, uint32_t address) {
+    NicInfo info;
+    if (!memory.read(address, &info, sizeof info)) return pointer_text(address);
+    return fmt::format("{{pci={:02x}:{:02x}.{:x}, mmio=0x{:08x}, "
+                       "mac={:02x}:{:02x}:{:02x}:{:02x}:{:02x}:{:02x}, link={}}}",
+                       info.bus, info.device, info.function, info.mmio_base, info.mac[0], info.mac[1], info.mac[2],
+                       info.mac[3], info.mac[4], info.mac[5], info.link);
+}
+
+std::string spawn_block(const GuestMemory &memory, uint32_t address) {
+    KivSpawnBlock block;
+    if (!memory.read(address, &block, sizeof block)) return pointer_text(address);
+    return fmt::format("{{path={}, argv={}, argc={}, {}, {}, {}, flag={}}}",
+                       guest_text(memory, block.path, kNestedTextLimit).value_or(pointer_text(block.path)),
+                       argv_list(memory, block.argv, block.argc), block.argc, block.a4, block.a5, block.a6,
+                       block.flag);
+}
+
+std::string fd_pair(const GuestMemory &memory, uint32_t address) {
+    int32_t fds[2];
+    if (!memory.read(address, fds, sizeof fds)) return pointer_text(address);
+    return fmt::format("[{}, {}]", fds[0], fds[1]);
+}
+
+// `filled`: the call returned without failing, so its output arguments hold
+// what the kernel stored.
+Shown argument(ArgKind kind, const SyscallArgs &args, size_t index, int32_t result, bool filled,
+               const GuestMemory &memory, size_t limit) {
+    uint32_t value = args[index];
+    uint32_t next = index + 1 < args.size() ? args[index + 1] : 0;
+    switch (kind) {
+    case ArgKind::FD:
+    case ArgKind::INT: return number(static_cast<int32_t>(value));
+    case ArgKind::UINT:
+    case ArgKind::COUNT: return number(value);
+    case ArgKind::HEX: return symbolic(fmt::format("{:#x}", value));
+    case ArgKind::PTR: return pointer(value);
+    case ArgKind::PATH: return text_argument(memory, value, limit);
+    case ArgKind::BUF_IN: return bytes_argument(memory, value, next, limit);
+    case ArgKind::BUF_OUT:
+        return filled ? bytes_argument(memory, value, static_cast<uint32_t>(result), limit) : pointer(value);
+    case ArgKind::BUF_OUT_STR: return filled ? text_argument(memory, value, limit) : pointer(value);
+    case ArgKind::OPEN_FLAGS: return symbolic(open_flags(value));
+    case ArgKind::OPEN_THIRD: return symbolic(fmt::format("third={:#x}", value));
+    case ArgKind::MMAP_PROT: return symbolic(flag_names(value, kProtectionNames, "PROT_NONE"));
+    case ArgKind::MMAP_FLAGS: return symbolic(flag_names(value, kMapFlagNames, "0"));
+    case ArgKind::WHENCE: return symbolic(whence(value));
+    case ArgKind::NIC_INFO: return filled ? symbolic(nic_info(memory, value)) : pointer(value);
+    case ArgKind::FD_PAIR: return filled ? symbolic(fd_pair(memory, value)) : pointer(value);
+    case ArgKind::ARGV: return symbolic(argv_list(memory, value, static_cast<int32_t>(next)));
+    case ArgKind::SPAWN_BLOCK: return symbolic(spawn_block(memory, value));
+    }
+    return pointer(value);
+}
+
+std::vector<Shown> arguments(const SyscallEntry &entry, const SyscallArgs &args, const SyscallResult &result,
+                             const GuestMemory &memory, size_t limit) {
+    bool filled = !result.ends_process && result.value >= 0;
+    std::vector<Shown> shown;
+    for (size_t i = 0; i < entry.arg_count; i++)
+        shown.push_back(argument(entry.kinds[i], args, i, result.value, filled, memory, limit));
+    return shown;
+}
+
+std::string as_text(const Shown &shown, size_t limit) {
+    switch (shown.kind) {
+    case Shown::Kind::Number: return fmt::format("{}", shown.number);
+    case Shown::Kind::Bytes: return quoted(shown.text, shown.length, limit);
+    case Shown::Kind::Symbolic: return shown.text;
+    }
+    return shown.text;
+}
+
+// Bytes as a JSON string: every byte outside printable ASCII as \u00NN, so
+// the line stays valid UTF-8 whatever the guest wrote.
+std::string json_string(std::string_view bytes) {
+    std::string text = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') text += {'\\', static_cast<char>(c)};
+        else if (c >= 0x20 && c < 0x7f) text += static_cast<char>(c);
+        else text += fmt::format("\\u{:04x}", c);
+    }
+    return text + "\"";
+}
+
+std::string as_json(const Shown &shown) {
+    return shown.kind == Shown::Kind::Number ? fmt::format("{}", shown.number) : json_string(shown.text);
+}
+
+// Errors whose host text would mislead: the sandbox reports a path that
+// leaves the root as EXDEV.
+struct KernelErrorText {
+    int error;
+    const char *text;
+};
+constexpr KernelErrorText kKernelErrorTexts[] = {{EXDEV, "path leaves the root"}};
+
+const char *error_description(int error) {
+    for (const auto &known : kKernelErrorTexts)
+        if (known.error == error) return known.text;
+    return std::strerror(error);
+}
+
+std::string error_name(int error) {
+    const char *name = strerrorname_np(error);
+    return name != nullptr ? name : "E?";
+}
+
+bool failed(const SyscallResult &result) { return !result.ends_process && result.value < 0; }
+
+std::string result_text(ResultKind kind, const SyscallResult &result) {
+    if (result.ends_process) return "?";
+    std::string text = kind == ResultKind::ADDRESS && result.value != -1
+                           ? fmt::format("{:#x}", static_cast<uint32_t>(result.value))
+                           : fmt::format("{}", result.value);
+    if (failed(result) && result.error != 0)
+        text += fmt::format(" {} ({})", error_name(result.error), error_description(result.error));
+    return text;
+}
+
+// HH:MM:SS.uuuuuu in local time, as strace -tt.
+std::string wall_clock() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return fmt::format("{:02}:{:02}:{:02}.{:06}", local.tm_hour, local.tm_min, local.tm_sec, now.tv_usec);
+}
+
+double epoch_seconds() {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+bool TraceSettings::apply_expression(const std::string &expression) {
+    constexpr std::string_view kTrace = "trace=", kInject = "inject=";
+    std::string_view text = expression;
+    if (text.starts_with(kTrace)) {
+        auto numbers = parse_call_names(text.substr(kTrace.size()));
+        if (!numbers) return false;
+        selections.emplace_back(text.substr(kTrace.size()));
+        selected.insert(selected.end(), numbers->begin(), numbers->end());
+        return true;
+    }
+    if (!text.starts_with(kInject)) return false;
+    auto injection = parse_injection(text.substr(kInject.size()));
+    if (injection) injections.push_back(std::move(*injection));
+    return injection.has_value();
+}
+
+std::vector<std::string> TraceSettings::child_options() const {
+    std::vector<std::string> words;
+    if (enabled) words.push_back(times ? "-tt" : "-t");
+    if (summary_only) words.push_back("-c");
+    if (format == TraceFormat::Json) words.push_back("--trace-format=json");
+    if (string_limit != TraceSettings{}.string_limit) words.insert(words.end(), {"-s", std::to_string(string_limit)});
+    for (const auto &selection : selections) words.insert(words.end(), {"-e", "trace=" + selection});
+    for (const auto &injection : injections) words.insert(words.end(), {"-e", "inject=" + injection.text});
+    return words;
+}
+
+std::optional<TraceSettings> TraceSettings::from_options(const std::vector<std::string> &words) {
+    TraceSettings settings;
+    for (size_t i = 0; i < words.size(); i++) {
+        const std::string &word = words[i];
+        if (word == "-t" || word == "-tt") {
+            settings.enabled = true;
+            settings.times = word == "-tt";
+        } else if (word == "-c") {
+            settings.summary_only = true;
+        } else if (word == "--trace-format=json") {
+            settings.format = TraceFormat::Json;
+        } else if (i + 1 == words.size()) {
+            return std::nullopt;
+        } else if (!(word == "-s" && cli::parse_number(words[i + 1], settings.string_limit)) &&
+                   !(word == "-e" && settings.apply_expression(words[i + 1]))) {
+            return std::nullopt;
+        } else {
+            i++;
+        }
+    }
+    return settings;
+}
+
+bool Trace::wants(uint32_t number) const {
+    return settings_.selected.empty() ||
+           std::find(settings_.selected.begin(), settings_.selected.end(), number) != settings_.selected.end();
+}
+
+std::string Trace::json_start() const { return fmt::format("{{\"pid\":{},", pid_); }
+
+void Trace::call(const SyscallEntry &entry, const SyscallArgs &args, const SyscallResult &result,
+                 const GuestMemory &memory, bool injected, double seconds) {
+    if (!wants(entry.number)) return;
+    if (settings_.summary_only) return summary_.add(entry.name, failed(result), seconds);
+    size_t limit = settings_.string_limit;
+    auto shown = arguments(entry, args, result, memory, limit);
+    if (settings_.format == TraceFormat::Text) {
+        std::string text;
+        for (const auto &argument : shown) text += (text.empty() ? "" : ", ") + as_text(argument, limit);
+        return line(fmt::format("{}({}) = {}{}", entry.name, text, result_text(entry.result, result),
+                                injected ? " (INJECTED)" : ""));
+    }
+    std::string list;
+    for (const auto &argument : shown) list += (list.empty() ? "" : ",") + as_json(argument);
+    std::string error = failed(result) && result.error != 0 ? json_string(error_name(result.error)) : "null";
+    std::string value = result.ends_process ? "null" : fmt::format("{}", result.value);
+    line(fmt::format("{}\"call\":\"{}\",\"args\":[{}],\"result\":{},\"error\":{},\"injected\":{},\"time\":{:.6f},"
+                     "\"duration\":{:.6f}}}",
+                     json_start(), entry.name, list, value, error, injected, epoch_seconds(), seconds));
+}
+
+void Trace::unknown_call(const SyscallRegisters &registers, double seconds) {
+    if (!settings_.selected.empty()) return;
+    std::string name = fmt::format("syscall_{}", registers.number);
+    if (settings_.summary_only) return summary_.add(name, true, seconds);
+    const SyscallArgs &a = registers.args;
+    if (settings_.format == TraceFormat::Text)
+        return line(fmt::format("{}({:#x}, {:#x}, {:#x}) = -1 (unknown system call)", name, a[0], a[1], a[2]));
+    line(fmt::format("{}\"call\":\"{}\",\"args\":[{},{},{}],\"result\":-1,\"error\":\"unknown system call\","
+                     "\"injected\":false,\"time\":{:.6f},\"duration\":{:.6f}}}",
+                     json_start(), name, a[0], a[1], a[2], epoch_seconds(), seconds));
+}
+
+void Trace::note(const std::string &text) {
+    if (settings_.summary_only) return;
+    line(settings_.format == TraceFormat::Text ? "--- " + text : json_start() + "\"note\":" + json_string(text) + "}");
+}
+
+void Trace::end(const std::string &how) {
+    if (settings_.summary_only) return print_summary();
+    line(settings_.format == TraceFormat::Text ? "+++ " + how + " +++"
+                                               : json_start() + "\"end\":" + json_string(how) + "}");
+}
+
+// One write for the whole table, so that the tables of processes sharing
+// the trace do not interleave.
+void Trace::print_summary() {
+    std::string text;
+    if (settings_.format == TraceFormat::Json) {
+        text = json_start() + "\"summary\":" + summary_.json() + "}\n";
+    } else {
+        std::string table = summary_.table();
+        for (size_t start = 0; start < table.size();) {
+            size_t end = std::min(table.find('\n', start), table.size() - 1) + 1;
+            text += tag_ + table.substr(start, end - start);
+            start = end;
+        }
+    }
+    fmt::print(out_, "{}", text);
+    fflush(out_);
+}
+
+void Trace::line(const std::string &text) {
+    // JSON lines name their process in a field of their own.
+    if (settings_.format == TraceFormat::Text) {
+        fmt::print(out_, "{}", tag_);
+        if (settings_.times) fmt::print(out_, "{} ", wall_clock());
+    }
+    fmt::print(out_, "{}\n", text);
+    fflush(out_);
+}
+
+}  // namespace kiv

@@ -1,0 +1,116 @@
+// The emulated i386 CPU: Unicorn in 32-bit protected mode, the guest running
+// at privilege level 3 so that privileged instructions (hlt, cli, in, out)
+// fault as they would under the real kernel. The system-call interrupt goes
+// to the system-call handler; every other interrupt, an invalid instruction or
+// an access to unusable memory stops the run with a fault report.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <unicorn/unicorn.h>
+
+#include "machine/guest_memory.h"
+#include "machine/syscall_types.h"
+#include "machine/tsc.h"
+
+namespace kiv {
+
+class SyscallHandler {
+public:
+    virtual ~SyscallHandler() = default;
+    // Services one call: its value goes to EAX, or the run ends with it as
+    // the exit status.
+    virtual SyscallResult syscall(const SyscallRegisters &registers) = 0;
+};
+
+// A fault's exit status is this plus the signal a Linux process would get.
+inline constexpr int kFaultBase = 128;
+
+struct Fault {
+    std::string what;                  // "page fault (write to unmapped memory)"
+    uint32_t eip;                      // start of the block for memory faults
+    std::optional<uint32_t> address;   // the faulting data address, when known
+    int exit_code;                     // 128 + the matching Linux signal
+};
+
+enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, Refused, EmulatorError };
+
+struct Stop {
+    StopReason reason;
+    int32_t status = 0;           // Exited
+    std::optional<Fault> fault;   // Faulted
+    std::string detail;           // Refused, EmulatorError
+};
+
+class Cpu {
+public:
+    Cpu();
+    ~Cpu();
+    Cpu(const Cpu &) = delete;
+    Cpu &operator=(const Cpu &) = delete;
+
+    uc_engine *engine() const { return uc_; }
+
+    // Stop after this many executed basic blocks (0: no limit).
+    void set_block_limit(uint64_t blocks) { block_limit_ = blocks; }
+    // Answer the guest's rdtsc from `sequence` instead of the host's counter.
+    void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
+
+    // Enters the guest at `entry` with the stack pointer at `stack`, in user
+    // mode, and runs until it exits, faults or is stopped.
+    Stop run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack);
+
+    // run() in two halves, for a debugger: start() sets up user mode and
+    // stops before the program's first instruction (a Stop only on
+    // failure); resume() runs from the current EIP until the program ends
+    // (a Stop, kept for every later call) or pause() (nullopt).
+    std::optional<Stop> start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack);
+    std::optional<Stop> resume();
+    // From a hook or any thread: resume() returns at the next instruction
+    // boundary it checks, unless the program ends first.
+    void pause();
+
+    // From any thread: the run ends as timed out.
+    void stop_for_timeout();
+
+    uint32_t reg(int id) const;
+    std::string register_dump() const;
+
+private:
+    static void on_interrupt(uc_engine *uc, uint32_t vector, void *self);
+    static bool on_invalid_memory(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
+                                  void *self);
+    static bool on_invalid_instruction(uc_engine *uc, void *self);
+    static uint32_t on_port_in(uc_engine *uc, uint32_t port, int size, void *self);
+    static void on_port_out(uc_engine *uc, uint32_t port, int size, uint32_t value, void *self);
+    void port_access();
+    static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
+    static void on_rdtsc(uc_engine *uc, uint64_t address, uint32_t size, void *self);
+
+    // uc_emu_start from `begin`, or the run's end as a fault when the
+    // emulator gives up translating the code.
+    uc_err emulate(uint64_t begin, uint64_t until);
+    // Why emulation returned with `error`, when the program cannot go on.
+    std::optional<Stop> ending(uc_err error) const;
+    bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
+    // How the run ends instead when the sites cannot be hooked.
+    std::optional<Stop> hook_rdtsc_sites();
+    void emulate_rdtsc();
+    void serve_syscall();
+    void fault(Fault fault);
+
+    uc_engine *uc_ = nullptr;
+    SyscallHandler *handler_ = nullptr;
+    uint64_t block_limit_ = 0;
+    uint64_t blocks_ = 0;
+    std::optional<TscSequence> tsc_;
+    uint64_t tsc_reads_ = 0;
+    std::optional<Stop> stop_;
+    std::atomic<bool> timed_out_{false};
+    std::atomic<bool> paused_{false};
+};
+
+}  // namespace kiv

@@ -1,0 +1,119 @@
+// The guest's address space as the stand-in kernel sees it: every mapping
+// with its protection, backed by host memory that Unicorn executes from.
+// Every guest pointer a system call uses goes through here: a range is
+// usable only when it does not wrap past 4 GiB and every page of it is mapped
+// with the access the call needs.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <unicorn/unicorn.h>
+
+#include "kiv_mmap.h"
+#include "machine/memory_map.h"
+
+namespace kiv {
+
+// The kernel's page protections are the ones mmap takes.
+enum Access : uint32_t {
+    kAccessRead = KIV_PROT_READ,
+    kAccessWrite = KIV_PROT_WRITE,
+    kAccessExec = KIV_PROT_EXEC,
+};
+inline constexpr uint32_t kAccessAll = kAccessRead | kAccessWrite | kAccessExec;
+
+class GuestMemory {
+public:
+    // Without the host's reservation for the address space (see reserved())
+    // every map fails.
+    explicit GuestMemory(uc_engine *uc);
+    ~GuestMemory();
+    GuestMemory(const GuestMemory &) = delete;
+    GuestMemory &operator=(const GuestMemory &) = delete;
+    bool reserved() const { return host_ != nullptr; }
+
+    // Maps [start, start + size) (page-aligned, not overlapping an existing
+    // mapping) as zero-filled memory with the given protection (kAccess*
+    // bits); false past kMaxMappings or kMaxRegions.
+    bool map(uint32_t start, uint32_t size, uint32_t protection);
+    // Changes the protection of one whole mapping.
+    bool protect(uint32_t start, uint32_t protection);
+    // Removes whole mappings lying inside [start, start + size); false if the
+    // range is not exactly covered by mappings, or if what remains would need
+    // more than kMaxRegions regions.
+    bool unmap(uint32_t start, uint32_t size);
+    // The lowest page-aligned free range of `size` bytes within [low, high).
+    std::optional<uint32_t> find_free(uint32_t size, uint32_t low, uint32_t high) const;
+
+    // The emulator keeps each region of guest memory in a fixed-size table
+    // (it aborts the host at about 4,000 of them); every map, unmap or
+    // protection change costs it time that grows with the square of their
+    // number, and with the number of pages in blocks of kRegionBlock bytes
+    // that regions cover only in part. So adjacent mappings with one
+    // protection share a region within one such aligned block, which keeps
+    // the cost of a call flat however many of them there are, and regions
+    // are capped well below the emulator's limit.
+    static constexpr size_t kMaxMappings = 65530;
+    static constexpr size_t kMaxRegions = 512;
+    static constexpr uint32_t kRegionBlock = 2u << 20;
+
+    // Whether [address, address + length) lies in user mappings that all
+    // grant `access` (0: any mapping, for the loader). A zero length is
+    // always usable (nothing is touched).
+    bool usable(uint32_t address, uint64_t length, uint32_t access) const;
+
+    // The host's view of a usable range; nullopt when it is not usable.
+    std::optional<std::span<uint8_t>> view(uint32_t address, uint64_t length, uint32_t access) const;
+    bool read(uint32_t address, void *out, uint32_t length) const;
+    bool write(uint32_t address, const void *data, uint32_t length);
+    // Writes regardless of protection (the loader filling read-only pages).
+    bool poke(uint32_t address, const void *data, uint32_t length);
+
+    // A NUL-terminated text of at most `max_length` bytes; nullopt when it is
+    // unreadable or longer.
+    std::optional<std::string> read_text(uint32_t address, uint32_t max_length) const;
+
+    struct Mapping {
+        uint32_t start;
+        uint32_t size;
+        uint32_t protection;
+    };
+    std::vector<Mapping> mappings() const;
+    size_t region_count() const { return regions_.size(); }
+
+private:
+    struct Extent {
+        uint32_t size;
+        uint32_t protection;
+    };
+    // Start address to extent, not overlapping.
+    using Extents = std::map<uint32_t, Extent>;
+
+    // The extent holding `address`, if any.
+    static const Extents::value_type *holding(const Extents &extents, uint32_t address);
+    // Backs [start, start + size) with an emulator region, growing a
+    // neighbouring one when it can.
+    bool back(uint32_t start, uint32_t size, uint32_t protection);
+    // Replaces the emulator regions over [start, end) by `pieces`; on
+    // failure the old ones stay as they were.
+    bool rebuild(uint32_t start, uint64_t end, const std::vector<Mapping> &pieces);
+    bool map_region(const Mapping &piece);
+    bool open_host(uint32_t start, uint64_t size);
+    void close_host(uint32_t start, uint64_t size);
+    uint8_t *host(uint32_t address) const { return host_ + address; }
+
+    uc_engine *uc_;
+    // The whole 4 GiB address space, reserved once: guest address a lives at
+    // host_ + a, so regions can grow in place and any usable range is one
+    // run of host memory.
+    uint8_t *host_ = nullptr;
+    Extents mappings_;  // as the program made them
+    Extents regions_;   // as the emulator holds them
+};
+
+}  // namespace kiv

@@ -1,0 +1,44 @@
+// Helpers shared by the system-call handlers: guest texts and buffers,
+// waiting that a stopping run can interrupt.
+#pragma once
+
+
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "os/process.h"
+#include "machine/syscall_types.h"
+
+namespace kiv {
+
+inline constexpr uint32_t kMaxGuestPath = 4096;
+// The largest byte count a read or write takes: its result must stay a
+// non-negative 32-bit number. Larger counts are refused (EINVAL).
+inline constexpr uint32_t kMaxTransfer = INT32_MAX;
+
+// The guest path at `address`; nullopt with `error` set (EFAULT or
+// ENAMETOOLONG) when it is unreadable or too long.
+std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t address, int &error);
+
+// A new host descriptor handed to the guest: its number, or EMFILE when the
+// table is full (the descriptor is closed then).
+SyscallResult add_descriptor(Process &process, int host_fd);
+
+// Waits until the descriptor is ready for `events` (POLLIN, POLLOUT): 0,
+// or the errno that stopped the wait: EINTR when the run is being stopped,
+// EAGAIN at once when it is not ready and the guest made it non-blocking.
+int wait_ready(const Process &process, const FdTable::Descriptor &descriptor, short events);
+
+// Sleeps; false when it returned early because the run is being stopped.
+bool interruptible_sleep(const Process &process, uint64_t microseconds);
+
+// Opens a guest path for the guest with `flags`, never letting the host
+// wait in the open itself: the descriptor comes back non-blocking (the I/O
+// calls wait for it interruptibly), and a fifo opened for writing before it
+// has a reader is tried again until one comes or the run is being stopped.
+// -1 with errno set on failure.
+int open_for_guest(const Process &process, const std::string &path, int flags);
+
+}  // namespace kiv

@@ -1,0 +1,60 @@
+// Process calls: exit, sleeping, anonymous memory and the NIC query.
+#include <cerrno>
+
+#include "os/guest_io.h"
+#include "kiv_mmap.h"
+#include "os/syscalls.h"
+
+namespace kiv {
+
+SyscallResult sys_exit(Process &, const SyscallArgs &args) { return process_end(static_cast<int32_t>(args[0])); }
+
+SyscallResult sys_usleep(Process &process, const SyscallArgs &args) {
+    if (!process.skip_sleeps) interruptible_sleep(process, args[0]);
+    return success(0);
+}
+
+// Anonymous memory only: no descriptor or the anonymous flag. A hint address
+// is used when that range is free; otherwise the lowest free range above
+// kMmapBase. The protection bits are the kernel's access bits.
+SyscallResult sys_mmap(Process &process, const SyscallArgs &args) {
+    uint32_t hint = args[0], length = args[1], protection = args[2], flags = args[3];
+    if (length == 0 || (protection & ~kAccessAll) != 0) return failure(EINVAL);
+    if (static_cast<int32_t>(args[4]) != KIV_MAP_NO_FD && (flags & KIV_MAP_ANONYMOUS) == 0) return failure(ENODEV);
+    uint64_t size = page_ceil(length);
+    if (process.anonymous_total + size > kMaxAnonymousMemory) return failure(ENOMEM);
+    std::optional<uint32_t> start;
+    if (hint != 0 && hint % kPageSize == 0 && hint >= kUserStart && uint64_t{hint} + size <= kStackBottom)
+        start = process.memory.find_free(static_cast<uint32_t>(size), hint, hint + static_cast<uint32_t>(size));
+    if (!start) start = process.memory.find_free(static_cast<uint32_t>(size), kMmapBase, kStackBottom);
+    if (!start || !process.memory.map(*start, static_cast<uint32_t>(size), protection)) return failure(ENOMEM);
+    process.anonymous[*start] = static_cast<uint32_t>(size);
+    process.anonymous_total += size;
+    return success(static_cast<int32_t>(*start));
+}
+
+// Releases whole mappings made by mmap, exactly as they were made. Like
+// Linux past its mapping limit, a release that would leave memory in more
+// pieces than the kernel keeps is refused (ENOMEM) and changes nothing.
+SyscallResult sys_munmap(Process &process, const SyscallArgs &args) {
+    auto it = process.anonymous.find(args[0]);
+    if (it == process.anonymous.end() || page_ceil(args[1]) != it->second) return failure(EINVAL);
+    if (!process.memory.unmap(it->first, it->second)) return failure(ENOMEM);
+    process.anonymous_total -= it->second;
+    process.anonymous.erase(it);
+    return success(0);
+}
+
+// Fills exactly the 28 bytes of the record; nothing when there is no NIC.
+SyscallResult sys_nic_query(Process &process, const SyscallArgs &args) {
+    std::string problem;
+    auto info = query_nic(process.nic, problem);
+    if (!info) {
+        process.tell_once(problem);
+        return failure(ENODEV);
+    }
+    if (!process.memory.write(args[2], &*info, sizeof *info)) return failure(EFAULT);
+    return success(0);
+}
+
+}  // namespace kiv

@@ -1,0 +1,106 @@
+// Process calls: spawning programs, waiting for them, and the descriptor
+// settings that shape what later spawns hand down.
+#include <cerrno>
+
+#include "os/guest_io.h"
+#include "kiv_spawn.h"
+#include "run/children.h"
+#include "os/syscalls.h"
+
+namespace kiv {
+
+namespace {
+
+// Bounds on what one spawn may copy out of the caller.
+constexpr uint32_t kMaxSpawnArguments = 1024;
+constexpr uint32_t kMaxSpawnArgumentBytes = 128u << 10;
+constexpr int32_t kDefaultDescriptor = -1;
+
+using Stdio = std::array<int32_t, 3>;
+
+int32_t as_int(uint32_t value) { return static_cast<int32_t>(value); }
+
+// The argument texts, each read with a bound; nullopt with `error` set.
+std::optional<std::vector<std::string>> guest_arguments(const GuestMemory &memory, uint32_t argv, int32_t argc,
+                                                        int &error) {
+    if (argc < 0 || static_cast<uint32_t>(argc) > kMaxSpawnArguments) {
+        error = argc < 0 ? EINVAL : E2BIG;
+        return std::nullopt;
+    }
+    std::vector<uint32_t> pointers(static_cast<size_t>(argc));
+    if (argc > 0 && !memory.read(argv, pointers.data(), static_cast<uint32_t>(argc) * sizeof(uint32_t))) {
+        error = EFAULT;
+        return std::nullopt;
+    }
+    std::vector<std::string> texts;
+    uint32_t left = kMaxSpawnArgumentBytes;
+    for (uint32_t pointer : pointers) {
+        auto text = memory.read_text(pointer, left);
+        if (!text || text->size() >= left) {
+            error = !text && !memory.usable(pointer, 1, kAccessRead) ? EFAULT : E2BIG;
+            return std::nullopt;
+        }
+        left -= static_cast<uint32_t>(text->size() + 1);
+        texts.push_back(std::move(*text));
+    }
+    return texts;
+}
+
+SyscallResult spawn_program(Process &process, uint32_t path_address, uint32_t argv, int32_t argc,
+                            const Stdio &stdio, bool inherit_all) {
+    int error = 0;
+    auto path = guest_path(process.memory, path_address, error);
+    if (!path) return failure(error);
+    auto arguments = guest_arguments(process.memory, argv, argc, error);
+    if (!arguments) return failure(error);
+    ProcessTree &tree = *process.tree;
+    Stdio chosen;
+    for (size_t i = 0; i < chosen.size(); i++) chosen[i] = stdio[i] != kDefaultDescriptor ? stdio[i] : tree.stdio[i];
+    auto fds = tree.child_descriptors(chosen, inherit_all || tree.inherit_all);
+    if (!fds) return failure(EBADF);
+    return tree.spawn(*path, *arguments, *fds);
+}
+
+}  // namespace
+
+SyscallResult sys_fd_set_inherit(Process &process, const SyscallArgs &args) {
+    process.tree->inherit_all = args[0] != 0;
+    return success(0);
+}
+
+SyscallResult sys_fd_set_stdio(Process &process, const SyscallArgs &args) {
+    Stdio chosen;
+    for (size_t i = 0; i < chosen.size(); i++) {
+        chosen[i] = as_int(args[i]);
+        if (chosen[i] != kDefaultDescriptor && process.fds.host(chosen[i]) < 0) return failure(EBADF);
+    }
+    process.tree->stdio = chosen;
+    return success(0);
+}
+
+SyscallResult sys_spawn(Process &process, const SyscallArgs &args) {
+    Stdio defaults{kDefaultDescriptor, kDefaultDescriptor, kDefaultDescriptor};
+    return spawn_program(process, args[0], args[1], as_int(args[2]), defaults, false);
+}
+
+SyscallResult sys_spawn_ex(Process &process, const SyscallArgs &args) {
+    KivSpawnBlock block;
+    if (!process.memory.read(args[0], &block, sizeof block)) return failure(EFAULT);
+    return spawn_program(process, block.path, block.argv, block.argc, {block.a4, block.a5, block.a6},
+                         block.flag != 0);
+}
+
+// The status pointer is checked before anything is reaped, so a bad one
+// loses no child's status.
+SyscallResult sys_waitpid(Process &process, const SyscallArgs &args) {
+    uint32_t status_address = args[1], options = args[2];
+    if ((options & ~uint32_t{KIV_WAIT_NO_HANG}) != 0) return failure(EINVAL);
+    if (status_address != 0 && !process.memory.usable(status_address, sizeof(int32_t), kAccessWrite))
+        return failure(EFAULT);
+    int32_t status = 0;
+    SyscallResult waited = process.tree->wait(as_int(args[0]), (options & KIV_WAIT_NO_HANG) != 0, status);
+    if (waited.value > 0 && status_address != 0) process.memory.write(status_address, &status, sizeof status);
+    return waited;
+}
+
+}  // namespace kiv

@@ -1,0 +1,300 @@
+#include "run/children.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "machine/loader.h"
+#include "os/process.h"
+#include "run/run.h"
+#include "run/spawn_record.h"
+#include "dispatch/trace.h"
+#include "support/unique_fd.h"
+
+extern char **environ;
+
+namespace kiv {
+
+namespace {
+
+// The hidden argument that makes kivrun a spawned process; the start
+// record's descriptor follows it.
+constexpr const char *kSpawnedOption = "--spawned-process-record";
+constexpr int kSignalStatusBase = 128;
+
+std::atomic_ref<uint32_t> shared_count(uint32_t *count) { return std::atomic_ref<uint32_t>(*count); }
+
+int pidfd_open(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+void kill_and_reap(pid_t pid, int pidfd) {
+    syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+    ::close(pidfd);
+}
+
+// What the guest reads as a child's status: what kivrun itself exited
+// with, or 128 + the signal that ended it.
+int32_t status_word(int host_status) {
+    return WIFEXITED(host_status) ? WEXITSTATUS(host_status) : kSignalStatusBase + WTERMSIG(host_status);
+}
+
+// Descriptors a spawned kivrun inherits are its own from then on: none of
+// them may reach its children unless it hands them on itself.
+void keep_from_children(const SpawnRecord &record) {
+    for (int fd : {record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+        if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    for (const auto &inherited : record.inherited.fds) fcntl(inherited.host, F_SETFD, FD_CLOEXEC);
+}
+
+RunOptions options_from(const SpawnRecord &record, FILE *trace, TraceSettings trace_settings) {
+    RunOptions options;
+    options.nic = record.nic;
+    options.trace = trace;
+    options.trace_settings = std::move(trace_settings);
+    if (record.diagnostics) options.diagnostics = stderr;
+    options.timeout_seconds = record.timeout_seconds;
+    options.block_limit = record.block_limit;
+    options.skip_sleeps = record.skip_sleeps;
+    options.tsc = record.tsc;
+    options.console_in = options.console_out = options.console_err = -1;
+    options.runner = record.runner;
+    options.inherited = &record.inherited;
+    return options;
+}
+
+// "kivrun: prog: ..." becomes "kivrun: [pid N] prog: ...".
+std::string with_pid(const std::string &message) {
+    constexpr std::string_view kPrefix = "kivrun: ";
+    if (message.rfind(kPrefix, 0) != 0) return message;
+    return std::string(kPrefix) + "[pid " + std::to_string(getpid()) + "] " + message.substr(kPrefix.size());
+}
+
+}  // namespace
+
+LiveCount::~LiveCount() {
+    if (count_ != nullptr) munmap(count_, sizeof *count_);
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool LiveCount::create() {
+    int fd = memfd_create("kivrun-live", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    if (ftruncate(fd, sizeof *count_) != 0 || !adopt(fd)) {
+        ::close(fd);
+        return false;
+    }
+    shared_count(count_).store(1);
+    return true;
+}
+
+bool LiveCount::adopt(int fd) {
+    void *page = mmap(nullptr, sizeof *count_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (page == MAP_FAILED) return false;
+    fd_ = fd;
+    count_ = static_cast<uint32_t *>(page);
+    return true;
+}
+
+bool LiveCount::reserve() {
+    auto count = shared_count(count_);
+    uint32_t now = count.load();
+    do {
+        if (now >= kMaxLiveProcesses) return false;
+    } while (!count.compare_exchange_weak(now, now + 1));
+    return true;
+}
+
+void LiveCount::release() { shared_count(count_).fetch_sub(1); }
+
+ProcessTree::ProcessTree(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace)
+    : process_(process), options_(options), deadline_(deadline), trace_(trace) {
+    const Inheritance *inherited = options.inherited;
+    if (inherited == nullptr) return;
+    process.sandbox.adopt(inherited->root_fd, inherited->cwd);
+    for (const auto &fd : inherited->fds) process.fds.install(fd.guest, fd.host, fd.console);
+    live_.adopt(inherited->live_count_fd);
+    tag_trace();
+}
+
+ProcessTree::~ProcessTree() {
+    for (auto &[pid, child] : children_) {
+        kill_and_reap(pid, child.pidfd);
+        live_.release();
+    }
+}
+
+void ProcessTree::tag_trace() {
+    branched_ = true;
+    if (trace_ != nullptr) trace_->tag(getpid());
+}
+
+std::optional<std::vector<InheritedFd>> ProcessTree::child_descriptors(const std::array<int32_t, 3> &chosen,
+                                                                       bool all) const {
+    const FdTable &fds = process_.fds;
+    std::map<int32_t, InheritedFd> given;
+    int32_t shared = all ? fds.capacity() : static_cast<int32_t>(chosen.size());
+    for (int32_t fd = 0; fd < shared; fd++)
+        if (fds.host(fd) >= 0) given[fd] = {fd, fds.host(fd), fds.find(fd)->console};
+    for (int32_t fd = 0; fd < static_cast<int32_t>(chosen.size()); fd++) {
+        int32_t source = chosen[fd];
+        if (source == -1) continue;
+        if (fds.host(source) < 0) return std::nullopt;
+        given[fd] = {fd, fds.host(source), fds.find(source)->console};
+    }
+    std::vector<InheritedFd> list;
+    for (auto &[fd, inherited] : given) list.push_back(inherited);
+    return list;
+}
+
+bool ProcessTree::ensure_live_count() { return live_.fd() >= 0 || live_.create(); }
+
+std::optional<std::vector<uint8_t>> ProcessTree::load_program(const std::string &path, int &error) {
+    // Non-blocking, so that naming a fifo cannot stall the parent.
+    UniqueFd fd(process_.sandbox.open(path, O_RDONLY | O_NONBLOCK));
+    if (!fd.valid()) {
+        error = errno;
+        return std::nullopt;
+    }
+    std::string reason;
+    auto bytes = read_executable(fd.get(), reason);
+    ImageError image_error;
+    if (bytes && !parse_executable(*bytes, image_error)) reason = image_error.message;
+    if (!reason.empty()) {
+        if (trace_ != nullptr) trace_->note("spawn: cannot run " + path + ": " + reason);
+        error = ENOEXEC;
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+SyscallResult ProcessTree::spawn(const std::string &path, const std::vector<std::string> &argv,
+                              const std::vector<InheritedFd> &fds) {
+    if (!ensure_live_count()) return failure(errno);
+    int error = 0;
+    auto image = load_program(path, error);
+    if (!image) return failure(error);
+    if (!live_.reserve()) return failure(EAGAIN);
+    SyscallResult answer = launch(path, std::move(*image), argv, fds);
+    if (answer.value < 0) live_.release();
+    return answer;
+}
+
+SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> image,
+                               const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds) {
+    SpawnRecord record{
+        .parent = getpid(),
+        .program = path,
+        .image = std::move(image),
+        .argv = argv,
+        .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_},
+        .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
+        .trace_options = options_.trace_settings.child_options(),
+        .diagnostics = options_.diagnostics != nullptr,
+        .nic = options_.nic,
+        .tsc = options_.tsc,
+        .block_limit = options_.block_limit,
+        .skip_sleeps = options_.skip_sleeps,
+        .timeout_seconds = options_.timeout_seconds,
+        .runner = options_.runner,
+    };
+    int record_fd = write_spawn_record(record);
+    if (record_fd < 0) return failure(errno);
+
+    // Each descriptor the child needs keeps its number; duplicating a
+    // descriptor onto itself clears its close-on-exec flag in the child only.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd : {record_fd, record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+        if (fd >= 0) posix_spawn_file_actions_adddup2(&actions, fd, fd);
+    for (const auto &inherited : fds) posix_spawn_file_actions_adddup2(&actions, inherited.host, inherited.host);
+    std::string record_text = std::to_string(record_fd);
+    std::string name = "kivrun";
+    std::string option = kSpawnedOption;
+    char *words[] = {name.data(), option.data(), record_text.data(), nullptr};
+    pid_t pid = 0;
+    int error = posix_spawn(&pid, options_.runner.c_str(), &actions, nullptr, words, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(record_fd);
+    if (error != 0) return failure(error);
+
+    int pidfd = pidfd_open(pid);
+    if (pidfd < 0) {
+        error = errno;
+        kill(pid, SIGKILL);
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+        return failure(error);
+    }
+    children_[pid] = Child{pidfd};
+    tag_trace();
+    return success(pid);
+}
+
+std::optional<int32_t> ProcessTree::reap(pid_t pid) {
+    int host_status = 0;
+    pid_t done;
+    do {
+        done = waitpid(pid, &host_status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done != pid) return std::nullopt;
+    ::close(children_[pid].pidfd);
+    children_.erase(pid);
+    live_.release();
+    return status_word(host_status);
+}
+
+SyscallResult ProcessTree::wait(int32_t pid, bool no_hang, int32_t &status) {
+    std::vector<pid_t> candidates;
+    for (auto &[child, unused] : children_)
+        if (pid == -1 || pid == child) candidates.push_back(child);
+    if (candidates.empty()) return failure(ECHILD);
+    std::vector<pollfd> watched;
+    for (pid_t child : candidates) watched.push_back({children_[child].pidfd, POLLIN, 0});
+    watched.push_back({process_.cancel_fd, POLLIN, 0});
+    for (;;) {
+        for (pid_t child : candidates) {
+            if (auto word = reap(child)) {
+                status = *word;
+                return success(child);
+            }
+        }
+        if (no_hang) return success(0);
+        int ready = poll(watched.data(), watched.size(), -1);
+        if (ready < 0 && errno != EINTR) return failure(errno);
+        if (watched.back().revents != 0) return failure(EINTR);
+    }
+}
+
+std::optional<int> run_if_spawned(int argc, char **argv) {
+    if (argc != 3 || std::strcmp(argv[1], kSpawnedOption) != 0) return std::nullopt;
+    // Nothing outlives the tree: a parent that dies takes this process along.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int record_fd = atoi(argv[2]);
+    auto record = read_spawn_record(record_fd);
+    ::close(record_fd);
+    auto trace_settings = record ? TraceSettings::from_options(record->trace_options) : std::nullopt;
+    if (!trace_settings) {
+        fprintf(stderr, "%s\n", with_pid("kivrun: unreadable start record of a spawned process").c_str());
+        return kExitHostError;
+    }
+    // The parent may have died before the death signal was armed.
+    if (getppid() != record->parent) return kExitStopped;
+    keep_from_children(*record);
+    FILE *trace = record->trace_fd >= 0 ? fdopen(record->trace_fd, "w") : nullptr;
+    RunResult result = run_image(record->program, record->image, record->argv,
+                                 options_from(*record, trace, std::move(*trace_settings)));
+    if (trace != nullptr) fclose(trace);
+    if (!result.message.empty()) fprintf(stderr, "%s\n", with_pid(result.message).c_str());
+    return result.exit_code;
+}
+
+}  // namespace kiv

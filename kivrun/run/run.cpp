@@ -1,0 +1,197 @@
+#include "run/run.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "machine/cpu.h"
+#include "debug/debug_target.h"
+#include "machine/guest_memory.h"
+#include "dispatch/dispatcher.h"
+#include "machine/loader.h"
+#include "os/process.h"
+#include "os/sandbox.h"
+#include "machine/symbols.h"
+#include "support/text.h"
+#include "dispatch/trace.h"
+#include "support/unique_fd.h"
+#include "run/watchdog.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr size_t kMaxBacktraceFrames = 16;
+
+RunResult failure(RunResult::Outcome outcome, int exit_code, std::string message) {
+    return {outcome, 0, exit_code, "kivrun: " + std::move(message)};
+}
+
+RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolTable &symbols,
+                     const RunOptions &options) {
+    switch (stop.reason) {
+    case StopReason::Exited:
+        return {RunResult::Outcome::Exited, stop.status, stop.status & 0xff, ""};
+    case StopReason::Faulted: {
+        const Fault &fault = *stop.fault;
+        std::string message = program + ": " + fault.what + " at eip " + hex(fault.eip) + symbols.suffix(fault.eip);
+        if (fault.address) message += ", address " + hex(*fault.address);
+        return failure(RunResult::Outcome::Faulted, fault.exit_code, message);
+    }
+    case StopReason::TimedOut: {
+        char seconds[32];
+        snprintf(seconds, sizeof seconds, "%g", options.timeout_seconds.value_or(0));
+        return failure(RunResult::Outcome::Stopped, kExitStopped,
+                       program + ": stopped after the time limit of " + seconds + " s (--timeout)");
+    }
+    case StopReason::BlockLimit:
+        return failure(RunResult::Outcome::Stopped, kExitStopped,
+                       program + ": stopped after " + std::to_string(options.block_limit) +
+                           " executed blocks (--max-blocks)");
+    case StopReason::Refused:
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + stop.detail);
+    case StopReason::EmulatorError:
+        return failure(RunResult::Outcome::HostError, kExitHostError, program + ": " + stop.detail);
+    }
+    return failure(RunResult::Outcome::HostError, kExitHostError, program + ": unknown stop");
+}
+
+// How the trace's last line tells the end of the run, as strace does.
+std::string ending(const Stop &stop) {
+    switch (stop.reason) {
+    case StopReason::Exited: return "exited with " + std::to_string(stop.status & 0xff);
+    case StopReason::Faulted: {
+        const char *signal = sigabbrev_np(stop.fault->exit_code - kFaultBase);
+        return std::string("killed by SIG") + (signal != nullptr ? signal : "?");
+    }
+    case StopReason::TimedOut: return "stopped by the time limit";
+    case StopReason::BlockLimit: return "stopped by the block limit";
+    case StopReason::Refused: return "refused: " + stop.detail;
+    case StopReason::EmulatorError: return "stopped by an emulator failure";
+    }
+    return "stopped";
+}
+
+// The fault, the registers, and the calls that led there as far as the
+// frame-pointer chain tells them.
+void trace_fault(Trace &trace, const Fault &fault, const Cpu &cpu, const GuestMemory &memory,
+                 const SymbolTable &symbols) {
+    trace.note("fault: " + fault.what + "; " + cpu.register_dump());
+    trace.note("#0 " + hex(fault.eip) + symbols.suffix(fault.eip));
+    auto returns = frame_chain(memory, cpu.reg(UC_X86_REG_EBP), kMaxBacktraceFrames);
+    for (size_t i = 0; i < returns.size(); i++)
+        trace.note("#" + std::to_string(i + 1) + " " + hex(returns[i]) + symbols.suffix(returns[i]));
+}
+
+// The time limit bounds the whole tree: a spawned process gets what is left.
+std::optional<Deadline> run_deadline(const RunOptions &options) {
+    if (options.inherited != nullptr) return options.inherited->deadline;
+    if (!options.timeout_seconds) return std::nullopt;
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.timeout_seconds));
+}
+
+// Arms the time limit, if there is one: at the deadline the CPU stops and
+// every call that waits gives up.
+void arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, std::optional<Deadline> deadline) {
+    if (!deadline) return;
+    watchdog.emplace(*deadline - std::chrono::steady_clock::now(), [&cpu, cancel_fd] {
+        cpu.stop_for_timeout();
+        uint64_t one = 1;
+        (void)!::write(cancel_fd, &one, sizeof one);
+    });
+}
+
+// Runs the loaded program to its end.
+Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
+                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
+    uint32_t entry = image.entry;
+    Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
+                    cancel_fd);
+    process.skip_sleeps = options.skip_sleeps;
+    process.diagnostics = options.diagnostics;
+    std::optional<Trace> trace;
+    if (options.trace != nullptr) {
+        trace.emplace(options.trace, options.trace_settings);
+        trace->set_pid(getpid());
+    }
+    Kernel kernel(process, trace ? &*trace : nullptr, options.trace_settings.injections);
+    cpu.set_block_limit(options.block_limit);
+    if (options.tsc) cpu.set_time_stamps(*options.tsc);
+    ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
+    process.tree = &tree;
+
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
+                                 : cpu.run(memory, kernel, entry, stack);
+    if (!trace) return stop;
+    if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
+    trace->end(ending(stop));
+    return stop;
+}
+
+}  // namespace
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &argv, const RunOptions &options) {
+    std::string error;
+    auto file = read_executable(program, error);
+    if (!file) return failure(RunResult::Outcome::NotFound, kExitNotFound, "cannot open " + program + ": " + error);
+    return run_image(program, *file, argv, options);
+}
+
+RunResult run_image(const std::string &program, std::span<const uint8_t> file, const std::vector<std::string> &argv,
+                    const RunOptions &options) {
+    ImageError image_error;
+    auto image = parse_executable(file, image_error);
+    if (!image)
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
+                       "cannot run " + program + ": " + image_error.message);
+
+    std::string error;
+    Sandbox sandbox;
+    if (options.inherited == nullptr && !sandbox.open_root(options.root, error))
+        return failure(RunResult::Outcome::HostError, kExitHostError, error);
+
+    auto cpu = std::make_unique<Cpu>();
+    if (cpu->engine() == nullptr)
+        return failure(RunResult::Outcome::HostError, kExitHostError, "cannot start the CPU emulator");
+    auto memory = std::make_unique<GuestMemory>(cpu->engine());
+    if (!memory->reserved())
+        return failure(RunResult::Outcome::HostError, kExitHostError,
+                       "cannot reserve host address space for the guest's 4 GiB (is ulimit -v set?)");
+    UniqueFd cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!cancel.valid())
+        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
+    // From here on, all the work a program's size decides runs under the
+    // time limit.
+    std::optional<Deadline> deadline = run_deadline(options);
+    std::optional<Watchdog> watchdog;
+    arm_time_limit(watchdog, *cpu, cancel.get(), deadline);
+
+    if (!load_segments(*memory, *image, file))
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
+                       "cannot run " + program + ": its segments cannot be mapped");
+    auto stack = build_stack(*memory, argv);
+    if (!stack)
+        return failure(RunResult::Outcome::HostError, kExitHostError,
+                       "cannot run " + program + ": the arguments do not fit on the stack");
+
+    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
+    watchdog.reset();
+    if (options.exit_after_run) {
+        // Unmapping the guest's memory and closing the emulator take a good
+        // part of a short run; a process about to exit leaves both to the host.
+        // They stay referenced from here (stores the compiler must keep), so a
+        // leak checker does not count them as lost.
+        [[maybe_unused]] static GuestMemory *volatile left_memory;
+        [[maybe_unused]] static Cpu *volatile left_cpu;
+        left_memory = memory.release();
+        left_cpu = cpu.release();
+    }
+    return outcome_of(stop, program, image->symbols, options);
+}
+
+}  // namespace kiv

@@ -1,0 +1,150 @@
+#include "run/spawn_record.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <type_traits>
+
+namespace kiv {
+
+namespace {
+
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <class T>
+struct IsVector : std::false_type {};
+template <class T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+class Writer {
+public:
+    template <class T>
+    void operator()(const T &value) {
+        if constexpr (IsOptional<T>::value) {
+            (*this)(value.has_value());
+            if (value) (*this)(*value);
+        } else if constexpr (IsVector<T>::value || std::is_same_v<T, std::string>) {
+            (*this)(uint64_t{value.size()});
+            for (const auto &element : value) (*this)(element);
+        } else {
+            static_assert(std::is_trivially_copyable_v<T>);
+            bytes_.append(reinterpret_cast<const char *>(&value), sizeof value);
+        }
+    }
+    const std::string &bytes() const { return bytes_; }
+
+private:
+    std::string bytes_;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : rest_(bytes) {}
+
+    template <class T>
+    void operator()(T &value) {
+        if constexpr (IsOptional<T>::value) {
+            bool present = false;
+            (*this)(present);
+            value.reset();
+            if (present) (*this)(value.emplace());
+        } else if constexpr (IsVector<T>::value || std::is_same_v<T, std::string>) {
+            uint64_t size = 0;
+            (*this)(size);
+            // Every element takes at least one byte: a size beyond what is
+            // left is a broken record, not an allocation to attempt.
+            if (size > rest_.size()) {
+                ok_ = false;
+                return;
+            }
+            value.resize(static_cast<size_t>(size));
+            for (auto &element : value) (*this)(element);
+        } else {
+            static_assert(std::is_trivially_copyable_v<T>);
+            if (rest_.size() < sizeof value) {
+                ok_ = false;
+                return;
+            }
+            std::memcpy(&value, rest_.data(), sizeof value);
+            rest_.remove_prefix(sizeof value);
+        }
+    }
+    bool complete() const { return ok_ && rest_.empty(); }
+
+private:
+    std::string_view rest_;
+    bool ok_ = true;
+};
+
+// The record's fields in one order, for writing and reading alike.
+template <class Archive, class Record>
+void fields(Archive &archive, Record &record) {
+    archive(record.parent);
+    archive(record.program);
+    archive(record.image);
+    archive(record.argv);
+    archive(record.inherited.root_fd);
+    archive(record.inherited.cwd);
+    archive(record.inherited.fds);
+    archive(record.inherited.live_count_fd);
+    archive(record.inherited.deadline);
+    archive(record.trace_fd);
+    archive(record.trace_options);
+    archive(record.diagnostics);
+    archive(record.nic.source);
+    archive(record.nic.simulated);
+    archive(record.nic.sysfs_root);
+    archive(record.tsc);
+    archive(record.block_limit);
+    archive(record.skip_sleeps);
+    archive(record.timeout_seconds);
+    archive(record.runner);
+}
+
+}  // namespace
+
+int write_spawn_record(const SpawnRecord &record) {
+    Writer writer;
+    fields(writer, record);
+    int fd = memfd_create("kivrun-spawn", MFD_CLOEXEC);
+    if (fd < 0) return -1;
+    std::string_view rest = writer.bytes();
+    while (!rest.empty()) {
+        ssize_t done = ::write(fd, rest.data(), rest.size());
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            int saved = done < 0 ? errno : EIO;
+            ::close(fd);
+            errno = saved;
+            return -1;
+        }
+        rest.remove_prefix(static_cast<size_t>(done));
+    }
+    return fd;
+}
+
+std::optional<SpawnRecord> read_spawn_record(int fd) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) return std::nullopt;
+    std::string bytes(static_cast<size_t>(info.st_size), '\0');
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return std::nullopt;
+        done += static_cast<size_t>(got);
+    }
+    SpawnRecord record;
+    Reader reader(bytes);
+    fields(reader, record);
+    if (!reader.complete()) return std::nullopt;
+    return record;
+}
+
+}  // namespace kiv
