@@ -36,6 +36,8 @@ kiv::RunOptions quiet_options(const NullConsole &console) {
     options.root = std::filesystem::temp_directory_path().string();
     options.console_out = console.fd();
     options.console_err = console.fd();
+    // No runner: the measured programs spawn nothing, and a spawn would fail
+    // (ENOSYS) rather than start this benchmark again.
     return options;
 }
 

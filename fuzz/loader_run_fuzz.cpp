@@ -45,6 +45,7 @@ public:
         options.block_limit = kBlockLimit;
         options.timeout_seconds = kTimeLimitSeconds;
         options.skip_sleeps = true;
+        // No runner: a guest's spawn fails (ENOSYS) instead of starting this fuzzer again.
         return options;
     }
 

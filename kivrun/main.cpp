@@ -14,7 +14,9 @@
 
 #include "cli/command_line.h"
 #include "support/number.h"
+#include "os/nic_address.h"
 #include "run/run.h"
+#include "run/spawned.h"
 
 namespace {
 
@@ -217,6 +219,7 @@ int main(int argc, char **argv) {
     settings.run.trace = trace;
     settings.run.diagnostics = stderr;
     settings.run.exit_after_run = true;
+    settings.run.runner = "/proc/self/exe";
 
     kiv::RunResult result = kiv::run_program(guest_argv[0], guest_argv, settings.run);
     if (trace != nullptr && trace != stderr) fclose(trace);

@@ -14,7 +14,7 @@ double seconds_since(Clock::time_point start) {
 
 }  // namespace
 
-SyscallResult Kernel::syscall(const SyscallRegisters &registers) {
+SyscallResult Dispatcher::syscall(const SyscallRegisters &registers) {
     // The clock is read only for a trace, which shows how long calls take.
     Clock::time_point start = trace_ != nullptr ? Clock::now() : Clock::time_point{};
     const SyscallEntry *entry = find_syscall(registers.number);

@@ -12,9 +12,9 @@
 
 namespace kiv {
 
-class Kernel : public SyscallHandler {
+class Dispatcher : public SyscallHandler {
 public:
-    Kernel(Process &process, Trace *trace, std::vector<Injection> injections = {})
+    Dispatcher(Process &process, Trace *trace, std::vector<Injection> injections = {})
         : process_(process), trace_(trace), injector_(std::move(injections)) {}
     SyscallResult syscall(const SyscallRegisters &registers) override;
 

@@ -107,7 +107,7 @@ std::optional<Injection> parse_injection(std::string_view text) {
     auto parts = split(text, ':');
     auto calls = parse_call_names(parts[0]);
     if (!calls) return std::nullopt;
-    Injection injection{std::string(text), *calls};
+    Injection injection{*calls};
     bool has_action = false, has_when = false;
     for (size_t i = 1; i < parts.size(); i++)
         if (!parse_setting(parts[i], injection, has_action, has_when)) return std::nullopt;

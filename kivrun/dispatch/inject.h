@@ -17,7 +17,6 @@ namespace kiv {
 
 struct Injection {
     enum class Kind { Error, Retval, Short };
-    std::string text;             // as the user wrote it after "inject="
     std::vector<uint32_t> calls;  // system-call numbers
     Kind kind = Kind::Error;
     int32_t value = 0;            // the errno, the result, or the most bytes moved

@@ -13,7 +13,6 @@
 #include "kiv_mmap.h"
 #include "kiv_open.h"
 #include "kiv_spawn.h"
-#include "support/number.h"
 #include "support/text.h"
 
 namespace kiv {
@@ -260,7 +259,6 @@ bool TraceSettings::apply_expression(const std::string &expression) {
     if (text.starts_with(kTrace)) {
         auto numbers = parse_call_names(text.substr(kTrace.size()));
         if (!numbers) return false;
-        selections.emplace_back(text.substr(kTrace.size()));
         selected.insert(selected.end(), numbers->begin(), numbers->end());
         return true;
     }
@@ -268,40 +266,6 @@ bool TraceSettings::apply_expression(const std::string &expression) {
     auto injection = parse_injection(text.substr(kInject.size()));
     if (injection) injections.push_back(std::move(*injection));
     return injection.has_value();
-}
-
-std::vector<std::string> TraceSettings::child_options() const {
-    std::vector<std::string> words;
-    if (enabled) words.push_back(times ? "-tt" : "-t");
-    if (summary_only) words.push_back("-c");
-    if (format == TraceFormat::Json) words.push_back("--trace-format=json");
-    if (string_limit != TraceSettings{}.string_limit) words.insert(words.end(), {"-s", std::to_string(string_limit)});
-    for (const auto &selection : selections) words.insert(words.end(), {"-e", "trace=" + selection});
-    for (const auto &injection : injections) words.insert(words.end(), {"-e", "inject=" + injection.text});
-    return words;
-}
-
-std::optional<TraceSettings> TraceSettings::from_options(const std::vector<std::string> &words) {
-    TraceSettings settings;
-    for (size_t i = 0; i < words.size(); i++) {
-        const std::string &word = words[i];
-        if (word == "-t" || word == "-tt") {
-            settings.enabled = true;
-            settings.times = word == "-tt";
-        } else if (word == "-c") {
-            settings.summary_only = true;
-        } else if (word == "--trace-format=json") {
-            settings.format = TraceFormat::Json;
-        } else if (i + 1 == words.size()) {
-            return std::nullopt;
-        } else if (!(word == "-s" && cli::parse_number(words[i + 1], settings.string_limit)) &&
-                   !(word == "-e" && settings.apply_expression(words[i + 1]))) {
-            return std::nullopt;
-        } else {
-            i++;
-        }
-    }
-    return settings;
 }
 
 bool Trace::wants(uint32_t number) const {

@@ -19,26 +19,18 @@ namespace kiv {
 
 enum class TraceFormat { Text, Json };
 
-// What the user asked of the trace and of injection. The option texts are
-// kept so that a child kivrun can be given the same (see child_options).
+// What the user asked of the trace and of injection.
 struct TraceSettings {
     bool enabled = false;                 // kivrun writes a trace at all
     bool times = false;                   // wall-clock time before each line
     bool summary_only = false;            // the -c table at exit instead of lines
     TraceFormat format = TraceFormat::Text;
     uint32_t string_limit = 32;           // bytes shown of a text or buffer
-    std::vector<std::string> selections;  // the "CALL[,CALL...]" of each trace=
     std::vector<uint32_t> selected;       // their call numbers; empty: every call
     std::vector<Injection> injections;
 
     // Applies one -e expression: trace=CALL[,CALL...] or inject=CALL:WHAT[:when=EXPR].
-    bool apply_expression(const std::string &expression);
-    // The options that give a child kivrun these settings, the trace's
-    // destination left out: the child is handed that as a descriptor.
-    std::vector<std::string> child_options() const;
-    // The settings child_options gave; nullopt for words it never gives.
-    static std::optional<TraceSettings> from_options(const std::vector<std::string> &words);
-};
+    bool apply_expression(const std::string &expression);};
 
 class Trace {
 public:

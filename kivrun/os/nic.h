@@ -27,11 +27,7 @@ struct NicConfig {
 // `problem` says why in one line when the host's answer was asked for.
 std::optional<NicInfo> query_nic(const NicConfig &config, std::string &problem);
 
-// Option parsers for the source ("sim", "host", "absent") and the simulated
-// controller's address fields; false on bad text. The MMIO base and link word
-// are plain numbers, read by the options' one number grammar.
+// The option's source ("sim", "host", "absent"); false on other text.
 bool parse_nic_source(const std::string &text, NicSource &source);
-bool parse_pci_address(const std::string &text, NicInfo &info);   // "BB:DD.F", hex bus/device
-bool parse_mac_address(const std::string &text, NicInfo &info);   // six hex octets joined by ':'
 
 }  // namespace kiv

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <vector>
 
+#include "os/nic_address.h"
+
 namespace kiv {
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "os/nic.h"
+#include "kiv_nic.h"
 
 namespace kiv {
 

@@ -8,14 +8,13 @@
 #include <map>
 #include <string>
 
+#include "os/child_processes.h"
 #include "os/fd_table.h"
 #include "machine/guest_memory.h"
 #include "os/nic.h"
 #include "os/sandbox.h"
 
 namespace kiv {
-
-class ProcessTree;
 
 struct Process {
     Process(GuestMemory &memory, Sandbox &sandbox, const NicConfig &nic, int console_in, int console_out,
@@ -32,8 +31,10 @@ struct Process {
     // mmap'd ranges: start -> size.
     std::map<uint32_t, uint32_t> anonymous;
     uint64_t anonymous_total = 0;
-    // Its children and how it spawns them.
-    ProcessTree *tree = nullptr;
+    // Its children (none can be started when null), and what spawns hand
+    // them by default.
+    ChildProcesses *children = nullptr;
+    SpawnDefaults spawn_defaults;
     // usleep returns at once instead of sleeping.
     bool skip_sleeps = false;
     // Where kivrun tells its user why a host facility failed the guest

@@ -1,10 +1,10 @@
 // Process calls: spawning programs, waiting for them, and the descriptor
 // settings that shape what later spawns hand down.
 #include <cerrno>
+#include <map>
 
-#include "os/guest_io.h"
 #include "kiv_spawn.h"
-#include "run/children.h"
+#include "os/guest_io.h"
 #include "os/syscalls.h"
 
 namespace kiv {
@@ -46,6 +46,23 @@ std::optional<std::vector<std::string>> guest_arguments(const GuestMemory &memor
     return texts;
 }
 
+// The descriptors a child gets; nullopt when a chosen one is not open.
+std::optional<std::vector<InheritedFd>> child_descriptors(const FdTable &fds, const Stdio &chosen, bool all) {
+    std::map<int32_t, InheritedFd> given;
+    int32_t shared = all ? fds.capacity() : static_cast<int32_t>(chosen.size());
+    for (int32_t fd = 0; fd < shared; fd++)
+        if (fds.host(fd) >= 0) given[fd] = {fd, fds.host(fd), fds.find(fd)->console};
+    for (int32_t fd = 0; fd < static_cast<int32_t>(chosen.size()); fd++) {
+        int32_t source = chosen[fd];
+        if (source == -1) continue;
+        if (fds.host(source) < 0) return std::nullopt;
+        given[fd] = {fd, fds.host(source), fds.find(source)->console};
+    }
+    std::vector<InheritedFd> list;
+    for (auto &[fd, inherited] : given) list.push_back(inherited);
+    return list;
+}
+
 SyscallResult spawn_program(Process &process, uint32_t path_address, uint32_t argv, int32_t argc,
                             const Stdio &stdio, bool inherit_all) {
     int error = 0;
@@ -53,18 +70,20 @@ SyscallResult spawn_program(Process &process, uint32_t path_address, uint32_t ar
     if (!path) return failure(error);
     auto arguments = guest_arguments(process.memory, argv, argc, error);
     if (!arguments) return failure(error);
-    ProcessTree &tree = *process.tree;
+    if (process.children == nullptr) return failure(ENOSYS);
+    const SpawnDefaults &defaults = process.spawn_defaults;
     Stdio chosen;
-    for (size_t i = 0; i < chosen.size(); i++) chosen[i] = stdio[i] != kDefaultDescriptor ? stdio[i] : tree.stdio[i];
-    auto fds = tree.child_descriptors(chosen, inherit_all || tree.inherit_all);
+    for (size_t i = 0; i < chosen.size(); i++)
+        chosen[i] = stdio[i] != kDefaultDescriptor ? stdio[i] : defaults.stdio[i];
+    auto fds = child_descriptors(process.fds, chosen, inherit_all || defaults.inherit_all);
     if (!fds) return failure(EBADF);
-    return tree.spawn(*path, *arguments, *fds);
+    return process.children->spawn(*path, *arguments, *fds);
 }
 
 }  // namespace
 
 SyscallResult sys_fd_set_inherit(Process &process, const SyscallArgs &args) {
-    process.tree->inherit_all = args[0] != 0;
+    process.spawn_defaults.inherit_all = args[0] != 0;
     return success(0);
 }
 
@@ -74,7 +93,7 @@ SyscallResult sys_fd_set_stdio(Process &process, const SyscallArgs &args) {
         chosen[i] = as_int(args[i]);
         if (chosen[i] != kDefaultDescriptor && process.fds.host(chosen[i]) < 0) return failure(EBADF);
     }
-    process.tree->stdio = chosen;
+    process.spawn_defaults.stdio = chosen;
     return success(0);
 }
 
@@ -97,8 +116,9 @@ SyscallResult sys_waitpid(Process &process, const SyscallArgs &args) {
     if ((options & ~uint32_t{KIV_WAIT_NO_HANG}) != 0) return failure(EINVAL);
     if (status_address != 0 && !process.memory.usable(status_address, sizeof(int32_t), kAccessWrite))
         return failure(EFAULT);
+    if (process.children == nullptr) return failure(ECHILD);
     int32_t status = 0;
-    SyscallResult waited = process.tree->wait(as_int(args[0]), (options & KIV_WAIT_NO_HANG) != 0, status);
+    SyscallResult waited = process.children->wait(as_int(args[0]), (options & KIV_WAIT_NO_HANG) != 0, status);
     if (waited.value > 0 && status_address != 0) process.memory.write(status_address, &status, sizeof status);
     return waited;
 }

@@ -5,20 +5,16 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
+#include "dispatch/trace.h"
 #include "machine/loader.h"
 #include "os/process.h"
-#include "run/run.h"
-#include "run/spawn_record.h"
-#include "dispatch/trace.h"
 #include "support/unique_fd.h"
 
 extern char **environ;
@@ -27,9 +23,6 @@ namespace kiv {
 
 namespace {
 
-// The hidden argument that makes kivrun a spawned process; the start
-// record's descriptor follows it.
-constexpr const char *kSpawnedOption = "--spawned-process-record";
 constexpr int kSignalStatusBase = 128;
 
 std::atomic_ref<uint32_t> shared_count(uint32_t *count) { return std::atomic_ref<uint32_t>(*count); }
@@ -46,37 +39,6 @@ void kill_and_reap(pid_t pid, int pidfd) {
 // with, or 128 + the signal that ended it.
 int32_t status_word(int host_status) {
     return WIFEXITED(host_status) ? WEXITSTATUS(host_status) : kSignalStatusBase + WTERMSIG(host_status);
-}
-
-// Descriptors a spawned kivrun inherits are its own from then on: none of
-// them may reach its children unless it hands them on itself.
-void keep_from_children(const SpawnRecord &record) {
-    for (int fd : {record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
-        if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    for (const auto &inherited : record.inherited.fds) fcntl(inherited.host, F_SETFD, FD_CLOEXEC);
-}
-
-RunOptions options_from(const SpawnRecord &record, FILE *trace, TraceSettings trace_settings) {
-    RunOptions options;
-    options.nic = record.nic;
-    options.trace = trace;
-    options.trace_settings = std::move(trace_settings);
-    if (record.diagnostics) options.diagnostics = stderr;
-    options.timeout_seconds = record.timeout_seconds;
-    options.block_limit = record.block_limit;
-    options.skip_sleeps = record.skip_sleeps;
-    options.tsc = record.tsc;
-    options.console_in = options.console_out = options.console_err = -1;
-    options.runner = record.runner;
-    options.inherited = &record.inherited;
-    return options;
-}
-
-// "kivrun: prog: ..." becomes "kivrun: [pid N] prog: ...".
-std::string with_pid(const std::string &message) {
-    constexpr std::string_view kPrefix = "kivrun: ";
-    if (message.rfind(kPrefix, 0) != 0) return message;
-    return std::string(kPrefix) + "[pid " + std::to_string(getpid()) + "] " + message.substr(kPrefix.size());
 }
 
 }  // namespace
@@ -116,7 +78,7 @@ bool LiveCount::reserve() {
 
 void LiveCount::release() { shared_count(count_).fetch_sub(1); }
 
-ProcessTree::ProcessTree(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace)
+HostChildren::HostChildren(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace)
     : process_(process), options_(options), deadline_(deadline), trace_(trace) {
     const Inheritance *inherited = options.inherited;
     if (inherited == nullptr) return;
@@ -126,39 +88,20 @@ ProcessTree::ProcessTree(Process &process, const RunOptions &options, std::optio
     tag_trace();
 }
 
-ProcessTree::~ProcessTree() {
+HostChildren::~HostChildren() {
     for (auto &[pid, child] : children_) {
         kill_and_reap(pid, child.pidfd);
         live_.release();
     }
 }
 
-void ProcessTree::tag_trace() {
-    branched_ = true;
+void HostChildren::tag_trace() {
     if (trace_ != nullptr) trace_->tag(getpid());
 }
 
-std::optional<std::vector<InheritedFd>> ProcessTree::child_descriptors(const std::array<int32_t, 3> &chosen,
-                                                                       bool all) const {
-    const FdTable &fds = process_.fds;
-    std::map<int32_t, InheritedFd> given;
-    int32_t shared = all ? fds.capacity() : static_cast<int32_t>(chosen.size());
-    for (int32_t fd = 0; fd < shared; fd++)
-        if (fds.host(fd) >= 0) given[fd] = {fd, fds.host(fd), fds.find(fd)->console};
-    for (int32_t fd = 0; fd < static_cast<int32_t>(chosen.size()); fd++) {
-        int32_t source = chosen[fd];
-        if (source == -1) continue;
-        if (fds.host(source) < 0) return std::nullopt;
-        given[fd] = {fd, fds.host(source), fds.find(source)->console};
-    }
-    std::vector<InheritedFd> list;
-    for (auto &[fd, inherited] : given) list.push_back(inherited);
-    return list;
-}
+bool HostChildren::ensure_live_count() { return live_.fd() >= 0 || live_.create(); }
 
-bool ProcessTree::ensure_live_count() { return live_.fd() >= 0 || live_.create(); }
-
-std::optional<std::vector<uint8_t>> ProcessTree::load_program(const std::string &path, int &error) {
+std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string &path, int &error) {
     // Non-blocking, so that naming a fifo cannot stall the parent.
     UniqueFd fd(process_.sandbox.open(path, O_RDONLY | O_NONBLOCK));
     if (!fd.valid()) {
@@ -177,7 +120,7 @@ std::optional<std::vector<uint8_t>> ProcessTree::load_program(const std::string 
     return bytes;
 }
 
-SyscallResult ProcessTree::spawn(const std::string &path, const std::vector<std::string> &argv,
+SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std::string> &argv,
                               const std::vector<InheritedFd> &fds) {
     if (!ensure_live_count()) return failure(errno);
     int error = 0;
@@ -189,7 +132,7 @@ SyscallResult ProcessTree::spawn(const std::string &path, const std::vector<std:
     return answer;
 }
 
-SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> image,
+SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t> image,
                                const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds) {
     SpawnRecord record{
         .parent = getpid(),
@@ -198,14 +141,8 @@ SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> 
         .argv = argv,
         .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_},
         .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
-        .trace_options = options_.trace_settings.child_options(),
         .diagnostics = options_.diagnostics != nullptr,
-        .nic = options_.nic,
-        .tsc = options_.tsc,
-        .block_limit = options_.block_limit,
-        .skip_sleeps = options_.skip_sleeps,
-        .timeout_seconds = options_.timeout_seconds,
-        .runner = options_.runner,
+        .settings = options_,
     };
     int record_fd = write_spawn_record(record);
     if (record_fd < 0) return failure(errno);
@@ -239,7 +176,7 @@ SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> 
     return success(pid);
 }
 
-std::optional<int32_t> ProcessTree::reap(pid_t pid) {
+std::optional<int32_t> HostChildren::reap(pid_t pid) {
     int host_status = 0;
     pid_t done;
     do {
@@ -252,7 +189,7 @@ std::optional<int32_t> ProcessTree::reap(pid_t pid) {
     return status_word(host_status);
 }
 
-SyscallResult ProcessTree::wait(int32_t pid, bool no_hang, int32_t &status) {
+SyscallResult HostChildren::wait(int32_t pid, bool no_hang, int32_t &status) {
     std::vector<pid_t> candidates;
     for (auto &[child, unused] : children_)
         if (pid == -1 || pid == child) candidates.push_back(child);
@@ -272,29 +209,6 @@ SyscallResult ProcessTree::wait(int32_t pid, bool no_hang, int32_t &status) {
         if (ready < 0 && errno != EINTR) return failure(errno);
         if (watched.back().revents != 0) return failure(EINTR);
     }
-}
-
-std::optional<int> run_if_spawned(int argc, char **argv) {
-    if (argc != 3 || std::strcmp(argv[1], kSpawnedOption) != 0) return std::nullopt;
-    // Nothing outlives the tree: a parent that dies takes this process along.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    int record_fd = atoi(argv[2]);
-    auto record = read_spawn_record(record_fd);
-    ::close(record_fd);
-    auto trace_settings = record ? TraceSettings::from_options(record->trace_options) : std::nullopt;
-    if (!trace_settings) {
-        fprintf(stderr, "%s\n", with_pid("kivrun: unreadable start record of a spawned process").c_str());
-        return kExitHostError;
-    }
-    // The parent may have died before the death signal was armed.
-    if (getppid() != record->parent) return kExitStopped;
-    keep_from_children(*record);
-    FILE *trace = record->trace_fd >= 0 ? fdopen(record->trace_fd, "w") : nullptr;
-    RunResult result = run_image(record->program, record->image, record->argv,
-                                 options_from(*record, trace, std::move(*trace_settings)));
-    if (trace != nullptr) fclose(trace);
-    if (!result.message.empty()) fprintf(stderr, "%s\n", with_pid(result.message).c_str());
-    return result.exit_code;
 }
 
 }  // namespace kiv

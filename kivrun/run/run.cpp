@@ -15,6 +15,7 @@
 #include "machine/loader.h"
 #include "os/process.h"
 #include "os/sandbox.h"
+#include "run/children.h"
 #include "machine/symbols.h"
 #include "support/text.h"
 #include "dispatch/trace.h"
@@ -119,14 +120,14 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
         trace.emplace(options.trace, options.trace_settings);
         trace->set_pid(getpid());
     }
-    Kernel kernel(process, trace ? &*trace : nullptr, options.trace_settings.injections);
+    Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.trace_settings.injections);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
-    ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
-    process.tree = &tree;
+    HostChildren children(process, options, deadline, trace ? &*trace : nullptr);
+    if (!options.runner.empty()) process.children = &children;
 
-    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
-                                 : cpu.run(memory, kernel, entry, stack);
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
+                                 : cpu.run(memory, dispatcher, entry, stack);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
     trace->end(ending(stop));

@@ -3,39 +3,13 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "os/nic.h"
-#include "run/children.h"
-#include "dispatch/trace.h"
-#include "machine/tsc.h"
+#include "run/run_options.h"
 
 namespace kiv {
-
-struct RunOptions {
-    std::string root = ".";               // the guest's file system root
-    NicConfig nic;
-    FILE *trace = nullptr;                // system-call trace, when set
-    TraceSettings trace_settings;         // its form, and the injections (which apply untraced too)
-    FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set
-    std::optional<double> timeout_seconds;
-    uint64_t block_limit = 0;             // executed basic blocks; 0 = none
-    bool skip_sleeps = false;             // usleep returns at once
-    std::optional<TscSequence> tsc;       // rdtsc answers; the host's counter when unset
-    int console_in = 0;                   // host descriptors behind guest 0, 1, 2
-    int console_out = 1;
-    int console_err = 2;
-    std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
-    // The caller exits right after the run: the emulator and the guest's
-    // memory are left for the host to reclaim instead of being torn down.
-    bool exit_after_run = false;
-    std::string runner = "/proc/self/exe";  // the kivrun that runs spawned programs
-    const Inheritance *inherited = nullptr;  // set for a spawned program only
-};
 
 // kivrun's exit statuses besides the guest's own.
 enum ExitCode : int {

@@ -4,16 +4,31 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "os/nic.h"
-#include "run/children.h"
-#include "machine/tsc.h"
+#include "os/child_processes.h"
+#include "run/run_options.h"
 
 namespace kiv {
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// The hidden argument that makes kivrun a spawned process; the start
+// record's descriptor follows it.
+inline constexpr const char *kSpawnedOption = "--spawned-process-record";
+
+// What a spawned process gets from its parent besides the run's settings.
+struct Inheritance {
+    int root_fd = -1;
+    std::string cwd = "/";
+    std::vector<InheritedFd> fds;
+    int live_count_fd = -1;
+    std::optional<Deadline> deadline;
+};
 
 struct SpawnRecord {
     pid_t parent = 0;              // the child gives up when it is no longer its parent's
@@ -22,15 +37,8 @@ struct SpawnRecord {
     std::vector<std::string> argv;
     Inheritance inherited;
     int trace_fd = -1;
-    std::vector<std::string> trace_options;  // the trace's form and the injections, as option words
     bool diagnostics = false;      // the child tells its standard error about host failures
-    // The run's settings, as the first program got them.
-    NicConfig nic;
-    std::optional<TscSequence> tsc;
-    uint64_t block_limit = 0;
-    bool skip_sleeps = false;
-    std::optional<double> timeout_seconds;
-    std::string runner;
+    RunSettings settings;          // as the first program got them
 };
 
 // An anonymous memory file holding the record; -1 with errno set on failure.

@@ -226,25 +226,6 @@ TEST(Cli, InjectionReachesTheCommand) {
     EXPECT_EQ(run.out, "nicsounder: probe failed\n");
 }
 
-// A spawned kivrun is given the same trace and injections through these words.
-TEST(Cli, TraceSettingsSurviveAsOptions) {
-    TraceSettings settings;
-    settings.enabled = settings.times = settings.summary_only = true;
-    settings.string_limit = 7;
-    settings.format = TraceFormat::Json;
-    for (const char *expression : {"trace=write,exit", "inject=write:error=EIO:when=3+", "inject=read:short=1"})
-        ASSERT_TRUE(settings.apply_expression(expression));
-    auto words = settings.child_options();
-    EXPECT_EQ(words, (std::vector<std::string>{"-tt", "-c", "--trace-format=json", "-s", "7", "-e", "trace=write,exit", "-e",
-                                               "inject=write:error=EIO:when=3+", "-e", "inject=read:short=1"}));
-    auto again = TraceSettings::from_options(words);
-    ASSERT_TRUE(again.has_value());
-    EXPECT_EQ(again->child_options(), words);
-    EXPECT_EQ(again->selected, settings.selected);
-    EXPECT_FALSE(TraceSettings::from_options({"-s"}));
-    EXPECT_FALSE(TraceSettings::from_options({"-e", "inject=nosuchcall:retval=1"}));
-}
-
 TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
     TempDir directory;
     mkfifo((directory / "fifo").c_str(), 0600);  // nobody ever writes to it

@@ -1,0 +1,45 @@
+// What a run is given: the settings every process of the run shares (a
+// spawned process gets them through its start record, unchanged), and what
+// belongs to the first process's caller alone.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "dispatch/trace.h"
+#include "machine/tsc.h"
+#include "os/nic.h"
+
+namespace kiv {
+
+struct Inheritance;
+
+struct RunSettings {
+    NicConfig nic;
+    TraceSettings trace_settings;         // the trace's form, and the injections (which apply untraced too)
+    std::optional<double> timeout_seconds;
+    uint64_t block_limit = 0;             // executed basic blocks; 0 = none
+    bool skip_sleeps = false;             // usleep returns at once
+    std::optional<TscSequence> tsc;       // rdtsc answers; the host's counter when unset
+    // The kivrun that runs spawned programs; none (spawn fails with ENOSYS)
+    // unless the embedding names one: a library user must not start itself.
+    std::string runner;
+};
+
+struct RunOptions : RunSettings {
+    std::string root = ".";               // the guest's file system root
+    FILE *trace = nullptr;                // system-call trace, when set
+    FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set
+    int console_in = 0;                   // host descriptors behind guest 0, 1, 2
+    int console_out = 1;
+    int console_err = 2;
+    std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
+    // The caller exits right after the run: the emulator and the guest's
+    // memory are left for the host to reclaim instead of being torn down.
+    bool exit_after_run = false;
+    const Inheritance *inherited = nullptr;  // set for a spawned program only
+};
+
+}  // namespace kiv

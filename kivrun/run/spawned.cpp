@@ -1,0 +1,69 @@
+#include "run/spawned.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "run/run.h"
+#include "run/spawn_record.h"
+
+namespace kiv {
+
+namespace {
+
+// Descriptors a spawned kivrun inherits are its own from then on: none of
+// them may reach its children unless it hands them on itself.
+void keep_from_children(const SpawnRecord &record) {
+    for (int fd : {record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+        if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    for (const auto &inherited : record.inherited.fds) fcntl(inherited.host, F_SETFD, FD_CLOEXEC);
+}
+
+RunOptions options_from(const SpawnRecord &record, FILE *trace) {
+    RunOptions options;
+    static_cast<RunSettings &>(options) = record.settings;
+    options.trace = trace;
+    if (record.diagnostics) options.diagnostics = stderr;
+    options.console_in = options.console_out = options.console_err = -1;
+    options.inherited = &record.inherited;
+    return options;
+}
+
+// "kivrun: prog: ..." becomes "kivrun: [pid N] prog: ...".
+std::string with_pid(const std::string &message) {
+    constexpr std::string_view kPrefix = "kivrun: ";
+    if (message.rfind(kPrefix, 0) != 0) return message;
+    return std::string(kPrefix) + "[pid " + std::to_string(getpid()) + "] " + message.substr(kPrefix.size());
+}
+
+}  // namespace
+
+std::optional<int> run_if_spawned(int argc, char **argv) {
+    if (argc != 3 || std::strcmp(argv[1], kSpawnedOption) != 0) return std::nullopt;
+    // Nothing outlives the tree: a parent that dies takes this process along.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    int record_fd = atoi(argv[2]);
+    auto record = read_spawn_record(record_fd);
+    ::close(record_fd);
+    if (!record) {
+        fprintf(stderr, "%s\n", with_pid("kivrun: unreadable start record of a spawned process").c_str());
+        return kExitHostError;
+    }
+    // The parent may have died before the death signal was armed.
+    if (getppid() != record->parent) return kExitStopped;
+    keep_from_children(*record);
+    FILE *trace = record->trace_fd >= 0 ? fdopen(record->trace_fd, "w") : nullptr;
+    RunResult result = run_image(record->program, record->image, record->argv, options_from(*record, trace));
+    if (trace != nullptr) fclose(trace);
+    if (!result.message.empty()) fprintf(stderr, "%s\n", with_pid(result.message).c_str());
+    return result.exit_code;
+}
+
+}  // namespace kiv
