@@ -11,8 +11,13 @@ PREFIX ?= /usr/local
 # The build type of the host programs; empty keeps the build tree's (RelWithDebInfo at first).
 BUILD_TYPE ?=
 
-PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-            libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config gdb python3
+# What building and running kivrun and the command needs (make run), then
+# what the tests and benchmarks add.
+RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
+                ccache binutils libfmt-dev pkg-config
+PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev gdb python3
+# Whether the build tree holds the tests and benchmarks (make run turns them off).
+WITH_TESTS := ON
 
 # Needed by the benchmarks only (qemu-i386, the yardstick for whole runs).
 BENCH_PACKAGES := qemu-user
@@ -61,11 +66,14 @@ fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))
 
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) $(if $(BUILD_TYPE),-DCMAKE_BUILD_TYPE=$(BUILD_TYPE)) > /dev/null
+	@cmake -S . -B $(BUILD_DIR) -DKIV_TESTS=$(WITH_TESTS) -DKIV_BENCH=$(WITH_TESTS) \
+	  $(if $(BUILD_TYPE),-DCMAKE_BUILD_TYPE=$(BUILD_TYPE)) > /dev/null
 
 build: configure
 	$(CMAKE_BUILD)
 
+run: PACKAGES := $(RUN_PACKAGES)
+run: WITH_TESTS := OFF
 run: configure
 	@$(CMAKE_BUILD) --target kivrun guest-command
 	$(KIVRUN) $(GUEST)/cmd/nicsounder
@@ -75,12 +83,15 @@ test: build
 
 # Benchmarks of the stand-in (not part of the tests): nicsounder run in
 # process, the cost of one system call, and whole kivrun processes against
-# qemu-i386 on the same work. The extra packages reach deps through build.
+# qemu-i386 on the same work. The extra packages reach deps through configure.
 bench: PACKAGES += $(BENCH_PACKAGES)
-bench: build
+bench: configure
+	$(CMAKE_BUILD) --target kivrun_bench kivrun_vs_qemu
 	$(BUILD_DIR)/bench/kivrun_bench
 	$(BUILD_DIR)/bench/kivrun_vs_qemu
 
+install: PACKAGES := $(RUN_PACKAGES)
+install: WITH_TESTS := OFF
 install: configure
 	@$(CMAKE_BUILD) --target kit
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
