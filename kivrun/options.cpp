@@ -1,10 +1,6 @@
-// kivrun: runs a kivos i386 executable on an emulated CPU and serves its
-// system calls with the host's facilities.
-#include <fcntl.h>
-#include <unistd.h>
+#include "options.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,10 +9,9 @@
 #include <vector>
 
 #include "cli/command_line.h"
-#include "support/number.h"
 #include "os/nic_address.h"
 #include "run/run.h"
-#include "run/spawned.h"
+#include "support/number.h"
 
 namespace {
 
@@ -180,49 +175,51 @@ std::vector<Option> option_table(Settings &settings) {
     };
 }
 
-// A standard descriptor the caller left closed would be the next one the
-// host hands out: the trace or a guest's file would land where the console
-// belongs. Each closed one is held by /dev/null instead.
-void hold_closed_standard_descriptors() {
-    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
-        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+kiv::cli::Command kivrun_command(Settings &settings) {
+    return {"kivrun",
+            "[OPTION]... PROGRAM [ARG]...",
+            kDescription,
+            kExitStatuses,
+            "kivrun 1.0",
+            kiv::kExitHostError,
+            kiv::cli::Operands::EndOptions,
+            option_table(settings)};
+}
+
+void stop(kiv::CommandLine &line, int status, std::string message) {
+    line.exit_status = status;
+    line.message = std::move(message);
 }
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    if (auto spawned = kiv::run_if_spawned(argc, argv)) return *spawned;
-    hold_closed_standard_descriptors();
-    // A write to a pipe whose reader went away fails with EPIPE for the
-    // guest to see, instead of killing kivrun without a word.
-    signal(SIGPIPE, SIG_IGN);
+namespace kiv {
+
+CommandLine read_command_line(int argc, char **argv) {
     Settings settings;
-    const kiv::cli::Command command{"kivrun",
-                                    "[OPTION]... PROGRAM [ARG]...",
-                                    kDescription,
-                                    kExitStatuses,
-                                    "kivrun 1.0",
-                                    kiv::kExitHostError,
-                                    kiv::cli::Operands::EndOptions,
-                                    option_table(settings)};
-    std::vector<std::string> guest_argv = kiv::cli::parse(command, argc, argv);
-    if (guest_argv.empty()) kiv::cli::usage_error(command, "no program given");
-
-    const kiv::TraceSettings &trace_settings = settings.run.trace_settings;
-    FILE *trace = nullptr;
-    if (trace_settings.enabled || trace_settings.summary_only) {
-        trace = settings.trace_path ? fopen(settings.trace_path->c_str(), "we") : stderr;
-        if (trace == nullptr)
-            kiv::cli::usage_error(command, "cannot write the trace to '" + kiv::cli::shown(*settings.trace_path) +
-                                               "': " + std::strerror(errno));
+    const cli::Command command = kivrun_command(settings);
+    cli::Reading reading = cli::read(command, argc, argv);
+    CommandLine line;
+    if (reading.stopped) {
+        stop(line, reading.status, std::move(reading.text));
+    } else if (reading.operands.empty()) {
+        stop(line, kExitHostError, cli::usage_text(command, "no program given"));
     }
-    settings.run.trace = trace;
-    settings.run.diagnostics = stderr;
-    settings.run.exit_after_run = true;
-    settings.run.runner = "/proc/self/exe";
-
-    kiv::RunResult result = kiv::run_program(guest_argv[0], guest_argv, settings.run);
-    if (trace != nullptr && trace != stderr) fclose(trace);
-    if (!result.message.empty()) fprintf(stderr, "%s\n", result.message.c_str());
-    return result.exit_code;
+    line.run = std::move(settings.run);
+    line.trace_path = std::move(settings.trace_path);
+    line.program = std::move(reading.operands);
+    return line;
 }
+
+void open_trace(CommandLine &line) {
+    const TraceSettings &trace_settings = line.run.trace_settings;
+    if (!trace_settings.enabled && !trace_settings.summary_only) return;
+    line.run.trace = line.trace_path ? fopen(line.trace_path->c_str(), "we") : stderr;
+    if (line.run.trace != nullptr) return;
+    Settings unused;
+    stop(line, kExitHostError,
+         cli::usage_text(kivrun_command(unused), "cannot write the trace to '" + cli::shown(*line.trace_path) +
+                                                     "': " + std::strerror(errno)));
+}
+
+}  // namespace kiv

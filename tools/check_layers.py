@@ -110,7 +110,7 @@ def check(project):
         if layer and layer not in layers:
             problems.append(f'kivrun/{relative}: folder {layer} is no kiv_layer in kivrun/CMakeLists.txt')
             continue
-        allowed = reachable(layers, layer) if layer else set(layers)
+        allowed = reachable(layers, layer) if layer else set(layers) | {''}
         for name in includes(path):
             if name.startswith(COMMAND_LINE_FOLDER) and layer:
                 problems.append(f'kivrun/{relative}: command-line library below the front end: {name}')

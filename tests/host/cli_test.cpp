@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <regex>
 
 #include "guest_runner.h"
+#include "options.h"
 #include "support/number.h"
 
 namespace kiv::test {
@@ -112,6 +114,90 @@ TEST_P(CliMistakes, GiveOneLineAndAStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Mistakes, CliMistakes, testing::ValuesIn(kMistakes),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+struct Reading {
+    const char *name;
+    std::vector<std::string> args;
+    std::optional<int> exit_status;  // nullopt: kivrun goes on to run the program
+    std::function<void(const CommandLine &)> check;
+};
+
+CommandLine read_in_process(std::vector<std::string> args) {
+    args.insert(args.begin(), "kivrun");
+    std::vector<char *> argv;
+    for (auto &arg : args) argv.push_back(arg.data());
+    return read_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+// The words become typed settings once, in process; nothing is printed.
+const Reading kReadings[] = {
+    {"trace_letters", {"-tt", "-s", "7", "--trace-format=json", "prog", "-t"}, std::nullopt,
+     [](const CommandLine &line) {
+         const TraceSettings &trace = line.run.trace_settings;
+         EXPECT_TRUE(trace.enabled && trace.times && !trace.summary_only);
+         EXPECT_EQ(trace.string_limit, 7u);
+         EXPECT_EQ(trace.format, TraceFormat::Json);
+         EXPECT_EQ(line.program, (std::vector<std::string>{"prog", "-t"}));
+         EXPECT_FALSE(line.trace_path.has_value());
+     }},
+    {"trace_file_and_selection", {"-o", "/tmp/t", "-e", "trace=write,exit", "-c", "prog"}, std::nullopt,
+     [](const CommandLine &line) {
+         EXPECT_EQ(line.trace_path, "/tmp/t");
+         EXPECT_EQ(line.run.trace_settings.selected.size(), 2u);
+         EXPECT_TRUE(line.run.trace_settings.summary_only);
+     }},
+    {"injections_in_order", {"-e", "inject=write:error=EIO:when=2+3", "-e", "inject=read:short=1", "prog"}, std::nullopt,
+     [](const CommandLine &line) {
+         const auto &injections = line.run.trace_settings.injections;
+         ASSERT_EQ(injections.size(), 2u);
+         EXPECT_EQ(injections[0].kind, Injection::Kind::Error);
+         EXPECT_EQ(injections[0].value, EIO);
+         EXPECT_EQ(injections[0].first, 2u);
+         EXPECT_EQ(injections[0].step, 3u);
+         EXPECT_EQ(injections[1].kind, Injection::Kind::Short);
+     }},
+    {"limits_and_machine", {"--timeout=1.5", "--max-blocks", "9", "--tsc", "5:2", "--no-sleep", "-g", "0", "-r", "/r", "p"}, std::nullopt,
+     [](const CommandLine &line) {
+         EXPECT_EQ(line.run.timeout_seconds, 1.5);
+         EXPECT_EQ(line.run.block_limit, 9u);
+         ASSERT_TRUE(line.run.tsc.has_value());
+         EXPECT_EQ(line.run.tsc->at(1), 7u);
+         EXPECT_TRUE(line.run.skip_sleeps);
+         EXPECT_EQ(line.run.gdb_port, 0);
+         EXPECT_EQ(line.run.root, "/r");
+     }},
+    {"nic", {"--nic=host", "--sysfs-root", "/s", "--nic-mac", "00:1b:21:aa:bb:cc", "--nic-link=0", "p"}, std::nullopt,
+     [](const CommandLine &line) {
+         EXPECT_EQ(line.run.nic.source, NicSource::Host);
+         EXPECT_EQ(line.run.nic.sysfs_root, "/s");
+         EXPECT_EQ(line.run.nic.simulated.mac[5], 0xcc);
+         EXPECT_EQ(line.run.nic.simulated.link, 0u);
+     }},
+    {"help_stops_reading", {"--help", "--bogus"}, 0,
+     [](const CommandLine &line) {
+         EXPECT_TRUE(line.message.starts_with("Usage: kivrun [OPTION]... PROGRAM [ARG]...\n")) << line.message;
+     }},
+    {"version", {"--version"}, 0, [](const CommandLine &line) { EXPECT_EQ(line.message, "kivrun 1.0\n"); }},
+    {"first_mistake_wins", {"--max-blocks=0", "--bogus", "p"}, kExitHostError,
+     [](const CommandLine &line) {
+         EXPECT_TRUE(line.message.starts_with("kivrun: invalid value '0' for '--max-blocks'")) << line.message;
+     }},
+    {"no_program", {"-t"}, kExitHostError,
+     [](const CommandLine &line) {
+         EXPECT_EQ(line.message, "kivrun: no program given\nTry 'kivrun --help' for more information.\n");
+     }},
+};
+
+class CliReadings : public testing::TestWithParam<Reading> {};
+
+TEST_P(CliReadings, BecomeTypedSettings) {
+    CommandLine line = read_in_process(GetParam().args);
+    EXPECT_EQ(line.exit_status, GetParam().exit_status) << line.message;
+    GetParam().check(line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readings, CliReadings, testing::ValuesIn(kReadings),
                          [](const auto &info) { return std::string(info.param.name); });
 
 // Too little address space for the guest is the host's fault, not the

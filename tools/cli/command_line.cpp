@@ -64,18 +64,6 @@ std::string help_text(const Command &command, const std::vector<Option> &options
     return text + "\n" + command.footer;
 }
 
-// The two rows every command has; --help lists all of `options`.
-void add_standard_options(const Command &command, std::vector<Option> &options) {
-    options.push_back({'h', "help", Takes::Nothing, "", "show this help and exit", "", [&](const char *) -> bool {
-                           fputs(help_text(command, options).c_str(), stdout);
-                           exit(EXIT_SUCCESS);
-                       }});
-    options.push_back({0, "version", Takes::Nothing, "", "show the version and exit", "", [&](const char *) -> bool {
-                           printf("%s\n", command.version);
-                           exit(EXIT_SUCCESS);
-                       }});
-}
-
 const Option *find_long(const std::vector<Option> &options, std::string_view name) {
     for (const auto &option : options)
         if (name == option.name) return &option;
@@ -88,78 +76,125 @@ const Option *find_short(const std::vector<Option> &options, char letter) {
     return nullptr;
 }
 
-// `typed` is the option as it stood on the command line.
-void apply(const Command &command, const Option &option, const std::string &typed, const char *value) {
-    if (option.apply(value)) return;
-    usage_error(command, "invalid value '" + shown(value != nullptr ? value : "") + "' for '" + shown(typed) + "' (" +
-                             option.expected + ")");
-}
-
-[[noreturn]] void unknown(const Command &command, const std::string &typed) {
-    usage_error(command, "unknown option '" + shown(typed) + "'");
-}
-
-const char *next_word_as_value(const Command &command, const std::string &typed, Words &words) {
-    if (words.next >= words.argc) usage_error(command, "option '" + shown(typed) + "' needs a value");
-    return words.argv[words.next++];
-}
-
-// `word` is "--name" or "--name=value".
-void parse_long(const Command &command, const std::vector<Option> &options, std::string_view word, Words &words) {
-    size_t equals = word.find('=');
-    std::string typed(word.substr(0, equals));
-    const Option *option = find_long(options, std::string_view(typed).substr(2));
-    if (option == nullptr) unknown(command, typed);
-    const char *value = equals != std::string_view::npos ? word.data() + equals + 1 : nullptr;
-    if (value != nullptr && option->takes == Takes::Nothing)
-        usage_error(command, "option '" + shown(typed) + "' takes no value");
-    if (value == nullptr && option->takes == Takes::Value) value = next_word_as_value(command, typed, words);
-    apply(command, *option, typed, value);
-}
-
-// `letters` follow a single '-': options without values, the last of them
-// perhaps one with its value attached.
-void parse_short(const Command &command, const std::vector<Option> &options, const char *letters, Words &words) {
-    for (const char *at = letters; *at != '\0'; at++) {
-        std::string typed = std::string("-") + *at;
-        const Option *option = find_short(options, *at);
-        if (option == nullptr) unknown(command, typed);
-        if (option->takes == Takes::Nothing || option->takes == Takes::OptionalLongOnly) {
-            apply(command, *option, typed, nullptr);
-            continue;
-        }
-        const char *value = at[1] != '\0' ? at + 1 : nullptr;
-        if (value == nullptr && option->takes == Takes::Value) value = next_word_as_value(command, typed, words);
-        apply(command, *option, typed, value);
-        return;
+// Reads one command line: the rows' apply functions run as their options
+// come; the first mistake, --help or --version stops it.
+class Reader {
+public:
+    Reader(const Command &command, int argc, char **argv) : command_(command), words_{argc, argv} {
+        options_ = command.options;
+        add_standard_options();
     }
-}
+
+    Reading read() {
+        while (!reading_.stopped && words_.next < words_.argc) {
+            std::string_view word = words_.argv[words_.next++];
+            if (word == "--") break;
+            if (word.starts_with("--")) {
+                read_long(word);
+            } else if (word.size() > 1 && word[0] == '-') {
+                read_short(word.data() + 1);
+            } else {
+                reading_.operands.emplace_back(word);
+                if (command_.operands == Operands::EndOptions) break;
+            }
+        }
+        if (!reading_.stopped)
+            reading_.operands.insert(reading_.operands.end(), words_.argv + words_.next, words_.argv + words_.argc);
+        return std::move(reading_);
+    }
+
+private:
+    // The two rows every command has; --help lists all of the options.
+    void add_standard_options() {
+        options_.push_back({'h', "help", Takes::Nothing, "", "show this help and exit", "", [this](const char *) {
+                                stop(EXIT_SUCCESS, help_text(command_, options_));
+                                return true;
+                            }});
+        options_.push_back({0, "version", Takes::Nothing, "", "show the version and exit", "", [this](const char *) {
+                                stop(EXIT_SUCCESS, std::string(command_.version) + "\n");
+                                return true;
+                            }});
+    }
+
+    void stop(int status, std::string text) {
+        reading_.stopped = true;
+        reading_.status = status;
+        reading_.text = std::move(text);
+    }
+
+    void mistake(const std::string &message) { stop(command_.usage_status, usage_text(command_, message)); }
+
+    // `typed` is the option as it stood on the command line.
+    void apply(const Option &option, const std::string &typed, const char *value) {
+        if (option.apply(value)) return;
+        mistake("invalid value '" + shown(value != nullptr ? value : "") + "' for '" + shown(typed) + "' (" +
+                option.expected + ")");
+    }
+
+    void unknown(const std::string &typed) { mistake("unknown option '" + shown(typed) + "'"); }
+
+    // nullptr (and the reading stopped) when the words are used up.
+    const char *next_word_as_value(const std::string &typed) {
+        if (words_.next < words_.argc) return words_.argv[words_.next++];
+        mistake("option '" + shown(typed) + "' needs a value");
+        return nullptr;
+    }
+
+    // `word` is "--name" or "--name=value".
+    void read_long(std::string_view word) {
+        size_t equals = word.find('=');
+        std::string typed(word.substr(0, equals));
+        const Option *option = find_long(options_, std::string_view(typed).substr(2));
+        if (option == nullptr) return unknown(typed);
+        const char *value = equals != std::string_view::npos ? word.data() + equals + 1 : nullptr;
+        if (value != nullptr && option->takes == Takes::Nothing)
+            return mistake("option '" + shown(typed) + "' takes no value");
+        if (value == nullptr && option->takes == Takes::Value && (value = next_word_as_value(typed)) == nullptr)
+            return;
+        apply(*option, typed, value);
+    }
+
+    // `letters` follow a single '-': options without values, the last of
+    // them perhaps one with its value attached.
+    void read_short(const char *letters) {
+        for (const char *at = letters; *at != '\0' && !reading_.stopped; at++) {
+            std::string typed = std::string("-") + *at;
+            const Option *option = find_short(options_, *at);
+            if (option == nullptr) return unknown(typed);
+            if (option->takes == Takes::Nothing || option->takes == Takes::OptionalLongOnly) {
+                apply(*option, typed, nullptr);
+                continue;
+            }
+            const char *value = at[1] != '\0' ? at + 1 : nullptr;
+            if (value == nullptr && option->takes == Takes::Value && (value = next_word_as_value(typed)) == nullptr)
+                return;
+            return apply(*option, typed, value);
+        }
+    }
+
+    const Command &command_;
+    std::vector<Option> options_;
+    Words words_;
+    Reading reading_;
+};
 
 }  // namespace
 
+Reading read(const Command &command, int argc, char **argv) { return Reader(command, argc, argv).read(); }
+
 std::vector<std::string> parse(const Command &command, int argc, char **argv) {
-    std::vector<Option> options = command.options;
-    add_standard_options(command, options);
-    Words words{argc, argv};
-    std::vector<std::string> operands;
-    while (words.next < argc) {
-        std::string_view word = argv[words.next++];
-        if (word == "--") break;
-        if (word.starts_with("--")) {
-            parse_long(command, options, word, words);
-        } else if (word.size() > 1 && word[0] == '-') {
-            parse_short(command, options, word.data() + 1, words);
-        } else {
-            operands.emplace_back(word);
-            if (command.operands == Operands::EndOptions) break;
-        }
-    }
-    operands.insert(operands.end(), argv + words.next, argv + argc);
-    return operands;
+    Reading reading = read(command, argc, argv);
+    if (!reading.stopped) return std::move(reading.operands);
+    fputs(reading.text.c_str(), reading.status == EXIT_SUCCESS ? stdout : stderr);
+    exit(reading.status);
+}
+
+std::string usage_text(const Command &command, const std::string &message) {
+    return std::string(command.name) + ": " + message + "\nTry '" + command.name + " --help' for more information.\n";
 }
 
 void usage_error(const Command &command, const std::string &message) {
-    fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", command.name, message.c_str(), command.name);
+    fputs(usage_text(command, message).c_str(), stderr);
     exit(command.usage_status);
 }
 

@@ -60,12 +60,28 @@ inline auto store_text(std::string &target) {
     };
 }
 
-// Applies the options of argv in order and answers the operands. Exits
-// after --help or --version, and through usage_error on a mistake.
+// What reading a command line came to: the operands, or a stop after
+// --help, --version or a mistake with what to print and the exit status.
+struct Reading {
+    std::vector<std::string> operands;
+    bool stopped = false;
+    std::string text;    // the help or version text (standard output), or the usage error (standard error)
+    int status = 0;      // the exit status after a stop
+};
+
+// Applies the options of argv in order until the end, --help, --version or
+// the first mistake; nothing is printed and the process goes on.
+Reading read(const Command &command, int argc, char **argv);
+
+// The same for a program's entry: answers the operands, or prints what
+// read stopped with and exits.
 std::vector<std::string> parse(const Command &command, int argc, char **argv);
 
-// "NAME: MESSAGE" and a pointer to --help on standard error, then exits
-// with the command's usage status.
+// "NAME: MESSAGE" and a pointer to --help, as a usage error shows.
+std::string usage_text(const Command &command, const std::string &message);
+
+// The usage text on standard error, then exits with the command's usage
+// status.
 [[noreturn]] void usage_error(const Command &command, const std::string &message);
 
 // Printable ASCII as is, every other byte as \xNN, so that text from the

@@ -1,0 +1,31 @@
+// kivrun's command line: the one place where its words become the run's
+// typed settings. Reading it prints nothing and never exits, so that it can
+// be checked in process.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "run/run_options.h"
+
+namespace kiv {
+
+struct CommandLine {
+    RunOptions run;                         // the trace's stream is set by open_trace
+    std::optional<std::string> trace_path;  // where the trace goes; standard error when unset
+    std::vector<std::string> program;       // the program as given, then its arguments
+    // Set when kivrun ends before running anything (after --help, --version
+    // or a usage error): the status, and what to print (on standard output
+    // for status 0, standard error otherwise).
+    std::optional<int> exit_status;
+    std::string message;
+};
+
+CommandLine read_command_line(int argc, char **argv);
+
+// Opens the trace's destination when a trace or summary is asked for; a
+// file that cannot be written stops kivrun as a usage error does.
+void open_trace(CommandLine &line);
+
+}  // namespace kiv
