@@ -175,6 +175,11 @@ void catch_translation_aborts() {
 // Page protections are checked when the emulator fills its TLB, through
 // on_tlb_fill: a refusal there stops at the faulting instruction, where the
 // emulator's own region checks would stop at the start of its block.
+std::string emulator_version() {
+    return "Unicorn " + std::to_string(UC_VERSION_MAJOR) + "." + std::to_string(UC_VERSION_MINOR) + "." +
+           std::to_string(UC_VERSION_PATCH);
+}
+
 Cpu::Cpu() {
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
         uc_ = nullptr;

@@ -26,6 +26,9 @@ public:
     virtual SyscallResult syscall(const SyscallRegisters &registers) = 0;
 };
 
+// The emulator kivrun was built with, as "Unicorn 2.1.1".
+std::string emulator_version();
+
 // A fault's exit status is this plus the signal a Linux process would get.
 inline constexpr int kFaultBase = 128;
 
