@@ -14,7 +14,7 @@ BUILD_TYPE ?=
 # What building and running kivrun and the command needs (make run), then
 # what the tests and benchmarks add.
 RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-                ccache binutils libfmt-dev pkg-config
+                ccache binutils libfmt-dev libcapstone-dev pkg-config
 PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev gdb python3
 # Whether the build tree holds the tests and benchmarks (make run turns them off).
 WITH_TESTS := ON

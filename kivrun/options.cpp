@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "machine/cpu.h"
 #include "os/nic_address.h"
 #include "run/run.h"
 #include "support/number.h"
@@ -175,12 +176,21 @@ std::vector<Option> option_table(Settings &settings) {
     };
 }
 
+constexpr const char *kName = "kivrun";
+
+// "kivrun 1.0 (Unicorn 2.1.1)": the emulator decides much of what a
+// program meets.
+const char *version_text() {
+    static const std::string text = "kivrun 1.0 (" + kiv::emulator_version() + ")";
+    return text.c_str();
+}
+
 kiv::cli::Command kivrun_command(Settings &settings) {
-    return {"kivrun",
+    return {kName,
             "[OPTION]... PROGRAM [ARG]...",
             kDescription,
             kExitStatuses,
-            "kivrun 1.0",
+            version_text(),
             kiv::kExitHostError,
             kiv::cli::Operands::EndOptions,
             option_table(settings)};
@@ -203,7 +213,7 @@ CommandLine read_command_line(int argc, char **argv) {
     if (reading.stopped) {
         stop(line, reading.status, std::move(reading.text));
     } else if (reading.operands.empty()) {
-        stop(line, kExitHostError, cli::usage_text(command, "no program given"));
+        stop(line, kExitHostError, cli::usage_text(kName, "no program given"));
     }
     line.run = std::move(settings.run);
     line.trace_path = std::move(settings.trace_path);
@@ -216,10 +226,9 @@ void open_trace(CommandLine &line) {
     if (!trace_settings.enabled && !trace_settings.summary_only) return;
     line.run.trace = line.trace_path ? fopen(line.trace_path->c_str(), "we") : stderr;
     if (line.run.trace != nullptr) return;
-    Settings unused;
     stop(line, kExitHostError,
-         cli::usage_text(kivrun_command(unused), "cannot write the trace to '" + cli::shown(*line.trace_path) +
-                                                     "': " + std::strerror(errno)));
+         cli::usage_text(kName, "cannot write the trace to '" + cli::shown(*line.trace_path) + "': " +
+                                    std::strerror(errno)));
 }
 
 }  // namespace kiv

@@ -122,7 +122,7 @@ private:
         reading_.text = std::move(text);
     }
 
-    void mistake(const std::string &message) { stop(command_.usage_status, usage_text(command_, message)); }
+    void mistake(const std::string &message) { stop(command_.usage_status, usage_text(command_.name, message)); }
 
     // `typed` is the option as it stood on the command line.
     void apply(const Option &option, const std::string &typed, const char *value) {
@@ -189,12 +189,13 @@ std::vector<std::string> parse(const Command &command, int argc, char **argv) {
     exit(reading.status);
 }
 
-std::string usage_text(const Command &command, const std::string &message) {
-    return std::string(command.name) + ": " + message + "\nTry '" + command.name + " --help' for more information.\n";
+std::string usage_text(std::string_view name, const std::string &message) {
+    std::string shown_name(name);
+    return shown_name + ": " + message + "\nTry '" + shown_name + " --help' for more information.\n";
 }
 
 void usage_error(const Command &command, const std::string &message) {
-    fputs(usage_text(command, message).c_str(), stderr);
+    fputs(usage_text(command.name, message).c_str(), stderr);
     exit(command.usage_status);
 }
 

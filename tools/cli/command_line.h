@@ -78,7 +78,7 @@ Reading read(const Command &command, int argc, char **argv);
 std::vector<std::string> parse(const Command &command, int argc, char **argv);
 
 // "NAME: MESSAGE" and a pointer to --help, as a usage error shows.
-std::string usage_text(const Command &command, const std::string &message);
+std::string usage_text(std::string_view name, const std::string &message);
 
 // The usage text on standard error, then exits with the command's usage
 // status.
