@@ -13,10 +13,13 @@ typedef struct KivSpawnBlock {
     uint32_t path; /* the program to start */
     uint32_t argv; /* its argument vector */
     int32_t argc;
-    int32_t a4; /* passed on as given */
-    int32_t a5;
-    int32_t a6;
-    uint32_t flag; /* 0 or 1 */
+    /* spawn_ex's fourth to sixth arguments, passed on as given: the caller's
+     * descriptors that become the child's 0, 1 and 2 (-1: as fd_set_stdio
+     * chose, or the caller's own) */
+    int32_t child_stdin;
+    int32_t child_stdout;
+    int32_t child_stderr;
+    uint32_t inherit_all; /* 0 or 1: every open descriptor, not only 0-2 */
 } KivSpawnBlock;
 
 /* waitpid's options word: answer 0 at once while the child still runs. */
@@ -25,7 +28,7 @@ typedef struct KivSpawnBlock {
 KIV_STATIC_ASSERT(sizeof(KivSpawnBlock) == 28, "KivSpawnBlock is 28 bytes");
 KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, argv) == 4, "argv at 4");
 KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, argc) == 8, "argc at 8");
-KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, a4) == 12, "a4 at 12");
-KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, flag) == 24, "flag at 24");
+KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, child_stdin) == 12, "child_stdin at 12");
+KIV_STATIC_ASSERT(offsetof(KivSpawnBlock, inherit_all) == 24, "inherit_all at 24");
 
 #endif

@@ -7,7 +7,6 @@
 using kiv::sys::as_bool;
 using kiv::sys::call0;
 using kiv::sys::call1;
-using kiv::sys::call2;
 using kiv::sys::call3;
 using kiv::sys::clamp_count;
 using kiv::sys::word;

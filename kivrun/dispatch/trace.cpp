@@ -130,8 +130,8 @@ std::string spawn_block(const GuestMemory &memory, uint32_t address) {
     if (!memory.read(address, &block, sizeof block)) return pointer_text(address);
     return fmt::format("{{path={}, argv={}, argc={}, {}, {}, {}, flag={}}}",
                        guest_text(memory, block.path, kNestedTextLimit).value_or(pointer_text(block.path)),
-                       argv_list(memory, block.argv, block.argc), block.argc, block.a4, block.a5, block.a6,
-                       block.flag);
+                       argv_list(memory, block.argv, block.argc), block.argc, block.child_stdin,
+                       block.child_stdout, block.child_stderr, block.inherit_all);
 }
 
 std::string fd_pair(const GuestMemory &memory, uint32_t address) {

@@ -305,27 +305,11 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     }
     handler_ = &handler;
     memory_ = &memory;
-    uc_hook tlb_hook, interrupt_hook, memory_hook, instruction_hook, block_hook;
-    uc_hook_add(uc_, &tlb_hook, UC_HOOK_TLB_FILL, reinterpret_cast<void *>(on_tlb_fill), this, 1, 0);
-    uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
-    uc_hook_add(uc_, &memory_hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(on_invalid_memory), this, 1, 0);
-    uc_hook_add(uc_, &instruction_hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction),
-                this, 1, 0);
-    // Counting blocks costs a little per block: only when a limit is asked for.
-    if (block_limit_ != 0)
-        uc_hook_add(uc_, &block_hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), this, 1, 0);
-
-    uc_hook in_hook, out_hook, sysenter_hook, syscall_hook;
-    uc_hook_add(uc_, &in_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), this, 1, 0, UC_X86_INS_IN);
-    uc_hook_add(uc_, &out_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), this, 1, 0, UC_X86_INS_OUT);
-    uc_hook_add(uc_, &sysenter_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), this, 1, 0,
-                UC_X86_INS_SYSENTER);
-    uc_hook_add(uc_, &syscall_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_syscall), this, 1, 0,
-                UC_X86_INS_SYSCALL);
+    if (!add_hooks()) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot install the emulator's hooks"};
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.
-    if (auto ended = ending(emulate(kTrampoline, entry))) return ended;
+    if (auto ended = stop_after(emulate(kTrampoline, entry))) return ended;
     if (!memory.protect(kKernelPage, 0))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
     // The block at the entry was translated to stop there: drop it.
@@ -336,13 +320,42 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
 
 std::optional<Stop> Cpu::resume() {
     paused_ = false;
-    if (auto ended = ending(UC_ERR_OK)) return ended;
-    if (auto ended = ending(emulate(reg(UC_X86_REG_EIP), kNeverReached))) return ended;
+    if (auto ended = stop_after(UC_ERR_OK)) return ended;
+    if (auto ended = stop_after(emulate(reg(UC_X86_REG_EIP), kNeverReached))) return ended;
     if (paused_) return std::nullopt;
     return Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation ended without an exit"};
 }
 
-std::optional<Stop> Cpu::ending(uc_err error) const {
+// Each hook guards something: a missing one would leave port I/O, sysenter
+// or a fault unguarded, so the run does not start without all of them.
+bool Cpu::add_hooks() {
+    struct Hook {
+        int type;
+        void *callback;
+        int instruction;  // for UC_HOOK_INSN only
+        bool wanted;
+    };
+    const Hook hooks[] = {
+        {UC_HOOK_TLB_FILL, reinterpret_cast<void *>(on_tlb_fill), 0, true},
+        {UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), 0, true},
+        {UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(on_invalid_memory), 0, true},
+        {UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction), 0, true},
+        // Counting blocks costs a little per block: only when a limit is asked for.
+        {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0, block_limit_ != 0},
+        {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), UC_X86_INS_IN, true},
+        {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), UC_X86_INS_OUT, true},
+        {UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), UC_X86_INS_SYSENTER, true},
+        {UC_HOOK_INSN, reinterpret_cast<void *>(on_syscall), UC_X86_INS_SYSCALL, true},
+    };
+    for (const Hook &hook : hooks) {
+        uc_hook handle;
+        if (hook.wanted && uc_hook_add(uc_, &handle, hook.type, hook.callback, this, 1, 0, hook.instruction) != UC_ERR_OK)
+            return false;
+    }
+    return true;
+}
+
+std::optional<Stop> Cpu::stop_after(uc_err error) const {
     if (timed_out_) return Stop{StopReason::TimedOut};
     if (stop_) return *stop_;
     if (error != UC_ERR_OK)

@@ -109,7 +109,8 @@ private:
     // emulator gives up translating the code.
     uc_err emulate(uint64_t begin, uint64_t until);
     // Why emulation returned with `error`, when the program cannot go on.
-    std::optional<Stop> ending(uc_err error) const;
+    std::optional<Stop> stop_after(uc_err error) const;
+    bool add_hooks();
     bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
     // How the run ends instead when the sites cannot be hooked.
     std::optional<Stop> hook_rdtsc_sites();

@@ -40,13 +40,13 @@ struct Process {
     // Where kivrun tells its user why a host facility failed the guest
     // (nowhere when null); each run tells it once.
     FILE *diagnostics = nullptr;
-    bool told = false;
+    bool told_host_failure = false;
 
     void tell_once(const std::string &text) {
-        if (diagnostics == nullptr || told || text.empty()) return;
+        if (diagnostics == nullptr || told_host_failure || text.empty()) return;
         fprintf(diagnostics, "kivrun: %s\n", text.c_str());
         fflush(diagnostics);
-        told = true;
+        told_host_failure = true;
     }
 };
 

@@ -105,8 +105,8 @@ SyscallResult sys_spawn(Process &process, const SyscallArgs &args) {
 SyscallResult sys_spawn_ex(Process &process, const SyscallArgs &args) {
     KivSpawnBlock block;
     if (!process.memory.read(args[0], &block, sizeof block)) return failure(EFAULT);
-    return spawn_program(process, block.path, block.argv, block.argc, {block.a4, block.a5, block.a6},
-                         block.flag != 0);
+    return spawn_program(process, block.path, block.argv, block.argc,
+                         {block.child_stdin, block.child_stdout, block.child_stderr}, block.inherit_all != 0);
 }
 
 // The status pointer is checked before anything is reaped, so a bad one

@@ -62,7 +62,7 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolT
 }
 
 // How the trace's last line tells the end of the run, as strace does.
-std::string ending(const Stop &stop) {
+std::string end_line(const Stop &stop) {
     switch (stop.reason) {
     case StopReason::Exited: return "exited with " + std::to_string(stop.status & 0xff);
     case StopReason::Faulted: {
@@ -130,7 +130,7 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
                                  : cpu.run(memory, dispatcher, entry, stack);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
-    trace->end(ending(stop));
+    trace->end(end_line(stop));
     return stop;
 }
 

@@ -27,15 +27,6 @@ inline int32_t call1(uint32_t number, uint32_t a) {
     return result;
 }
 
-inline int32_t call2(uint32_t number, uint32_t a, uint32_t b) {
-    int32_t result;
-    asm volatile("int %[vector]"
-                 : "=a"(result)
-                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number), "b"(a), "c"(b)
-                 : "memory");
-    return result;
-}
-
 inline int32_t call3(uint32_t number, uint32_t a, uint32_t b, uint32_t c) {
     int32_t result;
     asm volatile("int %[vector]"

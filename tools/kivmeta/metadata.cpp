@@ -7,7 +7,6 @@
 
 #include "support/elf_identity.h"
 #include "support/text.h"
-#include "cli/command_line.h"
 
 namespace kiv::meta {
 
