@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "kiv_mmap.h"
-#include "kiv_open.h"
+#include "os/open_flags.h"
 #include "kiv_spawn.h"
 #include "support/text.h"
 
@@ -63,42 +63,33 @@ Shown bytes_argument(const GuestMemory &memory, uint32_t address, uint32_t lengt
     return {Shown::Kind::Bytes, 0, std::move(bytes), length};
 }
 
-struct FlagName {
-    uint32_t bit;
-    const char *name;
-};
-constexpr FlagName kOpenFlagNames[] = {
-    {KIV_O_CREAT, "O_CREAT"}, {KIV_O_EXCL, "O_EXCL"}, {KIV_O_TRUNC, "O_TRUNC"}, {KIV_O_APPEND, "O_APPEND"}};
-constexpr const char *kAccessModeNames[] = {"O_RDONLY", "O_WRONLY", "O_RDWR", "O_ACCMODE"};
-static_assert(std::size(kAccessModeNames) == KIV_O_ACCMODE + 1);
-constexpr FlagName kProtectionNames[] = {
-    {KIV_PROT_READ, "PROT_READ"}, {KIV_PROT_WRITE, "PROT_WRITE"}, {KIV_PROT_EXEC, "PROT_EXEC"}};
-constexpr FlagName kMapFlagNames[] = {
-    {KIV_MAP_SHARED, "MAP_SHARED"}, {KIV_MAP_PRIVATE, "MAP_PRIVATE"}, {KIV_MAP_ANONYMOUS, "MAP_ANONYMOUS"}};
-// lseek's origins as its handler accepts them: 0, 1, 2.
-constexpr const char *kWhenceNames[] = {"SEEK_SET", "SEEK_CUR", "SEEK_END"};
+// Only the trace names them: the mmap handler knows no other flags.
+constexpr FlagRow kMapFlags[] = {{KIV_MAP_SHARED, 0, "MAP_SHARED"},
+                                 {KIV_MAP_PRIVATE, 0, "MAP_PRIVATE"},
+                                 {KIV_MAP_ANONYMOUS, 0, "MAP_ANONYMOUS"}};
 
 // The names of the set bits joined by '|', unknown bits in hex at the end;
 // `none` when no bit is set.
 template <size_t N>
-std::string flag_names(uint32_t flags, const FlagName (&names)[N], const char *none) {
+std::string flag_names(uint32_t flags, const FlagRow (&names)[N], const char *none) {
     std::string text;
     for (const auto &flag : names) {
-        if ((flags & flag.bit) == 0) continue;
+        if ((flags & flag.kivos) == 0) continue;
         text += (text.empty() ? "" : "|") + std::string(flag.name);
-        flags &= ~flag.bit;
+        flags &= ~flag.kivos;
     }
     if (flags != 0) text += (text.empty() ? "" : "|") + fmt::format("{:#x}", flags);
     return text.empty() ? none : text;
 }
 
 std::string open_flags(uint32_t flags) {
-    std::string rest = flag_names(flags & ~uint32_t{KIV_O_ACCMODE}, kOpenFlagNames, "");
-    return kAccessModeNames[flags & KIV_O_ACCMODE] + (rest.empty() ? "" : "|" + rest);
+    uint32_t mode = flags & KIV_O_ACCMODE;
+    std::string rest = flag_names(flags & ~uint32_t{KIV_O_ACCMODE}, kOpenFlags, "");
+    return (mode < std::size(kAccessModes) ? kAccessModes[mode].name : "O_ACCMODE") + (rest.empty() ? "" : "|" + rest);
 }
 
 std::string whence(uint32_t value) {
-    return value < std::size(kWhenceNames) ? kWhenceNames[value] : fmt::format("{}", static_cast<int32_t>(value));
+    return value < std::size(kWhence) ? kWhence[value].name : fmt::format("{}", static_cast<int32_t>(value));
 }
 
 std::string argv_list(const GuestMemory &memory, uint32_t address, int32_t count) {
@@ -160,8 +151,8 @@ Shown argument(ArgKind kind, const SyscallArgs &args, size_t index, int32_t resu
     case ArgKind::BUF_OUT_STR: return filled ? text_argument(memory, value, limit) : pointer(value);
     case ArgKind::OPEN_FLAGS: return symbolic(open_flags(value));
     case ArgKind::OPEN_THIRD: return symbolic(fmt::format("third={:#x}", value));
-    case ArgKind::MMAP_PROT: return symbolic(flag_names(value, kProtectionNames, "PROT_NONE"));
-    case ArgKind::MMAP_FLAGS: return symbolic(flag_names(value, kMapFlagNames, "0"));
+    case ArgKind::MMAP_PROT: return symbolic(flag_names(value, kProtections, "PROT_NONE"));
+    case ArgKind::MMAP_FLAGS: return symbolic(flag_names(value, kMapFlags, "0"));
     case ArgKind::WHENCE: return symbolic(whence(value));
     case ArgKind::NIC_INFO: return filled ? symbolic(nic_info(memory, value)) : pointer(value);
     case ArgKind::FD_PAIR: return filled ? symbolic(fd_pair(memory, value)) : pointer(value);

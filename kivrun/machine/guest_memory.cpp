@@ -13,19 +13,12 @@ constexpr uint64_t kAddressSpaceEnd = uint64_t{1} << 32;
 
 bool page_aligned(uint64_t value) { return value % kPageSize == 0; }
 
-struct EmulatorProtection {
-    uint32_t access;
-    uint32_t emulator;
-};
-constexpr EmulatorProtection kEmulatorProtections[] = {
-    {kAccessRead, UC_PROT_READ}, {kAccessWrite, UC_PROT_WRITE}, {kAccessExec, UC_PROT_EXEC}};
-
 }  // namespace
 
 uint32_t GuestMemory::emulator_protection(uint32_t access) {
     uint32_t protection = UC_PROT_NONE;
-    for (const auto &bit : kEmulatorProtections)
-        if (access & bit.access) protection |= bit.emulator;
+    for (const auto &bit : kProtections)
+        if (access & bit.kivos) protection |= bit.host;
     return protection;
 }
 

@@ -16,6 +16,7 @@
 
 #include "kiv_mmap.h"
 #include "machine/memory_map.h"
+#include "support/flag_table.h"
 
 namespace kiv {
 
@@ -26,6 +27,10 @@ enum Access : uint32_t {
     kAccessExec = KIV_PROT_EXEC,
 };
 inline constexpr uint32_t kAccessAll = kAccessRead | kAccessWrite | kAccessExec;
+// The access bits (mmap's protection bits), the emulator's, and their names.
+inline constexpr FlagRow kProtections[] = {{kAccessRead, UC_PROT_READ, "PROT_READ"},
+                                           {kAccessWrite, UC_PROT_WRITE, "PROT_WRITE"},
+                                           {kAccessExec, UC_PROT_EXEC, "PROT_EXEC"}};
 
 class GuestMemory {
 public:

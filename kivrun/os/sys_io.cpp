@@ -8,7 +8,7 @@
 #include <climits>
 
 #include "os/guest_io.h"
-#include "kiv_open.h"
+#include "os/open_flags.h"
 #include "os/syscalls.h"
 
 namespace kiv {
@@ -17,29 +17,18 @@ namespace {
 
 int32_t as_int(uint32_t value) { return static_cast<int32_t>(value); }
 
-struct OpenFlag {
-    uint32_t guest;
-    int host;
-};
-constexpr OpenFlag kOpenFlags[] = {
-    {KIV_O_CREAT, O_CREAT}, {KIV_O_EXCL, O_EXCL}, {KIV_O_TRUNC, O_TRUNC}, {KIV_O_APPEND, O_APPEND}};
-constexpr int kAccessModes[] = {O_RDONLY, O_WRONLY, O_RDWR};
-static_assert(KIV_O_RDONLY == 0 && KIV_O_WRONLY == 1 && KIV_O_RDWR == 2, "access modes index kAccessModes");
-
 // Guest open flags to host flags; -1 for bits the kernel does not know.
 int host_open_flags(uint32_t guest) {
     uint32_t mode = guest & KIV_O_ACCMODE;
     if (mode >= std::size(kAccessModes)) return -1;
-    int host = kAccessModes[mode];
+    int host = static_cast<int>(kAccessModes[mode].host);
     uint32_t known = KIV_O_ACCMODE;
     for (const auto &flag : kOpenFlags) {
-        known |= flag.guest;
-        if (guest & flag.guest) host |= flag.host;
+        known |= flag.kivos;
+        if (guest & flag.kivos) host |= static_cast<int>(flag.host);
     }
     return (guest & ~known) != 0 ? -1 : host;
 }
-
-constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
 
 }  // namespace
 
@@ -147,7 +136,7 @@ SyscallResult sys_lseek(Process &process, const SyscallArgs &args) {
     if (args[2] >= std::size(kWhence)) return failure(EINVAL);
     off_t before = ::lseek(fd, 0, SEEK_CUR);
     if (before < 0) return failure(errno);
-    off_t position = ::lseek(fd, as_int(args[1]), kWhence[args[2]]);
+    off_t position = ::lseek(fd, as_int(args[1]), static_cast<int>(kWhence[args[2]].host));
     if (position < 0) return failure(errno);
     // Offsets are 32-bit signed in the guest: a position it cannot hold is
     // refused, and a refused seek leaves the position where it was.
