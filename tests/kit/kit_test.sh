@@ -59,6 +59,11 @@ for case in "${cases[@]}"; do
     [ "$(rodata_address "$program")" = "$layout" ] || fail "$program" "read-only data at $(rodata_address "$program")"
 done
 
+# The code that runs static constructors is only in programs that have them.
+runs_constructors() { i686-linux-gnu-nm "$1" | grep -q " kivos_run_constructors$"; }
+! runs_constructors cc-hello || fail cc-hello "carries the constructor runner without constructors"
+runs_constructors cxx-greet || fail cxx-greet "lacks the constructor runner"
+
 metadata=$("$kit/kivmeta" cc-hello)
 expected=$'command: Say hello to the kit.\ncommand: kithello\npackage: kithello\npackage: 7'
 [ "$metadata" = "$expected" ] || fail kivmeta "printed '$metadata'"
