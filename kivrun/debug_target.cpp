@@ -160,7 +160,8 @@ private:
     // whether nothing was mapped there or the access was not allowed.
     void describe_fault(const Fault &fault, DebugStop &stop) const {
         stop.data_address = fault.address.value_or(fault.eip);
-        if (stop.signal == SIGSEGV) stop.signal_code = memory_.usable(stop.data_address, 1, 0) ? SEGV_ACCERR : SEGV_MAPERR;
+        if (stop.signal != SIGSEGV) return;
+        stop.signal_code = memory_.usable(stop.data_address, 1, 0) ? SEGV_ACCERR : SEGV_MAPERR;
     }
 
     bool watching(uc_mem_type type) const {
