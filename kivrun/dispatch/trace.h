@@ -23,14 +23,18 @@ enum class TraceFormat { Text, Json };
 struct TraceSettings {
     bool enabled = false;                 // kivrun writes a trace at all
     bool times = false;                   // wall-clock time before each line
+    bool epoch_times = false;             // that time as seconds since the epoch
     bool summary_only = false;            // the -c table at exit instead of lines
     TraceFormat format = TraceFormat::Text;
     uint32_t string_limit = 32;           // bytes shown of a text or buffer
-    std::vector<uint32_t> selected;       // their call numbers; empty: every call
+    std::vector<uint32_t> selected;       // their call numbers, sorted; empty: every call
     std::vector<Injection> injections;
 
-    // Applies one -e expression: trace=CALL[,CALL...] or inject=CALL:WHAT[:when=EXPR].
-    bool apply_expression(const std::string &expression);};
+    // Applies one -e expression: trace=CALLS (which turns the trace on) or
+    // inject=CALLS:WHAT[:when=EXPR]. Answers "" or, for a refused one, what is
+    // wrong with it.
+    std::string apply_expression(const std::string &expression);
+};
 
 class Trace {
 public:
@@ -58,6 +62,7 @@ public:
 
 private:
     void line(const std::string &text);
+    bool wants_unknown_calls() const;
     void print_summary();
     std::string json_start() const;
     FILE *out_;

@@ -127,8 +127,9 @@ private:
     // `typed` is the option as it stood on the command line.
     void apply(const Option &option, const std::string &typed, const char *value) {
         if (option.apply(value)) return;
-        mistake("invalid value '" + shown(value != nullptr ? value : "") + "' for '" + shown(typed) + "' (" +
-                option.expected + ")");
+        std::string reason = option.explain ? shown(option.explain(value)) : option.expected;
+        mistake("invalid value '" + shown(value != nullptr ? value : "") + "' for '" + shown(typed) + "' (" + reason +
+                ")");
     }
 
     void unknown(const std::string &typed) { mistake("unknown option '" + shown(typed) + "'"); }
