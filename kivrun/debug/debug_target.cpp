@@ -11,20 +11,12 @@
 #include <vector>
 
 #include "debug/gdb_stub.h"
+#include "debug/registers.h"
 
 namespace kiv {
 
 namespace {
 
-// The emulator's registers in gdb's i386 numbering.
-constexpr int kRegisterIds[] = {
-    UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX, UC_X86_REG_ESP, UC_X86_REG_EBP,
-    UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EIP, UC_X86_REG_EFLAGS, UC_X86_REG_CS, UC_X86_REG_SS,
-    UC_X86_REG_DS, UC_X86_REG_ES, UC_X86_REG_FS, UC_X86_REG_GS, UC_X86_REG_ST0, UC_X86_REG_ST1,
-    UC_X86_REG_ST2, UC_X86_REG_ST3, UC_X86_REG_ST4, UC_X86_REG_ST5, UC_X86_REG_ST6, UC_X86_REG_ST7,
-    UC_X86_REG_FPCW, UC_X86_REG_FPSW, UC_X86_REG_FPTAG, UC_X86_REG_FCS, UC_X86_REG_FIP, UC_X86_REG_FDS,
-    UC_X86_REG_FDP, UC_X86_REG_FOP,
-};
 constexpr uint32_t kFirstSegment = 10, kLastSegment = 15;
 // The emulator writes up to this many bytes for one register (an x87 one).
 constexpr size_t kRegisterBuffer = 16;
@@ -49,9 +41,9 @@ public:
     CpuTarget &operator=(const CpuTarget &) = delete;
 
     bool read_register(uint32_t number, std::span<uint8_t> out) override {
-        if (number >= std::size(kRegisterIds) || out.size() > kRegisterBuffer) return false;
+        if (number >= kRegisterCount || out.size() > kRegisterBuffer) return false;
         uint8_t value[kRegisterBuffer] = {};
-        if (uc_reg_read(uc_, kRegisterIds[number], value) != UC_ERR_OK) return false;
+        if (uc_reg_read(uc_, kRegisters[number].emulator, value) != UC_ERR_OK) return false;
         std::copy_n(value, out.size(), out.begin());
         return true;
     }
@@ -59,14 +51,14 @@ public:
     // Segment registers hold the flat user segments the program cannot
     // change either; writing their own values back is no change.
     bool write_register(uint32_t number, std::span<const uint8_t> in) override {
-        if (number >= std::size(kRegisterIds) || in.size() > kRegisterBuffer) return false;
+        if (number >= kRegisterCount || in.size() > kRegisterBuffer) return false;
         uint8_t value[kRegisterBuffer] = {};
         std::copy(in.begin(), in.end(), value);
         if (number >= kFirstSegment && number <= kLastSegment) {
             uint8_t current[kRegisterBuffer] = {};
             return read_register(number, std::span(current, in.size())) && std::equal(in.begin(), in.end(), current);
         }
-        return uc_reg_write(uc_, kRegisterIds[number], value) == UC_ERR_OK;
+        return uc_reg_write(uc_, kRegisters[number].emulator, value) == UC_ERR_OK;
     }
 
     // Any user mapping, whatever its protection, as ptrace sees it.

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "debug/gdb_packet.h"
+#include "debug/registers.h"
 
 namespace kiv {
 
@@ -40,27 +41,6 @@ constexpr const char *kBadAddress = "E14";
 constexpr const char *kUnknownAnnex = "E00";
 // How often a stop request is repeated while the program has not stopped.
 constexpr int kStopRepeatMilliseconds = 10;
-
-struct RegisterInfo {
-    const char *name;
-    uint32_t bits;
-    const char *type;
-};
-
-// gdb's i386 core registers, in its numbering; the target description and
-// the register packets both follow this table.
-constexpr RegisterInfo kRegisters[] = {
-    {"eax", 32, "int32"},     {"ecx", 32, "int32"},       {"edx", 32, "int32"},    {"ebx", 32, "int32"},
-    {"esp", 32, "data_ptr"},  {"ebp", 32, "data_ptr"},    {"esi", 32, "int32"},    {"edi", 32, "int32"},
-    {"eip", 32, "code_ptr"},  {"eflags", 32, "i386_eflags"},
-    {"cs", 32, "int32"},      {"ss", 32, "int32"},        {"ds", 32, "int32"},     {"es", 32, "int32"},
-    {"fs", 32, "int32"},      {"gs", 32, "int32"},
-    {"st0", 80, "i387_ext"},  {"st1", 80, "i387_ext"},    {"st2", 80, "i387_ext"}, {"st3", 80, "i387_ext"},
-    {"st4", 80, "i387_ext"},  {"st5", 80, "i387_ext"},    {"st6", 80, "i387_ext"}, {"st7", 80, "i387_ext"},
-    {"fctrl", 32, "int"},     {"fstat", 32, "int"},       {"ftag", 32, "int"},     {"fiseg", 32, "int"},
-    {"fioff", 32, "int"},     {"foseg", 32, "int"},       {"fooff", 32, "int"},    {"fop", 32, "int"},
-};
-constexpr uint32_t kRegisterCount = std::size(kRegisters);
 
 struct FlagBit {
     const char *name;

@@ -15,8 +15,6 @@ namespace kiv {
 
 namespace {
 
-int32_t as_int(uint32_t value) { return static_cast<int32_t>(value); }
-
 // Guest open flags to host flags; -1 for bits the kernel does not know.
 int host_open_flags(uint32_t guest) {
     uint32_t mode = guest & KIV_O_ACCMODE;

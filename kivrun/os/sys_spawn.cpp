@@ -18,8 +18,6 @@ constexpr int32_t kDefaultDescriptor = -1;
 
 using Stdio = std::array<int32_t, 3>;
 
-int32_t as_int(uint32_t value) { return static_cast<int32_t>(value); }
-
 // The argument texts, each read with a bound; nullopt with `error` set.
 std::optional<std::vector<std::string>> guest_arguments(const GuestMemory &memory, uint32_t argv, int32_t argc,
                                                         int &error) {

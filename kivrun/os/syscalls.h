@@ -59,6 +59,9 @@ const SyscallEntry *find_syscall_named(std::string_view name);
 // Every entry, in the table's order.
 std::span<const SyscallEntry> all_syscalls();
 
+// An argument word the call reads as signed (a descriptor, an offset).
+inline int32_t as_int(uint32_t word) { return static_cast<int32_t>(word); }
+
 // Handlers, one per call, named after the calls.
 #define KIV_DECLARE_HANDLER(number, name, ...) SyscallResult sys_##name(Process &, const SyscallArgs &);
 KIV_SYSCALLS(KIV_DECLARE_HANDLER)
