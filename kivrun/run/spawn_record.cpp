@@ -85,8 +85,12 @@ void fields(Archive &archive, Record &record)
 
 // How many fields an aggregate has: the most initialisers it takes.
 struct AnyField {
+    // Only asked about at compile time; defined so that no compiler takes
+    // it for a function missing from this unit.
     template <class T>
-    operator T() const;
+    operator T() const {
+        return T{};
+    }
 };
 
 template <class T, class... Fields>
