@@ -12,6 +12,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include "coverage/block_counts.h"
 #include "guest_memory.h"
 #include "syscall_types.h"
 #include "tsc.h"
@@ -56,6 +57,8 @@ public:
 
     // Stop after this many executed basic blocks (0: no limit).
     void set_block_limit(uint64_t blocks) { block_limit_ = blocks; }
+    // Count every executed block there (for coverage).
+    void count_blocks(BlockCounts &counts) { block_counts_ = &counts; }
     // Answer the guest's rdtsc from `sequence` instead of the host's counter.
     void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
 
@@ -106,6 +109,7 @@ private:
     SyscallHandler *handler_ = nullptr;
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;
+    BlockCounts *block_counts_ = nullptr;
     std::optional<TscSequence> tsc_;
     uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;

@@ -1,0 +1,80 @@
+// How often each translated block of a program ran, counted per block start
+// in dense tables over the program's executable segments. The emulator's
+// block hook calls count() for every block it enters, so the hot path is an
+// index and an add; everything else happens once, at the end of the run.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace kiv {
+
+struct CodeRange {
+    uint32_t begin;
+    uint32_t end;  // one past the last byte
+};
+
+struct BlockRun {
+    uint32_t start;
+    uint16_t size;
+    uint64_t count;
+};
+
+class BlockCounts {
+public:
+    explicit BlockCounts(const std::vector<CodeRange> &ranges);
+
+    // One execution of the block of `size` bytes at `address`; blocks
+    // outside the ranges (code the program made itself) are not counted.
+    void count(uint64_t address, uint32_t size) {
+        for (Table &table : tables_) {
+            uint64_t offset = address - table.begin;
+            if (offset < table.counts.size()) {
+                record(table, static_cast<size_t>(offset), size);
+                return;
+            }
+        }
+    }
+
+    // Every block that ran, with how often.
+    std::vector<BlockRun> runs() const;
+    const std::vector<CodeRange> &ranges() const { return ranges_; }
+
+private:
+    struct Table {
+        uint32_t begin;
+        std::vector<uint64_t> counts;  // by offset of the block's start
+        std::vector<uint16_t> sizes;
+    };
+    void record(Table &table, size_t offset, uint32_t size) {
+        uint16_t block_size = size > UINT16_MAX ? UINT16_MAX : static_cast<uint16_t>(size);
+        if (table.sizes[offset] != block_size) resize(table, offset, block_size);
+        table.counts[offset]++;
+    }
+    void resize(Table &table, size_t offset, uint16_t size);
+
+    std::vector<CodeRange> ranges_;
+    std::vector<Table> tables_;
+    // Counts of blocks the emulator translated again with another size (a
+    // breakpoint or a single step cuts a block short).
+    std::vector<BlockRun> retired_;
+};
+
+// How often the instruction at each address of the ranges ran: the sum of
+// the counts of the blocks that contain it.
+class InstructionCounts {
+public:
+    InstructionCounts(const std::vector<CodeRange> &ranges, const std::vector<BlockRun> &runs);
+    // nullopt for an address outside the ranges.
+    std::optional<uint64_t> at(uint32_t address) const;
+
+private:
+    struct Table {
+        uint32_t begin;
+        std::vector<uint64_t> counts;
+    };
+    std::vector<Table> tables_;
+};
+
+}  // namespace kiv
