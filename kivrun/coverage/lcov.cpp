@@ -92,13 +92,16 @@ const std::map<std::string_view, LineReader> kLineReaders = {
 
 }  // namespace
 
+// Code the linker left out (unused functions of a library) keeps its rows
+// at an address outside the program: it is recorded as never run, so that
+// a suite's record shows what no program of it reached.
 Tracefile tracefile_from_lines(const DebugLines &debug, const InstructionCounts &counts) {
     Tracefile tracefile;
     for (const LineStart &line : debug.lines)
-        if (auto count = counts.at(line.address)) note_line(tracefile.files[line.file], line.line, *count);
+        note_line(tracefile.files[line.file], line.line, counts.at(line.address).value_or(0));
     for (const FunctionStart &function : debug.functions)
-        if (auto count = counts.at(function.address))
-            note_function(tracefile.files[function.file], function.name, function.line, *count);
+        note_function(tracefile.files[function.file], function.name, function.line,
+                      counts.at(function.address).value_or(0));
     return tracefile;
 }
 
