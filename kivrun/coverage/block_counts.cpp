@@ -6,24 +6,23 @@ namespace kiv {
 
 BlockCounts::BlockCounts(const std::vector<CodeRange> &ranges) : ranges_(ranges) {
     for (const CodeRange &range : ranges) {
-        size_t length = range.end - range.begin;
-        tables_.push_back({range.begin, std::vector<uint64_t>(length), std::vector<uint16_t>(length)});
+        tables_.push_back({range.begin, std::vector<Slot>(range.end - range.begin)});
     }
 }
 
 void BlockCounts::resize(Table &table, size_t offset, uint16_t size) {
-    uint32_t start = table.begin + static_cast<uint32_t>(offset);
-    if (table.counts[offset] != 0) retired_.push_back({start, table.sizes[offset], table.counts[offset]});
-    table.counts[offset] = 0;
-    table.sizes[offset] = size;
+    Slot &slot = table.slots[offset];
+    if (slot.count != 0) retired_.push_back({table.begin + static_cast<uint32_t>(offset), slot.size, slot.count});
+    slot = {0, size};
 }
 
 std::vector<BlockRun> BlockCounts::runs() const {
     std::vector<BlockRun> runs = retired_;
     for (const Table &table : tables_)
-        for (size_t offset = 0; offset < table.counts.size(); offset++)
-            if (table.counts[offset] != 0)
-                runs.push_back({table.begin + static_cast<uint32_t>(offset), table.sizes[offset], table.counts[offset]});
+        for (size_t offset = 0; offset < table.slots.size(); offset++)
+            if (table.slots[offset].count != 0)
+                runs.push_back({table.begin + static_cast<uint32_t>(offset), table.slots[offset].size,
+                                table.slots[offset].count});
     return runs;
 }
 

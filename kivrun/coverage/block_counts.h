@@ -30,7 +30,7 @@ public:
     void count(uint64_t address, uint32_t size) {
         for (Table &table : tables_) {
             uint64_t offset = address - table.begin;
-            if (offset < table.counts.size()) {
+            if (offset < table.slots.size()) {
                 record(table, static_cast<size_t>(offset), size);
                 return;
             }
@@ -42,15 +42,20 @@ public:
     const std::vector<CodeRange> &ranges() const { return ranges_; }
 
 private:
+    // Side by side, so that counting a block touches one cache line.
+    struct Slot {
+        uint64_t count;
+        uint16_t size;
+    };
     struct Table {
         uint32_t begin;
-        std::vector<uint64_t> counts;  // by offset of the block's start
-        std::vector<uint16_t> sizes;
+        std::vector<Slot> slots;  // by offset of the block's start
     };
     void record(Table &table, size_t offset, uint32_t size) {
         uint16_t block_size = size > UINT16_MAX ? UINT16_MAX : static_cast<uint16_t>(size);
-        if (table.sizes[offset] != block_size) resize(table, offset, block_size);
-        table.counts[offset]++;
+        Slot &slot = table.slots[offset];
+        if (slot.size != block_size) resize(table, offset, block_size);
+        slot.count++;
     }
     void resize(Table &table, size_t offset, uint16_t size);
 
