@@ -167,6 +167,42 @@ TEST_P(CoverageEndings, StillWriteTheRecord) {
 
 INSTANTIATE_TEST_SUITE_P(Endings, CoverageEndings, testing::ValuesIn(kEndings), kCaseName);
 
+struct Stripped {
+    const char *name;
+    const char *strip;     // what i686-linux-gnu-strip is told to drop
+    bool functions;        // whether the record still names them
+    const char *note;      // on kivrun's standard error
+};
+
+const Stripped kStrippedPrograms[] = {
+    {"no_line_tables", "--strip-debug", true, "has no debug information: its functions are recorded, not its lines"},
+    {"no_symbols_either", "--strip-all", false, "has neither debug information nor a symbol table: no coverage recorded"},
+};
+
+class StrippedPrograms : public testing::TestWithParam<Stripped> {};
+
+TEST_P(StrippedPrograms, FallBackToWhatIsLeft) {
+    const Stripped &stripped = GetParam();
+    CoverageRun coverage;
+    CommandRun strip = run_command({"i686-linux-gnu-strip", stripped.strip, coverage.program()});
+    ASSERT_EQ(strip.status, 0) << strip.err;
+    CommandRun run = coverage.run({"6"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "kivrun: " + coverage.program() + " " + stripped.note + "\n");
+    auto records = read_tracefile(coverage.record());
+    EXPECT_EQ(records.size(), stripped.functions ? 1u : 0u) << coverage.record();
+    if (!stripped.functions) return;
+    SourceRecord &program = records[coverage.program()];
+    EXPECT_TRUE(program.lines.empty());
+    EXPECT_EQ(program.calls["square"], 6u);
+    EXPECT_EQ(program.calls["main"], 1u);
+    // Never called, and recorded as such.
+    ASSERT_TRUE(program.calls.contains("write")) << coverage.record();
+    EXPECT_EQ(program.calls["write"], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, StrippedPrograms, testing::ValuesIn(kStrippedPrograms), kCaseName);
+
 TEST(Coverage, CombinesWithGdb) {
     CoverageRun coverage;
     DebuggedRun run(coverage.program(), {"4"}, {"--coverage", coverage.record_path()});
