@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kiv {
@@ -23,14 +26,17 @@ struct BlockRun {
 
 class BlockCounts {
 public:
+    // Counts blocks starting in `ranges`, as far as kMaxCountedBytes of
+    // them reach.
     explicit BlockCounts(const std::vector<CodeRange> &ranges);
 
     // One execution of the block of `size` bytes at `address`; blocks
-    // outside the ranges (code the program made itself) are not counted.
+    // outside the counted ranges (code the program made itself) are not
+    // counted.
     void count(uint64_t address, uint32_t size) {
         for (Table &table : tables_) {
-            uint64_t offset = address - table.begin;
-            if (offset < table.slots.size()) {
+            uint64_t offset = address - table.range.begin;
+            if (offset < table.length()) {
                 record(table, static_cast<size_t>(offset), size);
                 return;
             }
@@ -39,7 +45,12 @@ public:
 
     // Every block that ran, with how often.
     std::vector<BlockRun> runs() const;
-    const std::vector<CodeRange> &ranges() const { return ranges_; }
+    // What is counted: the ranges, cut at kMaxCountedBytes in all.
+    std::vector<CodeRange> ranges() const;
+
+    // A table takes 16 bytes per byte of code, its pages taken from the host
+    // only where blocks start; past this much code nothing more is counted.
+    static constexpr size_t kMaxCountedBytes = size_t{64} << 20;
 
 private:
     // Side by side, so that counting a block touches one cache line.
@@ -47,9 +58,13 @@ private:
         uint64_t count;
         uint16_t size;
     };
+    struct FreeSlots {
+        void operator()(Slot *slots) const { std::free(slots); }
+    };
     struct Table {
-        uint32_t begin;
-        std::vector<Slot> slots;  // by offset of the block's start
+        CodeRange range;
+        std::unique_ptr<Slot[], FreeSlots> slots;  // by offset of the block's start
+        size_t length() const { return range.end - range.begin; }
     };
     void record(Table &table, size_t offset, uint32_t size) {
         uint16_t block_size = size > UINT16_MAX ? UINT16_MAX : static_cast<uint16_t>(size);
@@ -59,7 +74,6 @@ private:
     }
     void resize(Table &table, size_t offset, uint16_t size);
 
-    std::vector<CodeRange> ranges_;
     std::vector<Table> tables_;
     // Counts of blocks the emulator translated again with another size (a
     // breakpoint or a single step cuts a block short).
@@ -75,11 +89,9 @@ public:
     std::optional<uint64_t> at(uint32_t address) const;
 
 private:
-    struct Table {
-        uint32_t begin;
-        std::vector<uint64_t> counts;
-    };
-    std::vector<Table> tables_;
+    std::vector<CodeRange> ranges_;
+    // The count from each address on, up to the next step.
+    std::vector<std::pair<uint32_t, uint64_t>> steps_;
 };
 
 }  // namespace kiv

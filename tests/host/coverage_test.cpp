@@ -341,6 +341,19 @@ TEST_P(BlockCounting, GivesEveryInstructionItsExecutions) {
 
 INSTANTIATE_TEST_SUITE_P(Blocks, BlockCounting, testing::ValuesIn(kBlockCases), kCaseName);
 
+// A program whose code is larger than the tables may be (a hostile one) is
+// counted up to that size, without taking memory for the rest.
+TEST(BlockCountingLimit, StopsAtItsBudget) {
+    const uint32_t kLast = kCode + static_cast<uint32_t>(BlockCounts::kMaxCountedBytes) - 4;
+    BlockCounts counts({{kCode, 0xb0000000}});
+    counts.count(kLast, 4);
+    counts.count(kLast + 4, 4);
+    InstructionCounts executed(counts.ranges(), counts.runs());
+    EXPECT_EQ(counts.runs().size(), 1u);
+    EXPECT_EQ(executed.at(kLast + 3), 1u);
+    EXPECT_EQ(executed.at(kLast + 4), std::nullopt);
+}
+
 TEST(LcovRecord, MergingSumsLinesAndCallsAndSkipsBranches) {
     std::string error;
     auto earlier = parse_lcov("TN:old\nSF:/a.c\nFN:3,f\nFNDA:2,f\nBRDA:3,0,0,1\nDA:3,2\nDA:4,0,77\nend_of_record\n", error);
