@@ -37,6 +37,11 @@ const Family kFamilies[] = {
       R"(\n\[pid (\d+)\] \d\d:\d\d:\d\d\.\d{6} exit\(7\) = \?\n(.*\n)*?\[pid \1\] [0-9:.]+ \+\+\+ exited with 7 \+\+\+\n)",
       R"(\n\[pid \d+\] [0-9:.]+ --- #0 0x[0-9a-f]+ \(fault\+0x[0-9a-f]+\)\n)",
       R"(\n\[pid \d+\] [0-9:.]+ \+\+\+ killed by SIGSEGV \+\+\+\n)"}},
+    // A filled status word shows as strace shows one; choosing calls turns
+    // the trace on.
+    {"statuses", {"-e", "trace=waitpid"}, 0,
+     {R"(\n\[pid \d+\] waitpid\(\d+, \[\{WIFEXITED\(s\) && WEXITSTATUS\(s\) == 7\}\], 0x0\) = \d+\n)",
+      R"(\n\[pid \d+\] waitpid\(\d+, \[\{WIFSIGNALED\(s\) && WTERMSIG\(s\) == SIGSEGV\}\], 0x0\) = \d+\n)"}},
     {"statuses", {"-c"}, 0,
      {R"(\n\[pid \d+\] +100\.00 +\d+\.\d{6} +\d+ +1 +exit\n)", R"(\n\[pid \d+\] +100\.00 .* 7 +total\n)"}},
     {"statuses", {"--trace-format=json", "-t"}, 0,
@@ -50,7 +55,9 @@ const Family kFamilies[] = {
       R"(\nspawn\("/missing", \["x"\], 1\) = -1 ENOENT)",
       R"(\n\[pid (\d+)\] spawn_ex\(\{path="/fx_spawn".*\}\) = \d+\n)",
       R"(\n\[pid (\d+)\] exit\(7\) = \?\n(.*\n)*?\[pid \1\] \+\+\+ exited with 7 \+\+\+\n)",
-      R"(\n\[pid \d+\] waitpid\(-?\d+, 0x8, 0x0\) = -1 EFAULT)"}},
+      R"(\n\[pid \d+\] waitpid\(-?\d+, 0x8, 0x0\) = -1 EFAULT)",
+      // Nothing reaped, nothing filled.
+      R"(\n\[pid \d+\] waitpid\(\d+, 0x[0-9a-f]+, 0x1\) = 0\n)"}},
     {"descriptors", {}, 0, {}},
     {"live-limit", {}, 0, {}},
     {"time-limit", {"--timeout", "1"}, 124, {R"(kivrun: .*fx_spawn: stopped after the time limit of 1 s)"}},
