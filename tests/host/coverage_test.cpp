@@ -129,7 +129,9 @@ TEST(Coverage, GenhtmlReadsTheTracefile) {
     CoverageRun coverage;
     ASSERT_EQ(coverage.run({"3", "2"}).status, 0);
     TempDir report;
-    CommandRun genhtml = run_command({"genhtml", "--quiet", "--output-directory", report.path(), coverage.record_path()});
+    // The library's sources are named where an installed kit keeps them.
+    CommandRun genhtml = run_command({"genhtml", "--quiet", "--ignore-errors", "source", "--output-directory",
+                                      report.path(), coverage.record_path()});
     EXPECT_EQ(genhtml.status, 0) << genhtml.err;
     EXPECT_TRUE(report.exists("index.html"));
 }
