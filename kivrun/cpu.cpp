@@ -330,8 +330,9 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     uc_hook_add(uc_, &memory_hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(on_invalid_memory), this, 1, 0);
     uc_hook_add(uc_, &instruction_hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction),
                 this, 1, 0);
-    // Counting blocks costs a little per block: only when a limit is asked for.
-    if (block_limit_ != 0)
+    // Counting blocks costs a little per block: only when a limit or
+    // coverage is asked for.
+    if (block_limit_ != 0 || block_counts_ != nullptr)
         uc_hook_add(uc_, &block_hook, UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), this, 1, 0);
 
     uc_hook in_hook, out_hook, sysenter_hook, syscall_hook;
@@ -600,9 +601,10 @@ uint32_t Cpu::interrupt_instruction(uint32_t vector) const {
 
 void Cpu::on_rdtsc(uc_engine *, uint64_t, uint32_t, void *self) { static_cast<Cpu *>(self)->emulate_rdtsc(); }
 
-void Cpu::on_block(uc_engine *uc, uint64_t, uint32_t, void *self_pointer) {
+void Cpu::on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
-    if (++self->blocks_ > self->block_limit_) {
+    if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
+    if (self->block_limit_ != 0 && ++self->blocks_ > self->block_limit_) {
         if (!self->stop_) self->stop_ = Stop{StopReason::BlockLimit};
         uc_emu_stop(uc);
     }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,7 @@ struct Settings {
     kiv::RunOptions run;
     std::optional<std::string> trace_path;
     int trace_letters = 0;
+    bool coverage_format_given = false;
 };
 
 // A trace line holds at most this many bytes of one text or buffer.
@@ -152,6 +154,20 @@ std::vector<Option> option_table(Settings &settings) {
              run.gdb_port = port;
              return true;
          }},
+        {0, "coverage", Takes::Value, "FILE",
+         "count what the program runs and add it to FILE at the end of the run, however it ends (every spawned "
+         "process adds its own): an lcov tracefile of the lines and functions of its debug information",
+         "a file name", [&run](const char *path) {
+             std::error_code error;
+             run.coverage.path = std::filesystem::absolute(path, error).string();
+             return *path != '\0' && !error;
+         }},
+        {0, "coverage-format", Takes::Value, "FORMAT",
+         "lcov (the default) or drcov: a drcov version 2 log of the blocks that ran", "lcov or drcov",
+         [&settings](const char *text) {
+             settings.coverage_format_given = true;
+             return kiv::parse_coverage_format(text, settings.run.coverage.format);
+         }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
          "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
@@ -191,6 +207,16 @@ void hold_closed_standard_descriptors() {
         if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
 }
 
+// A coverage file that cannot be written is refused before the program runs.
+void prepare_coverage(const kiv::cli::Command &command, const Settings &settings) {
+    const kiv::CoverageSettings &coverage = settings.run.coverage;
+    if (settings.coverage_format_given && !coverage.enabled())
+        kiv::cli::usage_error(command, "--coverage-format needs --coverage");
+    std::string error;
+    if (coverage.enabled() && !kiv::prepare_coverage_file(coverage.path, error))
+        kiv::cli::usage_error(command, "cannot write the coverage to '" + kiv::cli::shown(coverage.path) + "': " + error);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -220,6 +246,7 @@ int main(int argc, char **argv) {
             kiv::cli::usage_error(command, "cannot write the trace to '" + kiv::cli::shown(*settings.trace_path) +
                                                "': " + std::strerror(errno));
     }
+    prepare_coverage(command, settings);
     settings.run.trace = trace;
     settings.run.diagnostics = stderr;
     settings.run.exit_after_run = true;

@@ -68,6 +68,7 @@ RunOptions options_from(const SpawnRecord &record, FILE *trace, TraceSettings tr
     options.tsc = record.tsc;
     options.console_in = options.console_out = options.console_err = -1;
     options.runner = record.runner;
+    options.coverage = record.coverage;
     options.inherited = &record.inherited;
     return options;
 }
@@ -206,6 +207,7 @@ SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> 
         .skip_sleeps = options_.skip_sleeps,
         .timeout_seconds = options_.timeout_seconds,
         .runner = options_.runner,
+        .coverage = options_.coverage,
     };
     int record_fd = write_spawn_record(record);
     if (record_fd < 0) return failure(errno);

@@ -87,6 +87,18 @@ void trace_fault(Trace &trace, const Fault &fault, const Cpu &cpu, const GuestMe
         trace.note("#" + std::to_string(i + 1) + " " + hex(returns[i]) + symbols.suffix(returns[i]));
 }
 
+// The record is written however the run ended; when it cannot be, that is
+// the run's failure.
+void record_coverage(const CoverageRecorder &coverage, const RunOptions &options, RunResult &result) {
+    CoverageRecorder::Saved saved = coverage.save();
+    if (!saved.note.empty() && options.diagnostics != nullptr)
+        fprintf(options.diagnostics, "kivrun: %s\n", saved.note.c_str());
+    if (saved.error.empty()) return;
+    if (!result.message.empty() && options.diagnostics != nullptr)
+        fprintf(options.diagnostics, "%s\n", result.message.c_str());
+    result = failure(RunResult::Outcome::HostError, kExitHostError, saved.error);
+}
+
 // The time limit bounds the whole tree: a spawned process gets what is left.
 std::optional<Deadline> run_deadline(const RunOptions &options) {
     if (options.inherited != nullptr) return options.inherited->deadline;
@@ -179,6 +191,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::HostError, kExitHostError,
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
+    std::optional<CoverageRecorder> coverage;
+    if (options.coverage.enabled()) cpu->count_blocks(coverage.emplace(options.coverage, *image, file, program_host_path(program, options.inherited)).counts());
     Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
     watchdog.reset();
     if (options.exit_after_run) {
@@ -191,7 +205,9 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_memory = memory.release();
         left_cpu = cpu.release();
     }
-    return outcome_of(stop, program, image->symbols, options);
+    RunResult result = outcome_of(stop, program, image->symbols, options);
+    if (coverage) record_coverage(*coverage, options, result);
+    return result;
 }
 
 }  // namespace kiv

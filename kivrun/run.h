@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "coverage/coverage.h"
 #include "nic.h"
 #include "process_tree.h"
 #include "trace.h"
@@ -29,6 +30,7 @@ struct RunOptions {
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;
+    CoverageSettings coverage;            // the record the run's counts are added to
     std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
     // The caller exits right after the run: the emulator and the guest's
     // memory are left for the host to reclaim instead of being torn down.

@@ -105,6 +105,8 @@ void fields(Archive &archive, Record &record) {
     archive(record.skip_sleeps);
     archive(record.timeout_seconds);
     archive(record.runner);
+    archive(record.coverage.path);
+    archive(record.coverage.format);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "coverage/coverage.h"
 #include "nic.h"
 #include "process_tree.h"
 #include "tsc.h"
@@ -31,6 +32,7 @@ struct SpawnRecord {
     bool skip_sleeps = false;
     std::optional<double> timeout_seconds;
     std::string runner;
+    CoverageSettings coverage;
 };
 
 // An anonymous memory file holding the record; -1 with errno set on failure.
