@@ -3,6 +3,7 @@
 #   make test     install what is missing, build everything, run every test
 #   make bench    install what is missing, build, run the stand-in's benchmarks
 #   make install  build and install the kivos development kit into PREFIX (default /usr/local)
+#   make coverage run the guest test programs under kivrun --coverage, report the library's lines (HTML)
 #   make sanitize build the host programs with ASan and UBSan (in SANITIZE_DIR), run every test
 #   make fuzz     build the fuzz targets with clang and run each for FUZZ_SECONDS on its corpus
 BUILD_DIR ?= build
@@ -14,8 +15,9 @@ BUILD_TYPE ?=
 # What building and running kivrun and the command needs (make run), then
 # what the tests and benchmarks add.
 RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-                ccache binutils libfmt-dev libcapstone-dev pkg-config
-PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev gdb python3
+                ccache binutils libfmt-dev libcapstone-dev pkg-config \
+                libdw-dev libelf-dev zlib1g-dev liblzma-dev libbz2-dev
+PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev gdb python3 lcov
 # Whether the build tree holds the tests and benchmarks (make run turns them off).
 WITH_TESTS := ON
 
@@ -35,7 +37,7 @@ GUEST := $(BUILD_DIR)/guest
 MAKEFLAGS += --no-print-directory
 CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps fuzz-deps configure build run test bench install sanitize fuzz clean
+.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz clean
 
 all: build
 
@@ -89,6 +91,12 @@ bench: configure
 	$(CMAKE_BUILD) --target kivrun_bench kivrun_vs_qemu
 	$(BUILD_DIR)/bench/kivrun_bench
 	$(BUILD_DIR)/bench/kivrun_vs_qemu
+
+# The runtime library's line coverage by the guest test programs, as an
+# lcov record and an HTML report in $(BUILD_DIR)/coverage.
+coverage: configure
+	$(CMAKE_BUILD) --target coverage
+	@echo "Report: $(BUILD_DIR)/coverage/html/index.html"
 
 install: PACKAGES := $(RUN_PACKAGES)
 install: WITH_TESTS := OFF

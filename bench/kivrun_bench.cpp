@@ -1,7 +1,9 @@
 // What running under the stand-in kernel costs inside this process:
 // nicsounder from load to exit through run_program, one cheap system call
-// and one mmap (N calls timed against none). Console output goes to /dev/null. Whole
-// kivrun processes are timed by kivrun_vs_qemu.
+// and one mmap (N calls timed against none), and the compute suite's
+// kernels without and with coverage (its block counting and the record
+// written at the end). Console output goes to /dev/null. Whole kivrun processes are timed
+// by kivrun_vs_qemu.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@ namespace {
 
 const std::string kNicsounder = std::string(KIV_GUEST_DIR) + "/cmd/nicsounder";
 const std::string kSyscallLoop = std::string(KIV_GUEST_DIR) + "/tests/fx_syscall_loop";
+const std::string kCompute = std::string(KIV_GUEST_DIR) + "/bench/bench_compute";
 
 class NullConsole {
 public:
@@ -93,6 +96,27 @@ BENCHMARK_CAPTURE(BM_SystemCalls, mmap_scattered, "mmap-scattered")
     ->Arg(500)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+
+// Argument 0 runs the kernel plainly, 1 with an lcov record, 2 with a drcov
+// log; the ratio of the times is the cost of coverage.
+void BM_Coverage(benchmark::State &state, const char *kernel) {
+    NullConsole console;
+    kiv::RunOptions options = quiet_options(console);
+    std::filesystem::path record = std::filesystem::temp_directory_path() / "kivrun-bench-coverage";
+    if (state.range(0) != 0) options.coverage = {record.string(), state.range(0) == 1 ? kiv::CoverageFormat::Lcov
+                                                                                      : kiv::CoverageFormat::Drcov};
+    for (auto _ : state) {
+        std::filesystem::remove(record);
+        if (!run_once(state, {kCompute, kernel}, options)) break;
+    }
+    std::filesystem::remove(record);
+}
+BENCHMARK_CAPTURE(BM_Coverage, crc32, "crc32")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Coverage, sieve, "sieve")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Coverage, heapsort, "heapsort")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Coverage, calls, "calls")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Coverage, movsb, "movsb")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Coverage, memcpy, "memcpy")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -30,7 +30,7 @@ int main(int argc, char **argv) {
     // guest to see, instead of killing kivrun without a word.
     signal(SIGPIPE, SIG_IGN);
     kiv::CommandLine line = kiv::read_command_line(argc, argv);
-    if (!line.exit_status) kiv::open_trace(line);
+    if (!line.exit_status) kiv::prepare_outputs(line);
     if (line.exit_status) {
         fputs(line.message.c_str(), *line.exit_status == 0 ? stdout : stderr);
         return *line.exit_status;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,7 @@ struct Settings {
     kiv::RunOptions run;
     std::optional<std::string> trace_path;
     int trace_letters = 0;
+    bool coverage_format_given = false;
 };
 
 // A trace line holds at most this many bytes of one text or buffer.
@@ -149,6 +151,20 @@ std::vector<Option> option_table(Settings &settings) {
              run.gdb_port = port;
              return true;
          }},
+        {0, "coverage", Takes::Value, "FILE",
+         "count what the program runs and add it to FILE at the end of the run, however it ends (every spawned "
+         "process adds its own): an lcov tracefile of the lines and functions of its debug information",
+         "a file name", [&run](const char *path) {
+             std::error_code error;
+             run.coverage.path = std::filesystem::absolute(path, error).string();
+             return *path != '\0' && !error;
+         }},
+        {0, "coverage-format", Takes::Value, "FORMAT",
+         "lcov (the default) or drcov: a drcov version 2 log of the blocks that ran", "lcov or drcov",
+         [&settings](const char *text) {
+             settings.coverage_format_given = true;
+             return kiv::parse_coverage_format(text, settings.run.coverage.format);
+         }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
          "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
@@ -218,6 +234,8 @@ CommandLine read_command_line(int argc, char **argv) {
         stop(line, reading.status, std::move(reading.text));
     } else if (reading.operands.empty()) {
         stop(line, kExitHostError, cli::usage_text(kName, "no program given"));
+    } else if (settings.coverage_format_given && !settings.run.coverage.enabled()) {
+        stop(line, kExitHostError, cli::usage_text(kName, "--coverage-format needs --coverage"));
     }
     line.run = std::move(settings.run);
     line.trace_path = std::move(settings.trace_path);
@@ -225,7 +243,13 @@ CommandLine read_command_line(int argc, char **argv) {
     return line;
 }
 
-void open_trace(CommandLine &line) {
+void prepare_outputs(CommandLine &line) {
+    // A coverage file that cannot be written is refused before the program runs.
+    const CoverageSettings &coverage = line.run.coverage;
+    std::string error;
+    if (coverage.enabled() && !prepare_coverage_file(coverage.path, error))
+        return stop(line, kExitHostError,
+                    cli::usage_text(kName, "cannot write the coverage to '" + cli::shown(coverage.path) + "': " + error));
     const TraceSettings &trace_settings = line.run.trace_settings;
     if (!trace_settings.enabled && !trace_settings.summary_only) return;
     line.run.trace = line.trace_path ? fopen(line.trace_path->c_str(), "we") : stderr;

@@ -24,8 +24,9 @@ struct CommandLine {
 
 CommandLine read_command_line(int argc, char **argv);
 
-// Opens the trace's destination when a trace or summary is asked for; a
-// file that cannot be written stops kivrun as a usage error does.
-void open_trace(CommandLine &line);
+// Creates the coverage file when coverage is asked for, and opens the
+// trace's destination when a trace or summary is; a file that cannot be
+// written stops kivrun as a usage error does.
+void prepare_outputs(CommandLine &line);
 
 }  // namespace kiv

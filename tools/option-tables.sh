@@ -30,12 +30,14 @@ options() {
         /^Options:$/ { inside = 1; next }
         inside && /^$/ { exit }
         !inside { next }
-        /^  [ -]*-/ {
+        # An option starts 2 columns in, or 6 when it has no letter; a
+        # wrapped help line may start with a dash too, but further in.
+        /^  (    )?-/ {
             if (spelling != "") print spelling "\t" help
-            line = substr($0, 3)
+            line = $0
+            sub(/^ +/, "", line)
             split_at = match(line, /  +/)
             spelling = substr(line, 1, split_at - 1)
-            sub(/^ +/, "", spelling)
             help = substr(line, split_at + RLENGTH)
             next
         }

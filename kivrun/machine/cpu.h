@@ -12,6 +12,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include "machine/block_counts.h"
 #include "machine/guest_memory.h"
 #include "machine/syscall_types.h"
 #include "machine/tsc.h"
@@ -59,6 +60,8 @@ public:
 
     // Stop after this many executed basic blocks (0: no limit).
     void set_block_limit(uint64_t blocks) { block_limit_ = blocks; }
+    // Count every executed block there (for coverage).
+    void count_blocks(BlockCounts &counts) { block_counts_ = &counts; }
     // Answer the guest's rdtsc from `sequence` instead of the host's counter.
     void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
 
@@ -146,6 +149,7 @@ private:
     uint64_t memory_changes_ = 0;   // memory_->changes() when the TLB was last flushed
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;
+    BlockCounts *block_counts_ = nullptr;
     std::optional<TscSequence> tsc_;
     uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;

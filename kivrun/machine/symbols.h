@@ -26,12 +26,14 @@ public:
     // " (name+0xc)" or nothing: what follows an address in a report.
     std::string suffix(uint32_t address) const;
 
-private:
     struct Function {
         uint32_t start;
         uint32_t size;  // 0: unknown, the function runs to the next one
         std::string name;
     };
+    const std::vector<Function> &functions() const { return functions_; }
+
+private:
     std::vector<Function> functions_;  // sorted by start
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,7 @@
 #include "os/process.h"
 #include "os/sandbox.h"
 #include "run/children.h"
+#include "run/spawn_record.h"
 #include "machine/symbols.h"
 #include "support/text.h"
 #include "dispatch/trace.h"
@@ -86,6 +88,28 @@ void trace_fault(Trace &trace, const Fault &fault, const Cpu &cpu, const GuestMe
     auto returns = frame_chain(memory, cpu.reg(UC_X86_REG_EBP), kMaxBacktraceFrames);
     for (size_t i = 0; i < returns.size(); i++)
         trace.note("#" + std::to_string(i + 1) + " " + hex(returns[i]) + symbols.suffix(returns[i]));
+}
+
+// The record is written however the run ended; when it cannot be, that is
+// the run's failure.
+void record_coverage(const CoverageRecorder &coverage, const RunOptions &options, RunResult &result) {
+    CoverageRecorder::Saved saved = coverage.save();
+    if (!saved.note.empty() && options.diagnostics != nullptr)
+        fprintf(options.diagnostics, "kivrun: %s\n", saved.note.c_str());
+    if (saved.error.empty()) return;
+    if (!result.message.empty() && options.diagnostics != nullptr)
+        fprintf(options.diagnostics, "%s\n", result.message.c_str());
+    result = failure(RunResult::Outcome::HostError, kExitHostError, saved.error);
+}
+
+// Where the host keeps `program`: a spawned process knows it by its guest
+// path, inside the root it inherited; the first one by the path it was given.
+std::string program_host_path(const std::string &program, const Inheritance *inherited) {
+    std::error_code error;
+    if (inherited == nullptr) return std::filesystem::absolute(program, error).lexically_normal().string();
+    std::filesystem::path root = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(inherited->root_fd), error);
+    std::filesystem::path inside = std::filesystem::path(inherited->cwd) / program;
+    return (root / inside.relative_path()).lexically_normal().string();
 }
 
 // The time limit bounds the whole tree: a spawned process gets what is left.
@@ -180,6 +204,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::HostError, kExitHostError,
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
+    std::optional<CoverageRecorder> coverage;
+    if (options.coverage.enabled()) cpu->count_blocks(coverage.emplace(options.coverage, *image, file, program_host_path(program, options.inherited)).counts());
     Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
     watchdog.reset();
     if (options.exit_after_run) {
@@ -192,7 +218,9 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_memory = memory.release();
         left_cpu = cpu.release();
     }
-    return outcome_of(stop, program, image->symbols, options);
+    RunResult result = outcome_of(stop, program, image->symbols, options);
+    if (coverage) record_coverage(*coverage, options, result);
+    return result;
 }
 
 }  // namespace kiv

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "coverage/coverage.h"
 #include "dispatch/trace.h"
 #include "machine/tsc.h"
 #include "os/nic.h"
@@ -23,6 +24,7 @@ struct RunSettings {
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none
     bool skip_sleeps = false;             // usleep returns at once
     std::optional<TscSequence> tsc;       // rdtsc answers; the host's counter when unset
+    CoverageSettings coverage;            // the record the run's counts are added to
     // The kivrun that runs spawned programs; none (spawn fails with ENOSYS)
     // unless the embedding names one: a library user must not start itself.
     std::string runner;

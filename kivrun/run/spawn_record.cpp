@@ -62,6 +62,8 @@ void fields(Archive &archive, Record &record)
     archive(record.block_limit);
     archive(record.skip_sleeps);
     archive(record.tsc);
+    archive(record.coverage.path);
+    archive(record.coverage.format);
     archive(record.runner);
 }
 
@@ -105,7 +107,8 @@ constexpr size_t field_count() {
 static_assert(field_count<Injection>() == 5);
 static_assert(field_count<TraceSettings>() == 8);
 static_assert(field_count<NicConfig>() == 3);
-static_assert(field_count<RunSettings>() == 7);
+static_assert(field_count<RunSettings>() == 8);
+static_assert(field_count<CoverageSettings>() == 2);
 static_assert(field_count<Inheritance>() == 5);
 static_assert(field_count<SpawnRecord>() == 8);
 

@@ -16,11 +16,7 @@ namespace {
 
 using Invocation = CommandRun;
 
-Invocation kivrun(const std::vector<std::string> &args) {
-    std::vector<std::string> argv{KIVRUN_PATH};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_command(argv);
-}
+const auto &kivrun = run_kivrun;
 
 // Debian 12's Unicorn 2.0.1 takes a slow path on every guest store; the
 // build must use 2.1 or later.
@@ -36,7 +32,7 @@ size_t line_count(const std::string &text) { return static_cast<size_t>(std::cou
 TEST(Cli, HelpTellsTheOptionsAndStatuses) {
     Invocation run = kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--nic",
+    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--coverage", "--nic",
                              "--version", "124", "125", "126", "127", "128+N"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     EXPECT_EQ(run.err, "");
@@ -88,6 +84,12 @@ const Mistake kMistakes[] = {
      "invalid value '\\x1b[2J' for '--nic-mac' (six hex octets joined by ':')"},
     {"unwritable_trace", {"--trace=/nonexistent-dir/t", kFixedHello}, kUsage,
      "cannot write the trace to '/nonexistent-dir/t': No such file or directory"},
+    {"coverage_format_alone", {"--coverage-format=drcov", kFixedHello}, kUsage, "--coverage-format needs --coverage"},
+    {"unknown_coverage_format", {"--coverage=x", "--coverage-format=gcov", kFixedHello}, kUsage,
+     "invalid value 'gcov' for '--coverage-format' (lcov or drcov)"},
+    {"empty_coverage_file", {"--coverage=", kFixedHello}, kUsage, "invalid value '' for '--coverage' (a file name)"},
+    {"unwritable_coverage", {"--coverage=/nonexistent-dir/c.info", kFixedHello}, kUsage,
+     "cannot write the coverage to '/nonexistent-dir/c.info': No such file or directory"},
     {"unknown_traced_call", {"-e", "trace=write,bogus", "x"}, kUsage,
      "invalid value 'trace=write,bogus' for '-e' (unknown call 'bogus'; known calls: write, exit, read, open,"},
     {"unknown_class", {"-e", "trace=%net", "x"}, kUsage,

@@ -17,32 +17,8 @@
 namespace kiv::test {
 namespace {
 
-constexpr const char *kWaiting = "kivrun: waiting for gdb on 127.0.0.1:";
-
 // Each table case is named by its `name`.
 constexpr auto kCaseName = [](const auto &info) { return std::string(info.param.name); };
-
-// kivrun started with --gdb on a port of its choosing, waiting for a peer.
-class DebuggedRun {
-public:
-    DebuggedRun(const std::string &program, const std::vector<std::string> &args) : kivrun_(argv(program, args)) {
-        std::string line = kivrun_.read_error_line();
-        if (line.rfind(kWaiting, 0) == 0) port_ = std::stoi(line.substr(std::string(kWaiting).size()));
-    }
-
-    int port() const { return port_; }
-    CommandRun finish() { return kivrun_.finish(); }
-
-private:
-    static std::vector<std::string> argv(const std::string &program, const std::vector<std::string> &args) {
-        std::vector<std::string> words{KIVRUN_PATH, "--timeout", "60", "--gdb", "0", program};
-        words.insert(words.end(), args.begin(), args.end());
-        return words;
-    }
-
-    BackgroundCommand kivrun_;
-    int port_ = 0;
-};
 
 struct Session {
     const char *name;
@@ -95,11 +71,7 @@ TEST_P(GdbSessions, DriveTheProgram) {
     const Session &session = GetParam();
     DebuggedRun run(guest_program(session.program), session.args);
     ASSERT_NE(run.port(), 0) << run.finish().err;
-    std::vector<std::string> gdb{"timeout", "60", "gdb", "-batch", "-nx",
-                                 "-ex", "target remote 127.0.0.1:" + std::to_string(run.port())};
-    for (const auto &command : session.commands) gdb.insert(gdb.end(), {"-ex", command});
-    gdb.push_back(guest_program(session.program));
-    CommandRun debugger = run_command(gdb);
+    CommandRun debugger = run_gdb(run.port(), session.commands, guest_program(session.program));
     CommandRun kivrun = run.finish();
     std::string transcript = debugger.out + debugger.err;
     size_t at = 0;

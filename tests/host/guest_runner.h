@@ -183,4 +183,51 @@ inline GuestRun run_guest(const std::string &program, const std::vector<std::str
     return run;
 }
 
+// The kivrun command with `args`, run to its end.
+inline CommandRun run_kivrun(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{KIVRUN_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_command(argv);
+}
+
+inline constexpr const char *kGdbWaiting = "kivrun: waiting for gdb on 127.0.0.1:";
+
+// kivrun started with --gdb on a port of its choosing (and `options`
+// besides), waiting for a peer.
+class DebuggedRun {
+public:
+    DebuggedRun(const std::string &program, const std::vector<std::string> &args,
+                const std::vector<std::string> &options = {})
+        : kivrun_(argv(program, args, options)) {
+        std::string line = kivrun_.read_error_line();
+        if (line.rfind(kGdbWaiting, 0) == 0) port_ = std::stoi(line.substr(std::string(kGdbWaiting).size()));
+    }
+
+    int port() const { return port_; }
+    CommandRun finish() { return kivrun_.finish(); }
+
+private:
+    static std::vector<std::string> argv(const std::string &program, const std::vector<std::string> &args,
+                                         const std::vector<std::string> &options) {
+        std::vector<std::string> words{KIVRUN_PATH, "--timeout", "60", "--gdb", "0"};
+        words.insert(words.end(), options.begin(), options.end());
+        words.push_back(program);
+        words.insert(words.end(), args.begin(), args.end());
+        return words;
+    }
+
+    BackgroundCommand kivrun_;
+    int port_ = 0;
+};
+
+// Debian's gdb in batch mode on `program`, connected to `port`, running
+// `commands` after `target remote`.
+inline CommandRun run_gdb(int port, const std::vector<std::string> &commands, const std::string &program) {
+    std::vector<std::string> gdb{"timeout", "60", "gdb", "-batch", "-nx",
+                                 "-ex", "target remote 127.0.0.1:" + std::to_string(port)};
+    for (const auto &command : commands) gdb.insert(gdb.end(), {"-ex", command});
+    gdb.push_back(program);
+    return run_command(gdb);
+}
+
 }  // namespace kiv::test

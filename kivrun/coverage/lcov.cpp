@@ -1,0 +1,180 @@
+#include "coverage/lcov.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+namespace kiv {
+
+namespace {
+
+// A line that starts in several places (a loop's condition, code the
+// compiler spread out) counts as often as its most-run start.
+void note_line(FileCoverage &file, uint32_t line, uint64_t count) {
+    uint64_t &known = file.lines[line];
+    known = std::max(known, count);
+}
+
+// Copies of one function (a static one from a header, in two units) add up.
+void note_function(FileCoverage &file, const std::string &name, uint32_t line, uint64_t count) {
+    FunctionCoverage &known = file.functions[name];
+    if (known.line == 0) known.line = line;
+    known.count += count;
+}
+
+template <class Number>
+bool parse_number(std::string_view text, Number &value) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc{} && end == text.data() + text.size();
+}
+
+// "NUMBER,TEXT" as FN, FNDA and DA spell their values.
+template <class Number>
+bool split_pair(std::string_view value, Number &number, std::string_view &rest) {
+    size_t comma = value.find(',');
+    if (comma == std::string_view::npos) return false;
+    rest = value.substr(comma + 1);
+    return parse_number(value.substr(0, comma), number);
+}
+
+// One line of a tracefile, inside the file record `file` (null outside
+// one); false when it does not read.
+using LineReader = bool (*)(std::string_view value, Tracefile &, FileCoverage *&file);
+
+bool read_source(std::string_view value, Tracefile &tracefile, FileCoverage *&file) {
+    if (value.empty()) return false;
+    file = &tracefile.files[std::string(value)];
+    return true;
+}
+
+bool read_function(std::string_view value, Tracefile &, FileCoverage *&file) {
+    uint32_t line = 0;
+    std::string_view name;
+    if (file == nullptr || !split_pair(value, line, name) || name.empty()) return false;
+    note_function(*file, std::string(name), line, 0);
+    return true;
+}
+
+bool read_function_count(std::string_view value, Tracefile &, FileCoverage *&file) {
+    uint64_t count = 0;
+    std::string_view name;
+    if (file == nullptr || !split_pair(value, count, name) || name.empty()) return false;
+    note_function(*file, std::string(name), 0, count);
+    return true;
+}
+
+// DA may carry a checksum after the count: DA:line,count[,checksum].
+bool read_line(std::string_view value, Tracefile &, FileCoverage *&file) {
+    uint32_t line = 0;
+    uint64_t count = 0;
+    std::string_view rest;
+    if (file == nullptr || !split_pair(value, line, rest)) return false;
+    if (!parse_number(rest.substr(0, rest.find(',')), count)) return false;
+    file->lines[line] += count;
+    return true;
+}
+
+bool read_end(std::string_view, Tracefile &, FileCoverage *&file) {
+    bool inside = file != nullptr;
+    file = nullptr;
+    return inside;
+}
+
+bool skip(std::string_view, Tracefile &, FileCoverage *&) { return true; }
+
+// Totals are recomputed on writing.
+const std::map<std::string_view, LineReader> kLineReaders = {
+    {"TN", skip},         {"SF", read_source},        {"FN", read_function},   {"FNDA", read_function_count},
+    {"FNF", skip},        {"FNH", skip},              {"DA", read_line},       {"LF", skip},
+    {"LH", skip},         {"BRDA", skip},             {"BRF", skip},           {"BRH", skip},
+    {"VER", skip},        {"end_of_record", read_end},
+};
+
+}  // namespace
+
+// Code the linker left out (unused functions of a library) keeps its rows
+// at an address outside the program: it is recorded as never run, so that
+// a suite's record shows what no program of it reached.
+Tracefile tracefile_from_lines(const DebugLines &debug, const InstructionCounts &counts) {
+    Tracefile tracefile;
+    for (const LineStart &line : debug.lines)
+        note_line(tracefile.files[line.file], line.line, counts.at(line.address).value_or(0));
+    for (const FunctionStart &function : debug.functions)
+        note_function(tracefile.files[function.file], function.name, function.line,
+                      counts.at(function.address).value_or(0));
+    return tracefile;
+}
+
+Tracefile tracefile_from_symbols(const std::string &program, const SymbolTable &symbols,
+                                 const InstructionCounts &counts) {
+    Tracefile tracefile;
+    for (const SymbolTable::Function &function : symbols.functions())
+        if (auto count = counts.at(function.start)) note_function(tracefile.files[program], function.name, 0, *count);
+    return tracefile;
+}
+
+void merge(Tracefile &into, const Tracefile &other) {
+    for (const auto &[path, file] : other.files) {
+        FileCoverage &target = into.files[path];
+        for (const auto &[line, count] : file.lines) target.lines[line] += count;
+        for (const auto &[name, function] : file.functions)
+            note_function(target, name, function.line, function.count);
+    }
+}
+
+std::optional<Tracefile> parse_lcov(std::string_view text, std::string &error) {
+    Tracefile tracefile;
+    FileCoverage *file = nullptr;
+    size_t number = 0;
+    while (!text.empty()) {
+        number++;
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+        size_t colon = line.find(':');
+        std::string_view key = line.substr(0, colon);
+        std::string_view value = colon == std::string_view::npos ? std::string_view{} : line.substr(colon + 1);
+        auto reader = kLineReaders.find(key);
+        bool read = reader != kLineReaders.end() && reader->second(value, tracefile, file);
+        if (!read) {
+            error = "line " + std::to_string(number) + " is not part of an lcov tracefile";
+            return std::nullopt;
+        }
+    }
+    if (file != nullptr) {
+        error = "its last record has no end_of_record";
+        return std::nullopt;
+    }
+    return tracefile;
+}
+
+std::string format_lcov(const Tracefile &tracefile) {
+    std::string text;
+    auto add = [&text](std::string_view key, const std::string &value) {
+        text.append(key).append(":").append(value).append("\n");
+    };
+    for (const auto &[path, file] : tracefile.files) {
+        add("TN", "");
+        add("SF", path);
+        size_t functions_hit = 0, lines_hit = 0;
+        for (const auto &[name, function] : file.functions) add("FN", std::to_string(function.line) + "," + name);
+        for (const auto &[name, function] : file.functions) {
+            add("FNDA", std::to_string(function.count) + "," + name);
+            functions_hit += function.count != 0;
+        }
+        add("FNF", std::to_string(file.functions.size()));
+        add("FNH", std::to_string(functions_hit));
+        for (const auto &[line, count] : file.lines) {
+            add("DA", std::to_string(line) + "," + std::to_string(count));
+            lines_hit += count != 0;
+        }
+        add("LF", std::to_string(file.lines.size()));
+        add("LH", std::to_string(lines_hit));
+        text += "end_of_record\n";
+    }
+    return text;
+}
+
+}  // namespace kiv
