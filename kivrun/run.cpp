@@ -168,6 +168,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     // From here on, all the work a program's size decides runs under the
     // time limit.
     std::optional<Deadline> deadline = run_deadline(options);
+    if (deadline) cpu->set_deadline(*deadline);
     std::optional<Watchdog> watchdog;
     arm_time_limit(watchdog, *cpu, cancel.get(), deadline);
 
