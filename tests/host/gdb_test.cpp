@@ -25,7 +25,8 @@ constexpr auto kCaseName = [](const auto &info) { return std::string(info.param.
 // kivrun started with --gdb on a port of its choosing, waiting for a peer.
 class DebuggedRun {
 public:
-    DebuggedRun(const std::string &program, const std::vector<std::string> &args) : kivrun_(argv(program, args)) {
+    DebuggedRun(const std::string &program, const std::vector<std::string> &args, const char *timeout = "60")
+        : kivrun_(argv(program, args, timeout)) {
         std::string line = kivrun_.read_error_line();
         if (line.rfind(kWaiting, 0) == 0) port_ = std::stoi(line.substr(std::string(kWaiting).size()));
     }
@@ -34,8 +35,9 @@ public:
     CommandRun finish() { return kivrun_.finish(); }
 
 private:
-    static std::vector<std::string> argv(const std::string &program, const std::vector<std::string> &args) {
-        std::vector<std::string> words{KIVRUN_PATH, "--timeout", "60", "--gdb", "0", program};
+    static std::vector<std::string> argv(const std::string &program, const std::vector<std::string> &args,
+                                         const char *timeout) {
+        std::vector<std::string> words{KIVRUN_PATH, "--timeout", timeout, "--gdb", "0", program};
         words.insert(words.end(), args.begin(), args.end());
         return words;
     }
@@ -231,6 +233,45 @@ TEST_P(HangUps, EndTheRunWithAReport) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HangUps, HangUps, testing::ValuesIn(kHangUps), kCaseName);
+
+// A peer that falls silent (or keeps asking) cannot keep the run past its
+// time limit: gdb hears that the program was killed, and the run ends as
+// stopped by the limit.
+struct IdlePeer {
+    const char *name;
+    std::string before;  // sent before the silence, answered with one stop reply
+    bool keeps_asking;   // then one status request after another instead of silence
+};
+
+const IdlePeer kIdlePeers[] = {
+    {"stopped_at_the_start", "", false},
+    {"stopped_while_running", packet("c") + "\x03", false},
+    {"asking_without_end", "", true},
+};
+
+class IdlePeers : public testing::TestWithParam<IdlePeer> {};
+
+TEST_P(IdlePeers, AreToldTheProgramWasKilledAtTheTimeLimit) {
+    DebuggedRun run(guest_program("fx_fault"), {"spin"}, "1");
+    RawPeer peer(run.port());
+    ASSERT_TRUE(peer.connected());
+    if (!GetParam().before.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let it run a while
+        peer.send(GetParam().before);
+        EXPECT_NE(peer.receive_through("$T02").find("$T02"), std::string::npos);
+    }
+    std::string reply;
+    do {
+        if (GetParam().keeps_asking) peer.send(packet("?"));
+        reply = peer.receive_through("#");
+    } while (GetParam().keeps_asking && reply.find('$') != std::string::npos && reply.find("$X") == std::string::npos);
+    EXPECT_NE(reply.find("$X09#"), std::string::npos) << reply;
+    CommandRun kivrun = run.finish();
+    EXPECT_EQ(kivrun.status, kExitStopped) << kivrun.err;
+    EXPECT_NE(kivrun.err.find("stopped after the time limit of 1 s"), std::string::npos) << kivrun.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(IdlePeers, IdlePeers, testing::ValuesIn(kIdlePeers), kCaseName);
 
 uint32_t interrupt_and_read_eip(RawPeer &peer) {
     peer.send(packet("c"));
