@@ -122,7 +122,7 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     Kernel kernel(process, trace ? &*trace : nullptr, options.trace_settings.injections);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
-    ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr);
+    ProcessTree tree(process, options, deadline, trace ? &*trace : nullptr, memory_of(image));
     process.tree = &tree;
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, kernel, entry, stack, *options.gdb_port, cancel_fd)
