@@ -371,7 +371,7 @@ void Cpu::serve_syscall() {
         return;
     }
     uc_reg_write(uc_, UC_X86_REG_EAX, &result.value);
-    if (timed_out() || paused_) uc_emu_stop(uc_);
+    if (timed_out_ || paused_) uc_emu_stop(uc_);
 }
 
 void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {

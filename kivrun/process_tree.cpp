@@ -108,7 +108,13 @@ bool SharedRun::create(uint64_t memory_limit) {
         ::close(fd);
         return false;
     }
-    if (!state_->trace.init()) return false;
+    if (!state_->trace.init()) {
+        munmap(state_, sizeof *state_);
+        state_ = nullptr;
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
     live_count(state_).store(1);
     state_->memory_limit = memory_limit;
     return true;

@@ -423,16 +423,18 @@ void Trace::begin(const SyscallEntry &entry, const SyscallArgs &args, const Gues
                   0};
     // Kept without the tag: whoever shows it unfinished tags it.
     std::string shown = call.time + call.start;
+    // A start too long to keep for others to show is shown unfinished at
+    // once, when there are others; alone, the process writes its line whole.
+    bool fits = shown.size() <= SharedTrace::kOpenCallBytes;
+    if (!fits && tag_.empty()) return;
     SharedLock lock(shared_->lock);
     close_open_call();
     call.opened_at = shared_->lines;
-    if (shown.size() <= SharedTrace::kOpenCallBytes) {
+    if (fits) {
         std::memcpy(shared_->open_text, shown.data(), shown.size());
         shared_->open_length = static_cast<uint32_t>(shown.size());
-        shared_->opened_at = call.opened_at;
         shared_->open_pid = pid_;
     } else {
-        // Too long to keep for others to show: shown unfinished at once.
         write_out(tag_ + shown + " <unfinished ...>\n");
         shared_->lines++;
     }

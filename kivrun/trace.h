@@ -55,7 +55,6 @@ struct SharedTrace {
     pthread_mutex_t lock;
     uint64_t lines;
     int32_t open_pid;        // 0: no call is open
-    uint64_t opened_at;      // `lines` when the open call started
     uint32_t open_length;
     char open_text[kOpenCallBytes];  // its time (with -tt) and start, untagged
 
@@ -95,11 +94,11 @@ public:
     void tag(int pid) { tag_ = "[pid " + std::to_string(pid) + "] "; }
 
 private:
-    // How a call's line begins while the call runs, and what is left of it.
+    // A call whose line is still open: how it began.
     struct OpenCall {
         std::string start;        // "read(3, "
         std::string time;         // "HH:MM:SS.uuuuuu " when the call began, with -tt
-        uint64_t opened_at;
+        uint64_t opened_at;       // the shared count of lines when the call began
     };
 
     void line(const std::string &text);
