@@ -12,7 +12,7 @@ PREFIX ?= /usr/local
 BUILD_TYPE ?=
 
 PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
-            libgtest-dev ccache libbenchmark-dev binutils libfmt-dev pkg-config gdb
+            libgtest-dev ccache libbenchmark-dev binutils libfmt-dev libcapstone-dev pkg-config gdb
 
 # Needed by the benchmarks only (qemu-i386, the yardstick for whole runs).
 BENCH_PACKAGES := qemu-user

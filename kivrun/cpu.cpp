@@ -2,6 +2,8 @@
 
 #include <setjmp.h>
 
+#include <capstone/capstone.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -96,6 +98,30 @@ const char *memory_fault_what(uc_mem_type type) {
     }
 }
 
+// What each kind of access needs of a page, and how the emulator names its
+// refusal for an unmapped page and for a mapped one.
+struct AccessKind {
+    uc_mem_type type;
+    uint32_t needs;
+    uc_mem_type unmapped;
+    uc_mem_type refused;
+};
+constexpr AccessKind kAccessKinds[] = {
+    {UC_MEM_READ, kAccessRead, UC_MEM_READ_UNMAPPED, UC_MEM_READ_PROT},
+    {UC_MEM_WRITE, kAccessWrite, UC_MEM_WRITE_UNMAPPED, UC_MEM_WRITE_PROT},
+    {UC_MEM_FETCH, kAccessExec, UC_MEM_FETCH_UNMAPPED, UC_MEM_FETCH_PROT},
+};
+
+const AccessKind *access_kind(uc_mem_type type) {
+    auto kind = std::find_if(std::begin(kAccessKinds), std::end(kAccessKinds),
+                             [type](const AccessKind &k) { return k.type == type; });
+    return kind != std::end(kAccessKinds) ? kind : nullptr;
+}
+
+// Physical memory no region ever covers (guest addresses end at 4 GiB):
+// a refused page sent here makes the emulator report the exact address.
+constexpr uint64_t kPinpointPage = uint64_t{1} << 32;
+
 // Each hooked site costs the emulator memory and set-up time: a program
 // with more places spelling rdtsc is refused under --tsc.
 constexpr size_t kMaxRdtscSites = 4096;
@@ -146,8 +172,21 @@ void catch_translation_aborts() {
 
 }  // namespace
 
+// Page protections are checked when the emulator fills its TLB, through
+// on_tlb_fill: a refusal there stops at the faulting instruction, where the
+// emulator's own region checks would stop at the start of its block.
+std::string emulator_version() {
+    return "Unicorn " + std::to_string(UC_VERSION_MAJOR) + "." + std::to_string(UC_VERSION_MINOR) + "." +
+           std::to_string(UC_VERSION_PATCH);
+}
+
 Cpu::Cpu() {
-    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) uc_ = nullptr;
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
+        uc_ = nullptr;
+    } else if (uc_ctl_tlb_mode(uc_, UC_TLB_VIRTUAL) != UC_ERR_OK) {
+        uc_close(uc_);
+        uc_ = nullptr;
+    }
 }
 
 Cpu::~Cpu() {
@@ -160,6 +199,7 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
     if (sigsetjmp(escape, 1) != 0) {
         t_translation_escape = nullptr;
         set_in_guest_code(false);
+        checking_pages_ = false;
         if (!stop_)
             stop_ = Stop{StopReason::Faulted, 0,
                          Fault{"invalid instruction (one the emulator cannot translate)", reg(UC_X86_REG_EIP),
@@ -167,10 +207,17 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
         return UC_ERR_OK;
     }
     t_translation_escape = &escape;
+    check_pages();
     set_in_guest_code(true);
     uc_err error = uc_emu_start(uc_, begin, until, 0, 0);
     set_in_guest_code(false);
+    checking_pages_ = false;
     t_translation_escape = nullptr;
+    if (error == UC_ERR_EXCEPTION && refused_) {
+        Fault fault = pinpoint_memory_fault();
+        if (!stop_) stop_ = Stop{StopReason::Faulted, 0, std::move(fault)};
+        return UC_ERR_OK;
+    }
     return error;
 }
 
@@ -187,6 +234,38 @@ void Cpu::request_stop() {
 bool Cpu::timed_out() {
     if (!timed_out_ && deadline_ && std::chrono::steady_clock::now() >= *deadline_) timed_out_ = true;
     return timed_out_;
+}
+
+// From here until the emulator is next entered from outside, the pages the
+// program touches are checked against its mappings: nothing the emulator
+// learnt of them unchecked, or before they changed, may stay in its TLB.
+void Cpu::check_pages() {
+    if (tlb_stale_ || memory_changes_ != memory_->changes()) uc_ctl_flush_tlb(uc_);
+    tlb_stale_ = false;
+    memory_changes_ = memory_->changes();
+    checking_pages_ = started_;
+}
+
+// The emulator stopped before the refused access with every register as
+// it was at the start of the instruction. The instruction runs once more
+// with the refused page sent to physical memory no region covers; the
+// emulator's report of that access gives the offset within the page. The
+// access fails again, so nothing the instruction would change is changed.
+Fault Cpu::pinpoint_memory_fault() {
+    RefusedAccess refused = *refused_;
+    uint32_t eip = reg(UC_X86_REG_EIP);
+    pinpointed_address_.reset();
+    pinpointing_ = true;
+    check_pages();
+    uc_emu_start(uc_, eip, kNeverReached, 0, 1);
+    pinpointing_ = checking_pages_ = false;
+    refused_.reset();
+    // Neither the TLB nor EIP may keep the detour.
+    tlb_stale_ = true;
+    uc_reg_write(uc_, UC_X86_REG_EIP, &eip);
+    const AccessKind &kind = *access_kind(refused.type);
+    return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
+                 pinpointed_address_.value_or(refused.page), kFaultBase + SIGSEGV};
 }
 
 uint32_t Cpu::reg(int id) const {
@@ -244,7 +323,9 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
         if (auto refusal = hook_rdtsc_sites()) return *refusal;
     }
     handler_ = &handler;
-    uc_hook interrupt_hook, memory_hook, instruction_hook, block_hook;
+    memory_ = &memory;
+    uc_hook tlb_hook, interrupt_hook, memory_hook, instruction_hook, block_hook;
+    uc_hook_add(uc_, &tlb_hook, UC_HOOK_TLB_FILL, reinterpret_cast<void *>(on_tlb_fill), this, 1, 0);
     uc_hook_add(uc_, &interrupt_hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0);
     uc_hook_add(uc_, &memory_hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void *>(on_invalid_memory), this, 1, 0);
     uc_hook_add(uc_, &instruction_hook, UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction),
@@ -256,11 +337,9 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     uc_hook in_hook, out_hook, sysenter_hook, syscall_hook;
     uc_hook_add(uc_, &in_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), this, 1, 0, UC_X86_INS_IN);
     uc_hook_add(uc_, &out_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), this, 1, 0, UC_X86_INS_OUT);
-    // The kernel's only way in is interrupt 0x80; the emulator would skip
-    // these two silently.
-    uc_hook_add(uc_, &sysenter_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_invalid_instruction), this, 1, 0,
+    uc_hook_add(uc_, &sysenter_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), this, 1, 0,
                 UC_X86_INS_SYSENTER);
-    uc_hook_add(uc_, &syscall_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_invalid_instruction), this, 1, 0,
+    uc_hook_add(uc_, &syscall_hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_syscall), this, 1, 0,
                 UC_X86_INS_SYSCALL);
 
     // The iret into user mode needs the kernel page; from the program's
@@ -270,6 +349,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
     // The block at the entry was translated to stop there: drop it.
     uc_ctl_remove_cache(uc_, uint64_t{entry}, uint64_t{entry} + 1);
+    started_ = true;
     return std::nullopt;
 }
 
@@ -363,7 +443,9 @@ void Cpu::serve_syscall() {
     // The call may map memory: no other thread's stop may reach the
     // emulator meanwhile; one that came is made here instead.
     set_in_guest_code(false);
+    checking_pages_ = false;
     SyscallResult result = handler_->syscall(registers);
+    check_pages();
     set_in_guest_code(true);
     if (result.ends_process) {
         stop_ = Stop{StopReason::Exited, result.value};
@@ -380,7 +462,7 @@ void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {
         self->serve_syscall();
         return;
     }
-    Fault fault{"interrupt " + std::to_string(vector), self->reg(UC_X86_REG_EIP), std::nullopt,
+    Fault fault{"interrupt " + std::to_string(vector), self->interrupt_instruction(vector), std::nullopt,
                 kFaultBase + SIGSEGV};
     for (const auto &info : kVectors) {
         if (info.vector == vector) {
@@ -391,33 +473,121 @@ void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {
     self->fault(std::move(fault));
 }
 
+// Refusing a page stops the program at the instruction that wanted it.
+// The emulator also looks up code pages for itself (where a run is to
+// end, which translations to drop, also while a system call maps memory),
+// with no instruction to stop at: so only the program's own accesses are
+// checked, and an unmapped code page is left to the emulator, which reports
+// it at the jump that led there.
+bool Cpu::on_tlb_fill(uc_engine *, uint64_t address, uc_mem_type type, uc_tlb_entry *entry, void *self_pointer) {
+    auto *self = static_cast<Cpu *>(self_pointer);
+    uint32_t page = page_floor(static_cast<uint32_t>(address));
+    entry->paddr = page;
+    entry->perms = UC_PROT_ALL;
+    if (self->pinpointing_ && self->refused_ && self->refused_->page == page) {
+        entry->paddr = kPinpointPage;
+        return true;
+    }
+    auto protection = self->memory_->protection_at(page);
+    const AccessKind *kind = access_kind(type);
+    if (!self->checking_pages_ || kind == nullptr) {
+        // Whatever the emulator keeps of this answer must go before the
+        // program's next instruction.
+        self->tlb_stale_ = true;
+        return true;
+    }
+    if (type == UC_MEM_FETCH && !protection) return true;
+    if (protection && (*protection & kind->needs) != 0) {
+        entry->perms = static_cast<uc_prot>(GuestMemory::emulator_protection(*protection));
+        return true;
+    }
+    self->refused_ = RefusedAccess{page, type, protection.has_value()};
+    return false;
+}
+
 bool Cpu::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
+    if (self->pinpointing_) {
+        self->pinpointed_address_ = self->refused_->page | static_cast<uint32_t>(address % kPageSize);
+        return false;
+    }
     self->fault({memory_fault_what(type), self->reg(UC_X86_REG_EIP), static_cast<uint32_t>(address),
                  kFaultBase + SIGSEGV});
     return false;
 }
 
+// Port I/O is privileged in user mode; the emulator does not check that
+// itself.
+constexpr char kPortIo[] = "general protection fault (port I/O is privileged)";
+
 uint32_t Cpu::on_port_in(uc_engine *, uint32_t, int, void *self_pointer) {
-    static_cast<Cpu *>(self_pointer)->port_access();
+    static_cast<Cpu *>(self_pointer)->hooked_fault(X86_INS_IN, kPortIo, SIGSEGV);
     return 0;
 }
 
 void Cpu::on_port_out(uc_engine *, uint32_t, int, uint32_t, void *self_pointer) {
-    static_cast<Cpu *>(self_pointer)->port_access();
+    static_cast<Cpu *>(self_pointer)->hooked_fault(X86_INS_OUT, kPortIo, SIGSEGV);
 }
 
-// Port I/O is privileged in user mode; the emulator does not check that
-// itself.
-void Cpu::port_access() {
-    fault({"general protection fault (port I/O is privileged)", reg(UC_X86_REG_EIP), std::nullopt,
-           kFaultBase + SIGSEGV});
+// The kernel's only way in is interrupt 0x80; the emulator would skip
+// these two silently.
+void Cpu::on_sysenter(uc_engine *, void *self_pointer) {
+    static_cast<Cpu *>(self_pointer)->hooked_fault(X86_INS_SYSENTER, "invalid instruction", SIGILL);
+}
+
+void Cpu::on_syscall(uc_engine *, void *self_pointer) {
+    static_cast<Cpu *>(self_pointer)->hooked_fault(X86_INS_SYSCALL, "invalid instruction", SIGILL);
 }
 
 bool Cpu::on_invalid_instruction(uc_engine *, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
     self->fault({"invalid instruction", self->reg(UC_X86_REG_EIP), std::nullopt, kFaultBase + SIGILL});
     return false;
+}
+
+// Instruction hooks run with EIP at the start of the translated block. A
+// block is straight-line code, so the first instruction of the hooked kind
+// from there is the one that ran.
+void Cpu::hooked_fault(unsigned instruction, const char *what, int signal) {
+    uint32_t block = reg(UC_X86_REG_EIP);
+    fault({what, first_instruction(block, instruction).value_or(block), std::nullopt, kFaultBase + signal});
+}
+
+std::optional<uint32_t> Cpu::first_instruction(uint32_t block, unsigned instruction) const {
+    // Further than any block reaches; the read shrinks to what is mapped.
+    constexpr uint32_t kScanned = 2 * kPageSize;
+    uint8_t code[kScanned];
+    uint32_t length = kScanned - block % kPageSize;
+    while (length > 0 && uc_mem_read(uc_, block, code, length) != UC_ERR_OK)
+        length = length > kPageSize ? length - kPageSize : 0;
+    csh decoder;
+    if (length == 0 || cs_open(CS_ARCH_X86, CS_MODE_32, &decoder) != CS_ERR_OK) return std::nullopt;
+    cs_insn *decoded = cs_malloc(decoder);
+    const uint8_t *cursor = code;
+    size_t left = length;
+    uint64_t address = block;
+    std::optional<uint32_t> found;
+    while (!found && cs_disasm_iter(decoder, &cursor, &left, &address, decoded))
+        if (decoded->id == instruction) found = static_cast<uint32_t>(decoded->address);
+    cs_free(decoded, 1);
+    cs_close(&decoder);
+    return found;
+}
+
+// Software interrupts leave EIP after their instruction: int3 (cc), into
+// (ce), int n (cd n). Vectors 3, 4 and 32 on come from nothing else; for
+// the other CPU exceptions EIP is already the faulting instruction.
+uint32_t Cpu::interrupt_instruction(uint32_t vector) const {
+    constexpr uint8_t kInt = 0xcd, kInt3 = 0xcc, kInto = 0xce;
+    constexpr uint32_t kFirstExternal = 32;
+    uint32_t eip = reg(UC_X86_REG_EIP);
+    uint8_t code[2] = {};
+    bool software = vector == 3 || vector == 4 || vector >= kFirstExternal;
+    if (!software || eip < sizeof code || uc_mem_read(uc_, eip - sizeof code, code, sizeof code) != UC_ERR_OK)
+        return eip;
+    if (code[0] == kInt && code[1] == vector) return eip - 2;
+    if ((vector == 3 && code[1] == kInt3) || (vector == 4 && code[1] == kInto)) return eip - 1;
+    return eip;
 }
 
 void Cpu::on_rdtsc(uc_engine *, uint64_t, uint32_t, void *self) { static_cast<Cpu *>(self)->emulate_rdtsc(); }

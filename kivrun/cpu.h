@@ -28,12 +28,15 @@ public:
     virtual SyscallResult syscall(const SyscallRegisters &registers) = 0;
 };
 
+// The emulator kivrun was built with, as "Unicorn 2.1.1".
+std::string emulator_version();
+
 // A fault's exit status is this plus the signal a Linux process would get.
 inline constexpr int kFaultBase = 128;
 
 struct Fault {
     std::string what;                  // "page fault (write to unmapped memory)"
-    uint32_t eip;                      // start of the block for memory faults
+    uint32_t eip;                      // the faulting instruction
     std::optional<uint32_t> address;   // the faulting data address, when known
     int exit_code;                     // 128 + the matching Linux signal
 };
@@ -84,6 +87,10 @@ public:
     // Whether the run has timed out, by a stop or by the deadline.
     bool timed_out();
 
+    // While a faulting instruction runs again to find the address it
+    // touched: its accesses and its code are not the program's.
+    bool pinpointing() const { return pinpointing_; }
+
     uint32_t reg(int id) const;
     std::string register_dump() const;
 
@@ -92,9 +99,17 @@ private:
     static bool on_invalid_memory(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
                                   void *self);
     static bool on_invalid_instruction(uc_engine *uc, void *self);
+    static bool on_tlb_fill(uc_engine *uc, uint64_t address, uc_mem_type type, uc_tlb_entry *entry, void *self);
     static uint32_t on_port_in(uc_engine *uc, uint32_t port, int size, void *self);
     static void on_port_out(uc_engine *uc, uint32_t port, int size, uint32_t value, void *self);
-    void port_access();
+    static void on_sysenter(uc_engine *uc, void *self);
+    static void on_syscall(uc_engine *uc, void *self);
+    // The fault of an instruction an instruction hook caught.
+    void hooked_fault(unsigned instruction, const char *what, int signal);
+    // The first instruction of a kind (a Capstone id) from `block` on.
+    std::optional<uint32_t> first_instruction(uint32_t block, unsigned instruction) const;
+    // The instruction that raised a software interrupt.
+    uint32_t interrupt_instruction(uint32_t vector) const;
     static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
     static void on_rdtsc(uc_engine *uc, uint64_t address, uint32_t size, void *self);
 
@@ -115,9 +130,30 @@ private:
     // main thread sees the request itself (resume(), each system call).
     void request_stop();
     void set_in_guest_code(bool inside);
+    // The fault of the access the page check refused, at the instruction
+    // that made it and with the exact address it touched.
+    Fault pinpoint_memory_fault();
+    void check_pages();
+
+    // An access refused by the page check, the only place where guest
+    // instructions meet page protections: the emulator then stops at the
+    // instruction itself, not at the start of its translated block.
+    struct RefusedAccess {
+        uint32_t page;
+        uc_mem_type type;  // UC_MEM_READ, UC_MEM_WRITE or UC_MEM_FETCH
+        bool mapped;
+    };
 
     uc_engine *uc_ = nullptr;
+    GuestMemory *memory_ = nullptr;
     SyscallHandler *handler_ = nullptr;
+    std::optional<RefusedAccess> refused_;
+    bool started_ = false;         // the program's first instruction is next or behind
+    bool checking_pages_ = false;  // the program's instructions run
+    bool pinpointing_ = false;
+    std::optional<uint32_t> pinpointed_address_;
+    bool tlb_stale_ = false;        // the TLB holds answers given unchecked
+    uint64_t memory_changes_ = 0;   // memory_->changes() when the TLB was last flushed
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;
     std::optional<TscSequence> tsc_;

@@ -195,6 +195,7 @@ private:
     // breakpoint: it is where the program stopped last.
     static void on_code(uc_engine *, uint64_t address, uint32_t, void *self_pointer) {
         auto *self = static_cast<CpuTarget *>(self_pointer);
+        if (self->cpu_.pinpointing()) return;
         if (self->watch_hit_) return self->stop_with(*self->watch_hit_);
         if (self->leaving_) {
             self->leaving_ = false;
@@ -210,7 +211,7 @@ private:
     // hardware watchpoint traps after the instruction.
     static void on_access(uc_engine *, uc_mem_type type, uint64_t address, int size, int64_t, void *self_pointer) {
         auto *self = static_cast<CpuTarget *>(self_pointer);
-        if (self->watch_hit_) return;
+        if (self->watch_hit_ || self->cpu_.pinpointing()) return;
         uint64_t end = address + static_cast<uint64_t>(size);
         for (const auto &watch : self->watchpoints_) {
             if (!watch.sees(type) || end <= watch.address || address >= uint64_t{watch.address} + watch.length)

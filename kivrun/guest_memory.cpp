@@ -20,12 +20,16 @@ struct EmulatorProtection {
 constexpr EmulatorProtection kEmulatorProtections[] = {
     {kAccessRead, UC_PROT_READ}, {kAccessWrite, UC_PROT_WRITE}, {kAccessExec, UC_PROT_EXEC}};
 
-uint32_t emulator_protection(uint32_t access) {
+}  // namespace
+
+uint32_t GuestMemory::emulator_protection(uint32_t access) {
     uint32_t protection = UC_PROT_NONE;
     for (const auto &bit : kEmulatorProtections)
         if (access & bit.access) protection |= bit.emulator;
     return protection;
 }
+
+namespace {
 
 uint64_t end_of(const auto &entry) { return uint64_t{entry.first} + entry.second.size; }
 
@@ -134,6 +138,7 @@ bool GuestMemory::rebuild(uint32_t start, uint64_t end, const std::vector<Mappin
     }
     regions_.erase(first, last);
     for (const Mapping &piece : pieces) regions_.emplace(piece.start, Extent{piece.size, piece.protection});
+    ++changes_;
     return true;
 }
 
@@ -196,6 +201,12 @@ bool GuestMemory::usable(uint32_t address, uint64_t length, uint32_t access) con
         cursor = end_of(*region);
     }
     return true;
+}
+
+std::optional<uint32_t> GuestMemory::protection_at(uint32_t address) const {
+    const auto *region = holding(regions_, address);
+    if (region == nullptr) return std::nullopt;
+    return region->second.protection;
 }
 
 std::optional<std::span<uint8_t>> GuestMemory::view(uint32_t address, uint64_t length, uint32_t access) const {

@@ -66,6 +66,10 @@ public:
     // grant `access` (0: any mapping, for the loader). A zero length is
     // always usable (nothing is touched).
     bool usable(uint32_t address, uint64_t length, uint32_t access) const;
+    // The protection of the page holding `address`; nullopt when unmapped.
+    std::optional<uint32_t> protection_at(uint32_t address) const;
+    // The emulator's protection bits for kAccess* bits.
+    static uint32_t emulator_protection(uint32_t access);
 
     // The host's view of a usable range; nullopt when it is not usable.
     std::optional<std::span<uint8_t>> view(uint32_t address, uint64_t length, uint32_t access) const;
@@ -84,6 +88,8 @@ public:
         uint32_t protection;
     };
     std::vector<Mapping> mappings() const;
+    // Counts the changes of mappings and protections so far.
+    uint64_t changes() const { return changes_; }
     size_t region_count() const { return regions_.size(); }
 
 private:
@@ -114,6 +120,7 @@ private:
     uint8_t *host_ = nullptr;
     Extents mappings_;  // as the program made them
     Extents regions_;   // as the emulator holds them
+    uint64_t changes_ = 0;
 };
 
 }  // namespace kiv

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "cpu.h"
 #include "number.h"
 #include "run.h"
 
@@ -216,11 +217,12 @@ int main(int argc, char **argv) {
     // guest to see, instead of killing kivrun without a word.
     signal(SIGPIPE, SIG_IGN);
     Settings settings;
+    const std::string version = "kivrun 1.0 (" + kiv::emulator_version() + ")";
     const kiv::cli::Command command{"kivrun",
                                     "[OPTION]... PROGRAM [ARG]...",
                                     kDescription,
                                     kExitStatuses,
-                                    "kivrun 1.0",
+                                    version.c_str(),
                                     kiv::kExitHostError,
                                     kiv::cli::Operands::EndOptions,
                                     option_table(settings)};

@@ -8,63 +8,85 @@ namespace {
 volatile int g_zero = 0;
 const unsigned char kReturn[] = {0xc3};
 
-int privileged() {
-    asm volatile("hlt");
+// FAULT_SITE(name) labels the next instruction fault_site_<name>: the host
+// finds it in the symbol table and expects the report to name it. The
+// instructions before each site run in the same block and change registers
+// and memory, so a report at the block's start, or one that repeated them,
+// would show.
+#define FAULT_SITE(name) ".globl fault_site_" #name "\nfault_site_" #name ":\n\t"
+// Functions holding a site must exist exactly once.
+#define ONE_COPY __attribute__((noipa))
+
+volatile unsigned g_before;
+
+ONE_COPY int privileged() {
+    asm volatile("incl %0\n\t" FAULT_SITE(hlt) "hlt" : "+m"(g_before));
     return 0;
 }
-int interrupts_off() {
-    asm volatile("cli");
+ONE_COPY int interrupts_off() {
+    asm volatile("incl %0\n\t" FAULT_SITE(cli) "cli" : "+m"(g_before));
     return 0;
 }
-int port_io() {
-    asm volatile("inb $0x60, %%al" ::: "eax");
+ONE_COPY int port_io() {
+    asm volatile("incl %0\n\t" FAULT_SITE(in) "inb $0x60, %%al" : "+m"(g_before)::"eax");
     return 0;
 }
-int null_read() {
-    check_say_number(*reinterpret_cast<volatile int *>(g_zero));
+ONE_COPY int null_read() {
+    asm volatile("movl %1, %%ecx\n\tincl %0\n\t" FAULT_SITE(null_read) "movl (%%ecx), %%eax"
+                 : "+m"(g_before)
+                 : "m"(g_zero)
+                 : "eax", "ecx");
     return 0;
 }
-int null_write() {
-    *reinterpret_cast<volatile int *>(g_zero + 8) = 1;
+ONE_COPY int null_write() {
+    asm volatile("movl %1, %%ecx\n\tincl %0\n\t" FAULT_SITE(null_write) "movl %%eax, 8(%%ecx)"
+                 : "+m"(g_before)
+                 : "m"(g_zero)
+                 : "ecx", "memory");
     return 0;
 }
-int divide() {
-    check_say_number(100 / g_zero);
+ONE_COPY int divide() {
+    asm volatile("movl $100, %%eax\n\txorl %%edx, %%edx\n\tincl %0\n\t" FAULT_SITE(divide) "divl %1"
+                 : "+m"(g_before)
+                 : "m"(g_zero)
+                 : "eax", "edx");
     return 0;
 }
-int undefined() {
-    asm volatile("ud2");
+ONE_COPY int undefined() {
+    asm volatile("incl %0\n\t" FAULT_SITE(ud2) "ud2" : "+m"(g_before));
     return 0;
 }
 // A far jump through a register: invalid on the CPU, and an instruction
-// the emulator's code generator cannot translate.
-int far_jump_through_register() {
-    asm volatile(".byte 0xff, 0xef");
+// some versions of the emulator's code generator cannot translate.
+ONE_COPY int far_jump_through_register() {
+    asm volatile("incl %0\n\t" FAULT_SITE(far_jump_register) ".byte 0xff, 0xef" : "+m"(g_before));
     return 0;
 }
-int fast_system_call() {
-    asm volatile("sysenter");
+ONE_COPY int fast_system_call() {
+    asm volatile("incl %0\n\t" FAULT_SITE(sysenter) "sysenter" : "+m"(g_before));
     return 0;
 }
-int long_mode_system_call() {
-    asm volatile("syscall");
+ONE_COPY int long_mode_system_call() {
+    asm volatile("incl %0\n\t" FAULT_SITE(syscall) "syscall" : "+m"(g_before));
     return 0;
 }
-int breakpoint() {
-    asm volatile("int3");
+ONE_COPY int breakpoint() {
+    asm volatile("incl %0\n\t" FAULT_SITE(int3) "int3" : "+m"(g_before));
     return 0;
 }
-int other_interrupt() {
-    asm volatile("int $0x21");
+ONE_COPY int other_interrupt() {
+    asm volatile("incl %0\n\t" FAULT_SITE(int21) "int $0x21" : "+m"(g_before));
     return 0;
 }
-int kernel_memory() {
-    check_say_number(*reinterpret_cast<volatile int *>(0xc0000800u));
+ONE_COPY int kernel_memory() {
+    asm volatile("movl $0xc0000800, %%ecx\n\tincl %0\n\t" FAULT_SITE(kernel) "movl (%%ecx), %%eax"
+                 : "+m"(g_before)::"eax", "ecx");
     return 0;
 }
 // Loads the kernel's data selector (privilege 0) into DS.
-int kernel_selector() {
-    asm volatile("movw $0x20, %%ax\n\tmovw %%ax, %%ds" ::: "eax");
+ONE_COPY int kernel_selector() {
+    asm volatile("movw $0x20, %%ax\n\tincl %0\n\t" FAULT_SITE(kernel_selector) "movw %%ax, %%ds"
+                 : "+m"(g_before)::"eax");
     return 0;
 }
 // Reloads the program's own selectors in every way user code may: legal,
@@ -87,8 +109,11 @@ int own_selectors() {
     check_say("reloaded\n");
     return 0;
 }
-int write_code() {
-    *reinterpret_cast<volatile unsigned char *>(reinterpret_cast<uintptr_t>(&privileged)) = 0x90;
+ONE_COPY int write_code() {
+    asm volatile("incl %0\n\t" FAULT_SITE(write_code) "movb $0x90, (%1)"
+                 : "+m"(g_before)
+                 : "r"(reinterpret_cast<uintptr_t>(&privileged))
+                 : "memory");
     return 0;
 }
 int execute_data() {
@@ -103,15 +128,44 @@ int jump_nowhere() {
     reinterpret_cast<void (*)()>(0x12345678u)();
     return 0;
 }
+constexpr unsigned kPage = 4096;
+void *map_pages(unsigned count, int protection) { return mmap(nullptr, count * kPage, protection, 0x22, -1, 0); }
 // Three adjacent pages share one piece of the kernel's memory; the middle
-// one, once released, must fault like any unmapped page.
-int freed_page() {
-    constexpr unsigned kPage = 4096;
+// one, once released, must fault like any unmapped page, even after it was
+// read while mapped.
+ONE_COPY int freed_page() {
     unsigned char *pages[3];
-    for (auto &page : pages) page = static_cast<unsigned char *>(mmap(nullptr, kPage, 3, 0x22, -1, 0));
+    for (auto &page : pages) page = static_cast<unsigned char *>(map_pages(1, 3));
+    check_say_number(*reinterpret_cast<volatile unsigned char *>(pages[1]));
     munmap(pages[1], kPage);
     pages[2][0] = 1;
-    check_say_number(*reinterpret_cast<volatile unsigned char *>(pages[1]));
+    asm volatile("incl %0\n\t" FAULT_SITE(freed_page) "movzbl (%1), %%eax" : "+m"(g_before) : "r"(pages[1]) : "eax");
+    return 0;
+}
+// Memory mapped for reading and writing only must not run, even once
+// written through.
+int execute_mapped_data() {
+    auto *page = static_cast<unsigned char *>(map_pages(1, 3));
+    page[0] = kReturn[0];
+    reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(page))();
+    return 0;
+}
+// A string copy whose destination runs off its page: the copy stops at the
+// first byte past it, having copied the ones before.
+ONE_COPY int copy_off_the_page() {
+    auto *page = static_cast<char *>(map_pages(1, 3));
+    char *destination = page + kPage - 3;
+    asm volatile("incl %0\n\t" FAULT_SITE(copy_off_the_page) "rep movsb"
+                 : "+m"(g_before), "+D"(destination)
+                 : "S"("abcdefgh"), "c"(8)
+                 : "memory");
+    return 0;
+}
+// A push onto a stack moved below every mapping.
+ONE_COPY int push_off_the_stack() {
+    asm volatile("movl %%esp, %%ebx\n\tmovl $0x10000, %%esp\n\tincl %0\n\t" FAULT_SITE(push) "pushl %%ebx\n\t"
+                 "movl %%ebx, %%esp"
+                 : "+m"(g_before)::"ebx", "memory");
     return 0;
 }
 int spin() {
@@ -170,6 +224,9 @@ constexpr check_scenario kMisdeeds[] = {
     {"jump", jump_nowhere},
     {"call-null", call_null},
     {"freed-page", freed_page},
+    {"exec-mapped-data", execute_mapped_data},
+    {"copy-off-the-page", copy_off_the_page},
+    {"push", push_off_the_stack},
     {"spin", spin},
     {"fill-own-pipe", fill_own_pipe},
     {"fill-console", fill_console},

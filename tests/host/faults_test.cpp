@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "guest_runner.h"
@@ -21,29 +23,48 @@ struct Misdeed {
     int exit_code;
     const char *report;    // must appear in the message
     const char *function;  // the code named after the EIP, nullptr when none
+    const char *site;      // fx_fault's label on the faulting instruction, nullptr when none
 };
 
+// Each site follows other instructions of its block, so only the report of
+// the instruction itself names it.
 const Misdeed kMisdeeds[] = {
-    {"hlt", 139, "general protection fault", "privileged"},
-    {"cli", 139, "general protection fault", "interrupts_off"},
-    {"in", 139, "port I/O is privileged", "port_io"},
-    {"null-read", 139, "read from unmapped memory) at eip 0x4", "null_read"},
-    {"null-write", 139, "write to unmapped memory) at eip 0x4", "null_write"},
-    {"divide", 136, "divide error at eip 0x4", "divide"},
-    {"ud2", 132, "invalid instruction at eip 0x4", "undefined"},
-    {"sysenter", 132, "invalid instruction", "fast_system_call"},
-    {"syscall", 132, "invalid instruction", "long_mode_system_call"},
-    {"far-jump-register", 132, "invalid instruction (one the emulator cannot translate)", "far_jump_through_register"},
-    {"int3", 133, "breakpoint", "breakpoint"},
-    {"int21", 139, "interrupt 33", "other_interrupt"},
-    {"kernel", 139, "address 0xc0000800", "kernel_memory"},
-    {"kernel-selector", 139, "general protection fault", "kernel_selector"},
-    {"write-code", 139, "write to read-only memory", "write_code"},
-    {"exec-data", 139, "execution of non-executable memory", nullptr},
-    {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678", nullptr},
-    {"freed-page", 139, "read from unmapped memory) at eip 0x4", "freed_page"},
-    {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0", nullptr},
+    {"hlt", 139, "general protection fault", "privileged", "hlt"},
+    {"cli", 139, "general protection fault", "interrupts_off", "cli"},
+    {"in", 139, "port I/O is privileged", "port_io", "in"},
+    {"null-read", 139, "read from unmapped memory) at eip 0x4", "null_read", "null_read"},
+    {"null-write", 139, "write to unmapped memory) at eip 0x4", "null_write", "null_write"},
+    {"divide", 136, "divide error at eip 0x4", "divide", "divide"},
+    {"ud2", 132, "invalid instruction at eip 0x4", "undefined", "ud2"},
+    {"sysenter", 132, "invalid instruction", "fast_system_call", "sysenter"},
+    {"syscall", 132, "invalid instruction", "long_mode_system_call", "syscall"},
+    {"far-jump-register", 132, "invalid instruction", "far_jump_through_register", "far_jump_register"},
+    {"int3", 133, "breakpoint", "breakpoint", "int3"},
+    {"int21", 139, "interrupt 33", "other_interrupt", "int21"},
+    {"kernel", 139, "address 0xc0000800", "kernel_memory", "kernel"},
+    {"kernel-selector", 139, "general protection fault", "kernel_selector", "kernel_selector"},
+    {"write-code", 139, "write to read-only memory", "write_code", "write_code"},
+    {"exec-data", 139, "execution of non-executable memory", nullptr, nullptr},
+    {"exec-mapped-data", 139, "execution of non-executable memory) at eip 0x40000000, address 0x40000000", nullptr,
+     nullptr},
+    {"jump", 139, "execution of unmapped memory) at eip 0x12345678, address 0x12345678", nullptr, nullptr},
+    {"freed-page", 139, "read from unmapped memory) at eip 0x4", "freed_page", "freed_page"},
+    {"copy-off-the-page", 139, "write to unmapped memory", "copy_off_the_page", "copy_off_the_page"},
+    {"push", 139, "write to unmapped memory", "push_off_the_stack", "push"},
+    {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0", nullptr, nullptr},
 };
+
+// fx_fault's sites as binutils' nm reads them: "0040005c T fault_site_null_read".
+std::map<std::string, std::string> fault_sites() {
+    std::map<std::string, std::string> sites;
+    std::istringstream symbols(run_command({"nm", guest_program("fx_fault")}).out);
+    std::string address, kind, name;
+    constexpr std::string_view kPrefix = "fault_site_";
+    while (symbols >> address >> kind >> name) {
+        if (name.starts_with(kPrefix)) sites[name.substr(kPrefix.size())] = "0x" + address.substr(address.find_first_not_of('0'));
+    }
+    return sites;
+}
 
 class Faults : public testing::TestWithParam<Misdeed> {};
 
@@ -62,6 +83,12 @@ TEST_P(Faults, StopTheRunWithAReport) {
         EXPECT_NE(run.result.message.find(" (" + std::string(misdeed.function)), std::string::npos)
             << run.result.message;
     }
+    if (misdeed.site != nullptr) {
+        static const auto sites = fault_sites();
+        ASSERT_TRUE(sites.contains(misdeed.site)) << misdeed.site;
+        EXPECT_NE(run.result.message.find(" at eip " + sites.at(misdeed.site) + " ("), std::string::npos)
+            << run.result.message;
+    }
     EXPECT_EQ(run.result.message.find('\n'), std::string::npos) << "one line";
     EXPECT_EQ(run.result.message.rfind("kivrun: ", 0), 0u);
 }
@@ -73,8 +100,14 @@ INSTANTIATE_TEST_SUITE_P(Misdeeds, Faults, testing::ValuesIn(kMisdeeds), [](cons
 });
 
 TEST(Faults, ReportTheExactAddress) {
-    const std::pair<const char *, const char *> kAddresses[] = {{"null-read", ", address 0x0"},
-                                                                {"freed-page", ", address 0x40001000"}};
+    const std::pair<const char *, const char *> kAddresses[] = {
+        {"null-read", ", address 0x0"},
+        {"null-write", ", address 0x8"},
+        {"freed-page", ", address 0x40001000"},
+        // The first byte past the page.
+        {"copy-off-the-page", ", address 0x40001000"},
+        {"push", ", address 0xfffc"},
+    };
     for (const auto &[misdeed, address] : kAddresses) {
         GuestRun run = run_guest(guest_program("fx_fault"), {misdeed});
         EXPECT_TRUE(run.result.message.ends_with(address)) << run.result.message;
