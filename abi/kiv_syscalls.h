@@ -39,7 +39,7 @@
     X(129, fd_set_stdio, SIGNED, FD, FD, FD)                         \
     X(130, fd_set_nonblock, SIGNED, FD, INT)                         \
     X(131, spawn, SIGNED, PATH, ARGV, INT)                           \
-    X(132, waitpid, SIGNED, INT, PTR, HEX)                           \
+    X(132, waitpid, SIGNED, INT, WAIT_STATUS, HEX)                   \
     X(150, spawn_ex, SIGNED, SPAWN_BLOCK)
 
 #define KIV_SYS_ENUMERATOR(number, name, ...) KIV_SYS_##name = number,

@@ -1,10 +1,11 @@
 // Whole processes against qemu-i386 on the same work: kivrun running a kivos
-// program and qemu-i386 running its Linux i386 twin (bench/guest), from exec
-// to exit. The two run in alternating pairs, so a busy machine slows both
-// alike; the figures are the medians of the per-pair ratios of wall time and
-// of CPU time (user and system, all threads; less disturbed by other load),
-// shown with each side's median times. Before timing, both must exit with 0
-// and print the same bytes.
+// program, and qemu-i386 running its Linux i386 twin (bench/guest), from exec
+// to exit. Where the host runs i386 programs itself, the twin also runs
+// natively: the floor of every ratio. The sides run in turn, round after
+// round, so a busy machine slows all alike; the figures are each side's
+// median time and the medians of the per-round ratios of wall time and of
+// CPU time (user and system, all threads; less disturbed by other load).
+// Before timing, every side must exit with 0 and print the same bytes.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -13,7 +14,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -28,12 +31,15 @@ using Argv = std::vector<std::string>;
 struct Comparison {
     const char *work;
     Argv kivrun;
-    Argv qemu;
-    int pairs;
+    Argv twin;  // the Linux i386 program, without the runner
+    int rounds;
 };
 
 const std::string kGuestDir = KIV_GUEST_DIR;
 const std::string kQemu = "qemu-i386";
+
+enum Side { kKivrun, kQemuSide, kNative, kSides };
+constexpr const char *kSideNames[kSides] = {"kivrun", "qemu-i386", "native"};
 
 struct Times {
     double wall;
@@ -85,71 +91,132 @@ double median(std::vector<double> values) {
     return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-bool same_work(const Comparison &comparison) {
-    std::optional<std::string> kivrun_output = output_of(comparison.kivrun);
-    std::optional<std::string> qemu_output = output_of(comparison.qemu);
-    if (!kivrun_output || !qemu_output) {
-        std::fprintf(stderr, "%s: a run failed (is %s installed? Debian package qemu-user)\n", comparison.work,
-                     kQemu.c_str());
-        return false;
-    }
-    if (*kivrun_output == *qemu_output) return true;
-    std::fprintf(stderr, "%s: kivrun and %s print different output\n", comparison.work, kQemu.c_str());
-    return false;
+Argv side_argv(const Comparison &comparison, Side side) {
+    if (side == kKivrun) return comparison.kivrun;
+    Argv argv = comparison.twin;
+    if (side == kQemuSide) argv.insert(argv.begin(), kQemu);
+    return argv;
 }
 
-// Medians of kivrun's times, qemu's times and the per-pair ratios.
-class PairedTimes {
-public:
-    void add(double kivrun, double qemu) {
-        kivrun_.push_back(kivrun);
-        qemu_.push_back(qemu);
-        ratios_.push_back(kivrun / qemu);
+bool same_work(const Comparison &comparison, int sides) {
+    std::optional<std::string> expected = output_of(side_argv(comparison, kKivrun));
+    for (int side = 0; side < sides && expected; side++) {
+        std::optional<std::string> output = output_of(side_argv(comparison, static_cast<Side>(side)));
+        if (!output) {
+            std::fprintf(stderr, "%s: the %s run failed%s\n", comparison.work, kSideNames[side],
+                         side == kQemuSide ? " (is qemu-i386 installed? Debian package qemu-user)" : "");
+            return false;
+        }
+        if (*output != *expected) {
+            std::fprintf(stderr, "%s: kivrun and %s print different output\n", comparison.work, kSideNames[side]);
+            return false;
+        }
     }
-    void print(const char *what) const {
-        std::printf("  %-4s kivrun %8.2f ms   qemu-i386 %8.2f ms   ratio %5.2f\n", what, median(kivrun_) * 1e3,
-                    median(qemu_) * 1e3, median(ratios_));
+    return expected.has_value();
+}
+
+// Each side's median time and the medians of kivrun's per-round ratios to
+// the others.
+class RoundTimes {
+public:
+    void add(const std::array<double, kSides> &times, int sides) {
+        for (int side = 0; side < sides; side++) {
+            times_[side].push_back(times[side]);
+            ratios_[side].push_back(times[kKivrun] / times[side]);
+        }
+    }
+    double ratio(Side side) const { return median(ratios_[side]); }
+    void print(const char *what, int sides) const {
+        std::printf("  %-4s", what);
+        for (int side = 0; side < sides; side++)
+            std::printf("  %s %8.2f ms", kSideNames[side], median(times_[side]) * 1e3);
+        for (int side = kQemuSide; side < sides; side++)
+            std::printf("  kivrun/%s %5.2f", kSideNames[side], ratio(static_cast<Side>(side)));
+        std::printf("\n");
     }
 
 private:
-    std::vector<double> kivrun_, qemu_, ratios_;
+    std::array<std::vector<double>, kSides> times_, ratios_;
 };
 
-bool compare(const Comparison &comparison, int null_fd) {
-    if (!same_work(comparison)) return false;
-    PairedTimes wall, cpu;
-    for (int pair = 0; pair < comparison.pairs; pair++) {
-        std::optional<Times> kivrun = run(comparison.kivrun, null_fd);
-        std::optional<Times> qemu = run(comparison.qemu, null_fd);
-        if (!kivrun || !qemu) {
-            std::fprintf(stderr, "%s: a run failed during timing\n", comparison.work);
-            return false;
+struct Ratios {
+    double wall;
+    double cpu;
+};
+
+// kivrun's wall and CPU time over qemu-i386's, once printed.
+std::optional<Ratios> compare(const Comparison &comparison, int sides, int null_fd) {
+    if (!same_work(comparison, sides)) return std::nullopt;
+    RoundTimes wall, cpu;
+    for (int round = 0; round < comparison.rounds; round++) {
+        std::array<double, kSides> walls{}, cpus{};
+        for (int side = 0; side < sides; side++) {
+            std::optional<Times> times = run(side_argv(comparison, static_cast<Side>(side)), null_fd);
+            if (!times) {
+                std::fprintf(stderr, "%s: a %s run failed during timing\n", comparison.work, kSideNames[side]);
+                return std::nullopt;
+            }
+            walls[side] = times->wall;
+            cpus[side] = times->cpu;
         }
-        wall.add(kivrun->wall, qemu->wall);
-        cpu.add(kivrun->cpu, qemu->cpu);
+        wall.add(walls, sides);
+        cpu.add(cpus, sides);
     }
-    std::printf("%s, %d pairs\n", comparison.work, comparison.pairs);
-    wall.print("wall");
-    cpu.print("cpu");
-    return true;
+    std::printf("%s, %d rounds\n", comparison.work, comparison.rounds);
+    wall.print("wall", sides);
+    cpu.print("cpu", sides);
+    return Ratios{wall.ratio(kQemuSide), cpu.ratio(kQemuSide)};
+}
+
+// Whether this host runs i386 programs itself (its kernel may lack 32-bit
+// support): the twin of the report must run and exit with 0.
+bool host_runs_i386(const Argv &twin, int null_fd) { return run(twin, null_fd).has_value(); }
+
+Comparison compute(const char *work, const char *name, int rounds) {
+    return {work, {KIVRUN_PATH, kGuestDir + "/bench/bench_compute", name}, {kGuestDir + "/bench/linux_compute", name},
+            rounds};
 }
 
 }  // namespace
 
 int main() {
-    const Comparison comparisons[] = {
-        {"nicsounder report",
-         {KIVRUN_PATH, kGuestDir + "/cmd/nicsounder"},
-         {kQemu, kGuestDir + "/bench/linux_report"},
-         40},
+    const Comparison start_up[] = {
+        {"nicsounder report", {KIVRUN_PATH, kGuestDir + "/cmd/nicsounder"}, {kGuestDir + "/bench/linux_report"}, 40},
         {"8 MiB stored word by word",
          {KIVRUN_PATH, kGuestDir + "/bench/bench_store_fill"},
-         {kQemu, kGuestDir + "/bench/linux_store_fill"},
+         {kGuestDir + "/bench/linux_store_fill"},
          20},
     };
+    const Comparison suite[] = {
+        compute("crc32 over 16 MiB (byte loads, table lookups)", "crc32", 5),
+        compute("sieve to 4 M (strided byte stores)", "sieve", 5),
+        compute("heapsort of 512 Ki words", "heapsort", 5),
+        compute("recursive fib(30) (calls, returns)", "calls", 5),
+        compute("32 MiB copied by rep movsb", "movsb", 5),
+        compute("32 MiB copied by the library's memcpy", "memcpy", 5),
+        compute("20,000 printf lines", "printf", 5),
+        compute("200,000 empty writes", "syscalls", 5),
+    };
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    std::printf("Whole processes, kivrun against qemu-i386 (medians; ratio: of the per-pair kivrun/qemu)\n");
-    bool all_ran = null_fd >= 0;
-    for (const Comparison &comparison : comparisons) all_ran = compare(comparison, null_fd) && all_ran;
+    if (null_fd < 0) return 1;
+    int sides = host_runs_i386(start_up[0].twin, null_fd) ? kSides : kNative;
+    std::printf("Whole processes: kivrun against qemu-i386%s (medians; ratios: of the per-round ones)\n",
+                sides == kSides ? " and the Linux twin run natively" : "");
+    if (sides != kSides) std::printf("(this host does not run i386 programs: no native column)\n");
+    bool all_ran = true;
+    for (const Comparison &comparison : start_up) all_ran = compare(comparison, sides, null_fd) && all_ran;
+    double wall_logs = 0, cpu_logs = 0;
+    int compared = 0;
+    for (const Comparison &comparison : suite) {
+        std::optional<Ratios> ratios = compare(comparison, sides, null_fd);
+        all_ran = ratios && all_ran;
+        if (!ratios) continue;
+        wall_logs += std::log(ratios->wall);
+        cpu_logs += std::log(ratios->cpu);
+        compared++;
+    }
+    if (compared > 0)
+        std::printf("compute suite, geometric mean of kivrun/qemu-i386: wall %.2f, cpu %.2f\n",
+                    std::exp(wall_logs / compared), std::exp(cpu_logs / compared));
     return all_ran ? 0 : 1;
 }

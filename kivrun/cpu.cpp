@@ -240,7 +240,10 @@ bool Cpu::timed_out() {
 // program touches are checked against its mappings: nothing the emulator
 // learnt of them unchecked, or before they changed, may stay in its TLB.
 void Cpu::check_pages() {
-    if (tlb_stale_ || memory_changes_ != memory_->changes()) uc_ctl_flush_tlb(uc_);
+    if (tlb_stale_ || memory_changes_ != memory_->changes()) {
+        uc_ctl_flush_tlb(uc_);
+        tlb_fills_ = 0;
+    }
     tlb_stale_ = false;
     memory_changes_ = memory_->changes();
     checking_pages_ = started_;
@@ -481,6 +484,7 @@ void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {
 // it at the jump that led there.
 bool Cpu::on_tlb_fill(uc_engine *, uint64_t address, uc_mem_type type, uc_tlb_entry *entry, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
+    if (self->checking_pages_ && !self->pinpointing_) self->count_tlb_fill();
     uint32_t page = page_floor(static_cast<uint32_t>(address));
     entry->paddr = page;
     entry->perms = UC_PROT_ALL;
@@ -503,6 +507,23 @@ bool Cpu::on_tlb_fill(uc_engine *, uint64_t address, uc_mem_type type, uc_tlb_en
     }
     self->refused_ = RefusedAccess{page, type, protection.has_value()};
     return false;
+}
+
+// The emulator's TLB is direct-mapped and starts with 256 entries: pages a
+// multiple of 1 MiB apart share an entry, so a program working on two
+// buffers that far apart misses the TLB at every access, at some 30 times
+// the cost of a hit. The emulator grows the TLB only when it is flushed
+// while mostly in use, and nothing flushes it while a program computes. So
+// once the program has filled twice as many entries as the TLB has (two
+// buffers sharing entries fill it only half), the TLB is flushed, until it
+// covers kTlbReach. A flush here is safe: the emulator looks the entry up
+// again after every fill, since a fill may resize the TLB.
+void Cpu::count_tlb_fill() {
+    constexpr uint32_t kTlbReach = 64u << 20;
+    if (++tlb_fills_ < 2 * tlb_entries_ || tlb_entries_ >= kTlbReach / kPageSize) return;
+    uc_ctl_flush_tlb(uc_);
+    tlb_fills_ = 0;
+    tlb_entries_ *= 2;
 }
 
 bool Cpu::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int, int64_t, void *self_pointer) {

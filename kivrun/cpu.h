@@ -134,6 +134,7 @@ private:
     // that made it and with the exact address it touched.
     Fault pinpoint_memory_fault();
     void check_pages();
+    void count_tlb_fill();
 
     // An access refused by the page check, the only place where guest
     // instructions meet page protections: the emulator then stops at the
@@ -153,6 +154,8 @@ private:
     bool pinpointing_ = false;
     std::optional<uint32_t> pinpointed_address_;
     bool tlb_stale_ = false;        // the TLB holds answers given unchecked
+    uint32_t tlb_entries_ = 256;    // the emulator's TLB size for user code, as far as it grew here
+    uint32_t tlb_fills_ = 0;        // since the last flush
     uint64_t memory_changes_ = 0;   // memory_->changes() when the TLB was last flushed
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;

@@ -119,7 +119,9 @@ public:
         stepping_ = false;
         if (!ended) return stop_.value_or(DebugStop{DebugStop::Kind::Interrupted});
         final_ = *ended;
-        return debug_stop(*ended);
+        DebugStop stop = debug_stop(*ended);
+        if (stop.kind == DebugStop::Kind::Fault) describe_fault(*ended->fault, stop);
+        return stop;
     }
 
     void interrupt() override { cpu_.pause(); }
@@ -152,6 +154,14 @@ private:
         case StopReason::Faulted: return {DebugStop::Kind::Fault, stop.fault->exit_code - kFaultBase};
         default: return {DebugStop::Kind::Ended, SIGKILL};
         }
+    }
+
+    // What a Linux process's siginfo would hold: si_addr, and for SIGSEGV
+    // whether nothing was mapped there or the access was not allowed.
+    void describe_fault(const Fault &fault, DebugStop &stop) const {
+        stop.data_address = fault.address.value_or(fault.eip);
+        if (stop.signal != SIGSEGV) return;
+        stop.signal_code = memory_.usable(stop.data_address, 1, 0) ? SEGV_ACCERR : SEGV_MAPERR;
     }
 
     bool watching(uc_mem_type type) const {

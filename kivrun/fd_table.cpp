@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <utility>
@@ -15,10 +16,24 @@ FdTable::FdTable(int console_in, int console_out, int console_err) {
     }
 }
 
+namespace {
+
+// /dev/null, /dev/zero and /dev/full answer at once: waiting for them
+// first would only cost a call.
+bool never_waits(const struct stat &info) {
+    constexpr unsigned kMemoryDevices = 1, kNull = 3, kZero = 5, kFull = 7;
+    unsigned minor_number = minor(info.st_rdev);
+    return major(info.st_rdev) == kMemoryDevices &&
+           (minor_number == kNull || minor_number == kZero || minor_number == kFull);
+}
+
+}  // namespace
+
 FdTable::Descriptor FdTable::describe(int host_fd, bool owned) {
     struct stat info;
-    bool may_wait = fstat(host_fd, &info) == 0 && (S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) ||
-                                                    S_ISSOCK(info.st_mode));
+    bool may_wait = fstat(host_fd, &info) == 0 &&
+                    (S_ISFIFO(info.st_mode) || (S_ISCHR(info.st_mode) && !never_waits(info)) ||
+                     S_ISSOCK(info.st_mode));
     int access = fcntl(host_fd, F_GETFL) & O_ACCMODE;
     return {host_fd, owned, may_wait, access != O_WRONLY, access != O_RDONLY};
 }

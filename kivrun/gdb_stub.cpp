@@ -74,6 +74,22 @@ constexpr FlagBit kEflags[] = {
     {"ID", 21},
 };
 
+// i386 Linux's siginfo_t for a fault: si_signo, si_errno, si_code, then
+// si_addr, in 128 bytes.
+constexpr size_t kSiginfoSize = 128;
+constexpr size_t kSiginfoCode = 8, kSiginfoAddress = 12;
+
+std::string linux_siginfo(const DebugStop &fault) {
+    std::string bytes(kSiginfoSize, '\0');
+    auto put = [&bytes](size_t offset, uint32_t value) {
+        for (size_t i = 0; i < 4; i++) bytes[offset + i] = static_cast<char>(value >> (8 * i));
+    };
+    put(0, static_cast<uint32_t>(fault.signal));
+    put(kSiginfoCode, static_cast<uint32_t>(fault.signal_code));
+    put(kSiginfoAddress, fault.data_address);
+    return bytes;
+}
+
 std::string target_description() {
     std::string xml =
         "<?xml version=\"1.0\"?>\n<!DOCTYPE target SYSTEM \"gdb-target.dtd\">\n<target version=\"1.0\">\n"
@@ -256,7 +272,8 @@ private:
 
     std::optional<std::string> supported(std::string_view) {
         char reply[96];
-        snprintf(reply, sizeof reply, "PacketSize=%zx;qXfer:features:read+;swbreak+;hwbreak+;vContSupported+",
+        snprintf(reply, sizeof reply,
+                 "PacketSize=%zx;qXfer:features:read+;qXfer:siginfo:read+;swbreak+;hwbreak+;vContSupported+",
                  kMaxPacket);
         return reply;
     }
@@ -265,12 +282,27 @@ private:
     std::optional<std::string> features(std::string_view arguments) {
         auto parts = split(arguments, ':');
         if (!parts || parts->first != "target.xml") return kUnknownAnnex;
-        auto range = parse_range(parts->second);
-        if (!range) return kMalformed;
         static const std::string kDescription = target_description();
-        if (range->address >= kDescription.size()) return "l";
-        std::string piece = kDescription.substr(range->address, std::min<size_t>(range->length, kMaxMemoryReply));
-        bool last = range->address + piece.size() >= kDescription.size();
+        return object_piece(kDescription, parts->second);
+    }
+
+    // ":OFFSET,LENGTH" of the last fault's siginfo ($_siginfo); there is
+    // none at other stops.
+    std::optional<std::string> siginfo(std::string_view arguments) {
+        auto parts = split(arguments, ':');
+        if (!parts || !parts->first.empty()) return kUnknownAnnex;
+        if (last_.kind != DebugStop::Kind::Fault) return kBadAddress;
+        return object_piece(linux_siginfo(last_), parts->second);
+    }
+
+    // The piece of `object` that "OFFSET,LENGTH" asks for (Connection::send
+    // escapes what binary data needs).
+    static std::string object_piece(const std::string &object, std::string_view range_text) {
+        auto range = parse_range(range_text);
+        if (!range) return kMalformed;
+        if (range->address >= object.size()) return "l";
+        std::string piece = object.substr(range->address, std::min<size_t>(range->length, kMaxMemoryReply));
+        bool last = range->address + piece.size() >= object.size();
         return (last ? "l" : "m") + piece;
     }
 
@@ -470,6 +502,7 @@ private:
 const Session::Command Session::kCommands[] = {
     {"qSupported", &Session::supported, nullptr},
     {"qXfer:features:read:", &Session::features, nullptr},
+    {"qXfer:siginfo:read:", &Session::siginfo, nullptr},
     {"qAttached", nullptr, "1"},
     {"qC", nullptr, "QC1"},
     {"qfThreadInfo", nullptr, "m1"},

@@ -32,7 +32,11 @@ struct DebugStop {
     int32_t status = 0;          // Exited
     BreakKind breakpoint = BreakKind::Software;
     WatchKind watch = WatchKind::Write;
-    uint32_t data_address = 0;   // Watchpoint: the address inside the watched range
+    // Watchpoint: the address inside the watched range. Fault: the address
+    // Linux would put in si_addr (the data address of a memory fault, else
+    // the instruction's).
+    uint32_t data_address = 0;
+    int signal_code = 0;         // Fault: si_code as Linux would set it
 };
 
 class DebugTarget {

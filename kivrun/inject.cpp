@@ -1,5 +1,7 @@
 #include "inject.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -67,23 +69,86 @@ struct Action {
 constexpr Action kActions[] = {
     {"error", Injection::Kind::Error}, {"retval", Injection::Kind::Retval}, {"short", Injection::Kind::Short}};
 
-bool parse_setting(std::string_view setting, Injection &injection, bool &has_action, bool &has_when) {
+// The value of one action, or the reason it is refused.
+std::string parse_action_value(const Action &action, std::string_view value, Injection &injection) {
+    injection.kind = action.kind;
+    if (action.kind != Injection::Kind::Error)
+        return parse_int32(value, injection.value)
+                   ? ""
+                   : fmt::format("{}={}: not a number from 0 to 2147483647", action.key, value);
+    auto error = error_number(value);
+    if (!error) return fmt::format("unknown error name '{}'", value);
+    injection.value = *error;
+    return "";
+}
+
+// One KEY=VALUE after the calls; the reason it is refused, or "".
+std::string parse_setting(std::string_view setting, Injection &injection, bool &has_action, bool &has_when) {
     size_t equals = setting.find('=');
-    if (equals == std::string_view::npos) return false;
-    std::string_view key = setting.substr(0, equals), value = setting.substr(equals + 1);
-    if (key == "when") {
-        if (has_when) return false;
+    std::string_view key = setting.substr(0, equals), value = setting.substr(std::min(equals + 1, setting.size()));
+    if (key == "when" && equals != std::string_view::npos) {
+        if (has_when) return "when= given twice";
         has_when = true;
-        return parse_when(value, injection);
+        return parse_when(value, injection) ? ""
+                                            : fmt::format("when={}: not N, N+ or N+STEP with each N at least 1", value);
     }
     auto action = std::find_if(std::begin(kActions), std::end(kActions), [&](const Action &a) { return key == a.key; });
-    if (action == std::end(kActions) || has_action) return false;
+    if (action == std::end(kActions) || equals == std::string_view::npos)
+        return fmt::format("'{}' is none of error=, retval=, short=, when=", setting);
+    if (has_action) return fmt::format("a second action '{}'", setting);
     has_action = true;
-    injection.kind = action->kind;
-    if (action->kind != Injection::Kind::Error) return parse_int32(value, injection.value);
-    auto error = error_number(value);
-    if (error) injection.value = *error;
-    return error.has_value();
+    return parse_action_value(*action, value, injection);
+}
+
+// The classes of calls, strace's %file, %process and %memory with this
+// kernel's own: the console and the NIC.
+struct CallClass {
+    const char *name;
+    const char *calls;
+};
+constexpr CallClass kCallClasses[] = {
+    {"%file", "open,writefile,mkdir,unlink,rmdir,getcwd,kivfs_stream_begin,chdir,mkfifo,spawn,spawn_ex"},
+    {"%process", "exit,spawn,waitpid,spawn_ex"},
+    {"%memory", "mmap,munmap"},
+    {"%console", "write,read,getkey"},
+    {"%nic", "nic_query"},
+};
+
+std::string known_calls() {
+    std::string names;
+    for (const SyscallEntry &entry : all_syscalls()) names += (names.empty() ? "" : ", ") + std::string(entry.name);
+    return names;
+}
+
+std::string known_classes() {
+    std::string names;
+    for (const CallClass &known : kCallClasses) names += (names.empty() ? "" : ", ") + std::string(known.name);
+    return names;
+}
+
+bool add_selected_list(std::string_view text, std::vector<uint32_t> &numbers, std::string &problem);
+
+// One item of a selection: a call's name or a class; false when unknown.
+bool add_selected(std::string_view item, std::vector<uint32_t> &numbers, std::string &problem) {
+    if (item.starts_with('%')) {
+        for (const CallClass &known : kCallClasses)
+            if (item == known.name) return add_selected_list(known.calls, numbers, problem);
+        problem = fmt::format("unknown class '{}'; known classes: {}", item, known_classes());
+        return false;
+    }
+    const SyscallEntry *entry = find_syscall_named(item);
+    if (entry == nullptr) {
+        problem = fmt::format("unknown call '{}'; known calls: {}", item, known_calls());
+        return false;
+    }
+    numbers.push_back(entry->number);
+    return true;
+}
+
+bool add_selected_list(std::string_view text, std::vector<uint32_t> &numbers, std::string &problem) {
+    for (std::string_view item : split(text, ','))
+        if (!add_selected(item, numbers, problem)) return false;
+    return true;
 }
 
 }  // namespace
@@ -93,27 +158,40 @@ bool Injection::hits(uint32_t call_count) const {
     return step == 0 ? call_count == first : (call_count - first) % step == 0;
 }
 
-std::optional<std::vector<uint32_t>> parse_call_names(std::string_view text) {
-    std::vector<uint32_t> numbers;
-    for (std::string_view name : split(text, ',')) {
-        const SyscallEntry *entry = find_syscall_named(name);
-        if (entry == nullptr) return std::nullopt;
-        numbers.push_back(entry->number);
+std::optional<std::vector<uint32_t>> parse_call_selection(std::string_view text, std::string &problem) {
+    bool negated = text.starts_with('!');
+    if (negated) text.remove_prefix(1);
+    std::vector<uint32_t> chosen;
+    if (text == "all") {
+        for (const SyscallEntry &entry : all_syscalls()) chosen.push_back(entry.number);
+    } else if (!add_selected_list(text, chosen, problem)) {
+        return std::nullopt;
     }
-    return numbers;
+    std::sort(chosen.begin(), chosen.end());
+    chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+    if (!negated) return chosen;
+    std::vector<uint32_t> rest;
+    for (const SyscallEntry &entry : all_syscalls())
+        if (!std::binary_search(chosen.begin(), chosen.end(), entry.number)) rest.push_back(entry.number);
+    std::sort(rest.begin(), rest.end());
+    return rest;
 }
 
-std::optional<Injection> parse_injection(std::string_view text) {
+std::optional<Injection> parse_injection(std::string_view text, std::string &problem) {
     auto parts = split(text, ':');
-    auto calls = parse_call_names(parts[0]);
+    auto calls = parse_call_selection(parts[0], problem);
     if (!calls) return std::nullopt;
     Injection injection{std::string(text), *calls};
     bool has_action = false, has_when = false;
-    for (size_t i = 1; i < parts.size(); i++)
-        if (!parse_setting(parts[i], injection, has_action, has_when)) return std::nullopt;
-    if (!has_action) return std::nullopt;
-    if (injection.kind == Injection::Kind::Short && !std::all_of(calls->begin(), calls->end(), moves_bytes))
-        return std::nullopt;
+    for (size_t i = 1; i < parts.size() && problem.empty(); i++)
+        problem = parse_setting(parts[i], injection, has_action, has_when);
+    if (problem.empty() && !has_action) problem = "no action: give error=ENAME, retval=N or short=N";
+    if (problem.empty() && injection.kind == Injection::Kind::Short) {
+        auto still = std::find_if_not(calls->begin(), calls->end(), moves_bytes);
+        if (still != calls->end())
+            problem = fmt::format("short= on {}, which moves no bytes through a buffer", find_syscall(*still)->name);
+    }
+    if (!problem.empty()) return std::nullopt;
     return injection;
 }
 

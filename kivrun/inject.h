@@ -27,13 +27,17 @@ struct Injection {
     bool hits(uint32_t call_count) const;
 };
 
-// "CALL[,CALL...]:error=ENAME|retval=N|short=N[:when=N|N+|N+S]"; nullopt
-// for anything else (an unknown call or error name, short= on a call that
-// moves no bytes, a key twice).
-std::optional<Injection> parse_injection(std::string_view text);
+// "CALLS:error=ENAME|retval=N|short=N[:when=N|N+|N+S]", CALLS as
+// parse_call_selection reads them; for anything else (an unknown call or
+// error name, short= on a call that moves no bytes, a key twice) nullopt,
+// and `problem` names the part that is wrong.
+std::optional<Injection> parse_injection(std::string_view text, std::string &problem);
 
-// "CALL[,CALL...]": the numbers, or nullopt when a name is unknown.
-std::optional<std::vector<uint32_t>> parse_call_names(std::string_view text);
+// strace's call sets: "all", or items joined by ',', each a call's name or
+// a class (%file, %process, %memory, %console, %nic), the whole perhaps
+// negated by a leading '!'. The numbers, sorted, each once; or nullopt and
+// `problem` naming the unknown item (and listing the known ones).
+std::optional<std::vector<uint32_t>> parse_call_selection(std::string_view text, std::string &problem);
 
 // Counts the calls of each number and says which ones an injection hits.
 class Injector {

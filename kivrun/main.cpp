@@ -52,16 +52,13 @@ struct Settings {
 // A trace line holds at most this many bytes of one text or buffer.
 constexpr uint32_t kMaxStringLimit = 1 << 20;
 
-constexpr const char *kExpressionHint =
-    "trace=CALL[,CALL...], inject=CALL[,CALL...]:error=ENAME[:when=WHEN], "
-    "inject=CALL[,CALL...]:retval=N[:when=WHEN] or inject=CALL[,CALL...]:short=N[:when=WHEN] "
-    "with known call and error names, WHEN being N, N+ or N+STEP";
-
-// -t turns the trace on; a second -t (-tt) adds the wall-clock time.
+// -t turns the trace on; a second -t (-tt) adds the wall-clock time, a
+// third (-ttt) shows it as seconds since the epoch.
 bool count_trace_letter(Settings &settings) {
     kiv::TraceSettings &trace = settings.run.trace_settings;
     trace.enabled = true;
     trace.times = ++settings.trace_letters > 1;
+    trace.epoch_times = settings.trace_letters > 2;
     return true;
 }
 
@@ -90,7 +87,7 @@ std::vector<Option> option_table(Settings &settings) {
          store_text(run.root)},
         {'t', "trace", Takes::OptionalLongOnly, "FILE",
          "log every system call, one line per call, to standard error or FILE (only in the long form: -t takes "
-         "no value); -tt adds the wall-clock time to each line",
+         "no value); -tt adds the wall-clock time to each line, -ttt as seconds since the epoch",
          "", [&settings](const char *path) {
              if (path != nullptr) settings.trace_path = path;
              return count_trace_letter(settings);
@@ -102,11 +99,17 @@ std::vector<Option> option_table(Settings &settings) {
              return true;
          }},
         {'e', "expr", Takes::Value, "EXPR",
-         "trace=CALL[,CALL...] traces only those calls; inject=CALL:error=ENAME, inject=CALL:retval=N (the call "
-         "is not performed and answers -1 with that error, or N) or inject=CALL:short=N (a read or write moves "
-         "at most N bytes), on every such call, or with :when=N only the Nth, N+ the Nth and later, N+S the Nth "
-         "and every Sth after it; may be given several times",
-         kExpressionHint, [&trace](const char *text) { return trace.apply_expression(text); }},
+         "trace=CALLS traces only those calls, and turns the trace on; CALLS is all, or names and classes "
+         "(%file, %process, %memory, %console, %nic) joined by commas, perhaps negated by a leading !; "
+         "inject=CALLS:error=ENAME, inject=CALLS:retval=N (the call is not performed and answers -1 with that "
+         "error, or N) or inject=CALLS:short=N (a read or write moves at most N bytes), on every such call, or "
+         "with :when=N only the Nth, N+ the Nth and later, N+S the Nth and every Sth after it; may be given "
+         "several times",
+         "", [&trace](const char *text) { return trace.apply_expression(text).empty(); },
+         [](const char *text) { return kiv::TraceSettings{}.apply_expression(text); }},
+        {'f', "follow-forks", Takes::Nothing, "",
+         "accepted as in strace: the trace always follows every process of the run", "",
+         [](const char *) { return true; }},
         {'s', "string-limit", Takes::Value, "N", "show at most N bytes of each text or buffer (default 32)",
          kiv::cli::number_hint<uint32_t>("up to 1048576"),
          [&trace](const char *text) {
@@ -152,7 +155,8 @@ std::vector<Option> option_table(Settings &settings) {
         {'g', "gdb", Takes::Value, "PORT",
          "before the program's first instruction, wait for one gdb connection on 127.0.0.1:PORT (0: any free "
          "port; the port is shown on standard error) and let gdb drive the run ('target remote "
-         "127.0.0.1:PORT'); ending the connection ends the run (status 125)",
+         "127.0.0.1:PORT'); after detach the program runs on to its own status, after kill it ends with 137 "
+         "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125)",
          kiv::cli::number_hint<uint16_t>(),
          [&run](const char *text) {
              uint16_t port = 0;

@@ -41,6 +41,8 @@ const SyscallEntry *find_syscall(uint32_t number) {
     return &kSyscalls[kIndex.slot[number]];
 }
 
+std::span<const SyscallEntry> all_syscalls() { return kSyscalls; }
+
 const SyscallEntry *find_syscall_named(std::string_view name) {
     for (const auto &entry : kSyscalls)
         if (name == entry.name) return &entry;

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "kiv_syscalls.h"
@@ -32,6 +33,7 @@ enum class ArgKind : uint8_t {
     FD_PAIR,      // int[2] the kernel fills
     ARGV,         // argument vector; the count is the next argument
     SPAWN_BLOCK,  // spawn_ex's argument block
+    WAIT_STATUS,  // waitpid's status word, filled when a child was reaped
 };
 
 enum class ResultKind : uint8_t {
@@ -54,6 +56,8 @@ struct SyscallEntry {
 const SyscallEntry *find_syscall(uint32_t number);
 // The entry called `name`, or nullptr.
 const SyscallEntry *find_syscall_named(std::string_view name);
+// Every entry, in the table's order.
+std::span<const SyscallEntry> all_syscalls();
 
 // Handlers, one per call, named after the calls.
 #define KIV_DECLARE_HANDLER(number, name, ...) SyscallResult sys_##name(Process &, const SyscallArgs &);

@@ -142,6 +142,20 @@ std::string fd_pair(const GuestMemory &memory, uint32_t address) {
     return fmt::format("[{}, {}]", fds[0], fds[1]);
 }
 
+// The shell's convention kivrun's status words follow: above it, 128 + the
+// signal that ended the program.
+constexpr int32_t kSignalStatusBase = 128;
+
+// As strace shows a wait status: [{WIFEXITED(s) && WEXITSTATUS(s) == 7}],
+// or the signal for a status above 128.
+std::string wait_status(const GuestMemory &memory, uint32_t address) {
+    int32_t status;
+    if (!memory.read(address, &status, sizeof status)) return pointer_text(address);
+    const char *signal = status > kSignalStatusBase ? sigabbrev_np(status - kSignalStatusBase) : nullptr;
+    if (signal != nullptr) return fmt::format("[{{WIFSIGNALED(s) && WTERMSIG(s) == SIG{}}}]", signal);
+    return fmt::format("[{{WIFEXITED(s) && WEXITSTATUS(s) == {}}}]", status);
+}
+
 // `filled`: the call returned without failing, so its output arguments hold
 // what the kernel stored.
 Shown argument(ArgKind kind, const SyscallArgs &args, size_t index, int32_t result, bool filled,
@@ -169,6 +183,8 @@ Shown argument(ArgKind kind, const SyscallArgs &args, size_t index, int32_t resu
     case ArgKind::FD_PAIR: return filled ? symbolic(fd_pair(memory, value)) : pointer(value);
     case ArgKind::ARGV: return symbolic(argv_list(memory, value, static_cast<int32_t>(next)));
     case ArgKind::SPAWN_BLOCK: return symbolic(spawn_block(memory, value));
+    // waitpid answers 0 without reaping anything (WNOHANG).
+    case ArgKind::WAIT_STATUS: return result > 0 && value != 0 ? symbolic(wait_status(memory, value)) : pointer(value);
     }
     return pointer(value);
 }
@@ -176,7 +192,7 @@ Shown argument(ArgKind kind, const SyscallArgs &args, size_t index, int32_t resu
 // Output arguments show what the kernel stored: unknown until the call ends.
 bool filled_by_the_call(ArgKind kind) {
     return kind == ArgKind::BUF_OUT || kind == ArgKind::BUF_OUT_STR || kind == ArgKind::NIC_INFO ||
-           kind == ArgKind::FD_PAIR;
+           kind == ArgKind::FD_PAIR || kind == ArgKind::WAIT_STATUS;
 }
 
 std::vector<Shown> arguments(const SyscallEntry &entry, const SyscallArgs &args, const SyscallResult &result,
@@ -297,25 +313,30 @@ bool SharedTrace::init() {
     return done;
 }
 
-bool TraceSettings::apply_expression(const std::string &expression) {
+std::string TraceSettings::apply_expression(const std::string &expression) {
     constexpr std::string_view kTrace = "trace=", kInject = "inject=";
     std::string_view text = expression;
+    std::string problem;
     if (text.starts_with(kTrace)) {
-        auto numbers = parse_call_names(text.substr(kTrace.size()));
-        if (!numbers) return false;
+        auto numbers = parse_call_selection(text.substr(kTrace.size()), problem);
+        if (!numbers) return problem;
+        // As in strace, choosing calls to trace turns the trace on.
+        enabled = true;
         selections.emplace_back(text.substr(kTrace.size()));
         selected.insert(selected.end(), numbers->begin(), numbers->end());
-        return true;
+        std::sort(selected.begin(), selected.end());
+        selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
+        return "";
     }
-    if (!text.starts_with(kInject)) return false;
-    auto injection = parse_injection(text.substr(kInject.size()));
+    if (!text.starts_with(kInject)) return "neither trace=CALLS nor inject=CALLS:ACTION";
+    auto injection = parse_injection(text.substr(kInject.size()), problem);
     if (injection) injections.push_back(std::move(*injection));
-    return injection.has_value();
+    return problem;
 }
 
 std::vector<std::string> TraceSettings::child_options() const {
     std::vector<std::string> words;
-    if (enabled) words.push_back(times ? "-tt" : "-t");
+    if (enabled) words.push_back(epoch_times ? "-ttt" : times ? "-tt" : "-t");
     if (summary_only) words.push_back("-c");
     if (format == TraceFormat::Json) words.push_back("--trace-format=json");
     if (string_limit != TraceSettings{}.string_limit) words.insert(words.end(), {"-s", std::to_string(string_limit)});
@@ -328,9 +349,10 @@ std::optional<TraceSettings> TraceSettings::from_options(const std::vector<std::
     TraceSettings settings;
     for (size_t i = 0; i < words.size(); i++) {
         const std::string &word = words[i];
-        if (word == "-t" || word == "-tt") {
+        if (word == "-t" || word == "-tt" || word == "-ttt") {
             settings.enabled = true;
-            settings.times = word == "-tt";
+            settings.times = word != "-t";
+            settings.epoch_times = word == "-ttt";
         } else if (word == "-c") {
             settings.summary_only = true;
         } else if (word == "--trace-format=json") {
@@ -338,7 +360,7 @@ std::optional<TraceSettings> TraceSettings::from_options(const std::vector<std::
         } else if (i + 1 == words.size()) {
             return std::nullopt;
         } else if (!(word == "-s" && cli::parse_number(words[i + 1], settings.string_limit)) &&
-                   !(word == "-e" && settings.apply_expression(words[i + 1]))) {
+                   !(word == "-e" && settings.apply_expression(words[i + 1]).empty())) {
             return std::nullopt;
         } else {
             i++;
@@ -349,7 +371,13 @@ std::optional<TraceSettings> TraceSettings::from_options(const std::vector<std::
 
 bool Trace::wants(uint32_t number) const {
     return settings_.selected.empty() ||
-           std::find(settings_.selected.begin(), settings_.selected.end(), number) != settings_.selected.end();
+           std::binary_search(settings_.selected.begin(), settings_.selected.end(), number);
+}
+
+// trace=all, or a selection naming every call, shows the calls the kernel
+// does not know too.
+bool Trace::wants_unknown_calls() const {
+    return settings_.selected.empty() || settings_.selected.size() == all_syscalls().size();
 }
 
 std::string Trace::json_start() const { return fmt::format("{{\"pid\":{},", pid_); }
@@ -376,7 +404,7 @@ void Trace::call(const SyscallEntry &entry, const SyscallArgs &args, const Sysca
 }
 
 void Trace::unknown_call(const SyscallRegisters &registers, double seconds) {
-    if (!settings_.selected.empty()) return;
+    if (!wants_unknown_calls()) return;
     std::string name = fmt::format("syscall_{}", registers.number);
     if (settings_.summary_only) return summary_.add(name, true, seconds);
     const SyscallArgs &a = registers.args;
@@ -419,8 +447,7 @@ void Trace::begin(const SyscallEntry &entry, const SyscallArgs &args, const Gues
     open_.reset();
     if (shared_ == nullptr || settings_.summary_only || settings_.format != TraceFormat::Text || !wants(entry.number))
         return;
-    OpenCall call{call_start(entry, args, memory, settings_.string_limit), settings_.times ? wall_clock() + " " : "",
-                  0};
+    OpenCall call{call_start(entry, args, memory, settings_.string_limit), clock_text(), 0};
     // Kept without the tag: whoever shows it unfinished tags it.
     std::string shown = call.time + call.start;
     // A start too long to keep for others to show is shown unfinished at
@@ -470,10 +497,15 @@ void Trace::close_open_call() {
     shared_->lines++;
 }
 
+// -ttt's seconds since the epoch or -tt's wall-clock time, and a space.
+std::string Trace::clock_text() const {
+    if (settings_.epoch_times) return fmt::format("{:.6f} ", epoch_seconds());
+    return settings_.times ? wall_clock() + " " : "";
+}
+
 std::string Trace::prefix() const {
     // JSON lines name their process in a field of their own.
-    if (settings_.format != TraceFormat::Text) return "";
-    return settings_.times ? tag_ + wall_clock() + " " : tag_;
+    return settings_.format == TraceFormat::Text ? tag_ + clock_text() : "";
 }
 
 void Trace::line(const std::string &text) { write_line(prefix() + text + "\n"); }

@@ -26,15 +26,18 @@ enum class TraceFormat { Text, Json };
 struct TraceSettings {
     bool enabled = false;                 // kivrun writes a trace at all
     bool times = false;                   // wall-clock time before each line
+    bool epoch_times = false;             // that time as seconds since the epoch
     bool summary_only = false;            // the -c table at exit instead of lines
     TraceFormat format = TraceFormat::Text;
     uint32_t string_limit = 32;           // bytes shown of a text or buffer
     std::vector<std::string> selections;  // the "CALL[,CALL...]" of each trace=
-    std::vector<uint32_t> selected;       // their call numbers; empty: every call
+    std::vector<uint32_t> selected;       // their call numbers, sorted; empty: every call
     std::vector<Injection> injections;
 
-    // Applies one -e expression: trace=CALL[,CALL...] or inject=CALL:WHAT[:when=EXPR].
-    bool apply_expression(const std::string &expression);
+    // Applies one -e expression: trace=CALLS (which turns the trace on) or
+    // inject=CALLS:WHAT[:when=EXPR]. Answers "" or, for a refused one, what is
+    // wrong with it.
+    std::string apply_expression(const std::string &expression);
     // The options that give a child kivrun these settings, the trace's
     // destination left out: the child is handed that as a descriptor.
     std::vector<std::string> child_options() const;
@@ -110,6 +113,8 @@ private:
     // Shows another call that is still open as unfinished (lock held).
     void close_open_call();
     void write_out(const std::string &bytes) const;
+    std::string clock_text() const;
+    bool wants_unknown_calls() const;
     void print_summary();
     std::string json_start() const;
     FILE *out_;

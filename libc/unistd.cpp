@@ -139,10 +139,11 @@ int waitpid(int pid, int *status, int options) {
                  static_cast<uint32_t>(options));
 }
 
-int spawn_ex(const char *path, char *const argv[], int argc, int a4, int a5, int a6, int flag) {
+int spawn_ex(const char *path, char *const argv[], int argc, int child_stdin, int child_stdout, int child_stderr,
+             int inherit_all) {
     if (path == nullptr || argc < 0) return -1;
     // Built on the caller's stack: the kernel reads it during the call.
-    KivSpawnBlock block = {word(path), word(argv), argc, a4, a5, a6, as_bool(flag)};
+    KivSpawnBlock block = {word(path), word(argv), argc, child_stdin, child_stdout, child_stderr, as_bool(inherit_all)};
     return call1(KIV_SYS_spawn_ex, word(&block));
 }
 

@@ -8,6 +8,7 @@
 extern "C" {
 #endif
 
+#define O_ACCMODE KIV_O_ACCMODE
 #define O_RDONLY KIV_O_RDONLY
 #define O_WRONLY KIV_O_WRONLY
 #define O_RDWR KIV_O_RDWR

@@ -5,6 +5,9 @@
 
 #include <stddef.h>
 
+#include "kiv_mmap.h"
+#include "kiv_spawn.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -41,7 +44,11 @@ int fd_set_stdio(int in, int out, int err);
 int fd_set_nonblock(int fd, int on);
 int spawn(const char *path, char *const argv[], int argc);
 int waitpid(int pid, int *status, int options);
-int spawn_ex(const char *path, char *const argv[], int argc, int a4, int a5, int a6, int flag);
+/* child_stdin, child_stdout, child_stderr: the caller's descriptors that
+ * become the child's 0, 1 and 2 (-1: as fd_set_stdio says); inherit_all: 1
+ * hands down every descriptor, 0 follows fd_set_inherit. */
+int spawn_ex(const char *path, char *const argv[], int argc, int child_stdin, int child_stdout,
+             int child_stderr, int inherit_all);
 
 #define F_OK 0
 #define R_OK 4
@@ -52,6 +59,22 @@ int spawn_ex(const char *path, char *const argv[], int argc, int a4, int a5, int
 #define SEEK_CUR 1
 #define SEEK_END 2
 
+#define STDIN_FILENO 0
+#define STDOUT_FILENO 1
+/* The library's stderr writes to descriptor 1; 2 is the kernel's third
+ * standard descriptor all the same. */
+#define STDERR_FILENO 2
+
+#define WNOHANG KIV_WAIT_NO_HANG
+
+#define PROT_NONE KIV_PROT_NONE
+#define PROT_READ KIV_PROT_READ
+#define PROT_WRITE KIV_PROT_WRITE
+#define PROT_EXEC KIV_PROT_EXEC
+#define MAP_SHARED KIV_MAP_SHARED
+#define MAP_PRIVATE KIV_MAP_PRIVATE
+#define MAP_ANONYMOUS KIV_MAP_ANONYMOUS
+#define MAP_ANON KIV_MAP_ANONYMOUS
 #define MAP_FAILED ((void *)-1)
 
 #ifdef __cplusplus

@@ -88,14 +88,33 @@ const Mistake kMistakes[] = {
      "invalid value '\\x1b[2J' for '--nic-mac' (six hex octets joined by ':')"},
     {"unwritable_trace", {"--trace=/nonexistent-dir/t", kFixedHello}, kUsage,
      "cannot write the trace to '/nonexistent-dir/t': No such file or directory"},
-    {"unknown_traced_call", {"-e", "trace=write,bogus", "x"}, kUsage, "invalid value 'trace=write,bogus' for '-e' (trace="},
-    {"unknown_expression", {"-e", "signal=all", "x"}, kUsage, "invalid value 'signal=all' for '-e' (trace="},
-    {"unknown_error_name", {"-e", "inject=write:error=EBOGUS", "x"}, kUsage, "invalid value 'inject=write:error=EBOGUS'"},
-    {"injection_without_action", {"-e", "inject=write:when=2", "x"}, kUsage, "invalid value 'inject=write:when=2'"},
-    {"two_actions", {"-e", "inject=write:retval=1:error=EIO", "x"}, kUsage, "invalid value 'inject=write:retval=1:"},
-    {"short_on_a_call_without_bytes", {"-e", "inject=nic_query:short=1", "x"}, kUsage, "invalid value 'inject=nic_query"},
-    {"when_zero", {"-e", "inject=write:error=EIO:when=0", "x"}, kUsage, "invalid value 'inject=write:error=EIO:when=0'"},
-    {"when_step_zero", {"-e", "inject=write:error=EIO:when=1+0", "x"}, kUsage, "invalid value 'inject=write:error=EIO:when=1+0'"},
+    {"unknown_traced_call", {"-e", "trace=write,bogus", "x"}, kUsage,
+     "invalid value 'trace=write,bogus' for '-e' (unknown call 'bogus'; known calls: write, exit, read, open,"},
+    {"unknown_class", {"-e", "trace=%net", "x"}, kUsage,
+     "invalid value 'trace=%net' for '-e' (unknown class '%net'; known classes: %file, %process, %memory, "
+     "%console, %nic)"},
+    {"unknown_injected_call", {"-e", "inject=wirte:error=EIO", "x"}, kUsage,
+     "invalid value 'inject=wirte:error=EIO' for '-e' (unknown call 'wirte'; known calls: write,"},
+    {"unknown_expression", {"-e", "signal=all", "x"}, kUsage,
+     "invalid value 'signal=all' for '-e' (neither trace=CALLS nor inject=CALLS:ACTION)"},
+    {"unknown_error_name", {"-e", "inject=write:error=EBOGUS", "x"}, kUsage,
+     "invalid value 'inject=write:error=EBOGUS' for '-e' (unknown error name 'EBOGUS')"},
+    {"injection_without_action", {"-e", "inject=write:when=2", "x"}, kUsage,
+     "invalid value 'inject=write:when=2' for '-e' (no action: give error=ENAME, retval=N or short=N)"},
+    {"two_actions", {"-e", "inject=write:retval=1:error=EIO", "x"}, kUsage,
+     "invalid value 'inject=write:retval=1:error=EIO' for '-e' (a second action 'error=EIO')"},
+    {"unknown_setting", {"-e", "inject=write:signal=SEGV", "x"}, kUsage,
+     "invalid value 'inject=write:signal=SEGV' for '-e' ('signal=SEGV' is none of error=, retval=, short=, when=)"},
+    {"bad_retval", {"-e", "inject=write:retval=-2", "x"}, kUsage,
+     "invalid value 'inject=write:retval=-2' for '-e' (retval=-2: not a number from 0 to 2147483647)"},
+    {"short_on_a_call_without_bytes", {"-e", "inject=nic_query:short=1", "x"}, kUsage,
+     "invalid value 'inject=nic_query:short=1' for '-e' (short= on nic_query, which moves no bytes through a buffer)"},
+    {"when_zero", {"-e", "inject=write:error=EIO:when=0", "x"}, kUsage,
+     "invalid value 'inject=write:error=EIO:when=0' for '-e' (when=0: not N, N+ or N+STEP with each N at least 1)"},
+    {"when_step_zero", {"-e", "inject=write:error=EIO:when=1+0", "x"}, kUsage,
+     "invalid value 'inject=write:error=EIO:when=1+0' for '-e' (when=1+0: not N, N+ or N+STEP"},
+    {"when_twice", {"-e", "inject=write:error=EIO:when=1:when=2", "x"}, kUsage,
+     "invalid value 'inject=write:error=EIO:when=1:when=2' for '-e' (when= given twice)"},
     {"bad_trace_format", {"--trace-format=xml", "x"}, kUsage, "invalid value 'xml' for '--trace-format' (text or json)"},
     {"string_limit_too_big", {"-s", "2000000", "x"}, kUsage,
      "invalid value '2000000' for '-s' (a 32-bit number up to 1048576: decimal or 0x-hex)"},
@@ -199,13 +218,23 @@ struct TraceForm {
 };
 
 const char kTime[] = R"(\d\d:\d\d:\d\d\.\d{6} )";
+const char kEpochTime[] = R"(\d{10}\.\d{6} )";
+const char kOnlyExit[] = R"(exit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)";
 const std::string kSummaryRule = R"(-{6} -{11} -{11} -{9} -{9} -{16}\n)";
 
 // -t takes no value, so the program follows it; the rest shape the lines.
 const TraceForm kTraceForms[] = {
     {"t", {"-t"}, R"(write\(1, "hello from kivos\\n", 17\) = 17\nexit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)"},
     {"tt", {"-tt"}, std::string(kTime) + "write.*\n" + kTime + "exit.*\n" + kTime + "\\+\\+\\+ exited.*\n"},
-    {"only_exit", {"-t", "-e", "trace=exit"}, R"(exit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)"},
+    {"ttt", {"-ttt"}, std::string(kEpochTime) + "write.*\n" + kEpochTime + "exit.*\n" + kEpochTime + "\\+\\+\\+ exited.*\n"},
+    {"only_exit", {"-t", "-e", "trace=exit"}, kOnlyExit},
+    // Choosing calls turns the trace on, as in strace; -f is accepted.
+    {"selection_alone", {"-e", "trace=exit"}, kOnlyExit},
+    {"all_but_write", {"-f", "-e", "trace=!write"}, kOnlyExit},
+    {"process_class", {"-e", "trace=%process"}, kOnlyExit},
+    {"console_class", {"-e", "trace=%console"},
+     R"(write\(1, "hello from kivos\\n", 17\) = 17\n\+\+\+ exited with 0 \+\+\+\n)"},
+    {"all", {"-e", "trace=all"}, R"(write\(1, .*\nexit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)"},
     {"string_limit", {"-ts", "5"}, R"(write\(1, "hello"\.\.\., 17\) = 17\n(.*\n){2})"},
     {"injected_error", {"-t", "-e", "inject=write:error=EIO"},
      R"(write\(1, "hello from kivos\\n", 17\) = -1 EIO \(Input/output error\) \(INJECTED\)\n(.*\n){2})", 1, ""},
@@ -244,7 +273,7 @@ TEST(Cli, TraceSettingsSurviveAsOptions) {
     settings.string_limit = 7;
     settings.format = TraceFormat::Json;
     for (const char *expression : {"trace=write,exit", "inject=write:error=EIO:when=3+", "inject=read:short=1"})
-        ASSERT_TRUE(settings.apply_expression(expression));
+        ASSERT_EQ(settings.apply_expression(expression), "");
     auto words = settings.child_options();
     EXPECT_EQ(words, (std::vector<std::string>{"-tt", "-c", "--trace-format=json", "-s", "7", "-e", "trace=write,exit", "-e",
                                                "inject=write:error=EIO:when=3+", "-e", "inject=read:short=1"}));
@@ -252,6 +281,8 @@ TEST(Cli, TraceSettingsSurviveAsOptions) {
     ASSERT_TRUE(again.has_value());
     EXPECT_EQ(again->child_options(), words);
     EXPECT_EQ(again->selected, settings.selected);
+    settings.epoch_times = true;
+    EXPECT_TRUE(TraceSettings::from_options(settings.child_options())->epoch_times);
     EXPECT_FALSE(TraceSettings::from_options({"-s"}));
     EXPECT_FALSE(TraceSettings::from_options({"-e", "inject=nosuchcall:retval=1"}));
 }

@@ -77,7 +77,7 @@ TEST_P(ConsoleOutput, WritesExactlyThesePieces) {
     RunOptions options;
     options.root = sandbox.path();
     if (!scenario.injection.empty()) {
-        ASSERT_TRUE(options.trace_settings.apply_expression("inject=" + scenario.injection));
+        ASSERT_EQ(options.trace_settings.apply_expression("inject=" + scenario.injection), "");
     }
     GuestRun run = run_guest(guest_program("fx_console"), {scenario.name}, options);
     ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;

@@ -30,7 +30,7 @@ GuestRun run_command(const std::vector<std::string> &args, const NicConfig &nic 
     options.root = sandbox.path();
     options.nic = nic;
     if (!injection.empty()) {
-        EXPECT_TRUE(options.trace_settings.apply_expression("inject=" + injection));
+        EXPECT_EQ(options.trace_settings.apply_expression("inject=" + injection), "");
     }
     return run_guest(command_program("nicsounder"), args, options);
 }

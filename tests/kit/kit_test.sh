@@ -1,7 +1,10 @@
 #!/bin/bash
 # The installed kit, moved away from where it was installed: each program is
 # built by a driver or a CMake project, run under the kit's kivrun, and its
-# output, the file it writes and its image layout are checked.
+# output, the file it writes and its image layout are checked. Every build
+# runs beside a hostile fixed.ld and layout.ld, which must not take part.
+# Then: the CMake project's ctest, a layout switch on its configured tree,
+# libraries the kit does not have, and the library's sources for gdb.
 # Usage: kit_test.sh BUILD_DIR SOURCE_DIR (this test's folder)
 set -eu
 build=$(realpath "$1")
@@ -13,11 +16,19 @@ cmake --install "$build" --prefix "$work/installed" > /dev/null
 mv "$work/installed" "$work/kit"
 kit=$work/kit/bin
 
+hostile='ASSERT(0, "a linker script of the current directory was used")'
+mkdir "$work/project"
+for directory in "$work" "$work/project"; do
+    echo "$hostile" > "$directory/layout.ld"
+    echo "$hostile" > "$directory/fixed.ld"
+done
+
 cd "$work"
 "$kit/kivos-cc" -O2 -Wall -Wextra -Werror -o cc-hello "$source/hello.c"
 "$kit/kivos-c++" -O2 -Wall -Wextra -Werror -c -o greet.o "$source/greet.cpp"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
-cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" > /dev/null
+configure() { cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" "$@" > /dev/null; }
+configure
 cmake --build project > /dev/null
 
 failures=0
@@ -33,8 +44,8 @@ rodata_address() { readelf -lW "$1" | awk '$1 == "LOAD" && ++n == 2 { print $3 }
 cases=(
     "cc-hello;0x2a there;hello |+42 there;count=42;0x00405000"
     "project/hello;010;hello |+8 kit;count=8;0x00405000"
-    "cxx-greet;kit;C++ greets kit (3);;0x00800000"
-    "project/greet;;C++ greets kivos (5);;0x00800000"
+    "cxx-greet;kit;C++ greets kit (3), before main: 5 42 global, sum 6;;0x00800000"
+    "project/greet;;C++ greets kivos (5), before main: 5 42 global, sum 6;;0x00800000"
 )
 for case in "${cases[@]}"; do
     IFS=';' read -r program arguments output file layout <<< "$case"
@@ -48,8 +59,42 @@ for case in "${cases[@]}"; do
     [ "$(rodata_address "$program")" = "$layout" ] || fail "$program" "read-only data at $(rodata_address "$program")"
 done
 
+# The code that runs static constructors is only in programs that have them.
+runs_constructors() { i686-linux-gnu-nm "$1" | grep -q " kivos_run_constructors$"; }
+! runs_constructors cc-hello || fail cc-hello "carries the constructor runner without constructors"
+runs_constructors cxx-greet || fail cxx-greet "lacks the constructor runner"
+
 metadata=$("$kit/kivmeta" cc-hello)
 expected=$'command: Say hello to the kit.\ncommand: kithello\npackage: kithello\npackage: 7'
 [ "$metadata" = "$expected" ] || fail kivmeta "printed '$metadata'"
+
+ctest --test-dir project > ctest.log 2>&1 || fail ctest "$(tail -n 5 ctest.log)"
+
+# A changed KIVOS_LAYOUT relinks on the same tree; the target's own
+# --layout keeps greet roomy.
+for layout in roomy fixed; do
+    configure -DKIVOS_LAYOUT=$layout
+    cmake --build project > /dev/null
+    expected=$([ $layout = roomy ] && echo 0x00800000 || echo 0x00405000)
+    [ "$(rodata_address project/hello)" = "$expected" ] || fail "layout $layout" "hello's read-only data at $(rodata_address project/hello)"
+    [ "$(rodata_address project/greet)" = 0x00800000 ] || fail "layout $layout" "greet's read-only data at $(rodata_address project/greet)"
+done
+
+# Libraries of the host's C library are not found, and plainly so.
+for library in m c; do
+    if "$kit/kivos-cc" -o "lib$library" "$source/hello.c" "-l$library" 2> link.log; then
+        fail "-l$library" "linked"
+    fi
+    grep -q "cannot find -l$library" link.log || fail "-l$library" "$(cat link.log)"
+    ! grep -q "i686-linux-gnu/lib" link.log || fail "-l$library" "reached the host's library: $(cat link.log)"
+done
+
+# The library's debug information names its installed sources, which gdb
+# finds in the moved kit through one substitute-path.
+if i686-linux-gnu-readelf --debug-dump=info "$work/kit/lib/kivos/libkivc.a" | grep -q "$(realpath "$source/../..")"; then
+    fail libkivc.a "debug information names the build machine's sources"
+fi
+listing=$(gdb -nx -batch -ex "set substitute-path /kivos-kit/src $work/kit/lib/kivos/src" -ex "list strlen" cc-hello 2>&1)
+grep -q "size_t strlen(const char \*s)" <<< "$listing" || fail gdb "list strlen printed '$listing'"
 
 exit "$failures"

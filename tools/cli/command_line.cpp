@@ -91,8 +91,9 @@ const Option *find_short(const std::vector<Option> &options, char letter) {
 // `typed` is the option as it stood on the command line.
 void apply(const Command &command, const Option &option, const std::string &typed, const char *value) {
     if (option.apply(value)) return;
+    std::string reason = option.explain ? shown(option.explain(value)) : option.expected;
     usage_error(command, "invalid value '" + shown(value != nullptr ? value : "") + "' for '" + shown(typed) + "' (" +
-                             option.expected + ")");
+                             reason + ")");
 }
 
 [[noreturn]] void unknown(const Command &command, const std::string &typed) {

@@ -27,6 +27,9 @@ struct Option {
     // Takes the value (nullptr when there is none) and answers whether it is
     // acceptable.
     std::function<bool(const char *value)> apply;
+    // What is wrong with a refused value, when that says more than
+    // `expected` (the part of a compound value that is wrong); unset: expected.
+    std::function<std::string(const char *value)> explain = {};
 };
 
 enum class Operands {
