@@ -3,6 +3,7 @@
 // process outlives the run.
 #include <signal.h>
 
+#include <charconv>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -152,8 +153,9 @@ std::optional<TraceLine> parse_trace_line(std::string_view line) {
     TraceLine parsed{TraceLine::Kind::Whole, 0, "", ""};
     if (line.starts_with("[pid ")) {
         size_t end = line.find("] ");
-        if (end == std::string_view::npos) return std::nullopt;
-        parsed.pid = std::stoi(std::string(line.substr(5, end - 5)));
+        if (end == std::string_view::npos ||
+            std::from_chars(line.data() + 5, line.data() + end, parsed.pid).ptr != line.data() + end)
+            return std::nullopt;
         line.remove_prefix(end + 2);
     }
     parsed.body = line;
@@ -169,8 +171,8 @@ std::optional<TraceLine> parse_trace_line(std::string_view line) {
         parsed.name = line.substr(0, line.find('('));
         if (parsed.kind == TraceLine::Kind::Whole && line.find(") = ") == std::string_view::npos) return std::nullopt;
     }
-    if (!parsed.name.empty() || parsed.kind == TraceLine::Kind::Whole || parsed.kind == TraceLine::Kind::Unfinished)
-        if (!call_name(parsed.name)) return std::nullopt;
+    bool call = parsed.kind != TraceLine::Kind::Note && parsed.kind != TraceLine::Kind::End;
+    if (call && !call_name(parsed.name)) return std::nullopt;
     return parsed;
 }
 
