@@ -32,7 +32,10 @@ namespace {
 constexpr const char *kSpawnedOption = "--spawned-process-record";
 constexpr int kSignalStatusBase = 128;
 
-std::atomic_ref<uint32_t> shared_count(uint32_t *count) { return std::atomic_ref<uint32_t>(*count); }
+std::atomic_ref<uint32_t> live_count(SharedRunState *state) { return std::atomic_ref<uint32_t>(state->live); }
+std::atomic_ref<uint64_t> memory_held(SharedRunState *state) {
+    return std::atomic_ref<uint64_t>(state->memory_held);
+}
 
 int pidfd_open(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
@@ -51,17 +54,29 @@ int32_t status_word(int host_status) {
 // Descriptors a spawned kivrun inherits are its own from then on: none of
 // them may reach its children unless it hands them on itself.
 void keep_from_children(const SpawnRecord &record) {
-    for (int fd : {record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+    for (int fd : {record.inherited.root_fd, record.inherited.shared_run_fd, record.trace_fd})
         if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
     for (const auto &inherited : record.inherited.fds) fcntl(inherited.host, F_SETFD, FD_CLOEXEC);
 }
 
-RunOptions options_from(const SpawnRecord &record, FILE *trace, TraceSettings trace_settings) {
+// A stream on a copy of `fd` that is kivrun's alone: the program may close
+// any descriptor number it was handed, and the trace's own stream is closed
+// at the end, but kivrun's reports still get out.
+FILE *private_stream(int fd) {
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    FILE *stream = copy >= 0 ? fdopen(copy, "w") : nullptr;
+    if (stream == nullptr && copy >= 0) ::close(copy);
+    // A report is one write, made at once.
+    if (stream != nullptr) setvbuf(stream, nullptr, _IOLBF, 0);
+    return stream;
+}
+
+RunOptions options_from(const SpawnRecord &record, FILE *trace, FILE *diagnostics, TraceSettings trace_settings) {
     RunOptions options;
     options.nic = record.nic;
     options.trace = trace;
     options.trace_settings = std::move(trace_settings);
-    if (record.diagnostics) options.diagnostics = stderr;
+    if (record.diagnostics) options.diagnostics = diagnostics;
     options.timeout_seconds = record.timeout_seconds;
     options.block_limit = record.block_limit;
     options.skip_sleeps = record.skip_sleeps;
@@ -82,32 +97,40 @@ std::string with_pid(const std::string &message) {
 
 }  // namespace
 
-LiveCount::~LiveCount() {
-    if (count_ != nullptr) munmap(count_, sizeof *count_);
+SharedRun::~SharedRun() {
+    if (state_ != nullptr) munmap(state_, sizeof *state_);
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool LiveCount::create() {
-    int fd = memfd_create("kivrun-live", MFD_CLOEXEC);
+bool SharedRun::create(uint64_t memory_limit) {
+    int fd = memfd_create("kivrun-run", MFD_CLOEXEC);
     if (fd < 0) return false;
-    if (ftruncate(fd, sizeof *count_) != 0 || !adopt(fd)) {
+    if (ftruncate(fd, sizeof *state_) != 0 || !adopt(fd)) {
         ::close(fd);
         return false;
     }
-    shared_count(count_).store(1);
+    if (!state_->trace.init()) {
+        munmap(state_, sizeof *state_);
+        state_ = nullptr;
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    live_count(state_).store(1);
+    state_->memory_limit = memory_limit;
     return true;
 }
 
-bool LiveCount::adopt(int fd) {
-    void *page = mmap(nullptr, sizeof *count_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (page == MAP_FAILED) return false;
+bool SharedRun::adopt(int fd) {
+    void *state = mmap(nullptr, sizeof *state_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (state == MAP_FAILED) return false;
     fd_ = fd;
-    count_ = static_cast<uint32_t *>(page);
+    state_ = static_cast<SharedRunState *>(state);
     return true;
 }
 
-bool LiveCount::reserve() {
-    auto count = shared_count(count_);
+bool SharedRun::reserve() {
+    auto count = live_count(state_);
     uint32_t now = count.load();
     do {
         if (now >= kMaxLiveProcesses) return false;
@@ -115,23 +138,61 @@ bool LiveCount::reserve() {
     return true;
 }
 
-void LiveCount::release() { shared_count(count_).fetch_sub(1); }
+void SharedRun::release() { live_count(state_).fetch_sub(1); }
 
-ProcessTree::ProcessTree(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace)
-    : process_(process), options_(options), deadline_(deadline), trace_(trace) {
+bool SharedRun::take_memory(uint64_t bytes, bool forced) {
+    if (state_ == nullptr) return true;
+    auto held = memory_held(state_);
+    uint64_t now = held.load();
+    do {
+        if (!forced && (bytes > state_->memory_limit || now > state_->memory_limit - bytes)) return false;
+    } while (!held.compare_exchange_weak(now, now + bytes));
+    return true;
+}
+
+void SharedRun::return_memory(uint64_t bytes) {
+    if (state_ != nullptr) memory_held(state_).fetch_sub(bytes);
+}
+
+// The shared state exists from the start: the first call's trace line may
+// have to wait its turn with a child's.
+ProcessTree::ProcessTree(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace,
+                         uint64_t image_memory)
+    : process_(process), options_(options), deadline_(deadline), trace_(trace), memory_held_(image_memory) {
     const Inheritance *inherited = options.inherited;
-    if (inherited == nullptr) return;
+    if (inherited == nullptr) {
+        share_trace(shared_.create(options.memory_limit));
+        // The first program always runs: the limit bounds what follows.
+        shared_.take_memory(image_memory, true);
+        return;
+    }
     process.sandbox.adopt(inherited->root_fd, inherited->cwd);
     for (const auto &fd : inherited->fds) process.fds.install(fd.guest, fd.host, fd.console);
-    live_.adopt(inherited->live_count_fd);
+    share_trace(shared_.adopt(inherited->shared_run_fd));
     tag_trace();
+}
+
+void ProcessTree::share_trace(bool shared) {
+    if (shared && trace_ != nullptr) trace_->share(shared_.trace());
 }
 
 ProcessTree::~ProcessTree() {
     for (auto &[pid, child] : children_) {
         kill_and_reap(pid, child.pidfd);
-        live_.release();
+        shared_.release();
     }
+    shared_.return_memory(memory_held_);
+}
+
+bool ProcessTree::take_memory(uint64_t bytes) {
+    if (!shared_.take_memory(bytes)) return false;
+    memory_held_ += bytes;
+    return true;
+}
+
+void ProcessTree::return_memory(uint64_t bytes) {
+    shared_.return_memory(bytes);
+    memory_held_ -= bytes;
 }
 
 void ProcessTree::tag_trace() {
@@ -157,9 +218,8 @@ std::optional<std::vector<InheritedFd>> ProcessTree::child_descriptors(const std
     return list;
 }
 
-bool ProcessTree::ensure_live_count() { return live_.fd() >= 0 || live_.create(); }
-
-std::optional<std::vector<uint8_t>> ProcessTree::load_program(const std::string &path, int &error) {
+std::optional<std::vector<uint8_t>> ProcessTree::load_program(const std::string &path, uint64_t &image_memory,
+                                                             int &error) {
     // Non-blocking, so that naming a fifo cannot stall the parent.
     UniqueFd fd(process_.sandbox.open(path, O_RDONLY | O_NONBLOCK));
     if (!fd.valid()) {
@@ -169,24 +229,37 @@ std::optional<std::vector<uint8_t>> ProcessTree::load_program(const std::string 
     std::string reason;
     auto bytes = read_executable(fd.get(), reason);
     ImageError image_error;
-    if (bytes && !parse_executable(*bytes, image_error)) reason = image_error.message;
+    std::optional<ExecutableImage> image;
+    if (bytes && !(image = parse_executable(*bytes, image_error))) reason = image_error.message;
     if (!reason.empty()) {
         if (trace_ != nullptr) trace_->note("spawn: cannot run " + path + ": " + reason);
         error = ENOEXEC;
         return std::nullopt;
     }
+    image_memory = memory_of(*image);
     return bytes;
 }
 
 SyscallResult ProcessTree::spawn(const std::string &path, const std::vector<std::string> &argv,
                               const std::vector<InheritedFd> &fds) {
-    if (!ensure_live_count()) return failure(errno);
+    // Without the state every process shares (the host refused it at the
+    // start), a child could be neither counted nor traced in turn.
+    if (shared_.fd() < 0) return failure(EAGAIN);
     int error = 0;
-    auto image = load_program(path, error);
+    uint64_t image_memory = 0;
+    auto image = load_program(path, image_memory, error);
     if (!image) return failure(error);
-    if (!live_.reserve()) return failure(EAGAIN);
+    if (!shared_.take_memory(image_memory)) return failure(ENOMEM);
+    if (!shared_.reserve()) {
+        shared_.return_memory(image_memory);
+        return failure(EAGAIN);
+    }
+    // From here on the child holds the image's memory, and gives it back.
     SyscallResult answer = launch(path, std::move(*image), argv, fds);
-    if (answer.value < 0) live_.release();
+    if (answer.value < 0) {
+        shared_.release();
+        shared_.return_memory(image_memory);
+    }
     return answer;
 }
 
@@ -197,7 +270,7 @@ SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> 
         .program = path,
         .image = std::move(image),
         .argv = argv,
-        .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_},
+        .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, shared_.fd(), deadline_},
         .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
         .trace_options = options_.trace_settings.child_options(),
         .diagnostics = options_.diagnostics != nullptr,
@@ -216,7 +289,7 @@ SyscallResult ProcessTree::launch(const std::string &path, std::vector<uint8_t> 
     // descriptor onto itself clears its close-on-exec flag in the child only.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    for (int fd : {record_fd, record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+    for (int fd : {record_fd, record.inherited.root_fd, record.inherited.shared_run_fd, record.trace_fd})
         if (fd >= 0) posix_spawn_file_actions_adddup2(&actions, fd, fd);
     for (const auto &inherited : fds) posix_spawn_file_actions_adddup2(&actions, inherited.host, inherited.host);
     std::string record_text = std::to_string(record_fd);
@@ -250,7 +323,7 @@ std::optional<int32_t> ProcessTree::reap(pid_t pid) {
     if (done != pid) return std::nullopt;
     ::close(children_[pid].pidfd);
     children_.erase(pid);
-    live_.release();
+    shared_.release();
     return status_word(host_status);
 }
 
@@ -291,11 +364,13 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     // The parent may have died before the death signal was armed.
     if (getppid() != record->parent) return kExitStopped;
     keep_from_children(*record);
-    FILE *trace = record->trace_fd >= 0 ? fdopen(record->trace_fd, "w") : nullptr;
+    FILE *diagnostics = private_stream(STDERR_FILENO);
+    if (diagnostics == nullptr) diagnostics = stderr;
+    FILE *trace = record->trace_fd >= 0 ? private_stream(record->trace_fd) : nullptr;
     RunResult result = run_image(record->program, record->image, record->argv,
-                                 options_from(*record, trace, std::move(*trace_settings)));
+                                 options_from(*record, trace, diagnostics, std::move(*trace_settings)));
     if (trace != nullptr) fclose(trace);
-    if (!result.message.empty()) fprintf(stderr, "%s\n", with_pid(result.message).c_str());
+    if (!result.message.empty()) fprintf(diagnostics, "%s\n", with_pid(result.message).c_str());
     return result.exit_code;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "coverage/coverage.h"
+#include "memory_map.h"
 #include "nic.h"
 #include "process_tree.h"
 #include "trace.h"
@@ -25,6 +26,7 @@ struct RunOptions {
     FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set
     std::optional<double> timeout_seconds;
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none
+    uint64_t memory_limit = kDefaultRunMemory;  // bytes the whole run may hold (the first program sets it)
     bool skip_sleeps = false;             // usleep returns at once
     std::optional<TscSequence> tsc;       // rdtsc answers; the host's counter when unset
     int console_in = 0;                   // host descriptors behind guest 0, 1, 2

@@ -22,6 +22,15 @@ struct IsVector : std::false_type {};
 template <class T>
 struct IsVector<std::vector<T>> : std::true_type {};
 
+// The fields of a record part holding a bool, one by one: a bool's byte
+// is checked when read.
+template <class Archive, class Fd>
+void fd_fields(Archive &archive, Fd &fd) {
+    archive(fd.guest);
+    archive(fd.host);
+    archive(fd.console);
+}
+
 class Writer {
 public:
     template <class T>
@@ -32,6 +41,8 @@ public:
         } else if constexpr (IsVector<T>::value || std::is_same_v<T, std::string>) {
             (*this)(uint64_t{value.size()});
             for (const auto &element : value) (*this)(element);
+        } else if constexpr (std::is_same_v<T, InheritedFd>) {
+            fd_fields(*this, value);
         } else {
             static_assert(std::is_trivially_copyable_v<T>);
             bytes_.append(reinterpret_cast<const char *>(&value), sizeof value);
@@ -65,6 +76,14 @@ public:
             }
             value.resize(static_cast<size_t>(size));
             for (auto &element : value) (*this)(element);
+        } else if constexpr (std::is_same_v<T, InheritedFd>) {
+            fd_fields(*this, value);
+        } else if constexpr (std::is_same_v<T, bool>) {
+            // Any byte but 0 and 1 is no bool: a broken record.
+            uint8_t byte = 0;
+            (*this)(byte);
+            ok_ = ok_ && byte <= 1;
+            value = byte == 1;
         } else {
             static_assert(std::is_trivially_copyable_v<T>);
             if (rest_.size() < sizeof value) {
@@ -84,7 +103,7 @@ private:
 
 // The record's fields in one order, for writing and reading alike.
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record) {
+void record_fields(Archive &archive, Record &record) {
     archive(record.parent);
     archive(record.program);
     archive(record.image);
@@ -92,7 +111,7 @@ void fields(Archive &archive, Record &record) {
     archive(record.inherited.root_fd);
     archive(record.inherited.cwd);
     archive(record.inherited.fds);
-    archive(record.inherited.live_count_fd);
+    archive(record.inherited.shared_run_fd);
     archive(record.inherited.deadline);
     archive(record.trace_fd);
     archive(record.trace_options);
@@ -109,14 +128,17 @@ void fields(Archive &archive, Record &record) {
     archive(record.coverage.format);
 }
 
+bool known(NicSource source) {
+    return source == NicSource::Simulated || source == NicSource::Host || source == NicSource::Absent;
+}
+
 }  // namespace
 
 int write_spawn_record(const SpawnRecord &record) {
-    Writer writer;
-    fields(writer, record);
+    std::string bytes = spawn_record_bytes(record);
     int fd = memfd_create("kivrun-spawn", MFD_CLOEXEC);
     if (fd < 0) return -1;
-    std::string_view rest = writer.bytes();
+    std::string_view rest = bytes;
     while (!rest.empty()) {
         ssize_t done = ::write(fd, rest.data(), rest.size());
         if (done < 0 && errno == EINTR) continue;
@@ -142,11 +164,21 @@ std::optional<SpawnRecord> read_spawn_record(int fd) {
         if (got <= 0) return std::nullopt;
         done += static_cast<size_t>(got);
     }
+    return parse_spawn_record(bytes);
+}
+
+std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes) {
     SpawnRecord record;
     Reader reader(bytes);
-    fields(reader, record);
-    if (!reader.complete()) return std::nullopt;
+    record_fields(reader, record);
+    if (!reader.complete() || !known(record.nic.source)) return std::nullopt;
     return record;
+}
+
+std::string spawn_record_bytes(const SpawnRecord &record) {
+    Writer writer;
+    record_fields(writer, record);
+    return writer.bytes();
 }
 
 }  // namespace kiv

@@ -3,6 +3,7 @@
 
 #include "guest_io.h"
 #include "kiv_mmap.h"
+#include "process_tree.h"
 #include "syscalls.h"
 
 namespace kiv {
@@ -22,12 +23,16 @@ SyscallResult sys_mmap(Process &process, const SyscallArgs &args) {
     if (length == 0 || (protection & ~kAccessAll) != 0) return failure(EINVAL);
     if (static_cast<int32_t>(args[4]) != KIV_MAP_NO_FD && (flags & KIV_MAP_ANONYMOUS) == 0) return failure(ENODEV);
     uint64_t size = page_ceil(length);
-    if (process.anonymous_total + size > kMaxAnonymousMemory) return failure(ENOMEM);
+    if (process.anonymous_total + size > kMaxAnonymousMemory || !process.tree->take_memory(size))
+        return failure(ENOMEM);
     std::optional<uint32_t> start;
     if (hint != 0 && hint % kPageSize == 0 && hint >= kUserStart && uint64_t{hint} + size <= kStackBottom)
         start = process.memory.find_free(static_cast<uint32_t>(size), hint, hint + static_cast<uint32_t>(size));
     if (!start) start = process.memory.find_free(static_cast<uint32_t>(size), kMmapBase, kStackBottom);
-    if (!start || !process.memory.map(*start, static_cast<uint32_t>(size), protection)) return failure(ENOMEM);
+    if (!start || !process.memory.map(*start, static_cast<uint32_t>(size), protection)) {
+        process.tree->return_memory(size);
+        return failure(ENOMEM);
+    }
     process.anonymous[*start] = static_cast<uint32_t>(size);
     process.anonymous_total += size;
     return success(static_cast<int32_t>(*start));
@@ -40,6 +45,7 @@ SyscallResult sys_munmap(Process &process, const SyscallArgs &args) {
     auto it = process.anonymous.find(args[0]);
     if (it == process.anonymous.end() || page_ceil(args[1]) != it->second) return failure(EINVAL);
     if (!process.memory.unmap(it->first, it->second)) return failure(ENOMEM);
+    process.tree->return_memory(it->second);
     process.anonymous_total -= it->second;
     process.anonymous.erase(it);
     return success(0);
