@@ -30,7 +30,7 @@ SANITIZE_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 # fuzz target:seed corpus under fuzz/corpus
-FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace
+FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace gdb:gdb spawn_record:spawn_record
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest

@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -129,7 +132,8 @@ std::vector<Option> option_table(Settings &settings) {
              trace.format = format == "json" ? kiv::TraceFormat::Json : kiv::TraceFormat::Text;
              return true;
          }},
-        {'T', "timeout", Takes::Value, "SECONDS", "stop the run (every process) after this much wall-clock time",
+        {'T', "timeout", Takes::Value, "SECONDS",
+         "stop the run (every process) after this much wall-clock time, time spent in the debugger included",
          "a positive number of seconds", [&run](const char *text) { return parse_seconds(text, run.timeout_seconds); }},
         {0, "max-blocks", Takes::Value, "N", "stop a process after N executed basic blocks",
          kiv::cli::number_hint<uint64_t>("above 0"),
@@ -137,6 +141,17 @@ std::vector<Option> option_table(Settings &settings) {
              uint64_t blocks = 0;
              if (!kiv::cli::parse_number(text, blocks) || blocks == 0) return false;
              run.block_limit = blocks;
+             return true;
+         }},
+        {0, "max-memory", Takes::Value, "MIB",
+         "guest memory the whole run may hold at once, in MiB, all its processes together: each program's "
+         "segments and stack, and every mmap'd range (default 4096); past it an mmap answers -1 (ENOMEM), and so "
+         "does a spawn whose program does not fit",
+         kiv::cli::number_hint<uint32_t>("above 0"),
+         [&run](const char *text) {
+             uint32_t mebibytes = 0;
+             if (!kiv::cli::parse_number(text, mebibytes) || mebibytes == 0) return false;
+             run.memory_limit = uint64_t{mebibytes} << 20;
              return true;
          }},
         {'g', "gdb", Takes::Value, "PORT",
@@ -221,6 +236,15 @@ void stop(kiv::CommandLine &line, int status, std::string message) {
     line.message = std::move(message);
 }
 
+// Emptied once, then appended to: every process of the run writes its
+// lines at the end, whole.
+FILE *open_trace_file(const std::string &path) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    FILE *file = fd >= 0 ? fdopen(fd, "a") : nullptr;
+    if (file == nullptr && fd >= 0) close(fd);
+    return file;
+}
+
 }  // namespace
 
 namespace kiv {
@@ -252,7 +276,7 @@ void prepare_outputs(CommandLine &line) {
                     cli::usage_text(kName, "cannot write the coverage to '" + cli::shown(coverage.path) + "': " + error));
     const TraceSettings &trace_settings = line.run.trace_settings;
     if (!trace_settings.enabled && !trace_settings.summary_only) return;
-    line.run.trace = line.trace_path ? fopen(line.trace_path->c_str(), "we") : stderr;
+    line.run.trace = line.trace_path ? open_trace_file(*line.trace_path) : stderr;
     if (line.run.trace != nullptr) return;
     stop(line, kExitHostError,
          cli::usage_text(kName, "cannot write the trace to '" + cli::shown(*line.trace_path) + "': " +

@@ -252,7 +252,7 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
     std::unique_ptr<int, void (*)(int *)> closer(&*socket, [](int *fd) { ::close(*fd); });
 
     CpuTarget target(cpu, memory, cancel_fd);
-    switch (serve_gdb(*socket, target)) {
+    switch (serve_gdb(*socket, cancel_fd, target)) {
     case SessionEnd::ProgramEnded:
         return target.final_stop().value_or(Stop{StopReason::EmulatorError, 0, {}, "the debugger ended the run"});
     case SessionEnd::Killed:
@@ -267,6 +267,9 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
         }
         return *ended;
     }
+    case SessionEnd::GivenUp:
+        if (cpu.timed_out()) return {StopReason::TimedOut};
+        break;
     case SessionEnd::Disconnected: break;
     }
     return {StopReason::EmulatorError, 0, {}, "the debugger disconnected"};

@@ -1,9 +1,5 @@
 #include "debug/gdb_packet.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
-
 namespace kiv::gdb {
 
 std::string hex_byte(uint32_t value) {
@@ -106,24 +102,14 @@ std::string Connection::unescape(std::string_view escaped) {
 
 std::optional<char> Connection::next_byte() {
     if (begin_ == end_) {
-        ssize_t got;
-        do got = ::recv(socket_, buffer_, sizeof buffer_, 0);
-        while (got < 0 && errno == EINTR);
-        if (got <= 0) return std::nullopt;
+        size_t got = channel_.receive(buffer_);
+        if (got == 0) return std::nullopt;
         begin_ = 0;
-        end_ = static_cast<size_t>(got);
+        end_ = got;
     }
     return buffer_[begin_++];
 }
 
-// A failed send shows as the peer being gone at the next receive.
-void Connection::send_raw(std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return;
-        bytes.remove_prefix(static_cast<size_t>(sent));
-    }
-}
+void Connection::send_raw(std::string_view bytes) { channel_.send(bytes); }
 
 }  // namespace kiv::gdb

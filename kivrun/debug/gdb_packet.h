@@ -26,10 +26,28 @@ int hex_digit(char c);
 // Pairs of hex digits; nullopt for anything else.
 std::optional<std::vector<uint8_t>> from_hex(std::string_view text);
 
-// One peer on a connected socket (owned by the caller).
+// Where a connection's bytes come from and go to: a socket, or memory for
+// a test that needs no socket.
+class Channel {
+public:
+    virtual ~Channel() = default;
+    // Waits for bytes and stores them in `buffer`: their count, or 0 once
+    // the peer is gone or the wait was given up (see given_up()).
+    virtual size_t receive(std::span<char> buffer) = 0;
+    // Whatever cannot be sent shows as the peer being gone later.
+    virtual void send(std::string_view bytes) = 0;
+    // Whether the run is being stopped, so that nobody waits for the peer
+    // any more.
+    virtual bool given_up() = 0;
+    // Readable when the peer sends or hangs up, for watching it while the
+    // program runs; -1 when there is none to watch.
+    virtual int descriptor() const = 0;
+};
+
+// One peer on a channel (owned by the caller).
 class Connection {
 public:
-    explicit Connection(int socket) : socket_(socket) {}
+    explicit Connection(Channel &channel) : channel_(channel) {}
 
     // The next intact packet's payload, unescaped; nullopt once the peer is
     // gone. A damaged packet is refused with '-' for the peer to send again.
@@ -50,7 +68,7 @@ private:
     std::optional<char> next_byte();
     void send_raw(std::string_view bytes);
 
-    int socket_;
+    Channel &channel_;
     char buffer_[4096];
     size_t begin_ = 0, end_ = 0;
     std::string last_sent_;

@@ -24,6 +24,7 @@ namespace kiv {
 
 namespace {
 
+using gdb::Channel;
 using gdb::Connection;
 using gdb::from_hex;
 using gdb::hex_byte;
@@ -136,6 +137,50 @@ std::optional<Range> parse_range(std::string_view text) {
     return Range{*address, *length};
 }
 
+// A connected socket; every wait for the peer also watches `cancel_fd`.
+class SocketChannel final : public Channel {
+public:
+    SocketChannel(int socket, int cancel_fd) : socket_(socket), cancel_fd_(cancel_fd) {}
+
+    size_t receive(std::span<char> buffer) override {
+        pollfd watched[2] = {{socket_, POLLIN, 0}, {cancel_fd_, POLLIN, 0}};
+        for (;;) {
+            int ready = poll(watched, 2, -1);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready < 0 || watched[1].revents != 0) return 0;
+            ssize_t got = ::recv(socket_, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            return got > 0 ? static_cast<size_t>(got) : 0;
+        }
+    }
+
+    // A peer that reads nothing cannot hold the run either: once the socket
+    // is full, the wait for room ends with the run.
+    void send(std::string_view bytes) override {
+        while (!bytes.empty()) {
+            ssize_t sent = ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent > 0) {
+                bytes.remove_prefix(static_cast<size_t>(sent));
+                continue;
+            }
+            if (sent == 0 || (errno != EINTR && errno != EAGAIN)) return;
+            pollfd watched[2] = {{socket_, POLLOUT, 0}, {cancel_fd_, POLLIN, 0}};
+            if ((poll(watched, 2, -1) < 0 && errno != EINTR) || watched[1].revents != 0) return;
+        }
+    }
+
+    bool given_up() override {
+        pollfd cancel{cancel_fd_, POLLIN, 0};
+        return poll(&cancel, 1, 0) == 1;
+    }
+
+    int descriptor() const override { return socket_; }
+
+private:
+    int socket_;
+    int cancel_fd_;
+};
+
 // While the program runs, anything from the peer stops it (gdb sends only
 // Ctrl-C then; input that came before the run counts too), and a hang-up
 // abandons the program. The request is repeated until the run returns, as
@@ -181,12 +226,15 @@ private:
 
 class Session {
 public:
-    Session(int socket, DebugTarget &target) : socket_(socket), connection_(socket), target_(target) {}
+    Session(Channel &channel, DebugTarget &target) : channel_(channel), connection_(channel), target_(target) {}
 
+    // A peer that keeps sending cannot hold off the end either: the channel
+    // is asked before every packet.
     SessionEnd serve() {
         while (!end_) {
+            if (channel_.given_up()) return give_up();
             auto packet = connection_.receive();
-            if (!packet) return SessionEnd::Disconnected;
+            if (!packet) return channel_.given_up() ? give_up() : SessionEnd::Disconnected;
             if (auto reply = answer(*packet)) connection_.send(*reply);
         }
         return *end_;
@@ -239,6 +287,12 @@ private:
     }
 
     std::optional<std::string> status(std::string_view) { return stop_reply(); }
+
+    // gdb hears what it hears of a killed inferior.
+    SessionEnd give_up() {
+        connection_.send("X" + gdb_signal(SIGKILL));
+        return SessionEnd::GivenUp;
+    }
 
     std::string stop_reply() const {
         using Kind = DebugStop::Kind;
@@ -369,7 +423,7 @@ private:
         }
         {
             std::optional<PeerWatch> watch;
-            if (!step) watch.emplace(socket_, target_, connection_.input_waiting());
+            if (!step) watch.emplace(channel_.descriptor(), target_, connection_.input_waiting());
             last_ = target_.resume(step);
         }
         if (last_.kind == DebugStop::Kind::Exited || last_.kind == DebugStop::Kind::Ended)
@@ -415,7 +469,7 @@ private:
         return "OK";
     }
 
-    int socket_;
+    Channel &channel_;
     Connection connection_;
     DebugTarget &target_;
     DebugStop last_{DebugStop::Kind::Started};
@@ -467,7 +521,12 @@ std::optional<std::string> Session::answer(std::string_view packet) {
 
 }  // namespace
 
-SessionEnd serve_gdb(int socket, DebugTarget &target) { return Session(socket, target).serve(); }
+SessionEnd serve_gdb(Channel &channel, DebugTarget &target) { return Session(channel, target).serve(); }
+
+SessionEnd serve_gdb(int socket, int cancel_fd, DebugTarget &target) {
+    SocketChannel channel(socket, cancel_fd);
+    return serve_gdb(channel, target);
+}
 
 std::optional<int> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port), std::string &error) {
     std::string where = "127.0.0.1:" + std::to_string(port);

@@ -1,5 +1,5 @@
 // A gdb remote-protocol server for one single-threaded i386 program, over
-// one connected socket. It knows nothing of the emulator: it drives a
+// one connected socket (or any channel of bytes). It knows nothing of the emulator: it drives a
 // DebugTarget, which stops, reads, writes and resumes the program.
 #pragma once
 
@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 #include <string>
+
+#include "debug/gdb_packet.h"
 
 namespace kiv {
 
@@ -71,10 +73,14 @@ enum class SessionEnd {
     Killed,         // by the debugger
     Detached,       // the program goes on without the debugger
     Disconnected,   // the peer vanished
+    GivenUp,        // the run is being stopped (its time limit): gdb was told the program was killed
 };
 
-// Serves gdb on `socket` (owned by the caller) until the session ends.
-SessionEnd serve_gdb(int socket, DebugTarget &target);
+// Serves gdb on `socket` (owned by the caller) until the session ends, or
+// until `cancel_fd` becomes readable: the time limit counts the time spent
+// in the debugger too.
+SessionEnd serve_gdb(int socket, int cancel_fd, DebugTarget &target);
+SessionEnd serve_gdb(gdb::Channel &channel, DebugTarget &target);
 
 // Listens on 127.0.0.1:port (0: any free port) and waits for one connection;
 // `announce` gets the port actually listened on before the wait. Gives up

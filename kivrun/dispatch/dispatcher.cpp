@@ -22,6 +22,7 @@ SyscallResult Dispatcher::syscall(const SyscallRegisters &registers) {
         if (trace_ != nullptr) trace_->unknown_call(registers, seconds_since(start));
         return {-1};  // no host errno: the trace line says why
     }
+    if (trace_ != nullptr) trace_->begin(*entry, registers.args, process_.memory);
     const Injection *injection = injector_.next(entry->number);
     SyscallResult result = injection != nullptr
                                ? Injector::perform(*injection, *entry, process_, registers.args)

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -178,6 +179,12 @@ Shown argument(ArgKind kind, const SyscallArgs &args, size_t index, int32_t resu
     return pointer(value);
 }
 
+// Output arguments show what the kernel stored: unknown until the call ends.
+bool filled_by_the_call(ArgKind kind) {
+    return kind == ArgKind::BUF_OUT || kind == ArgKind::BUF_OUT_STR || kind == ArgKind::NIC_INFO ||
+           kind == ArgKind::FD_PAIR || kind == ArgKind::WAIT_STATUS;
+}
+
 std::vector<Shown> arguments(const SyscallEntry &entry, const SyscallArgs &args, const SyscallResult &result,
                              const GuestMemory &memory, size_t limit) {
     bool filled = !result.ends_process && result.value >= 0;
@@ -195,6 +202,32 @@ std::string as_text(const Shown &shown, size_t limit) {
     }
     return shown.text;
 }
+
+// What a call's line shows before the call ends, as strace shows it:
+// "read(3, " or "spawn_ex({...}".
+std::string call_start(const SyscallEntry &entry, const SyscallArgs &args, const GuestMemory &memory, size_t limit) {
+    std::string text = std::string(entry.name) + "(";
+    for (size_t i = 0; i < entry.arg_count; i++) {
+        if (filled_by_the_call(entry.kinds[i])) return text + (i > 0 ? ", " : "");
+        text += (i > 0 ? ", " : "") + as_text(argument(entry.kinds[i], args, i, 0, false, memory, limit), limit);
+    }
+    return text;
+}
+
+// Holds the run's trace lock; a holder that died left the state usable
+// (every field is checked where it is read).
+class SharedLock {
+public:
+    explicit SharedLock(pthread_mutex_t &lock) : lock_(lock) {
+        if (pthread_mutex_lock(&lock_) == EOWNERDEAD) pthread_mutex_consistent(&lock_);
+    }
+    ~SharedLock() { pthread_mutex_unlock(&lock_); }
+    SharedLock(const SharedLock &) = delete;
+    SharedLock &operator=(const SharedLock &) = delete;
+
+private:
+    pthread_mutex_t &lock_;
+};
 
 // Bytes as a JSON string: every byte outside printable ASCII as \u00NN, so
 // the line stays valid UTF-8 whatever the guest wrote.
@@ -260,6 +293,16 @@ double epoch_seconds() {
 
 }  // namespace
 
+bool SharedTrace::init() {
+    pthread_mutexattr_t attributes;
+    if (pthread_mutexattr_init(&attributes) != 0) return false;
+    bool done = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+                pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+                pthread_mutex_init(&lock, &attributes) == 0;
+    pthread_mutexattr_destroy(&attributes);
+    return done;
+}
+
 std::string TraceSettings::apply_expression(const std::string &expression) {
     constexpr std::string_view kTrace = "trace=", kInject = "inject=";
     std::string_view text = expression;
@@ -302,8 +345,8 @@ void Trace::call(const SyscallEntry &entry, const SyscallArgs &args, const Sysca
     if (settings_.format == TraceFormat::Text) {
         std::string text;
         for (const auto &argument : shown) text += (text.empty() ? "" : ", ") + as_text(argument, limit);
-        return line(fmt::format("{}({}) = {}{}", entry.name, text, result_text(entry.result, result),
-                                injected ? " (INJECTED)" : ""));
+        return end_call(entry.name, fmt::format("{}({}) = {}{}", entry.name, text, result_text(entry.result, result),
+                                                injected ? " (INJECTED)" : ""));
     }
     std::string list;
     for (const auto &argument : shown) list += (list.empty() ? "" : ",") + as_json(argument);
@@ -351,19 +394,98 @@ void Trace::print_summary() {
             start = end;
         }
     }
-    fmt::print(out_, "{}", text);
-    fflush(out_);
+    write_line(text);
 }
 
-void Trace::line(const std::string &text) {
-    // JSON lines name their process in a field of their own.
-    if (settings_.format == TraceFormat::Text) {
-        fmt::print(out_, "{}", tag_);
-        if (settings_.epoch_times) fmt::print(out_, "{:.6f} ", epoch_seconds());
-        else if (settings_.times) fmt::print(out_, "{} ", wall_clock());
+void Trace::begin(const SyscallEntry &entry, const SyscallArgs &args, const GuestMemory &memory) {
+    open_.reset();
+    if (shared_ == nullptr || settings_.summary_only || settings_.format != TraceFormat::Text || !wants(entry.number))
+        return;
+    OpenCall call{call_start(entry, args, memory, settings_.string_limit), clock_text(), 0};
+    // Kept without the tag: whoever shows it unfinished tags it.
+    std::string shown = call.time + call.start;
+    // A start too long to keep for others to show is shown unfinished at
+    // once, when there are others; alone, the process writes its line whole.
+    bool fits = shown.size() <= SharedTrace::kOpenCallBytes;
+    if (!fits && tag_.empty()) return;
+    SharedLock lock(shared_->lock);
+    close_open_call();
+    call.opened_at = shared_->lines;
+    if (fits) {
+        std::memcpy(shared_->open_text, shown.data(), shown.size());
+        shared_->open_length = static_cast<uint32_t>(shown.size());
+        shared_->open_pid = pid_;
+    } else {
+        write_out(tag_ + shown + " <unfinished ...>\n");
+        shared_->lines++;
     }
-    fmt::print(out_, "{}\n", text);
-    fflush(out_);
+    open_ = std::move(call);
+}
+
+// The line is whole when nothing was written since the call began (the
+// count of lines tells); otherwise its start was shown unfinished.
+void Trace::end_call(const std::string &name, const std::string &text) {
+    if (!open_) return line(text);
+    OpenCall call = std::move(*open_);
+    open_.reset();
+    SharedLock lock(shared_->lock);
+    if (shared_->lines == call.opened_at && shared_->open_pid == pid_) {
+        shared_->open_pid = 0;
+        write_out(tag_ + call.time + text + "\n");
+    } else {
+        close_open_call();
+        write_out(prefix() + "<... " + name + " resumed>" + text.substr(std::min(call.start.size(), text.size())) +
+                  "\n");
+    }
+    shared_->lines++;
+}
+
+// Another process's line is tagged: the run has several processes by now.
+void Trace::close_open_call() {
+    int32_t owner = shared_->open_pid;
+    if (owner == 0) return;
+    uint32_t length = std::min<uint32_t>(shared_->open_length, SharedTrace::kOpenCallBytes);
+    std::string tag = owner == pid_ ? tag_ : "[pid " + std::to_string(owner) + "] ";
+    write_out(tag + std::string(shared_->open_text, length) + " <unfinished ...>\n");
+    shared_->open_pid = 0;
+    shared_->lines++;
+}
+
+// -ttt's seconds since the epoch or -tt's wall-clock time, and a space.
+std::string Trace::clock_text() const {
+    if (settings_.epoch_times) return fmt::format("{:.6f} ", epoch_seconds());
+    return settings_.times ? wall_clock() + " " : "";
+}
+
+std::string Trace::prefix() const {
+    // JSON lines name their process in a field of their own.
+    return settings_.format == TraceFormat::Text ? tag_ + clock_text() : "";
+}
+
+void Trace::line(const std::string &text) { write_line(prefix() + text + "\n"); }
+
+void Trace::write_line(const std::string &bytes) {
+    if (shared_ == nullptr) return write_out(bytes);
+    SharedLock lock(shared_->lock);
+    close_open_call();
+    write_out(bytes);
+    shared_->lines++;
+}
+
+// One write per line, to a descriptor opened for appending: a line never
+// tears, and lines of processes sharing the trace never merge. Writers of
+// the trace also take turns (the shared lock), so even on a pipe, where the
+// host keeps only writes up to PIPE_BUF whole, trace lines never mix with
+// one another; a longer line may still have other bytes written to the same
+// pipe (the program's own standard error, say) land inside it.
+void Trace::write_out(const std::string &bytes) const {
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+        ssize_t done = ::write(fileno(out_), rest.data(), rest.size());
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return;
+        rest.remove_prefix(static_cast<size_t>(done));
+    }
 }
 
 }  // namespace kiv

@@ -6,6 +6,8 @@
 // summary table of `strace -c`.
 #pragma once
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -36,12 +38,39 @@ struct TraceSettings {
     std::string apply_expression(const std::string &expression);
 };
 
+// The trace state every process of a run shares, in shared memory: a lock
+// around each line written, the count of lines, and the start of the one
+// call whose line is still open. Whoever writes the next line first shows
+// that start as "<unfinished ...>", and the call's own process later ends it
+// with "<... NAME resumed>", as strace -f does; so no line ever appears
+// before the start of the call that led to it (a spawned child's first line
+// follows its parent's spawn).
+struct SharedTrace {
+    static constexpr size_t kOpenCallBytes = 60 * 1024;
+
+    pthread_mutex_t lock;
+    uint64_t lines;
+    int32_t open_pid;        // 0: no call is open
+    uint32_t open_length;
+    char open_text[kOpenCallBytes];  // its time (with -tt) and start, untagged
+
+    // Sets up a zeroed state; the lock is robust, so a process killed while
+    // holding it holds up nobody.
+    bool init();
+};
+
 class Trace {
 public:
     Trace(FILE *out, const TraceSettings &settings) : out_(out), settings_(settings) {}
 
     // Whether the calls of `number` are traced.
     bool wants(uint32_t number) const;
+    // Lines go through the run's shared state from now on (none: each line
+    // is written as it comes, for a trace only one process writes).
+    void share(SharedTrace *shared) { shared_ = shared; }
+    // A call about to be performed: its start is kept open, to be shown
+    // unfinished if another line comes before its end.
+    void begin(const SyscallEntry &entry, const SyscallArgs &args, const GuestMemory &memory);
     // A finished call; a call that ends the process shows "= ?".
     void call(const SyscallEntry &entry, const SyscallArgs &args, const SyscallResult &result,
               const GuestMemory &memory, bool injected, double seconds);
@@ -61,11 +90,29 @@ public:
     void tag(int pid) { tag_ = "[pid " + std::to_string(pid) + "] "; }
 
 private:
+    // A call whose line is still open: how it began.
+    struct OpenCall {
+        std::string start;        // "read(3, "
+        std::string time;         // "HH:MM:SS.uuuuuu " when the call began, with -tt
+        uint64_t opened_at;       // the shared count of lines when the call began
+    };
+
     void line(const std::string &text);
+    // Whole lines, as one write, in their turn among the run's processes.
+    void write_line(const std::string &bytes);
+    // The call's whole line, or its resumption when its start was shown.
+    void end_call(const std::string &name, const std::string &text);
+    std::string prefix() const;
+    // Shows another call that is still open as unfinished (lock held).
+    void close_open_call();
+    void write_out(const std::string &bytes) const;
+    std::string clock_text() const;
     bool wants_unknown_calls() const;
     void print_summary();
     std::string json_start() const;
     FILE *out_;
+    SharedTrace *shared_ = nullptr;
+    std::optional<OpenCall> open_;
     TraceSettings settings_;
     TraceSummary summary_;
     int pid_ = 1;

@@ -214,6 +214,7 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
     sigjmp_buf escape;
     if (sigsetjmp(escape, 1) != 0) {
         t_translation_escape = nullptr;
+        set_in_guest_code(false);
         checking_pages_ = false;
         if (!stop_)
             stop_ = Stop{StopReason::Faulted, 0,
@@ -223,7 +224,9 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
     }
     t_translation_escape = &escape;
     check_pages();
+    set_in_guest_code(true);
     uc_err error = uc_emu_start(uc_, begin, until, 0, 0);
+    set_in_guest_code(false);
     checking_pages_ = false;
     t_translation_escape = nullptr;
     if (error == UC_ERR_EXCEPTION && refused_) {
@@ -232,6 +235,21 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
         return UC_ERR_OK;
     }
     return error;
+}
+
+void Cpu::set_in_guest_code(bool inside) {
+    std::lock_guard lock(stop_gate_);
+    in_guest_code_ = inside;
+}
+
+void Cpu::request_stop() {
+    std::lock_guard lock(stop_gate_);
+    if (in_guest_code_) uc_emu_stop(uc_);
+}
+
+bool Cpu::timed_out() {
+    if (!timed_out_ && deadline_ && std::chrono::steady_clock::now() >= *deadline_) timed_out_ = true;
+    return timed_out_;
 }
 
 // From here until the emulator is next entered from outside, the pages the
@@ -317,6 +335,7 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
 
 std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
     if (uc_ == nullptr) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
+    if (timed_out()) return Stop{StopReason::TimedOut};
     if (!enter_user_mode(memory, entry, stack))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
     if (tsc_) {
@@ -339,6 +358,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
 
 std::optional<Stop> Cpu::resume() {
     paused_ = false;
+    timed_out();
     if (auto ended = stop_after(UC_ERR_OK)) return ended;
     if (auto ended = stop_after(emulate(reg(UC_X86_REG_EIP), kNeverReached))) return ended;
     if (paused_) return std::nullopt;
@@ -423,12 +443,12 @@ void Cpu::emulate_rdtsc() {
 
 void Cpu::pause() {
     paused_ = true;
-    uc_emu_stop(uc_);
+    request_stop();
 }
 
 void Cpu::stop_for_timeout() {
     timed_out_ = true;
-    uc_emu_stop(uc_);
+    request_stop();
 }
 
 void Cpu::fault(Fault fault) {
@@ -449,15 +469,24 @@ void Cpu::serve_syscall() {
         uc_emu_stop(uc_);
         return;
     }
+    if (timed_out()) {
+        uc_emu_stop(uc_);
+        return;
+    }
+    // The call may map memory: no other thread's stop may reach the
+    // emulator meanwhile; one that came is made here instead.
+    set_in_guest_code(false);
     checking_pages_ = false;
     SyscallResult result = handler_->syscall(registers);
     check_pages();
+    set_in_guest_code(true);
     if (result.ends_process) {
         stop_ = Stop{StopReason::Exited, result.value};
         uc_emu_stop(uc_);
         return;
     }
     uc_reg_write(uc_, UC_X86_REG_EAX, &result.value);
+    if (timed_out_ || paused_) uc_emu_stop(uc_);
 }
 
 void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {

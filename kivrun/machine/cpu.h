@@ -6,7 +6,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -64,6 +66,10 @@ public:
     void count_blocks(BlockCounts &counts) { block_counts_ = &counts; }
     // Answer the guest's rdtsc from `sequence` instead of the host's counter.
     void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
+    // The run ends as timed out once `deadline` has passed. Besides the
+    // watchdog's stop, the deadline is checked before the first instruction
+    // and at every system call, so one that has already passed is never missed.
+    void set_deadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
 
     // Enters the guest at `entry` with the stack pointer at `stack`, in user
     // mode, and runs until it exits, faults or is stopped.
@@ -81,6 +87,8 @@ public:
 
     // From any thread: the run ends as timed out.
     void stop_for_timeout();
+    // Whether the run has timed out, by a stop or by the deadline.
+    bool timed_out();
 
     // While a faulting instruction runs again to find the address it
     // touched: its accesses and its code are not the program's.
@@ -120,6 +128,12 @@ private:
     void emulate_rdtsc();
     void serve_syscall();
     void fault(Fault fault);
+    // Another thread's stop reaches the emulator only while guest code runs:
+    // before the emulator is set up, during a map or a hook change (all made
+    // outside guest code) it would corrupt the engine. Outside guest code the
+    // main thread sees the request itself (resume(), each system call).
+    void request_stop();
+    void set_in_guest_code(bool inside);
     // The fault of the access the page check refused, at the instruction
     // that made it and with the exact address it touched.
     Fault pinpoint_memory_fault();
@@ -155,6 +169,9 @@ private:
     std::optional<Stop> stop_;
     std::atomic<bool> timed_out_{false};
     std::atomic<bool> paused_{false};
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::mutex stop_gate_;            // held while a stop reaches the emulator, or the window changes
+    bool in_guest_code_ = false;      // under stop_gate_
 };
 
 }  // namespace kiv

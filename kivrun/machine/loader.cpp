@@ -119,6 +119,13 @@ std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, I
     return image;
 }
 
+uint64_t memory_of(const ExecutableImage &image) {
+    uint64_t total = kStackSize;
+    for (const auto &segment : image.segments)
+        total += page_ceil(uint64_t{segment.address} + segment.memory_size) - page_floor(segment.address);
+    return total;
+}
+
 bool load_segments(GuestMemory &memory, const ExecutableImage &image, std::span<const uint8_t> file) {
     for (const auto &segment : image.segments) {
         uint32_t start = page_floor(segment.address);

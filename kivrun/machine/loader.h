@@ -29,6 +29,10 @@ struct ExecutableImage {
     SymbolTable symbols;  // for reports; empty when the file has none
 };
 
+// The guest memory a program holds once loaded: its segments' pages and
+// its stack.
+uint64_t memory_of(const ExecutableImage &image);
+
 struct ImageError {
     std::string message;
 };

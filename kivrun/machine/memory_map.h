@@ -33,6 +33,9 @@ inline constexpr uint32_t kDescriptorTablePage = kKernelPage + kPageSize;
 // anonymous memory it may hold at once through mmap.
 inline constexpr uint64_t kMaxImageMemory = 1ull << 30;
 inline constexpr uint64_t kMaxAnonymousMemory = 1ull << 30;
+// What all processes of a run may hold together, unless told otherwise:
+// every image with its stack, and every mmap'd range.
+inline constexpr uint64_t kDefaultRunMemory = 4ull << 30;
 
 constexpr uint32_t page_floor(uint32_t address) { return address & ~(kPageSize - 1); }
 constexpr uint64_t page_ceil(uint64_t address) {

@@ -36,6 +36,10 @@ public:
                                 const std::vector<InheritedFd> &fds) = 0;
     // Waits for the child `pid` (-1: any); the child's status word.
     virtual SyscallResult wait(int32_t pid, bool no_hang, int32_t &status) = 0;
+    // Guest memory this process maps or releases, counted against what the
+    // whole run, parent and children together, may hold.
+    virtual bool take_memory(uint64_t bytes) = 0;
+    virtual void return_memory(uint64_t bytes) = 0;
 };
 
 }  // namespace kiv

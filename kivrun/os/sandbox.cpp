@@ -100,10 +100,21 @@ std::optional<std::string> Sandbox::resolve(std::string_view guest_path) const {
     return relative;
 }
 
+namespace {
+
+// Why resolve() refused a path, as Linux would say it: an empty path names
+// nothing, a long one is too long, anything else leaves the root.
+int refusal(std::string_view guest_path) {
+    if (guest_path.empty()) return ENOENT;
+    return guest_path.size() > kMaxPath ? ENAMETOOLONG : EXDEV;
+}
+
+}  // namespace
+
 int Sandbox::open(std::string_view guest_path, int flags) const {
     auto relative = resolve(guest_path);
     if (!relative) {
-        errno = EXDEV;
+        errno = refusal(guest_path);
         return -1;
     }
     return open_beneath(root_.get(), *relative, flags, kNewFileMode);
@@ -112,7 +123,7 @@ int Sandbox::open(std::string_view guest_path, int flags) const {
 int Sandbox::open_parent(std::string_view guest_path, std::string &leaf) const {
     auto relative = resolve(guest_path);
     if (!relative || *relative == ".") {
-        errno = relative ? EBUSY : EXDEV;
+        errno = relative ? EBUSY : refusal(guest_path);
         return -1;
     }
     size_t slash = relative->rfind('/');
@@ -152,7 +163,7 @@ int Sandbox::make_fifo(std::string_view guest_path) {
 int Sandbox::change_directory(std::string_view guest_path) {
     auto relative = resolve(guest_path);
     if (!relative) {
-        errno = EXDEV;
+        errno = refusal(guest_path);
         return -1;
     }
     UniqueFd directory(open_beneath(root_.get(), *relative, O_PATH | O_DIRECTORY, 0));

@@ -9,6 +9,20 @@ namespace kiv {
 
 SyscallResult sys_exit(Process &, const SyscallArgs &args) { return process_end(static_cast<int32_t>(args[0])); }
 
+namespace {
+
+// The run's memory is shared with the process's relatives; a process
+// without any (a library user's run) has only its own limits.
+bool take_run_memory(Process &process, uint64_t bytes) {
+    return process.children == nullptr || process.children->take_memory(bytes);
+}
+
+void return_run_memory(Process &process, uint64_t bytes) {
+    if (process.children != nullptr) process.children->return_memory(bytes);
+}
+
+}  // namespace
+
 SyscallResult sys_usleep(Process &process, const SyscallArgs &args) {
     if (!process.skip_sleeps) interruptible_sleep(process, args[0]);
     return success(0);
@@ -22,12 +36,16 @@ SyscallResult sys_mmap(Process &process, const SyscallArgs &args) {
     if (length == 0 || (protection & ~kAccessAll) != 0) return failure(EINVAL);
     if (static_cast<int32_t>(args[4]) != KIV_MAP_NO_FD && (flags & KIV_MAP_ANONYMOUS) == 0) return failure(ENODEV);
     uint64_t size = page_ceil(length);
-    if (process.anonymous_total + size > kMaxAnonymousMemory) return failure(ENOMEM);
+    if (process.anonymous_total + size > kMaxAnonymousMemory || !take_run_memory(process, size))
+        return failure(ENOMEM);
     std::optional<uint32_t> start;
     if (hint != 0 && hint % kPageSize == 0 && hint >= kUserStart && uint64_t{hint} + size <= kStackBottom)
         start = process.memory.find_free(static_cast<uint32_t>(size), hint, hint + static_cast<uint32_t>(size));
     if (!start) start = process.memory.find_free(static_cast<uint32_t>(size), kMmapBase, kStackBottom);
-    if (!start || !process.memory.map(*start, static_cast<uint32_t>(size), protection)) return failure(ENOMEM);
+    if (!start || !process.memory.map(*start, static_cast<uint32_t>(size), protection)) {
+        return_run_memory(process, size);
+        return failure(ENOMEM);
+    }
     process.anonymous[*start] = static_cast<uint32_t>(size);
     process.anonymous_total += size;
     return success(static_cast<int32_t>(*start));
@@ -40,6 +58,7 @@ SyscallResult sys_munmap(Process &process, const SyscallArgs &args) {
     auto it = process.anonymous.find(args[0]);
     if (it == process.anonymous.end() || page_ceil(args[1]) != it->second) return failure(EINVAL);
     if (!process.memory.unmap(it->first, it->second)) return failure(ENOMEM);
+    return_run_memory(process, it->second);
     process.anonymous_total -= it->second;
     process.anonymous.erase(it);
     return success(0);

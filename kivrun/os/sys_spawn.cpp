@@ -103,8 +103,10 @@ SyscallResult sys_spawn(Process &process, const SyscallArgs &args) {
 SyscallResult sys_spawn_ex(Process &process, const SyscallArgs &args) {
     KivSpawnBlock block;
     if (!process.memory.read(args[0], &block, sizeof block)) return failure(EFAULT);
+    // The wrapper hands down the flag as 0 or 1; anything else did not come through it.
+    if (block.inherit_all > 1) return failure(EINVAL);
     return spawn_program(process, block.path, block.argv, block.argc,
-                         {block.child_stdin, block.child_stdout, block.child_stderr}, block.inherit_all != 0);
+                         {block.child_stdin, block.child_stdout, block.child_stderr}, block.inherit_all == 1);
 }
 
 // The status pointer is checked before anything is reaped, so a bad one

@@ -25,7 +25,10 @@ namespace {
 
 constexpr int kSignalStatusBase = 128;
 
-std::atomic_ref<uint32_t> shared_count(uint32_t *count) { return std::atomic_ref<uint32_t>(*count); }
+std::atomic_ref<uint32_t> live_count(SharedRunState *state) { return std::atomic_ref<uint32_t>(state->live); }
+std::atomic_ref<uint64_t> memory_held(SharedRunState *state) {
+    return std::atomic_ref<uint64_t>(state->memory_held);
+}
 
 int pidfd_open(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
@@ -43,32 +46,40 @@ int32_t status_word(int host_status) {
 
 }  // namespace
 
-LiveCount::~LiveCount() {
-    if (count_ != nullptr) munmap(count_, sizeof *count_);
+SharedRun::~SharedRun() {
+    if (state_ != nullptr) munmap(state_, sizeof *state_);
     if (fd_ >= 0) ::close(fd_);
 }
 
-bool LiveCount::create() {
-    int fd = memfd_create("kivrun-live", MFD_CLOEXEC);
+bool SharedRun::create(uint64_t memory_limit) {
+    int fd = memfd_create("kivrun-run", MFD_CLOEXEC);
     if (fd < 0) return false;
-    if (ftruncate(fd, sizeof *count_) != 0 || !adopt(fd)) {
+    if (ftruncate(fd, sizeof *state_) != 0 || !adopt(fd)) {
         ::close(fd);
         return false;
     }
-    shared_count(count_).store(1);
+    if (!state_->trace.init()) {
+        munmap(state_, sizeof *state_);
+        state_ = nullptr;
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    live_count(state_).store(1);
+    state_->memory_limit = memory_limit;
     return true;
 }
 
-bool LiveCount::adopt(int fd) {
-    void *page = mmap(nullptr, sizeof *count_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (page == MAP_FAILED) return false;
+bool SharedRun::adopt(int fd) {
+    void *state = mmap(nullptr, sizeof *state_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (state == MAP_FAILED) return false;
     fd_ = fd;
-    count_ = static_cast<uint32_t *>(page);
+    state_ = static_cast<SharedRunState *>(state);
     return true;
 }
 
-bool LiveCount::reserve() {
-    auto count = shared_count(count_);
+bool SharedRun::reserve() {
+    auto count = live_count(state_);
     uint32_t now = count.load();
     do {
         if (now >= kMaxLiveProcesses) return false;
@@ -76,32 +87,69 @@ bool LiveCount::reserve() {
     return true;
 }
 
-void LiveCount::release() { shared_count(count_).fetch_sub(1); }
+void SharedRun::release() { live_count(state_).fetch_sub(1); }
 
-HostChildren::HostChildren(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace)
-    : process_(process), options_(options), deadline_(deadline), trace_(trace) {
+bool SharedRun::take_memory(uint64_t bytes, bool forced) {
+    if (state_ == nullptr) return true;
+    auto held = memory_held(state_);
+    uint64_t now = held.load();
+    do {
+        if (!forced && (bytes > state_->memory_limit || now > state_->memory_limit - bytes)) return false;
+    } while (!held.compare_exchange_weak(now, now + bytes));
+    return true;
+}
+
+void SharedRun::return_memory(uint64_t bytes) {
+    if (state_ != nullptr) memory_held(state_).fetch_sub(bytes);
+}
+
+// The shared state exists from the start: the first call's trace line may
+// have to wait its turn with a child's.
+HostChildren::HostChildren(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace,
+                           uint64_t image_memory)
+    : process_(process), options_(options), deadline_(deadline), trace_(trace), memory_held_(image_memory) {
     const Inheritance *inherited = options.inherited;
-    if (inherited == nullptr) return;
+    if (inherited == nullptr) {
+        share_trace(shared_.create(options.memory_limit));
+        // The first program always runs: the limit bounds what follows.
+        shared_.take_memory(image_memory, true);
+        return;
+    }
     process.sandbox.adopt(inherited->root_fd, inherited->cwd);
     for (const auto &fd : inherited->fds) process.fds.install(fd.guest, fd.host, fd.console);
-    live_.adopt(inherited->live_count_fd);
+    share_trace(shared_.adopt(inherited->shared_run_fd));
     tag_trace();
+}
+
+void HostChildren::share_trace(bool shared) {
+    if (shared && trace_ != nullptr) trace_->share(shared_.trace());
 }
 
 HostChildren::~HostChildren() {
     for (auto &[pid, child] : children_) {
         kill_and_reap(pid, child.pidfd);
-        live_.release();
+        shared_.release();
     }
+    shared_.return_memory(memory_held_);
+}
+
+bool HostChildren::take_memory(uint64_t bytes) {
+    if (!shared_.take_memory(bytes)) return false;
+    memory_held_ += bytes;
+    return true;
+}
+
+void HostChildren::return_memory(uint64_t bytes) {
+    shared_.return_memory(bytes);
+    memory_held_ -= bytes;
 }
 
 void HostChildren::tag_trace() {
     if (trace_ != nullptr) trace_->tag(getpid());
 }
 
-bool HostChildren::ensure_live_count() { return live_.fd() >= 0 || live_.create(); }
-
-std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string &path, int &error) {
+std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string &path, uint64_t &image_memory,
+                                                              int &error) {
     // Non-blocking, so that naming a fifo cannot stall the parent.
     UniqueFd fd(process_.sandbox.open(path, O_RDONLY | O_NONBLOCK));
     if (!fd.valid()) {
@@ -111,24 +159,37 @@ std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string
     std::string reason;
     auto bytes = read_executable(fd.get(), reason);
     ImageError image_error;
-    if (bytes && !parse_executable(*bytes, image_error)) reason = image_error.message;
+    std::optional<ExecutableImage> image;
+    if (bytes && !(image = parse_executable(*bytes, image_error))) reason = image_error.message;
     if (!reason.empty()) {
         if (trace_ != nullptr) trace_->note("spawn: cannot run " + path + ": " + reason);
         error = ENOEXEC;
         return std::nullopt;
     }
+    image_memory = memory_of(*image);
     return bytes;
 }
 
 SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std::string> &argv,
                               const std::vector<InheritedFd> &fds) {
-    if (!ensure_live_count()) return failure(errno);
+    // Without the state every process shares (the host refused it at the
+    // start), a child could be neither counted nor traced in turn.
+    if (shared_.fd() < 0) return failure(EAGAIN);
     int error = 0;
-    auto image = load_program(path, error);
+    uint64_t image_memory = 0;
+    auto image = load_program(path, image_memory, error);
     if (!image) return failure(error);
-    if (!live_.reserve()) return failure(EAGAIN);
+    if (!shared_.take_memory(image_memory)) return failure(ENOMEM);
+    if (!shared_.reserve()) {
+        shared_.return_memory(image_memory);
+        return failure(EAGAIN);
+    }
+    // From here on the child holds the image's memory, and gives it back.
     SyscallResult answer = launch(path, std::move(*image), argv, fds);
-    if (answer.value < 0) live_.release();
+    if (answer.value < 0) {
+        shared_.release();
+        shared_.return_memory(image_memory);
+    }
     return answer;
 }
 
@@ -139,7 +200,7 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
         .program = path,
         .image = std::move(image),
         .argv = argv,
-        .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, live_.fd(), deadline_},
+        .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, shared_.fd(), deadline_},
         .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
         .diagnostics = options_.diagnostics != nullptr,
         .settings = options_,
@@ -151,7 +212,7 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
     // descriptor onto itself clears its close-on-exec flag in the child only.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    for (int fd : {record_fd, record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+    for (int fd : {record_fd, record.inherited.root_fd, record.inherited.shared_run_fd, record.trace_fd})
         if (fd >= 0) posix_spawn_file_actions_adddup2(&actions, fd, fd);
     for (const auto &inherited : fds) posix_spawn_file_actions_adddup2(&actions, inherited.host, inherited.host);
     std::string record_text = std::to_string(record_fd);
@@ -185,7 +246,7 @@ std::optional<int32_t> HostChildren::reap(pid_t pid) {
     if (done != pid) return std::nullopt;
     ::close(children_[pid].pidfd);
     children_.erase(pid);
-    live_.release();
+    shared_.release();
     return status_word(host_status);
 }
 

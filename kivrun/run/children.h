@@ -3,7 +3,7 @@
 // start record that carries everything it inherits: the validated program
 // bytes, its arguments, the sandbox root and current directory, its
 // descriptors, the trace, the run's settings, the deadline of the whole run
-// and the run-wide count of live processes. Host pipes, host waiting and the
+// and the state all processes of the run share. Host pipes, host waiting and the
 // host's process isolation then come for free.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "dispatch/trace.h"
 #include "os/child_processes.h"
 #include "run/spawn_record.h"
 
@@ -26,33 +27,51 @@ class Trace;
 // Live processes a run may hold at once, the first program included.
 inline constexpr uint32_t kMaxLiveProcesses = 64;
 
-// The run-wide count of live processes: one shared page, passed down.
-class LiveCount {
-public:
-    LiveCount() = default;
-    ~LiveCount();
-    LiveCount(const LiveCount &) = delete;
-    LiveCount &operator=(const LiveCount &) = delete;
+// What every process of a run shares, on one shared mapping passed down:
+// the count of live processes, the guest memory held and the trace's state.
+struct SharedRunState {
+    uint32_t live;
+    uint64_t memory_held;
+    uint64_t memory_limit;
+    SharedTrace trace;
+};
 
-    // Starts a new count holding only this process; false on host failure.
-    bool create();
-    // Maps a count made by an ancestor (the descriptor is kept).
+class SharedRun {
+public:
+    SharedRun() = default;
+    ~SharedRun();
+    SharedRun(const SharedRun &) = delete;
+    SharedRun &operator=(const SharedRun &) = delete;
+
+    // Starts a new state holding only this process, which may hold
+    // `memory_limit` bytes of guest memory with its descendants; false on
+    // host failure.
+    bool create(uint64_t memory_limit);
+    // Maps a state made by an ancestor (the descriptor is kept).
     bool adopt(int fd);
     // One more process, unless the run already holds the most it may.
     bool reserve();
     void release();
+    // Guest memory for the run, unless that would pass its limit (always,
+    // when `forced`).
+    bool take_memory(uint64_t bytes, bool forced = false);
+    void return_memory(uint64_t bytes);
     int fd() const { return fd_; }
+    SharedTrace *trace() const { return state_ != nullptr ? &state_->trace : nullptr; }
 
 private:
     int fd_ = -1;
-    uint32_t *count_ = nullptr;
+    SharedRunState *state_ = nullptr;
 };
 
 // One process's children, each a host kivrun of its own. Children still
 // running when the process ends are killed and reaped.
 class HostChildren : public ChildProcesses {
 public:
-    HostChildren(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace);
+    // `image_memory`: what the program's image and stack hold, counted
+    // against the run's memory (by the parent, for a spawned program).
+    HostChildren(Process &process, const RunOptions &options, std::optional<Deadline> deadline, Trace *trace,
+                 uint64_t image_memory);
     ~HostChildren() override;
     HostChildren(const HostChildren &) = delete;
     HostChildren &operator=(const HostChildren &) = delete;
@@ -60,14 +79,16 @@ public:
     SyscallResult spawn(const std::string &path, const std::vector<std::string> &argv,
                         const std::vector<InheritedFd> &fds) override;
     SyscallResult wait(int32_t pid, bool no_hang, int32_t &status) override;
+    bool take_memory(uint64_t bytes) override;
+    void return_memory(uint64_t bytes) override;
 
 private:
     struct Child {
         int pidfd;
     };
-    bool ensure_live_count();
+    void share_trace(bool shared);
     void tag_trace();
-    std::optional<std::vector<uint8_t>> load_program(const std::string &path, int &error);
+    std::optional<std::vector<uint8_t>> load_program(const std::string &path, uint64_t &image_memory, int &error);
     SyscallResult launch(const std::string &path, std::vector<uint8_t> image, const std::vector<std::string> &argv,
                       const std::vector<InheritedFd> &fds);
     std::optional<int32_t> reap(pid_t pid);
@@ -76,7 +97,8 @@ private:
     const RunOptions &options_;
     std::optional<Deadline> deadline_;
     Trace *trace_;
-    LiveCount live_;
+    SharedRun shared_;
+    uint64_t memory_held_ = 0;
     std::map<pid_t, Child> children_;
 };
 

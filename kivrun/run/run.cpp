@@ -147,7 +147,7 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.trace_settings.injections);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
-    HostChildren children(process, options, deadline, trace ? &*trace : nullptr);
+    HostChildren children(process, options, deadline, trace ? &*trace : nullptr, memory_of(image));
     if (!options.runner.empty()) process.children = &children;
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
@@ -193,6 +193,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     // From here on, all the work a program's size decides runs under the
     // time limit.
     std::optional<Deadline> deadline = run_deadline(options);
+    if (deadline) cpu->set_deadline(*deadline);
     std::optional<Watchdog> watchdog;
     arm_time_limit(watchdog, *cpu, cancel.get(), deadline);
 

@@ -10,6 +10,7 @@
 
 #include "coverage/coverage.h"
 #include "dispatch/trace.h"
+#include "machine/memory_map.h"
 #include "machine/tsc.h"
 #include "os/nic.h"
 
@@ -38,6 +39,7 @@ struct RunOptions : RunSettings {
     int console_out = 1;
     int console_err = 2;
     std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
+    uint64_t memory_limit = kDefaultRunMemory;  // bytes the whole run may hold (the first program sets it)
     // The caller exits right after the run: the emulator and the guest's
     // memory are left for the host to reclaim instead of being torn down.
     bool exit_after_run = false;

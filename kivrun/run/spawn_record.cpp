@@ -69,6 +69,15 @@ void fields(Archive &archive, Record &record)
 
 template <class Archive, class Record>
 void fields(Archive &archive, Record &record)
+    requires std::same_as<std::remove_const_t<Record>, InheritedFd>
+{
+    archive(record.guest);
+    archive(record.host);
+    archive(record.console);
+}
+
+template <class Archive, class Record>
+void fields(Archive &archive, Record &record)
     requires std::same_as<std::remove_const_t<Record>, SpawnRecord>
 {
     archive(record.parent);
@@ -78,7 +87,7 @@ void fields(Archive &archive, Record &record)
     archive(record.inherited.root_fd);
     archive(record.inherited.cwd);
     archive(record.inherited.fds);
-    archive(record.inherited.live_count_fd);
+    archive(record.inherited.shared_run_fd);
     archive(record.inherited.deadline);
     archive(record.trace_fd);
     archive(record.diagnostics);
@@ -110,6 +119,7 @@ static_assert(field_count<NicConfig>() == 3);
 static_assert(field_count<RunSettings>() == 8);
 static_assert(field_count<CoverageSettings>() == 2);
 static_assert(field_count<Inheritance>() == 5);
+static_assert(field_count<InheritedFd>() == 3);
 static_assert(field_count<SpawnRecord>() == 8);
 
 template <class T>
@@ -162,6 +172,12 @@ public:
             }
             value.resize(static_cast<size_t>(size));
             for (auto &element : value) (*this)(element);
+        } else if constexpr (std::is_same_v<T, bool>) {
+            // Any byte but 0 and 1 is no bool: a broken record.
+            uint8_t byte = 0;
+            (*this)(byte);
+            ok_ = ok_ && byte <= 1;
+            value = byte == 1;
         } else {
             static_assert(std::is_trivially_copyable_v<T>);
             if (rest_.size() < sizeof value) {
@@ -179,14 +195,17 @@ private:
     bool ok_ = true;
 };
 
+bool known(NicSource source) {
+    return source == NicSource::Simulated || source == NicSource::Host || source == NicSource::Absent;
+}
+
 }  // namespace
 
 int write_spawn_record(const SpawnRecord &record) {
-    Writer writer;
-    fields(writer, record);
+    std::string bytes = spawn_record_bytes(record);
     int fd = memfd_create("kivrun-spawn", MFD_CLOEXEC);
     if (fd < 0) return -1;
-    std::string_view rest = writer.bytes();
+    std::string_view rest = bytes;
     while (!rest.empty()) {
         ssize_t done = ::write(fd, rest.data(), rest.size());
         if (done < 0 && errno == EINTR) continue;
@@ -212,11 +231,21 @@ std::optional<SpawnRecord> read_spawn_record(int fd) {
         if (got <= 0) return std::nullopt;
         done += static_cast<size_t>(got);
     }
+    return parse_spawn_record(bytes);
+}
+
+std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes) {
     SpawnRecord record;
     Reader reader(bytes);
-    fields(reader, record);
-    if (!reader.complete()) return std::nullopt;
+    reader(record);
+    if (!reader.complete() || !known(record.settings.nic.source)) return std::nullopt;
     return record;
+}
+
+std::string spawn_record_bytes(const SpawnRecord &record) {
+    Writer writer;
+    writer(record);
+    return writer.bytes();
 }
 
 }  // namespace kiv

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "os/child_processes.h"
@@ -26,7 +27,7 @@ struct Inheritance {
     int root_fd = -1;
     std::string cwd = "/";
     std::vector<InheritedFd> fds;
-    int live_count_fd = -1;
+    int shared_run_fd = -1;
     std::optional<Deadline> deadline;
 };
 
@@ -45,5 +46,9 @@ struct SpawnRecord {
 int write_spawn_record(const SpawnRecord &record);
 // The record in `fd`; nullopt when it cannot be read whole.
 std::optional<SpawnRecord> read_spawn_record(int fd);
+// The record these bytes hold; nullopt unless they hold exactly one, with
+// every field valid.
+std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes);
+std::string spawn_record_bytes(const SpawnRecord &record);
 
 }  // namespace kiv

@@ -21,16 +21,28 @@ namespace {
 // Descriptors a spawned kivrun inherits are its own from then on: none of
 // them may reach its children unless it hands them on itself.
 void keep_from_children(const SpawnRecord &record) {
-    for (int fd : {record.inherited.root_fd, record.inherited.live_count_fd, record.trace_fd})
+    for (int fd : {record.inherited.root_fd, record.inherited.shared_run_fd, record.trace_fd})
         if (fd >= 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
     for (const auto &inherited : record.inherited.fds) fcntl(inherited.host, F_SETFD, FD_CLOEXEC);
 }
 
-RunOptions options_from(const SpawnRecord &record, FILE *trace) {
+// A stream on a copy of `fd` that is kivrun's alone: the program may close
+// any descriptor number it was handed, and the trace's own stream is closed
+// at the end, but kivrun's reports still get out.
+FILE *private_stream(int fd) {
+    int copy = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    FILE *stream = copy >= 0 ? fdopen(copy, "w") : nullptr;
+    if (stream == nullptr && copy >= 0) ::close(copy);
+    // A report is one write, made at once.
+    if (stream != nullptr) setvbuf(stream, nullptr, _IOLBF, 0);
+    return stream;
+}
+
+RunOptions options_from(const SpawnRecord &record, FILE *trace, FILE *diagnostics) {
     RunOptions options;
     static_cast<RunSettings &>(options) = record.settings;
     options.trace = trace;
-    if (record.diagnostics) options.diagnostics = stderr;
+    if (record.diagnostics) options.diagnostics = diagnostics;
     options.console_in = options.console_out = options.console_err = -1;
     options.inherited = &record.inherited;
     return options;
@@ -59,10 +71,13 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     // The parent may have died before the death signal was armed.
     if (getppid() != record->parent) return kExitStopped;
     keep_from_children(*record);
-    FILE *trace = record->trace_fd >= 0 ? fdopen(record->trace_fd, "w") : nullptr;
-    RunResult result = run_image(record->program, record->image, record->argv, options_from(*record, trace));
+    FILE *diagnostics = private_stream(STDERR_FILENO);
+    if (diagnostics == nullptr) diagnostics = stderr;
+    FILE *trace = record->trace_fd >= 0 ? private_stream(record->trace_fd) : nullptr;
+    RunResult result =
+        run_image(record->program, record->image, record->argv, options_from(*record, trace, diagnostics));
     if (trace != nullptr) fclose(trace);
-    if (!result.message.empty()) fprintf(stderr, "%s\n", with_pid(result.message).c_str());
+    if (!result.message.empty()) fprintf(diagnostics, "%s\n", with_pid(result.message).c_str());
     return result.exit_code;
 }
 

@@ -13,6 +13,12 @@ constexpr const char *kGreeting = "hello from a child\n";
 constexpr int kFloodBytes = 200 << 10;
 constexpr int kMaxLiveProcesses = 64;
 constexpr int kFaultStatus = 139;
+constexpr int kLoudWriteBytes = 5000;
+constexpr int kLoudWrites = 20;
+constexpr int kChorusChildren = 3;
+constexpr int kReadWrite = 3;
+constexpr int kPrivateAnonymous = 0x22;
+constexpr unsigned kMiB = 1u << 20;
 
 int g_argc;
 char **g_argv;
@@ -84,6 +90,15 @@ int flood() {
 }
 int spin() {
     for (volatile int forever = 1; forever;) {}
+    return 0;
+}
+// Long writes, every byte value among them, for a trace of long lines.
+int loud() {
+    static unsigned char line[kLoudWriteBytes];
+    for (int round = 0; round < kLoudWrites; round++) {
+        for (int i = 0; i < kLoudWriteBytes; i++) line[i] = static_cast<unsigned char>(round + i);
+        if (write(1, line, sizeof line) != kLoudWriteBytes) return 1;
+    }
     return 0;
 }
 int drain() {
@@ -170,6 +185,11 @@ int refusals() {
     CHECK_EQ(spawn("text", argv, 1), -1);
     CHECK_EQ(spawn(kSelf, reinterpret_cast<char *const *>(8), 1), -1);
     CHECK_EQ(spawn_ex(kSelf, argv, 1, 77, -1, -1, 0), -1);
+    CHECK_EQ(spawn("", argv, 1), -1);
+    // Past the wrapper, which hands down only 0 or 1.
+    constexpr uint32_t kSpawnEx = 150;
+    KivSpawnBlock block = {reinterpret_cast<uint32_t>(kSelf), reinterpret_cast<uint32_t>(argv), 1, -1, -1, -1, 2};
+    CHECK_EQ(check_raw_call(kSpawnEx, reinterpret_cast<uint32_t>(&block), 0, 0), -1);
     CHECK_EQ(fd_set_stdio(-1, 77, -1), -1);
     int status;
     CHECK_EQ(waitpid(1, &status, 0), -1);
@@ -233,6 +253,42 @@ int live_limit() {
     return 0;
 }
 
+// mmap's the number of MiB in argv[2]: 0 when it could, 1 when not.
+int map_number() {
+    return mmap(nullptr, static_cast<size_t>(number_argument()) * kMiB, kReadWrite, kPrivateAnonymous, -1, 0) ==
+                   MAP_FAILED
+               ? 1
+               : 0;
+}
+
+// Under a run-wide limit of 40 MiB, each process holding its image and its
+// 8 MiB stack: the memory one process holds is missing for the others.
+int memory_limit() {
+    void *big = mmap(nullptr, 20 * kMiB, kReadWrite, kPrivateAnonymous, -1, 0);
+    CHECK(big != MAP_FAILED);
+    CHECK_EQ(status_of(spawn_role("map", "8")), 1);
+    CHECK_EQ(munmap(big, 20 * kMiB), 0);
+    CHECK_EQ(status_of(spawn_role("map", "8")), 0);
+    // The child's image and stack do not fit either.
+    CHECK(mmap(nullptr, 30 * kMiB, kReadWrite, kPrivateAnonymous, -1, 0) != MAP_FAILED);
+    CHECK_EQ(spawn_role("exit", "0"), -1);
+    return 0;
+}
+
+// Four processes tracing long lines at once. The children are not noted:
+// nothing but trace lines goes to standard error.
+int chorus() {
+    char *argv[] = {const_cast<char *>("fx_spawn"), const_cast<char *>("loud")};
+    int children[kChorusChildren];
+    for (int &child : children) {
+        child = spawn_ex(kSelf, argv, 2, -1, -1, -1, 0);
+        CHECK(child > 0);
+    }
+    CHECK_EQ(loud(), 0);
+    for (int child : children) CHECK_EQ(status_of(child), 0);
+    return 0;
+}
+
 int stopped_by_time_limit() {
     status_of(spawn_role("spin"));
     return 1;
@@ -244,6 +300,10 @@ constexpr check_scenario kScenarios[] = {
     {"fault", fault},
     {"flood", flood},
     {"spin", spin},
+    {"loud", loud},
+    {"map", map_number},
+    {"memory-limit", memory_limit},
+    {"chorus", chorus},
     {"drain", drain},
     {"where", where},
     {"write-to", write_to_number},

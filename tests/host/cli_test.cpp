@@ -32,8 +32,8 @@ size_t line_count(const std::string &text) { return static_cast<size_t>(std::cou
 TEST(Cli, HelpTellsTheOptionsAndStatuses) {
     Invocation run = kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--gdb", "--coverage", "--nic",
-                             "--version", "124", "125", "126", "127", "128+N"})
+    for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--max-memory",
+                             "--gdb", "--coverage", "--nic", "--version", "124", "125", "126", "127", "128+N"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     EXPECT_EQ(run.err, "");
 }
@@ -62,6 +62,8 @@ const Mistake kMistakes[] = {
     {"hex_timeout", {"-T0x10", "x"}, kUsage, "invalid value '0x10' for '-T' (a positive number of seconds)"},
     {"bad_blocks", {"--max-blocks", "0", "x"}, kUsage,
      "invalid value '0' for '--max-blocks' (a 64-bit number above 0: decimal or 0x-hex)"},
+    {"bad_memory", {"--max-memory", "0", "x"}, kUsage,
+     "invalid value '0' for '--max-memory' (a 32-bit number above 0: decimal or 0x-hex)"},
     {"gdb_port_over_16_bits", {"--gdb", "65536", "x"}, kUsage,
      "invalid value '65536' for '--gdb' (a 16-bit number: decimal or 0x-hex)"},
     {"negative_gdb_port", {"-g", "-1", "x"}, kUsage,

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <map>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -180,6 +182,49 @@ TEST(Runaway, TheExpiryRepeatsUntilTheRunEnds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(expiries, after_end);
 }
+
+// Limits that end a run at every stage of its set-up (the emulator's first
+// map, the loader, a child's start): each run ends with 124, never with a
+// crash, a hang or the program's own end. The limits are drawn uniformly,
+// from a seed the failure names.
+struct ShortLimit {
+    const char *name;
+    std::vector<std::string> program;  // a guest program (under the guest build), then its arguments
+    double shortest, longest;          // seconds
+    int runs;
+};
+
+const ShortLimit kShortLimits[] = {
+    {"spinning", {"tests/fx_fault", "spin"}, 10e-6, 1e-3, 200},
+    {"already_passed", {"cmd/nicsounder"}, 1e-300, 1e-300, 20},
+    {"spawned_child_starting", {"tests/fx_spawn", "time-limit"}, 2e-3, 40e-3, 20},
+};
+
+class ShortLimits : public testing::TestWithParam<ShortLimit> {};
+
+TEST_P(ShortLimits, EndEveryRunWith124) {
+    const ShortLimit &limit = GetParam();
+    TempDir sandbox;
+    std::filesystem::path program = std::filesystem::path(KIV_GUEST_DIR) / limit.program[0];
+    std::filesystem::copy_file(program, sandbox / program.filename());
+    unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> seconds(limit.shortest, limit.longest);
+    for (int run = 0; run < limit.runs; run++) {
+        char timeout[32];
+        snprintf(timeout, sizeof timeout, "%.9g", seconds(random));
+        std::vector<std::string> argv{KIVRUN_PATH, "--root", sandbox.path().string(), "-T", timeout,
+                                      sandbox / program.filename()};
+        argv.insert(argv.end(), limit.program.begin() + 1, limit.program.end());
+        CommandRun result = run_command(argv);
+        ASSERT_EQ(result.status, kExitStopped) << "-T " << timeout << " (seed " << seed << ")\n" << result.out
+                                               << result.err;
+        ASSERT_EQ(result.out, "") << "-T " << timeout;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, ShortLimits, testing::ValuesIn(kShortLimits),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct Blocked {
     const char *program;

@@ -214,6 +214,45 @@ TEST_P(HangUps, EndTheRunWithAReport) {
 
 INSTANTIATE_TEST_SUITE_P(HangUps, HangUps, testing::ValuesIn(kHangUps), kCaseName);
 
+// A peer that falls silent (or keeps asking) cannot keep the run past its
+// time limit: gdb hears that the program was killed, and the run ends as
+// stopped by the limit.
+struct IdlePeer {
+    const char *name;
+    std::string before;  // sent before the silence, answered with one stop reply
+    bool keeps_asking;   // then one status request after another instead of silence
+};
+
+const IdlePeer kIdlePeers[] = {
+    {"stopped_at_the_start", "", false},
+    {"stopped_while_running", packet("c") + "\x03", false},
+    {"asking_without_end", "", true},
+};
+
+class IdlePeers : public testing::TestWithParam<IdlePeer> {};
+
+TEST_P(IdlePeers, AreToldTheProgramWasKilledAtTheTimeLimit) {
+    DebuggedRun run(guest_program("fx_fault"), {"spin"}, {"--timeout", "1"});
+    RawPeer peer(run.port());
+    ASSERT_TRUE(peer.connected());
+    if (!GetParam().before.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let it run a while
+        peer.send(GetParam().before);
+        EXPECT_NE(peer.receive_through("$T02").find("$T02"), std::string::npos);
+    }
+    std::string reply;
+    do {
+        if (GetParam().keeps_asking) peer.send(packet("?"));
+        reply = peer.receive_through("#");
+    } while (GetParam().keeps_asking && reply.find('$') != std::string::npos && reply.find("$X") == std::string::npos);
+    EXPECT_NE(reply.find("$X09#"), std::string::npos) << reply;
+    CommandRun kivrun = run.finish();
+    EXPECT_EQ(kivrun.status, kExitStopped) << kivrun.err;
+    EXPECT_NE(kivrun.err.find("stopped after the time limit of 1 s"), std::string::npos) << kivrun.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(IdlePeers, IdlePeers, testing::ValuesIn(kIdlePeers), kCaseName);
+
 uint32_t interrupt_and_read_eip(RawPeer &peer) {
     peer.send(packet("c"));
     std::this_thread::sleep_for(std::chrono::milliseconds(5));  // let it run a while
