@@ -6,15 +6,17 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
+#include "os/call_args.h"
 #include "support/unique_fd.h"
 
 namespace kiv {
 
-std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t address, int &error) {
-    auto text = memory.read_text(address, kMaxGuestPath);
-    if (!text) error = memory.usable(address, 1, kAccessRead) ? ENAMETOOLONG : EFAULT;
-    return text;
+Checked<std::string> read_guest_path(const GuestMemory &memory, uint32_t address) {
+    auto text = memory.read_text(address, Sandbox::kMaxPath);
+    if (text) return std::move(*text);
+    return Checked<std::string>::refused(memory.usable(address, 1, kAccessRead) ? ENAMETOOLONG : EFAULT);
 }
 
 SyscallResult add_descriptor(Process &process, int host_fd) {

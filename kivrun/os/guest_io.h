@@ -1,26 +1,14 @@
-// Helpers shared by the system-call handlers: guest texts and buffers,
-// waiting that a stopping run can interrupt.
+// Helpers shared by the system-call handlers: new descriptors, opening
+// guest paths, waiting that a stopping run can interrupt.
 #pragma once
 
-
-#include <climits>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "os/process.h"
 #include "machine/syscall_types.h"
 
 namespace kiv {
-
-inline constexpr uint32_t kMaxGuestPath = 4096;
-// The largest byte count a read or write takes: its result must stay a
-// non-negative 32-bit number. Larger counts are refused (EINVAL).
-inline constexpr uint32_t kMaxTransfer = INT32_MAX;
-
-// The guest path at `address`; nullopt with `error` set (EFAULT or
-// ENAMETOOLONG) when it is unreadable or too long.
-std::optional<std::string> guest_path(const GuestMemory &memory, uint32_t address, int &error);
 
 // A new host descriptor handed to the guest: its number, or EMFILE when the
 // table is full (the descriptor is closed then).

@@ -15,7 +15,6 @@ namespace kiv {
 
 namespace {
 
-constexpr size_t kMaxPath = 4096;
 constexpr unsigned kNewFileMode = 0644;
 constexpr unsigned kNewDirectoryMode = 0755;
 
@@ -106,7 +105,7 @@ namespace {
 // nothing, a long one is too long, anything else leaves the root.
 int refusal(std::string_view guest_path) {
     if (guest_path.empty()) return ENOENT;
-    return guest_path.size() > kMaxPath ? ENAMETOOLONG : EXDEV;
+    return guest_path.size() > Sandbox::kMaxPath ? ENAMETOOLONG : EXDEV;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // points outside (or is absolute) fails too, without a check-then-use gap.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,9 @@ namespace kiv {
 
 class Sandbox {
 public:
+    // The longest guest path it takes, in bytes.
+    static constexpr uint32_t kMaxPath = 4096;
+
     // Opens `root`; false with a message when it is not a usable directory.
     bool open_root(const std::string &root, std::string &error);
     // Takes over a root opened elsewhere (a parent's) and its current

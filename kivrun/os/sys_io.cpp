@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "os/call_args.h"
 #include "os/guest_io.h"
 #include "os/open_flags.h"
 #include "os/syscalls.h"
@@ -51,23 +52,22 @@ ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor
     }
 }
 
-enum class Direction { ToHost, ToGuest };
-
-// A read's or write's descriptor and guest bytes (descriptor, buffer,
-// count), or the error that refuses the call before anything is done.
+// A read's or write's descriptor and guest bytes, or the error that
+// refuses the call before anything is done.
 struct Transfer {
     const FdTable::Descriptor *descriptor = nullptr;
     std::span<uint8_t> bytes;
     int error = 0;
 };
 
-Transfer transfer_of(Process &process, const SyscallArgs &args, Direction direction) {
-    bool to_guest = direction == Direction::ToGuest;
-    if (args[2] > kMaxTransfer) return {.error = EINVAL};
-    const FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+template <uint32_t Number>
+Transfer transfer_of(Process &process, const CallArgs<Number> &args) {
+    constexpr bool to_guest = call_row(Number).kinds[1] == ArgKind::BUF_OUT;
+    if (args.template number<2>() > kMaxTransfer) return {.error = EINVAL};
+    const FdTable::Descriptor *descriptor = process.fds.find(args.template descriptor<0>());
     if (descriptor == nullptr || !(to_guest ? descriptor->readable : descriptor->writable)) return {.error = EBADF};
-    auto bytes = process.memory.view(args[1], args[2], to_guest ? kAccessWrite : kAccessRead);
-    if (!bytes) return {.error = EFAULT};
+    auto bytes = args.template bytes<1>();
+    if (!bytes) return {.error = bytes.error()};
     return {descriptor, *bytes};
 }
 
@@ -75,8 +75,8 @@ Transfer transfer_of(Process &process, const SyscallArgs &args, Direction direct
 
 // Everything the guest handed over reaches the descriptor: a short host
 // write is continued from the first byte not taken.
-SyscallResult sys_write(Process &process, const SyscallArgs &args) {
-    auto [descriptor, bytes, refusal] = transfer_of(process, args, Direction::ToHost);
+SyscallResult sys_write(Process &process, const CallArgs<KIV_SYS_write> &args) {
+    auto [descriptor, bytes, refusal] = transfer_of(process, args);
     if (refusal != 0) return failure(refusal);
     size_t written = 0;
     while (written < bytes.size()) {
@@ -88,8 +88,8 @@ SyscallResult sys_write(Process &process, const SyscallArgs &args) {
     return success(static_cast<int32_t>(written));
 }
 
-SyscallResult sys_read(Process &process, const SyscallArgs &args) {
-    auto [descriptor, bytes, refusal] = transfer_of(process, args, Direction::ToGuest);
+SyscallResult sys_read(Process &process, const CallArgs<KIV_SYS_read> &args) {
+    auto [descriptor, bytes, refusal] = transfer_of(process, args);
     if (refusal != 0) return failure(refusal);
     if (bytes.empty()) return success(0);
     for (;;) {
@@ -101,7 +101,7 @@ SyscallResult sys_read(Process &process, const SyscallArgs &args) {
     }
 }
 
-SyscallResult sys_getkey(Process &process, const SyscallArgs &) {
+SyscallResult sys_getkey(Process &process, const CallArgs<KIV_SYS_getkey> &) {
     const FdTable::Descriptor *input = process.fds.find(0);
     if (input == nullptr || !input->readable) return failure(EBADF);
     for (;;) {
@@ -113,28 +113,28 @@ SyscallResult sys_getkey(Process &process, const SyscallArgs &) {
     }
 }
 
-SyscallResult sys_open(Process &process, const SyscallArgs &args) {
-    int error = 0;
-    auto path = guest_path(process.memory, args[0], error);
-    if (!path) return failure(error);
-    int flags = host_open_flags(args[1]);
+SyscallResult sys_open(Process &process, const CallArgs<KIV_SYS_open> &args) {
+    auto path = args.path<0>();
+    if (!path) return path.refusal();
+    int flags = host_open_flags(args.flags<1>());
     if (flags < 0) return failure(EINVAL);
     int fd = open_for_guest(process, *path, flags);
     if (fd < 0) return failure(errno);
     return add_descriptor(process, fd);
 }
 
-SyscallResult sys_close(Process &process, const SyscallArgs &args) {
-    return process.fds.close(as_int(args[0])) ? success(0) : failure(EBADF);
+SyscallResult sys_close(Process &process, const CallArgs<KIV_SYS_close> &args) {
+    return process.fds.close(args.descriptor<0>()) ? success(0) : failure(EBADF);
 }
 
-SyscallResult sys_lseek(Process &process, const SyscallArgs &args) {
-    int fd = process.fds.host(as_int(args[0]));
+SyscallResult sys_lseek(Process &process, const CallArgs<KIV_SYS_lseek> &args) {
+    int fd = process.fds.host(args.descriptor<0>());
     if (fd < 0) return failure(EBADF);
-    if (args[2] >= std::size(kWhence)) return failure(EINVAL);
+    uint32_t whence = args.flags<2>();
+    if (whence >= std::size(kWhence)) return failure(EINVAL);
     off_t before = ::lseek(fd, 0, SEEK_CUR);
     if (before < 0) return failure(errno);
-    off_t position = ::lseek(fd, as_int(args[1]), static_cast<int>(kWhence[args[2]].host));
+    off_t position = ::lseek(fd, args.signed_number<1>(), static_cast<int>(kWhence[whence].host));
     if (position < 0) return failure(errno);
     // Offsets are 32-bit signed in the guest: a position it cannot hold is
     // refused, and a refused seek leaves the position where it was.
@@ -145,37 +145,38 @@ SyscallResult sys_lseek(Process &process, const SyscallArgs &args) {
     return success(static_cast<int32_t>(position));
 }
 
-SyscallResult sys_dup(Process &process, const SyscallArgs &args) {
-    int32_t fd = process.fds.dup(as_int(args[0]));
+SyscallResult sys_dup(Process &process, const CallArgs<KIV_SYS_dup> &args) {
+    int32_t fd = process.fds.dup(args.descriptor<0>());
     return fd < 0 ? failure(EBADF) : success(fd);
 }
 
-SyscallResult sys_dup2(Process &process, const SyscallArgs &args) {
-    int32_t fd = process.fds.dup2(as_int(args[0]), as_int(args[1]));
+SyscallResult sys_dup2(Process &process, const CallArgs<KIV_SYS_dup2> &args) {
+    int32_t fd = process.fds.dup2(args.descriptor<0>(), args.descriptor<1>());
     return fd < 0 ? failure(EBADF) : success(fd);
 }
 
-SyscallResult sys_pipe(Process &process, const SyscallArgs &args) {
-    if (!process.memory.usable(args[0], 2 * sizeof(int32_t), kAccessWrite)) return failure(EFAULT);
+SyscallResult sys_pipe(Process &process, const CallArgs<KIV_SYS_pipe> &args) {
+    int32_t guest[2];
+    if (!args.fillable<0>(sizeof guest)) return failure(EFAULT);
     int ends[2];
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return failure(errno);
-    int32_t guest[2] = {process.fds.add(ends[0]), -1};
+    guest[0] = process.fds.add(ends[0]);
     guest[1] = guest[0] < 0 ? -1 : process.fds.add(ends[1]);
     if (guest[1] < 0) {
         if (guest[0] < 0) ::close(ends[1]);
         else process.fds.close(guest[0]);
         return failure(EMFILE);
     }
-    process.memory.write(args[0], guest, sizeof guest);
+    args.fill<0>(guest, sizeof guest);
     return success(0);
 }
 
-SyscallResult sys_fd_set_nonblock(Process &process, const SyscallArgs &args) {
-    FdTable::Descriptor *descriptor = process.fds.find(as_int(args[0]));
+SyscallResult sys_fd_set_nonblock(Process &process, const CallArgs<KIV_SYS_fd_set_nonblock> &args) {
+    FdTable::Descriptor *descriptor = process.fds.find(args.descriptor<0>());
     if (descriptor == nullptr) return failure(EBADF);
     // The console is shared with the host's shell: its mode stays as it is.
     if (descriptor->console) return failure(EPERM);
-    descriptor->nonblocking = args[1] != 0;
+    descriptor->nonblocking = args.signed_number<1>() != 0;
     return success(0);
 }
 

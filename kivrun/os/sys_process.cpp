@@ -1,13 +1,14 @@
 // Process calls: exit, sleeping, anonymous memory and the NIC query.
 #include <cerrno>
 
+#include "os/call_args.h"
 #include "os/guest_io.h"
 #include "kiv_mmap.h"
 #include "os/syscalls.h"
 
 namespace kiv {
 
-SyscallResult sys_exit(Process &, const SyscallArgs &args) { return process_end(static_cast<int32_t>(args[0])); }
+SyscallResult sys_exit(Process &, const CallArgs<KIV_SYS_exit> &args) { return process_end(args.signed_number<0>()); }
 
 namespace {
 
@@ -23,18 +24,18 @@ void return_run_memory(Process &process, uint64_t bytes) {
 
 }  // namespace
 
-SyscallResult sys_usleep(Process &process, const SyscallArgs &args) {
-    if (!process.skip_sleeps) interruptible_sleep(process, args[0]);
+SyscallResult sys_usleep(Process &process, const CallArgs<KIV_SYS_usleep> &args) {
+    if (!process.skip_sleeps) interruptible_sleep(process, args.number<0>());
     return success(0);
 }
 
 // Anonymous memory only: no descriptor or the anonymous flag. A hint address
 // is used when that range is free; otherwise the lowest free range above
 // kMmapBase. The protection bits are the kernel's access bits.
-SyscallResult sys_mmap(Process &process, const SyscallArgs &args) {
-    uint32_t hint = args[0], length = args[1], protection = args[2], flags = args[3];
+SyscallResult sys_mmap(Process &process, const CallArgs<KIV_SYS_mmap> &args) {
+    uint32_t hint = args.address<0>(), length = args.number<1>(), protection = args.flags<2>(), flags = args.flags<3>();
     if (length == 0 || (protection & ~kAccessAll) != 0) return failure(EINVAL);
-    if (static_cast<int32_t>(args[4]) != KIV_MAP_NO_FD && (flags & KIV_MAP_ANONYMOUS) == 0) return failure(ENODEV);
+    if (args.descriptor<4>() != KIV_MAP_NO_FD && (flags & KIV_MAP_ANONYMOUS) == 0) return failure(ENODEV);
     uint64_t size = page_ceil(length);
     if (process.anonymous_total + size > kMaxAnonymousMemory || !take_run_memory(process, size))
         return failure(ENOMEM);
@@ -54,9 +55,9 @@ SyscallResult sys_mmap(Process &process, const SyscallArgs &args) {
 // Releases whole mappings made by mmap, exactly as they were made. Like
 // Linux past its mapping limit, a release that would leave memory in more
 // pieces than the kernel keeps is refused (ENOMEM) and changes nothing.
-SyscallResult sys_munmap(Process &process, const SyscallArgs &args) {
-    auto it = process.anonymous.find(args[0]);
-    if (it == process.anonymous.end() || page_ceil(args[1]) != it->second) return failure(EINVAL);
+SyscallResult sys_munmap(Process &process, const CallArgs<KIV_SYS_munmap> &args) {
+    auto it = process.anonymous.find(args.address<0>());
+    if (it == process.anonymous.end() || page_ceil(args.number<1>()) != it->second) return failure(EINVAL);
     if (!process.memory.unmap(it->first, it->second)) return failure(ENOMEM);
     return_run_memory(process, it->second);
     process.anonymous_total -= it->second;
@@ -65,14 +66,14 @@ SyscallResult sys_munmap(Process &process, const SyscallArgs &args) {
 }
 
 // Fills exactly the 28 bytes of the record; nothing when there is no NIC.
-SyscallResult sys_nic_query(Process &process, const SyscallArgs &args) {
+SyscallResult sys_nic_query(Process &process, const CallArgs<KIV_SYS_nic_query> &args) {
     std::string problem;
     auto info = query_nic(process.nic, problem);
     if (!info) {
         process.tell_once(problem);
         return failure(ENODEV);
     }
-    if (!process.memory.write(args[2], &*info, sizeof *info)) return failure(EFAULT);
+    if (!args.fill<2>(&*info, sizeof *info)) return failure(EFAULT);
     return success(0);
 }
 

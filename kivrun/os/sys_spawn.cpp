@@ -4,6 +4,7 @@
 #include <map>
 
 #include "kiv_spawn.h"
+#include "os/call_args.h"
 #include "os/guest_io.h"
 #include "os/syscalls.h"
 
@@ -61,11 +62,10 @@ std::optional<std::vector<InheritedFd>> child_descriptors(const FdTable &fds, co
     return list;
 }
 
-SyscallResult spawn_program(Process &process, uint32_t path_address, uint32_t argv, int32_t argc,
+SyscallResult spawn_program(Process &process, const Checked<std::string> &path, uint32_t argv, int32_t argc,
                             const Stdio &stdio, bool inherit_all) {
+    if (!path) return path.refusal();
     int error = 0;
-    auto path = guest_path(process.memory, path_address, error);
-    if (!path) return failure(error);
     auto arguments = guest_arguments(process.memory, argv, argc, error);
     if (!arguments) return failure(error);
     if (process.children == nullptr) return failure(ENOSYS);
@@ -80,46 +80,44 @@ SyscallResult spawn_program(Process &process, uint32_t path_address, uint32_t ar
 
 }  // namespace
 
-SyscallResult sys_fd_set_inherit(Process &process, const SyscallArgs &args) {
-    process.spawn_defaults.inherit_all = args[0] != 0;
+SyscallResult sys_fd_set_inherit(Process &process, const CallArgs<KIV_SYS_fd_set_inherit> &args) {
+    process.spawn_defaults.inherit_all = args.signed_number<0>() != 0;
     return success(0);
 }
 
-SyscallResult sys_fd_set_stdio(Process &process, const SyscallArgs &args) {
-    Stdio chosen;
-    for (size_t i = 0; i < chosen.size(); i++) {
-        chosen[i] = as_int(args[i]);
-        if (chosen[i] != kDefaultDescriptor && process.fds.host(chosen[i]) < 0) return failure(EBADF);
-    }
+SyscallResult sys_fd_set_stdio(Process &process, const CallArgs<KIV_SYS_fd_set_stdio> &args) {
+    Stdio chosen{args.descriptor<0>(), args.descriptor<1>(), args.descriptor<2>()};
+    for (int32_t fd : chosen)
+        if (fd != kDefaultDescriptor && process.fds.host(fd) < 0) return failure(EBADF);
     process.spawn_defaults.stdio = chosen;
     return success(0);
 }
 
-SyscallResult sys_spawn(Process &process, const SyscallArgs &args) {
+SyscallResult sys_spawn(Process &process, const CallArgs<KIV_SYS_spawn> &args) {
     Stdio defaults{kDefaultDescriptor, kDefaultDescriptor, kDefaultDescriptor};
-    return spawn_program(process, args[0], args[1], as_int(args[2]), defaults, false);
+    return spawn_program(process, args.path<0>(), args.address<1>(), args.signed_number<2>(), defaults, false);
 }
 
-SyscallResult sys_spawn_ex(Process &process, const SyscallArgs &args) {
-    KivSpawnBlock block;
-    if (!process.memory.read(args[0], &block, sizeof block)) return failure(EFAULT);
+SyscallResult sys_spawn_ex(Process &process, const CallArgs<KIV_SYS_spawn_ex> &args) {
+    auto block = args.record<0, KivSpawnBlock>();
+    if (!block) return block.refusal();
     // The wrapper hands down the flag as 0 or 1; anything else did not come through it.
-    if (block.inherit_all > 1) return failure(EINVAL);
-    return spawn_program(process, block.path, block.argv, block.argc,
-                         {block.child_stdin, block.child_stdout, block.child_stderr}, block.inherit_all == 1);
+    if (block->inherit_all > 1) return failure(EINVAL);
+    return spawn_program(process, read_guest_path(process.memory, block->path), block->argv, block->argc,
+                         {block->child_stdin, block->child_stdout, block->child_stderr}, block->inherit_all == 1);
 }
 
 // The status pointer is checked before anything is reaped, so a bad one
 // loses no child's status.
-SyscallResult sys_waitpid(Process &process, const SyscallArgs &args) {
-    uint32_t status_address = args[1], options = args[2];
+SyscallResult sys_waitpid(Process &process, const CallArgs<KIV_SYS_waitpid> &args) {
+    bool wants_status = args.address<1>() != 0;
+    uint32_t options = args.flags<2>();
     if ((options & ~uint32_t{KIV_WAIT_NO_HANG}) != 0) return failure(EINVAL);
-    if (status_address != 0 && !process.memory.usable(status_address, sizeof(int32_t), kAccessWrite))
-        return failure(EFAULT);
-    if (process.children == nullptr) return failure(ECHILD);
     int32_t status = 0;
-    SyscallResult waited = process.children->wait(as_int(args[0]), (options & KIV_WAIT_NO_HANG) != 0, status);
-    if (waited.value > 0 && status_address != 0) process.memory.write(status_address, &status, sizeof status);
+    if (wants_status && !args.fillable<1>(sizeof status)) return failure(EFAULT);
+    if (process.children == nullptr) return failure(ECHILD);
+    SyscallResult waited = process.children->wait(args.signed_number<0>(), (options & KIV_WAIT_NO_HANG) != 0, status);
+    if (waited.value > 0 && wants_status) args.fill<1>(&status, sizeof status);
     return waited;
 }
 

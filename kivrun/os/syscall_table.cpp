@@ -1,24 +1,18 @@
-#include <algorithm>
-#include <initializer_list>
-
 #include "kiv_syscalls.h"
+#include "os/call_args.h"
 #include "os/syscalls.h"
 
 namespace kiv {
 
 namespace {
 
-constexpr SyscallEntry make_entry(uint32_t number, const char *name, SyscallFunction handler, ResultKind result_kind,
-                                  std::initializer_list<ArgKind> kinds) {
-    SyscallEntry result{number, name, handler, result_kind, {}, static_cast<uint8_t>(kinds.size())};
-    std::copy(kinds.begin(), kinds.end(), result.kinds.begin());
-    return result;
+// A handler called with its call's typed view of the argument words.
+template <uint32_t Number, SyscallResult (*Handler)(Process &, const CallArgs<Number> &)>
+SyscallResult handle(Process &process, const SyscallArgs &words) {
+    return Handler(process, CallArgs<Number>(process.memory, words));
 }
 
-using enum ArgKind;
-using enum ResultKind;
-
-#define KIV_TABLE_ROW(number, name, result, ...) make_entry(number, #name, sys_##name, result, {__VA_ARGS__}),
+#define KIV_TABLE_ROW(number, name, ...) SyscallEntry{call_row(number), handle<number, sys_##name>},
 constexpr SyscallEntry kSyscalls[] = {KIV_SYSCALLS(KIV_TABLE_ROW)};
 #undef KIV_TABLE_ROW
 

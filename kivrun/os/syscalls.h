@@ -2,7 +2,10 @@
 // the trace shows its result and arguments.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
+#include <iterator>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -41,15 +44,49 @@ enum class ResultKind : uint8_t {
     ADDRESS,  // hex, unless the call failed
 };
 
-using SyscallFunction = SyscallResult (*)(Process &, const SyscallArgs &);
-
-struct SyscallEntry {
+// What the table says of one call: its number and name, how the trace shows
+// its result, and the kind of each argument it reads.
+struct CallRow {
     uint32_t number;
     const char *name;
-    SyscallFunction handler;
     ResultKind result;
     std::array<ArgKind, 6> kinds;
     uint8_t arg_count;
+};
+
+namespace call_rows {
+
+using enum ArgKind;
+using enum ResultKind;
+
+constexpr CallRow make_row(uint32_t number, const char *name, ResultKind result, std::initializer_list<ArgKind> kinds) {
+    CallRow row{number, name, result, {}, static_cast<uint8_t>(kinds.size())};
+    std::copy(kinds.begin(), kinds.end(), row.kinds.begin());
+    return row;
+}
+
+#define KIV_CALL_ROW(number, name, result, ...) make_row(number, #name, result, {__VA_ARGS__}),
+inline constexpr CallRow kRows[] = {KIV_SYSCALLS(KIV_CALL_ROW)};
+#undef KIV_CALL_ROW
+
+}  // namespace call_rows
+
+// The row of a call the table has, for use in constant expressions only:
+// for a number the table lacks it is not a constant, so asking fails to
+// compile.
+constexpr const CallRow &call_row(uint32_t number) {
+    const CallRow *found = std::find_if(std::begin(call_rows::kRows), std::end(call_rows::kRows),
+                                        [number](const CallRow &row) { return row.number == number; });
+    return *found;
+}
+
+template <uint32_t Number>
+class CallArgs;
+
+using SyscallFunction = SyscallResult (*)(Process &, const SyscallArgs &);
+
+struct SyscallEntry : CallRow {
+    SyscallFunction handler;
 };
 
 // The entry for `number`, or nullptr for a number the kernel does not know.
@@ -59,11 +96,8 @@ const SyscallEntry *find_syscall_named(std::string_view name);
 // Every entry, in the table's order.
 std::span<const SyscallEntry> all_syscalls();
 
-// An argument word the call reads as signed (a descriptor, an offset).
-inline int32_t as_int(uint32_t word) { return static_cast<int32_t>(word); }
-
 // Handlers, one per call, named after the calls.
-#define KIV_DECLARE_HANDLER(number, name, ...) SyscallResult sys_##name(Process &, const SyscallArgs &);
+#define KIV_DECLARE_HANDLER(number, name, ...) SyscallResult sys_##name(Process &, const CallArgs<number> &);
 KIV_SYSCALLS(KIV_DECLARE_HANDLER)
 #undef KIV_DECLARE_HANDLER
 

@@ -32,5 +32,23 @@ INSTANTIATE_TEST_SUITE_P(Endings, ProcessEnding,
                          ::testing::Values(Ending{"exit", 3}, Ending{"abort", 1}, Ending{"return", 0}),
                          [](const auto &info) { return std::string(info.param.how); });
 
+// A library user's run names no kivrun to start children with: a spawn is
+// refused, and nothing runs in the child's place (not the embedding program).
+TEST(Embedding, SpawnWithoutRunnerIsRefused) {
+    TempDir sandbox;
+    FILE *trace = tmpfile();
+    RunOptions options;
+    options.root = sandbox.path().string();
+    options.trace = trace;
+    std::string program = guest_program("fx_spawn");
+    RunResult result = run_program(program, {program, "statuses"}, options);
+    std::string lines = read_all_from_start(fileno(trace));
+    fclose(trace);
+    ASSERT_EQ(result.outcome, RunResult::Outcome::Exited) << result.message;
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(lines.find("spawn_ex({path=\"/fx_spawn\""), std::string::npos) << lines;
+    EXPECT_NE(lines.find(") = -1 ENOSYS"), std::string::npos) << lines;
+}
+
 }  // namespace
 }  // namespace kiv::test
