@@ -7,6 +7,7 @@
 #include <functional>
 #include <regex>
 
+#include "case_name.h"
 #include "guest_runner.h"
 #include "options.h"
 #include "support/number.h"
@@ -16,12 +17,10 @@ namespace {
 
 using Invocation = CommandRun;
 
-const auto &kivrun = run_kivrun;
-
 // Debian 12's Unicorn 2.0.1 takes a slow path on every guest store; the
 // build must use 2.1 or later.
 TEST(Cli, VersionNamesTheEmulatorItWasBuiltWith) {
-    Invocation run = kivrun({"--version"});
+    Invocation run = run_kivrun({"--version"});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(run.out.starts_with("kivrun 1.0 (Unicorn 2.")) << run.out;
     EXPECT_EQ(run.out.find("Unicorn 2.0."), std::string::npos) << run.out;
@@ -30,7 +29,7 @@ TEST(Cli, VersionNamesTheEmulatorItWasBuiltWith) {
 size_t line_count(const std::string &text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
 
 TEST(Cli, HelpTellsTheOptionsAndStatuses) {
-    Invocation run = kivrun({"--help"});
+    Invocation run = run_kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
     for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--max-memory",
                              "--gdb", "--coverage", "--nic", "--version", "124", "125", "126", "127", "128+N"})
@@ -130,7 +129,7 @@ const Mistake kMistakes[] = {
 class CliMistakes : public testing::TestWithParam<Mistake> {};
 
 TEST_P(CliMistakes, GiveOneLineAndAStatus) {
-    Invocation run = kivrun(GetParam().args);
+    Invocation run = run_kivrun(GetParam().args);
     EXPECT_EQ(run.status, GetParam().status);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(std::all_of(run.err.begin(), run.err.end(), [](char c) { return c == '\n' || (c >= 0x20 && c < 0x7f); }))
@@ -145,8 +144,7 @@ TEST_P(CliMistakes, GiveOneLineAndAStatus) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Mistakes, CliMistakes, testing::ValuesIn(kMistakes),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Mistakes, CliMistakes, testing::ValuesIn(kMistakes), kCaseName);
 
 struct Reading {
     const char *name;
@@ -229,8 +227,7 @@ TEST_P(CliReadings, BecomeTypedSettings) {
     GetParam().check(line);
 }
 
-INSTANTIATE_TEST_SUITE_P(Readings, CliReadings, testing::ValuesIn(kReadings),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Readings, CliReadings, testing::ValuesIn(kReadings), kCaseName);
 
 // Too little address space for the guest is the host's fault, not the
 // program's.
@@ -246,14 +243,14 @@ TEST(Cli, AnAddressSpaceLimitIsReportedAsSuch) {
 TEST(Cli, OptionsEndAtTheProgram) {
     // Everything after the program belongs to it, options included, even
     // those kivrun has too.
-    Invocation run = kivrun({"-r", "/", guest_program("fx_args"), "7", "-r", "y", "--", "--bogus"});
+    Invocation run = run_kivrun({"-r", "/", guest_program("fx_args"), "7", "-r", "y", "--", "--bogus"});
     EXPECT_EQ(run.status, 7);
     EXPECT_NE(run.out.find("argv[2]=-r\nargv[3]=y\nargv[4]=--\nargv[5]=--bogus\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
 }
 
 TEST(Cli, NicOptionsReachTheGuest) {
-    Invocation run = kivrun({"--nic-pci=02:1f.7", "--nic-mmio", "0xFEBC1000", "--nic-mac", "00:1b:21:aa:bb:cc",
+    Invocation run = run_kivrun({"--nic-pci=02:1f.7", "--nic-mmio", "0xFEBC1000", "--nic-mac", "00:1b:21:aa:bb:cc",
                              "--nic-link=0", command_program("nicsounder")});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out,
@@ -288,7 +285,7 @@ TEST(Cli, TraceGoesToTheNamedFile) {
     for (auto spelling : {std::vector<std::string>{"--trace=" + directory / "trace.txt"},
                           std::vector<std::string>{"-o", directory / "trace.txt"}}) {
         spelling.insert(spelling.end(), {"--root", directory.path(), guest_program("fixed_hello")});
-        Invocation run = kivrun(spelling);
+        Invocation run = run_kivrun(spelling);
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.out, "hello from kivos\n");
         EXPECT_EQ(run.err, "");
@@ -341,7 +338,7 @@ TEST(Cli, TraceOptionsShapeTheTrace) {
         SCOPED_TRACE(form.name);
         std::vector<std::string> args = form.options;
         args.push_back(kFixedHello);
-        Invocation run = kivrun(args);
+        Invocation run = run_kivrun(args);
         EXPECT_EQ(run.status, form.status);
         EXPECT_EQ(run.out, form.out);
         EXPECT_TRUE(std::regex_match(run.err, std::regex(form.trace))) << run.err;
@@ -349,7 +346,7 @@ TEST(Cli, TraceOptionsShapeTheTrace) {
 }
 
 TEST(Cli, InjectionReachesTheCommand) {
-    Invocation run = kivrun({"-e", "inject=nic_query:retval=1", command_program("nicsounder")});
+    Invocation run = run_kivrun({"-e", "inject=nic_query:retval=1", command_program("nicsounder")});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "nicsounder: probe failed\n");
 }
@@ -357,7 +354,7 @@ TEST(Cli, InjectionReachesTheCommand) {
 TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
     TempDir directory;
     mkfifo((directory / "fifo").c_str(), 0600);  // nobody ever writes to it
-    Invocation run = kivrun({"--timeout", "1", directory / "fifo"});
+    Invocation run = run_kivrun({"--timeout", "1", directory / "fifo"}, {.time = Seconds{3}});
     EXPECT_EQ(run.status, 127);
     EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
 }
@@ -389,7 +386,7 @@ TEST(Cli, AConsoleWithoutReaderFailsTheWritesOnly) {
 }
 
 TEST(Cli, FaultReportGoesToStandardError) {
-    Invocation run = kivrun({guest_program("fx_fault"), "hlt"});
+    Invocation run = run_kivrun({guest_program("fx_fault"), "hlt"});
     EXPECT_EQ(run.status, 139);
     EXPECT_NE(run.err.find("general protection fault"), std::string::npos);
     EXPECT_EQ(line_count(run.err), 1u);

@@ -5,9 +5,7 @@
 // refused or cut short by injection: what stays written, what is retried.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -19,6 +17,9 @@ struct Scenario {
     std::string out;    // the console bytes
     std::vector<std::string> calls;
     std::string injection = "";  // the run's -e inject= expression
+
+    // The same fixture runs with several injections.
+    std::string label() const { return injection.empty() ? name : name + ("_with_" + injection); }
 };
 void PrintTo(const Scenario &scenario, std::ostream *out) { *out << scenario.name; }
 
@@ -86,12 +87,7 @@ TEST_P(ConsoleOutput, WritesExactlyThesePieces) {
     EXPECT_EQ(trace_mismatch(run, scenario.calls), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, ConsoleOutput, testing::ValuesIn(kScenarios), [](const auto &info) {
-    std::string name = info.param.name;
-    if (!info.param.injection.empty()) name += "_with_" + info.param.injection;
-    std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Scenarios, ConsoleOutput, testing::ValuesIn(kScenarios), kCaseName);
 
 }  // namespace
 }  // namespace kiv::test

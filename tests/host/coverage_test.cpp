@@ -11,12 +11,12 @@
 
 #include "machine/block_counts.h"
 #include "coverage/lcov.h"
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
 namespace {
 
-constexpr auto kCaseName = [](const auto &info) { return std::string(info.param.name); };
 const std::string kFixtureSource = KIV_SOURCE_DIR "/tests/guest/fx_coverage.cpp";
 
 // The line of the fixture that ends with "// coverage: MARK"; 0 if none.

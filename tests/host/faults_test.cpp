@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "case_name.h"
 #include "guest_runner.h"
 #include "run/watchdog.h"
 
@@ -93,11 +94,7 @@ TEST_P(Faults, StopTheRunWithAReport) {
     EXPECT_EQ(run.result.message.rfind("kivrun: ", 0), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Misdeeds, Faults, testing::ValuesIn(kMisdeeds), [](const auto &info) {
-    std::string name = info.param.name;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Misdeeds, Faults, testing::ValuesIn(kMisdeeds), kCaseName);
 
 TEST(Faults, ReportTheExactAddress) {
     const std::pair<const char *, const char *> kAddresses[] = {
@@ -166,8 +163,7 @@ TEST_P(Runaways, AreStoppedByTheLimit) {
     EXPECT_EQ(run.trace, std::string(GetParam().ending) + "\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, Runaways, testing::ValuesIn(kLimits),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Limits, Runaways, testing::ValuesIn(kLimits), kCaseName);
 
 // The emulator ignores a stop that arrives just before it starts running:
 // the expiry is delivered again until the run is over.
@@ -202,6 +198,9 @@ const ShortLimit kShortLimits[] = {
 
 class ShortLimits : public testing::TestWithParam<ShortLimit> {};
 
+// The longest limit drawn is a small fraction of a second.
+constexpr Seconds kShortRunTime{3};
+
 TEST_P(ShortLimits, EndEveryRunWith124) {
     const ShortLimit &limit = GetParam();
     TempDir sandbox;
@@ -216,19 +215,18 @@ TEST_P(ShortLimits, EndEveryRunWith124) {
         std::vector<std::string> argv{KIVRUN_PATH, "--root", sandbox.path().string(), "-T", timeout,
                                       sandbox / program.filename()};
         argv.insert(argv.end(), limit.program.begin() + 1, limit.program.end());
-        CommandRun result = run_command(argv);
+        CommandRun result = run_command(argv, {.time = kShortRunTime});
         ASSERT_EQ(result.status, kExitStopped) << "-T " << timeout << " (seed " << seed << ")\n" << result.out
                                                << result.err;
         ASSERT_EQ(result.out, "") << "-T " << timeout;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Limits, ShortLimits, testing::ValuesIn(kShortLimits),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Limits, ShortLimits, testing::ValuesIn(kShortLimits), kCaseName);
 
 struct Blocked {
     const char *program;
-    const char *scenario;
+    const char *name;  // the fixture's scenario
 };
 
 const Blocked kBlocked[] = {
@@ -249,16 +247,12 @@ TEST_P(BlockedInTheHost, IsStoppedByTheTimeLimit) {
     options.timeout_seconds = 0.1;
     options.console_in = input[0];
     options.console_out = output[1];
-    RunResult result = run_program(guest_program(GetParam().program), {GetParam().program, GetParam().scenario}, options);
+    RunResult result = run_program(guest_program(GetParam().program), {GetParam().program, GetParam().name}, options);
     EXPECT_EQ(result.outcome, RunResult::Outcome::Stopped) << result.message;
     for (int fd : {input[0], input[1], output[0], output[1]}) close(fd);
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, BlockedInTheHost, testing::ValuesIn(kBlocked), [](const auto &info) {
-    std::string name = info.param.scenario;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Calls, BlockedInTheHost, testing::ValuesIn(kBlocked), kCaseName);
 
 }  // namespace
 }  // namespace kiv::test

@@ -4,8 +4,7 @@
 // positioning has no meaning. The fixture checks the values itself.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -55,11 +54,7 @@ TEST_P(FileStreams, MakeExactlyTheseCalls) {
     EXPECT_EQ(trace_mismatch(run, scenario.calls), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, FileStreams, testing::ValuesIn(kScenarios), [](const auto &info) {
-    std::string name = info.param.name;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Scenarios, FileStreams, testing::ValuesIn(kScenarios), kCaseName);
 
 }  // namespace
 }  // namespace kiv::test

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "case_name.h"
 #include "machine/cpu.h"
 #include "machine/guest_memory.h"
 
@@ -83,8 +84,7 @@ TEST_P(Layouts, KeepBothBooksInStep) {
     for (uint32_t index : GetParam().unmapped) EXPECT_FALSE(memory.usable(page(index), 1, 0)) << index;
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, Layouts, testing::ValuesIn(kLayouts),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, Layouts, testing::ValuesIn(kLayouts), kCaseName);
 
 // A released page is given back: mapped again, it reads as zeros, and its
 // neighbour in the same region keeps its bytes.

@@ -184,10 +184,10 @@ inline GuestRun run_guest(const std::string &program, const std::vector<std::str
 }
 
 // The kivrun command with `args`, run to its end.
-inline CommandRun run_kivrun(const std::vector<std::string> &args) {
+inline CommandRun run_kivrun(const std::vector<std::string> &args, CommandOptions options = {}) {
     std::vector<std::string> argv{KIVRUN_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run_command(argv);
+    return run_command(argv, options);
 }
 
 inline constexpr const char *kGdbWaiting = "kivrun: waiting for gdb on 127.0.0.1:";
@@ -223,8 +223,7 @@ private:
 // Debian's gdb in batch mode on `program`, connected to `port`, running
 // `commands` after `target remote`.
 inline CommandRun run_gdb(int port, const std::vector<std::string> &commands, const std::string &program) {
-    std::vector<std::string> gdb{"timeout", "60", "gdb", "-batch", "-nx",
-                                 "-ex", "target remote 127.0.0.1:" + std::to_string(port)};
+    std::vector<std::string> gdb{"gdb", "-batch", "-nx", "-ex", "target remote 127.0.0.1:" + std::to_string(port)};
     for (const auto &command : commands) gdb.insert(gdb.end(), {"-ex", command});
     gdb.push_back(program);
     return run_command(gdb);

@@ -7,6 +7,7 @@
 #include <map>
 #include <regex>
 
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -111,24 +112,6 @@ TEST(Image, EntryPointIsStartAtTheFirstByteOfText) {
         << symbols;
 }
 
-TEST(Image, StartUpCodeIsExactlyTheHandOver) {
-    std::string code = run_command({"objdump", "-d", "--no-show-raw-insn", "-j", ".text", "--stop-address=0x400020",
-                                    command_program("nicsounder")})
-                           .out;
-    // Count and vector taken in place, stack aligned, main called, its
-    // status handed to _exit, then an endless jump to itself.
-    const char *steps[] = {"mov    (%esp),%eax", "lea    0x4(%esp),%ecx", "and    $0xfffffff0,%esp",
-                           "sub    $0x4,%esp",   "push   %ecx",           "push   %eax",
-                           "call",               "push   %eax",           "call",
-                           "jmp"};
-    size_t at = 0;
-    for (const char *step : steps) {
-        size_t found = code.find(step, at);
-        ASSERT_NE(found, std::string::npos) << "missing '" << step << "' in\n" << code;
-        at = found + 1;
-    }
-}
-
 struct Overflow {
     const char *name;
     const char *assembly;
@@ -162,8 +145,7 @@ TEST_P(LinkOverflow, FailsWithAClearMessage) {
     EXPECT_FALSE(directory.exists("big"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Segments, LinkOverflow, testing::ValuesIn(kOverflows),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Segments, LinkOverflow, testing::ValuesIn(kOverflows), kCaseName);
 
 }  // namespace
 }  // namespace kiv::test

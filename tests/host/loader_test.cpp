@@ -9,6 +9,7 @@
 #include <random>
 
 #include "support/file.h"
+#include "case_name.h"
 #include "guest_runner.h"
 #include "machine/loader.h"
 
@@ -94,8 +95,7 @@ TEST_P(Malformed, IsRefusedWithItsReason) {
     EXPECT_NE(run.result.message.find("cannot run"), std::string::npos) << run.result.message;
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, Malformed, testing::ValuesIn(kMalformations),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, Malformed, testing::ValuesIn(kMalformations), kCaseName);
 
 TEST(Loader, AcceptsTheValidExecutable) {
     ImageError error;

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <optional>
 
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -74,8 +75,7 @@ TEST_P(Controllers, ReportShowsEveryField) {
     EXPECT_EQ(run.out, GetParam().report);
 }
 
-INSTANTIATE_TEST_SUITE_P(Edges, Controllers, testing::ValuesIn(kControllers),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Edges, Controllers, testing::ValuesIn(kControllers), kCaseName);
 
 struct ArgumentCase {
     const char *name;
@@ -105,8 +105,7 @@ TEST_P(Arguments, OnlyDashHAsksForUsage) {
     EXPECT_EQ(run.calls("nic_query").size(), GetParam().usage ? 0u : 1u) << run.trace;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Arguments, testing::ValuesIn(kArguments),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Arguments, testing::ValuesIn(kArguments), kCaseName);
 
 TEST(Nicsounder, UsageIsTwoWritesAndNoQuery) {
     GuestRun run = run_command({"-h"});
@@ -153,8 +152,7 @@ TEST_P(Injected, CommandCopesAsSpecified) {
     EXPECT_EQ(run.out, GetParam().out);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Injected, testing::ValuesIn(kInjected),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Injected, testing::ValuesIn(kInjected), kCaseName);
 
 // Expected writes in trace syntax, built piece by piece.
 class Writes {

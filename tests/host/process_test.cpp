@@ -2,17 +2,18 @@
 // handler runs and a file still open for writing never reaches storage.
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
 namespace {
 
 struct Ending {
-    const char *how;
+    const char *name;  // how the fixture ends
     int32_t status;
 };
 
-void PrintTo(const Ending &ending, std::ostream *out) { *out << ending.how; }
+void PrintTo(const Ending &ending, std::ostream *out) { *out << ending.name; }
 
 class ProcessEnding : public ::testing::TestWithParam<Ending> {};
 
@@ -20,7 +21,7 @@ TEST_P(ProcessEnding, StatusWithoutHandlersOrFlushing) {
     TempDir sandbox;
     RunOptions options;
     options.root = sandbox.path().string();
-    GuestRun run = run_guest(guest_program("fx_process"), {GetParam().how}, options);
+    GuestRun run = run_guest(guest_program("fx_process"), {GetParam().name}, options);
     ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
     EXPECT_EQ(run.result.status, GetParam().status);
     EXPECT_EQ(run.out, "atexit 0\ngetenv null\nwritten\n");
@@ -30,7 +31,7 @@ TEST_P(ProcessEnding, StatusWithoutHandlersOrFlushing) {
 
 INSTANTIATE_TEST_SUITE_P(Endings, ProcessEnding,
                          ::testing::Values(Ending{"exit", 3}, Ending{"abort", 1}, Ending{"return", 0}),
-                         [](const auto &info) { return std::string(info.param.how); });
+                         kCaseName);
 
 // A library user's run names no kivrun to start children with: a spawn is
 // refused, and nothing runs in the child's place (not the embedding program).

@@ -1,12 +1,11 @@
-// rand's automatic seed, recomputed on the host from a made-up time-stamp
-// counter. One of its inputs, the address of a local in rand's own frame,
-// cannot be seen from outside; the guest's stack is the same in every run,
-// so the test finds the one address (a word just below the caller's local)
-// that explains three runs with different counters, then uses it to force
-// a seed that hashes to 0, which must behave as srand(1).
+// rand's automatic seed, seen from outside: the time-stamp counter is the
+// only input that differs between runs of one program, so the same counter
+// must give the same sequence, different counters different ones, and
+// every sequence must stay in range and spread over it.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "guest_runner.h"
@@ -14,80 +13,60 @@
 namespace kiv::test {
 namespace {
 
-constexpr uint32_t kMultiplier = 1103515245u;
-constexpr uint32_t kIncrement = 12345u;
-constexpr uint32_t kGoldenRatio = 0x9e3779b9u;
-// rand's frame lies below its caller's locals, well within this distance.
-constexpr uint32_t kFrameSearch = 1024;
+constexpr int kRandMax = 32767;
+constexpr size_t kValues = 256;  // what the fixture prints
+// Each quarter of the range holds at least this share of the values: far
+// below the expected quarter, far above what a broken mix (stuck bits, a
+// constant) would give.
+constexpr size_t kQuarterFloor = kValues / 8;
 
-struct SeedRun {
-    uint32_t heap = 0;
-    uint32_t anchor = 0;
-    int first = -1;
-    int second = -1;
-};
+// Neighbours differing in one low bit as well as far-apart values.
+const uint64_t kCounters[] = {0, 1, 2, uint64_t{1} << 32, 0x123456789abcdef0ull, 0xfedcba9876543210ull};
 
-SeedRun run_with_counter(uint64_t counter) {
-    TempDir sandbox;
+// The first values of an unseeded generator; the host's counter when
+// `counter` is unset.
+std::vector<int> unseeded_values(std::optional<uint64_t> counter) {
     RunOptions options;
-    options.root = sandbox.path().string();
-    options.tsc = TscSequence{counter, 1};
+    if (counter) options.tsc = TscSequence{*counter, 1};
     GuestRun run = run_guest(guest_program("fx_rand_seed"), {}, options);
     EXPECT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
-    std::map<std::string, int64_t> fields;
+    std::vector<int> values;
     std::istringstream lines(run.out);
-    std::string name;
-    for (int64_t value; lines >> name >> value;) fields[name] = value;
-    return SeedRun{static_cast<uint32_t>(fields["heap"]), static_cast<uint32_t>(fields["anchor"]),
-                   static_cast<int>(fields["first"]), static_cast<int>(fields["second"])};
+    for (int value; lines >> value;) values.push_back(value);
+    EXPECT_EQ(values.size(), kValues) << run.out;
+    return values;
 }
 
-uint32_t hash32(uint32_t x) {
-    x ^= x >> 16;
-    x *= 0x7feb352du;
-    x ^= x >> 15;
-    x *= 0x846ca68bu;
-    x ^= x >> 16;
-    return x;
-}
-
-uint32_t mixed_counter(uint64_t counter) {
-    return static_cast<uint32_t>(counter >> 32) * 1664525u ^ static_cast<uint32_t>(counter);
-}
-
-// The first two values rand gives after seeding itself from these inputs.
-std::pair<int, int> expected_values(uint64_t counter, uint32_t frame, uint32_t heap) {
-    uint32_t seed = hash32(mixed_counter(counter) ^ frame ^ heap ^ kGoldenRatio);
-    uint32_t state = seed != 0 ? seed : 1u;
-    state = state * kMultiplier + kIncrement;
-    int first = static_cast<int>((state >> 16) & 0x7fff);
-    state = state * kMultiplier + kIncrement;
-    return {first, static_cast<int>((state >> 16) & 0x7fff)};
-}
-
-TEST(RandomSeed, MixesCounterFrameAndHeapAddresses) {
-    const uint64_t counters[] = {0x0000000000000000ull, 0x123456789abcdef0ull, 0xfedcba9876543210ull};
-    std::vector<std::pair<uint64_t, SeedRun>> runs;
-    for (uint64_t counter : counters) runs.emplace_back(counter, run_with_counter(counter));
-    const SeedRun &reference = runs.front().second;
-    for (const auto &[counter, run] : runs) {
-        ASSERT_EQ(run.heap, reference.heap) << "the image changed between runs";
-        ASSERT_EQ(run.anchor, reference.anchor) << "the stack changed between runs";
+void expect_spread_over_the_range(const std::vector<int> &values) {
+    size_t quarters[4] = {};
+    for (int value : values) {
+        ASSERT_GE(value, 0);
+        ASSERT_LE(value, kRandMax);
+        quarters[value / ((kRandMax + 1) / 4)]++;
     }
-    std::vector<uint32_t> frames;
-    for (uint32_t frame = reference.anchor - kFrameSearch; frame < reference.anchor; frame += 4) {
-        bool explains_all = true;
-        for (const auto &[counter, run] : runs)
-            explains_all = explains_all && expected_values(counter, frame, run.heap) == std::pair{run.first, run.second};
-        if (explains_all) frames.push_back(frame);
-    }
-    ASSERT_EQ(frames.size(), 1u) << "no single frame address explains every run";
+    for (size_t count : quarters) EXPECT_GE(count, kQuarterFloor);
+}
 
-    // A counter that cancels the other inputs makes the hash 0, taken as 1.
-    uint64_t cancelling = frames[0] ^ reference.heap ^ kGoldenRatio;
-    SeedRun forced = run_with_counter(cancelling);
-    EXPECT_EQ(forced.first, 16838);
-    EXPECT_EQ(forced.second, 5758);
+TEST(RandomSeed, SameCounterGivesTheSameSequence) {
+    for (uint64_t counter : kCounters) EXPECT_EQ(unseeded_values(counter), unseeded_values(counter)) << counter;
+}
+
+TEST(RandomSeed, DifferentCountersGiveDifferentSequences) {
+    std::set<std::vector<int>> sequences;
+    for (uint64_t counter : kCounters) {
+        auto values = unseeded_values(counter);
+        SCOPED_TRACE(counter);
+        expect_spread_over_the_range(values);
+        sequences.insert(values);
+    }
+    EXPECT_EQ(sequences.size(), std::size(kCounters));
+}
+
+TEST(RandomSeed, DiffersFromRunToRunOnTheHostCounter) {
+    auto first = unseeded_values(std::nullopt);
+    auto second = unseeded_values(std::nullopt);
+    expect_spread_over_the_range(first);
+    EXPECT_NE(first, second);
 }
 
 }  // namespace

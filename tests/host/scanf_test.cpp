@@ -3,6 +3,7 @@
 // one blank after it, and a read answering 0 marking the end.
 #include <gtest/gtest.h>
 
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -49,8 +50,7 @@ TEST_P(FscanfReads, OneBytePerRead) {
     EXPECT_EQ(end_reads, scenario.end_reads);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tokens, FscanfReads, ::testing::ValuesIn(kScenarios),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Tokens, FscanfReads, ::testing::ValuesIn(kScenarios), kCaseName);
 
 }  // namespace
 }  // namespace kiv::test

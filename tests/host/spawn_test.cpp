@@ -1,10 +1,12 @@
 // Processes: a guest program runs children of itself under kivrun and
 // checks what they did; the host checks the reports, the trace and that no
 // process outlives the run.
+#include <fnmatch.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <map>
@@ -14,14 +16,22 @@
 #include <string_view>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include "case_name.h"
 #include "guest_runner.h"
 #include "run/spawn_record.h"
 
 namespace kiv::test {
 namespace {
 
+// One process's lines of the JSON trace, in order, each as a pattern: a
+// call in trace syntax for call_matches (texts unquoted, as JSON holds
+// them), "--- NOTE" or "+++ END +++" as a shell pattern.
+using ProcessLines = std::vector<std::string>;
+
 struct Family {
+    const char *name;
     const char *scenario;
     std::vector<std::string> options;
     int status;
@@ -30,15 +40,18 @@ struct Family {
     // and a call another line interrupted shows as "<unfinished ...>" and
     // "<... NAME resumed>", as strace -f shows it.
     std::vector<std::string> reports;
+    // When given, the run writes a JSON trace, which must hold these lines:
+    // the first process's, then each child's in the order they started.
+    std::vector<ProcessLines> processes = {};
 };
 
-void PrintTo(const Family &family, std::ostream *out) { *out << family.scenario; }
+void PrintTo(const Family &family, std::ostream *out) { *out << family.name; }
 
-// A call's line as a pattern, whole or, when another line came first, as
-// its start and, later among the process's lines, its resumption.
-std::string either_form(const std::string &name, const std::string &start, const std::string &end) {
-    return R"(\n\[pid (\d+)\] )" + name + R"(\()" + start + "(" + end + R"(| <unfinished \.\.\.>\n(.*\n)*?)" +
-           R"(\[pid \1\] <\.\.\. )" + name + " resumed>" + end + ")";
+// spawn_ex of the fixture itself with `argv` (quoted words, in trace
+// syntax) and no descriptors handed over, as a call pattern.
+std::string spawn_self(const std::string &argv, int argc, const std::string &result = "*") {
+    return R"(spawn_ex({path="/fx_spawn", argv=[)" + argv + "], argc=" + std::to_string(argc) +
+           ", -1, -1, -1, flag=0}) = " + result;
 }
 
 const std::string kChildFault =
@@ -46,49 +59,129 @@ const std::string kChildFault =
     R"(address 0x8\n)";
 
 const Family kFamilies[] = {
-    {"pipe", {}, 0, {}},
-    {"statuses", {}, 0, {kChildFault}},
+    {"pipe", "pipe", {}, 0, {}},
+    {"statuses", "statuses", {}, 0, {kChildFault}},
     // The trace on standard error takes nothing from kivrun's own reports.
-    {"statuses", {"-t"}, 0, {kChildFault}},
+    {"statuses-traced", "statuses", {"-t"}, 0, {kChildFault}},
     // Children take the trace's form from their parent.
-    {"statuses", {"-tt", "-e", "trace=exit"}, 0,
+    {"statuses-trace-form-inherited", "statuses", {"-tt", "-e", "trace=exit"}, 0,
      {R"(^(?![\s\S]*(waitpid|spawn_ex)\())",
       R"(\n\[pid (\d+)\] \d\d:\d\d:\d\d\.\d{6} exit\(7(\) = \?| <unfinished \.\.\.>)\n(.*\n)*?)"
       R"(\[pid \1\] [0-9:.]+ \+\+\+ exited with 7 \+\+\+\n)",
       R"(\n\[pid \d+\] [0-9:.]+ --- #0 0x[0-9a-f]+ \(fault\+0x[0-9a-f]+\)\n)",
       R"(\n\[pid \d+\] [0-9:.]+ \+\+\+ killed by SIGSEGV \+\+\+\n)"}},
-    // A filled status word shows as strace shows one; choosing calls turns
-    // the trace on.
-    {"statuses", {"-e", "trace=waitpid"}, 0,
-     {R"(\n\[pid \d+\] (waitpid\(\d+, |<\.\.\. waitpid resumed>)\[\{WIFEXITED\(s\) && WEXITSTATUS\(s\) == 7\}\], 0x0\) = \d+\n)",
-      R"(\n\[pid \d+\] (waitpid\(\d+, |<\.\.\. waitpid resumed>)\[\{WIFSIGNALED\(s\) && WTERMSIG\(s\) == SIGSEGV\}\], )"
-      R"(0x0\) = \d+\n)"}},
-    {"statuses", {"-c"}, 0,
+    // A filled status word shows as strace shows one.
+    {"statuses-status-words", "statuses", {"-e", "trace=waitpid"}, 0, {},
+     {{"waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *",
+       "waitpid(*, [{WIFSIGNALED(s) && WTERMSIG(s) == SIGSEGV}], 0x0) = *", "+++ exited with 0 +++"},
+      {"+++ exited with 7 +++"},
+      {"--- fault: page fault (write to unmapped memory)*", "--- #0 0x* (fault+0x*)", "--- #1 *",
+       "+++ killed by SIGSEGV +++"}}},
+    {"statuses-counted", "statuses", {"-c"}, 0,
      {R"(\n\[pid \d+\] +100\.00 +\d+\.\d{6} +\d+ +1 +exit\n)", R"(\n\[pid \d+\] +100\.00 .* 7 +total\n)"}},
-    {"statuses", {"--trace-format=json", "-t"}, 0,
-     {R"(^(?=[\s\S]*?\{"pid":(\d+),"call":"spawn_ex".*"result":(\d+),))"
-      R"((?=[\s\S]*\{"pid":\2,"end":"exited with 7"\}))"
-      R"([\s\S]*\{"pid":\1,"end":"exited with 0"\})"}},
-    {"flooded-pipe", {}, 0, {}},
-    {"reverse-order", {}, 0, {}},
-    {"refusals", {"--trace"}, 0,
-     {R"(\n--- spawn: cannot run text: not an ELF file)",
-      R"(\nspawn\("/missing", \["x"\], 1\) = -1 ENOENT)",
-      R"(\nspawn\("", \["x"\], 1\) = -1 ENOENT)",
-      R"(\nspawn_ex\(\{path="/fx_spawn", argv=\["x"\], argc=1, -1, -1, -1, flag=2\}\) = -1 EINVAL)",
-      R"(\n\[pid (\d+)\] spawn_ex\(\{path="/fx_spawn".*\}(\) = \d+| <unfinished \.\.\.>\n(.*\n)*?)"
-      R"(\[pid \1\] <\.\.\. spawn_ex resumed>\) = \d+)\n)",
-      R"(\n\[pid (\d+)\] exit\(7(\) = \?| <unfinished \.\.\.>)\n(.*\n)*?\[pid \1\] \+\+\+ exited with 7 \+\+\+\n)",
-      R"(\n\[pid \d+\] (waitpid\(-?\d+, |<\.\.\. waitpid resumed>)0x8, 0x0\) = -1 EFAULT)",
-      // Nothing reaped, nothing filled.
-      R"(\n\[pid \d+\] (waitpid\(\d+, |<\.\.\. waitpid resumed>)0x[0-9a-f]+, 0x1\) = 0\n)"}},
-    {"descriptors", {}, 0, {}},
-    {"live-limit", {}, 0, {}},
-    {"time-limit", {"--timeout", "1"}, 124, {R"(kivrun: .*fx_spawn: stopped after the time limit of 1 s)"}},
-    {"memory-limit", {"--max-memory", "40", "-t", "-e", "trace=spawn_ex,mmap"}, 0,
-     {either_form("mmap", R"(NULL, 8388608, [^\n]*)", R"(\) = -1 ENOMEM)"),
-      either_form("spawn_ex", R"(\{path="/fx_spawn", argv=\["fx_spawn", "exit", "0"\][^\n]*)", R"(\) = -1 ENOMEM)")}},
+    {"statuses-json-trace", "statuses", {}, 0, {},
+     {{spawn_self(R"("fx_spawn", "exit", "7")", 3),
+       "write(2, *, *) = *", "waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *",
+       spawn_self(R"("fx_spawn", "fault")", 2),
+       "write(2, *, *) = *", "waitpid(*, [{WIFSIGNALED(s) && WTERMSIG(s) == SIGSEGV}], 0x0) = *",
+       "exit(0) = ?", "+++ exited with 0 +++"},
+      {"exit(7) = ?", "+++ exited with 7 +++"},
+      {"--- fault: *", "--- #0 *", "--- #1 *", "+++ killed by SIGSEGV +++"}}},
+    {"flooded-pipe", "flooded-pipe", {}, 0, {}},
+    {"reverse-order", "reverse-order", {}, 0, {}},
+    {"refusals", "refusals", {}, 0, {},
+     {{R"(spawn(/missing, ["x"], 1) = -1 ENOENT)", R"(spawn(/../fx_spawn, ["x"], 1) = -1 EXDEV)",
+       "writefile(/text, not a program, 13) = 13", "--- spawn: cannot run text: not an ELF file*",
+       R"(spawn(text, ["x"], 1) = -1 ENOEXEC)", "spawn(/fx_spawn, 0x8, 1) = -1 EFAULT",
+       R"(spawn_ex({path="/fx_spawn", argv=["x"], argc=1, 77, -1, -1, flag=0}) = -1 EBADF)",
+       R"(spawn("", ["x"], 1) = -1 ENOENT)",
+       R"(spawn_ex({path="/fx_spawn", argv=["x"], argc=1, -1, -1, -1, flag=2}) = -1 EINVAL)",
+       "fd_set_stdio(-1, 77, -1) = -1 EBADF", "waitpid(1, *, 0x0) = -1 ECHILD", "waitpid(-1, *, 0x0) = -1 ECHILD",
+       spawn_self(R"("fx_spawn", "exit", "7")", 3),
+       "write(2, *, *) = *", "waitpid(*, 0x8, 0x0) = -1 EFAULT",
+       "waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *", "pipe([3, 4]) = 0",
+       R"(spawn_ex({path="/fx_spawn", argv=["fx_spawn", "drain"], argc=2, 3, -1, -1, flag=0}) = *)",
+       "write(2, *, *) = *",
+       // Nothing reaped, nothing filled.
+       "waitpid(*, *, 0x1) = 0", "close(4) = 0", "waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 0}], 0x0) = *",
+       "exit(0) = ?", "+++ exited with 0 +++"},
+      {"exit(7) = ?", "+++ exited with 7 +++"},
+      {R"(read(0, "", 64) = 0)", "exit(0) = ?", "+++ exited with 0 +++"}}},
+    {"descriptors", "descriptors", {}, 0, {}},
+    {"live-limit", "live-limit", {}, 0, {}},
+    {"time-limit", "time-limit", {"--timeout", "1"}, 124, {R"(kivrun: .*fx_spawn: stopped after the time limit of 1 s)"}},
+    // Children's memory counts against the run's limit while they live.
+    {"memory-limit", "memory-limit", {"--max-memory", "40", "-e", "trace=spawn_ex,mmap"}, 0, {},
+     {{"mmap(NULL, 20971520, *, *, -1, 0) = *", spawn_self(R"("fx_spawn", "map", "8")", 3),
+       spawn_self(R"("fx_spawn", "map", "8")", 3), "mmap(NULL, 31457280, *, *, -1, 0) = *",
+       spawn_self(R"("fx_spawn", "exit", "0")", 3, "-1 ENOMEM"), "+++ exited with 0 +++"},
+      {"mmap(NULL, 8388608, *, *, -1, 0) = -1 ENOMEM", "+++ exited with 1 +++"},
+      {"mmap(NULL, 8388608, *, *, -1, 0) = *", "+++ exited with 0 +++"}}},
 };
+
+// A JSON trace line as a pattern would spell it: a call in trace syntax,
+// "--- NOTE" or "+++ END +++".
+std::string json_line_text(const nlohmann::json &line) {
+    if (line.contains("note")) return "--- " + line.at("note").get<std::string>();
+    if (line.contains("end")) return "+++ " + line.at("end").get<std::string>() + " +++";
+    std::string args;
+    for (const auto &arg : line.at("args")) {
+        std::string text = arg.is_string() ? arg.get<std::string>() : arg.dump();
+        // An empty text as the text trace shows it: a pattern cannot hold an empty argument.
+        args += (args.empty() ? "" : ", ") + (text.empty() ? "\"\"" : text);
+    }
+    std::string result = line.at("result").is_null() ? "?" : line.at("result").dump();
+    if (!line.at("error").is_null()) result += " " + line.at("error").get<std::string>();
+    return line.at("call").get<std::string>() + "(" + args + ") = " + result;
+}
+
+bool line_fits(const std::string &text, const std::string &pattern) {
+    if (pattern.starts_with("--- ") || pattern.starts_with("+++ "))
+        return fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
+    return call_matches(parse_traced_call(text), pattern);
+}
+
+// The JSON trace's lines by process, as text: the first process's (it
+// outlives its children, so the last line is its end), then each child's
+// in the order it first shows (the fixtures wait for one child before
+// starting the next).
+std::vector<std::vector<std::string>> lines_by_process(const std::string &trace) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(trace);
+    for (std::string text; std::getline(in, text);) lines.push_back(nlohmann::json::parse(text, nullptr, false));
+    if (lines.empty() || !lines.back().contains("pid")) return {};
+    std::vector<int64_t> order{lines.back().at("pid").get<int64_t>()};
+    std::vector<std::vector<std::string>> by_process(1);
+    for (const auto &line : lines) {
+        if (!line.contains("pid")) return {{"not a line of a traced process: " + line.dump()}};
+        auto at = std::ranges::find(order, line.at("pid").get<int64_t>());
+        if (at == order.end()) {
+            order.push_back(line.at("pid").get<int64_t>());
+            by_process.emplace_back();
+            at = order.end() - 1;
+        }
+        by_process[at - order.begin()].push_back(json_line_text(line));
+    }
+    return by_process;
+}
+
+// Each process's lines against its patterns, in order: empty when all fit,
+// else the first that does not and the trace.
+std::string processes_mismatch(const std::string &trace, const std::vector<ProcessLines> &expected) {
+    auto processes = lines_by_process(trace);
+    if (processes.size() != expected.size())
+        return std::to_string(processes.size()) + " processes, want " + std::to_string(expected.size()) + ":\n" + trace;
+    for (size_t p = 0; p < processes.size(); p++) {
+        std::string which = "process " + std::to_string(p) + ": ";
+        if (processes[p].size() != expected[p].size())
+            return which + std::to_string(processes[p].size()) + " lines, want " + std::to_string(expected[p].size()) +
+                   ":\n" + trace;
+        for (size_t i = 0; i < expected[p].size(); i++)
+            if (!line_fits(processes[p][i], expected[p][i]))
+                return which + processes[p][i] + "\ndoes not fit " + expected[p][i] + "\nin:\n" + trace;
+    }
+    return "";
+}
 
 class Processes : public testing::TestWithParam<Family> {};
 
@@ -98,6 +191,7 @@ TEST_P(Processes, ChildrenRunAsTheParentExpects) {
     std::filesystem::copy_file(guest_program("fx_spawn"), sandbox / "fx_spawn");
     std::vector<std::string> argv{KIVRUN_PATH, "--root", sandbox.path().string()};
     argv.insert(argv.end(), family.options.begin(), family.options.end());
+    if (!family.processes.empty()) argv.insert(argv.end(), {"--trace-format=json", "-o", sandbox / "trace.json"});
     argv.insert(argv.end(), {sandbox / "fx_spawn", family.scenario});
     CommandRun run = run_command(argv);
     EXPECT_EQ(run.status, family.status) << run.out << run.err;
@@ -105,6 +199,9 @@ TEST_P(Processes, ChildrenRunAsTheParentExpects) {
     std::string lines = "\n" + run.err;
     for (const auto &report : family.reports)
         EXPECT_TRUE(std::regex_search(lines, std::regex(report))) << report << "\nnot in:\n" << run.err;
+    if (!family.processes.empty()) {
+        EXPECT_EQ(processes_mismatch(sandbox.read("trace.json"), family.processes), "");
+    }
 
     static const std::regex kSpawned(R"(spawned (\d+))");
     int spawned = 0;
@@ -113,11 +210,7 @@ TEST_P(Processes, ChildrenRunAsTheParentExpects) {
     EXPECT_GT(spawned, 0) << run.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, Processes, testing::ValuesIn(kFamilies), [](const auto &info) {
-    std::string name = info.param.scenario + ("_" + std::to_string(info.index));
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Scenarios, Processes, testing::ValuesIn(kFamilies), kCaseName);
 
 // The trace file is opened once: children write to the same descriptor
 // instead of opening (and truncating) it again; each child's lines come
@@ -342,8 +435,7 @@ TEST_P(LongTraceLines, StayWholeAmongProcesses) {
     EXPECT_EQ(trace_faults(trace), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Destinations, LongTraceLines, testing::ValuesIn(kDestinations),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Destinations, LongTraceLines, testing::ValuesIn(kDestinations), kCaseName);
 
 }  // namespace
 }  // namespace kiv::test

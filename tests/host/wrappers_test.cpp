@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -138,11 +139,7 @@ TEST_P(WrapperTrace, ReachesTheKernelAsExpected) {
     EXPECT_EQ(trace_mismatch(run, scenario.calls), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, WrapperTrace, testing::ValuesIn(kScenarios), [](const auto &info) {
-    std::string name = info.param.name;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Scenarios, WrapperTrace, testing::ValuesIn(kScenarios), kCaseName);
 
 TEST(Wrappers, FilesWrittenThroughTheirCalls) {
     TempDir sandbox;
