@@ -12,6 +12,7 @@
 #include "fuzz_check.h"
 #include "debug/gdb_packet.h"
 #include "debug/gdb_stub.h"
+#include "support/hex.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ bool well_framed(std::string_view sent) {
         if (sent[0] != '$' || end == std::string_view::npos || sent.size() < end + 3) return false;
         uint8_t sum = 0;
         for (char c : sent.substr(1, end - 1)) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-        if (sent.substr(end + 1, 2) != gdb::hex_byte(sum) || end - 1 > gdb::kMaxPacket) return false;
+        if (sent.substr(end + 1, 2) != hex_byte(sum) || end - 1 > gdb::kMaxPacket) return false;
         sent.remove_prefix(end + 3);
     }
     return true;
