@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "kiv_mmap.h"
 #include "os/open_flags.h"
 #include "kiv_spawn.h"
+#include "support/io.h"
 #include "support/text.h"
 
 namespace kiv {
@@ -478,14 +478,6 @@ void Trace::write_line(const std::string &bytes) {
 // host keeps only writes up to PIPE_BUF whole, trace lines never mix with
 // one another; a longer line may still have other bytes written to the same
 // pipe (the program's own standard error, say) land inside it.
-void Trace::write_out(const std::string &bytes) const {
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        ssize_t done = ::write(fileno(out_), rest.data(), rest.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return;
-        rest.remove_prefix(static_cast<size_t>(done));
-    }
-}
+void Trace::write_out(const std::string &bytes) const { write_all(fileno(out_), bytes); }
 
 }  // namespace kiv
