@@ -8,6 +8,9 @@
 
 namespace kiv {
 
+// Larger files cannot be kivos executables worth loading or reading.
+inline constexpr uint64_t kMaxExecutableSize = 256 << 20;
+
 // The bytes of the regular file at `path`, at most `max_size` of them;
 // nullopt with `error` set to one line (the host's reason, "not a regular
 // file", "file too large", ...) otherwise.

@@ -14,8 +14,6 @@ struct Escape {
 };
 constexpr Escape kEscapes[] = {{'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}, {'"', "\\\""}, {'\\', "\\\\"}};
 
-bool printable(uint8_t byte) { return byte >= 0x20 && byte < 0x7f; }
-
 void append_escaped(std::string &text, uint8_t byte) {
     for (const auto &escape : kEscapes) {
         if (escape.byte == byte) {
@@ -23,7 +21,7 @@ void append_escaped(std::string &text, uint8_t byte) {
             return;
         }
     }
-    if (printable(byte)) {
+    if (printable_ascii(byte)) {
         text += static_cast<char>(byte);
         return;
     }
@@ -31,6 +29,8 @@ void append_escaped(std::string &text, uint8_t byte) {
 }
 
 }  // namespace
+
+bool printable_ascii(uint8_t byte) { return byte >= ' ' && byte <= '~'; }
 
 std::string hex(uint64_t value) {
     std::string digits;

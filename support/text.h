@@ -15,6 +15,9 @@ namespace kiv {
 // "0x1f": lowercase digits, no padding.
 std::string hex(uint64_t value);
 
+// A byte that prints as itself: printable ASCII, space to '~'.
+bool printable_ascii(uint8_t byte);
+
 // The bytes as inside a C string literal: \n, \t, \r, \", \\ and \xNN for
 // every other byte outside printable ASCII, so hostile bytes never reach a
 // terminal. No surrounding quotes.

@@ -29,7 +29,7 @@ constexpr uint32_t kRecordVersion = 1;
 constexpr size_t kRecordHeaderSize = kMagicSize + sizeof(uint32_t);
 
 bool printable(std::span<const uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte >= 0x20 && byte < 0x7f; });
+    return std::all_of(bytes.begin(), bytes.end(), printable_ascii);
 }
 
 std::optional<Elf32_Ehdr> checked_header(std::span<const uint8_t> file, ReadError &error) {
