@@ -6,6 +6,7 @@
 
 #include "fake_debug_target.h"
 #include "fuzz_check.h"
+#include "support/hex.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ bool well_framed(std::string_view sent) {
         if (sent[0] != '$' || end == std::string_view::npos || sent.size() < end + 3) return false;
         uint8_t sum = 0;
         for (char c : sent.substr(1, end - 1)) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-        if (sent.substr(end + 1, 2) != kiv::gdb::hex_byte(sum) || end - 1 > kiv::gdb::kMaxPacket) return false;
+        if (sent.substr(end + 1, 2) != kiv::hex_byte(sum) || end - 1 > kiv::gdb::kMaxPacket) return false;
         sent.remove_prefix(end + 3);
     }
     return true;

@@ -14,6 +14,7 @@
 
 #include "cli/command_line.h"
 #include "machine/cpu.h"
+#include "machine/memory_map.h"
 #include "os/nic_address.h"
 #include "run/run.h"
 #include "support/number.h"
@@ -53,6 +54,8 @@ struct Settings {
 
 // A trace line holds at most this many bytes of one text or buffer.
 constexpr uint32_t kMaxStringLimit = 1 << 20;
+// --max-memory counts in MiB.
+constexpr uint32_t kMebibyteShift = 20;
 
 // -t turns the trace on; a second -t (-tt) adds the wall-clock time, a
 // third (-ttt) shows it as seconds since the epoch.
@@ -145,13 +148,14 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {0, "max-memory", Takes::Value, "MIB",
          "guest memory the whole run may hold at once, in MiB, all its processes together: each program's "
-         "segments and stack, and every mmap'd range (default 4096); past it an mmap answers -1 (ENOMEM), and so "
-         "does a spawn whose program does not fit",
+         "segments and stack, and every mmap'd range (default " +
+             std::to_string(kiv::kDefaultRunMemory >> kMebibyteShift) +
+             "); past it an mmap answers -1 (ENOMEM), and so does a spawn whose program does not fit",
          kiv::cli::number_hint<uint32_t>("above 0"),
          [&run](const char *text) {
              uint32_t mebibytes = 0;
              if (!kiv::cli::parse_number(text, mebibytes) || mebibytes == 0) return false;
-             run.memory_limit = uint64_t{mebibytes} << 20;
+             run.memory_limit = uint64_t{mebibytes} << kMebibyteShift;
              return true;
          }},
         {'g', "gdb", Takes::Value, "PORT",
@@ -183,7 +187,7 @@ std::vector<Option> option_table(Settings &settings) {
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
          "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
-             "; a program with more than 4096 places spelling rdtsc is refused",
+             "; a program with more than " + std::to_string(kiv::kMaxRdtscSites) + " places spelling rdtsc is refused",
          "START or START:STEP, " + tsc_parts,
          [&run](const char *text) {
              kiv::TscSequence tsc;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/io.h"
 #include "support/unique_fd.h"
 
 namespace kiv {
@@ -33,14 +34,9 @@ std::optional<std::vector<uint8_t>> read_file(int fd, uint64_t max_size, std::st
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return fail(error, "not a regular file");
     if (static_cast<uint64_t>(info.st_size) > max_size) return fail(error, "file too large for an executable");
     std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return fail(error, std::strerror(errno));
-        if (got == 0) return fail(error, "file shrank while being read");
-        done += static_cast<size_t>(got);
-    }
+    auto got = read_all_at(fd, bytes, 0);
+    if (!got) return fail(error, std::strerror(errno));
+    if (*got < bytes.size()) return fail(error, "file shrank while being read");
     return bytes;
 }
 

@@ -7,25 +7,33 @@
 
 #include <charconv>
 #include <concepts>
+#include <cstdint>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "support/hex.h"
+
 namespace kiv::cli {
+
+// Decimal digits that fit T, without a leading zero before more of them.
+template <std::unsigned_integral T>
+std::optional<uint64_t> parse_decimal(std::string_view text) {
+    if (text.size() > 1 && text[0] == '0') return std::nullopt;
+    // from_chars takes no sign for unsigned types and reports overflow.
+    T value;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
 
 template <std::unsigned_integral T>
 bool parse_number(std::string_view text, T &value) {
-    int base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    } else if (text.size() > 1 && text[0] == '0') {
-        return false;
-    }
-    // from_chars takes no sign for unsigned types and reports overflow.
-    T parsed;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed, base);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return false;
-    value = parsed;
+    std::optional<uint64_t> parsed =
+        remove_hex_prefix(text) ? parse_hex(text, std::numeric_limits<T>::max()) : parse_decimal<T>(text);
+    if (!parsed) return false;
+    value = static_cast<T>(*parsed);
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/hex.h"
+
 namespace kiv {
 
 namespace {
@@ -34,14 +36,13 @@ public:
     std::optional<uint64_t> counted_line(std::string_view prefix, std::string_view suffix = {}) {
         auto text = line();
         if (!text || !text->starts_with(prefix) || !text->ends_with(suffix)) return std::nullopt;
-        return number(text->substr(prefix.size(), text->size() - prefix.size() - suffix.size()), 10);
+        return decimal(text->substr(prefix.size(), text->size() - prefix.size() - suffix.size()));
     }
     std::string_view rest() const { return rest_; }
 
-    static std::optional<uint64_t> number(std::string_view text, int base) {
-        if (base == 16 && text.starts_with("0x")) text.remove_prefix(2);
+    static std::optional<uint64_t> decimal(std::string_view text) {
         uint64_t value = 0;
-        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
         return value;
     }
@@ -58,7 +59,7 @@ std::optional<DrcovModule> parse_module(std::string_view line, size_t id) {
         if (separator == std::string_view::npos) return std::nullopt;
         std::string_view field = line.substr(0, separator);
         field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
-        fields[i] = Cursor::number(field, i == 0 ? 10 : 16);
+        fields[i] = i == 0 ? Cursor::decimal(field) : parse_hex_optional_prefix(field);
         line.remove_prefix(separator + kSeparator.size());
     }
     for (auto &field : fields)

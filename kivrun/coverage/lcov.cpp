@@ -4,6 +4,8 @@
 #include <charconv>
 #include <vector>
 
+#include "support/text.h"
+
 namespace kiv {
 
 namespace {
@@ -31,10 +33,10 @@ bool parse_number(std::string_view text, Number &value) {
 // "NUMBER,TEXT" as FN, FNDA and DA spell their values.
 template <class Number>
 bool split_pair(std::string_view value, Number &number, std::string_view &rest) {
-    size_t comma = value.find(',');
-    if (comma == std::string_view::npos) return false;
-    rest = value.substr(comma + 1);
-    return parse_number(value.substr(0, comma), number);
+    auto parts = split_once(value, ',');
+    if (!parts) return false;
+    rest = parts->second;
+    return parse_number(parts->first, number);
 }
 
 // One line of a tracefile, inside the file record `file` (null outside

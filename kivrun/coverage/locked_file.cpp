@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "support/file.h"
+#include "support/io.h"
 #include "support/unique_fd.h"
 
 namespace kiv {
@@ -24,22 +25,12 @@ bool system_error(std::string &error) {
     return false;
 }
 
-bool write_whole(int fd, std::string_view contents) {
-    while (!contents.empty()) {
-        ssize_t done = ::write(fd, contents.data(), contents.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        contents.remove_prefix(static_cast<size_t>(done));
-    }
-    return true;
-}
-
 // Writes `contents` beside `path` and renames it into place.
 bool replace_contents(const std::string &path, mode_t mode, std::string_view contents, std::string &error) {
     std::string temporary = path + ".XXXXXX";
     UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) return system_error(error);
-    if (fchmod(fd.get(), mode & kPermissionBits) == 0 && write_whole(fd.get(), contents) &&
+    if (fchmod(fd.get(), mode & kPermissionBits) == 0 && write_all(fd.get(), contents) &&
         ::rename(temporary.c_str(), path.c_str()) == 0)
         return true;
     system_error(error);

@@ -143,7 +143,7 @@ private:
     static DebugStop debug_stop(const Stop &stop) {
         switch (stop.reason) {
         case StopReason::Exited: return {DebugStop::Kind::Exited, 0, stop.status};
-        case StopReason::Faulted: return {DebugStop::Kind::Fault, stop.fault->exit_code - kFaultBase};
+        case StopReason::Faulted: return {DebugStop::Kind::Fault, stop.fault->exit_code - kSignalStatusBase};
         default: return {DebugStop::Kind::Ended, SIGKILL};
         }
     }
@@ -258,7 +258,7 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
     case SessionEnd::Killed:
         if (target.final_stop()) return *target.final_stop();
         return {StopReason::Faulted, 0,
-                Fault{"killed by the debugger", cpu.reg(UC_X86_REG_EIP), std::nullopt, kFaultBase + SIGKILL}};
+                Fault{"killed by the debugger", cpu.reg(UC_X86_REG_EIP), std::nullopt, kSignalStatusBase + SIGKILL}};
     case SessionEnd::Detached: {
         target.release();
         // Nothing is left to pause it; a request still on its way just lets it go on.

@@ -1,35 +1,8 @@
 #include "debug/gdb_packet.h"
 
+#include "support/hex.h"
+
 namespace kiv::gdb {
-
-std::string hex_byte(uint32_t value) {
-    constexpr char kDigits[] = "0123456789abcdef";
-    return {kDigits[(value >> 4) & 0xf], kDigits[value & 0xf]};
-}
-
-std::string to_hex(std::span<const uint8_t> bytes) {
-    std::string text;
-    for (uint8_t byte : bytes) text += hex_byte(byte);
-    return text;
-}
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-std::optional<std::vector<uint8_t>> from_hex(std::string_view text) {
-    if (text.size() % 2 != 0) return std::nullopt;
-    std::vector<uint8_t> bytes;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int high = hex_digit(text[i]), low = hex_digit(text[i + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
-    }
-    return bytes;
-}
 
 std::optional<std::string> Connection::receive() {
     for (;;) {
@@ -88,8 +61,8 @@ std::optional<Connection::Frame> Connection::frame() {
     auto high = next_byte();
     auto low = next_byte();
     if (!high || !low) return std::nullopt;
-    frame.intact = hex_digit(*high) >= 0 && hex_digit(*low) >= 0 &&
-                   (hex_digit(*high) << 4 | hex_digit(*low)) == sum;
+    const char checksum[] = {*high, *low};
+    frame.intact = parse_hex(std::string_view(checksum, sizeof checksum)) == sum;
     return frame;
 }
 

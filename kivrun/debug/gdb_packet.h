@@ -1,5 +1,5 @@
 // The framing of gdb's remote protocol: packets as $payload#checksum,
-// acknowledged with '+' or '-', and the hex text their payloads carry.
+// acknowledged with '+' or '-'.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace kiv::gdb {
 
@@ -17,14 +16,6 @@ namespace kiv::gdb {
 inline constexpr size_t kMaxPacket = 0x4000;
 // The error reply to a packet that does not parse (or a request refused).
 inline constexpr const char *kMalformed = "E01";
-
-// Two lowercase hex digits of the low byte of `value`.
-std::string hex_byte(uint32_t value);
-std::string to_hex(std::span<const uint8_t> bytes);
-// The value of one hex digit, or -1.
-int hex_digit(char c);
-// Pairs of hex digits; nullopt for anything else.
-std::optional<std::vector<uint8_t>> from_hex(std::string_view text);
 
 // Where a connection's bytes come from and go to: a socket, or memory for
 // a test that needs no socket.

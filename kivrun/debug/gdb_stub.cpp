@@ -19,6 +19,8 @@
 
 #include "debug/gdb_packet.h"
 #include "debug/registers.h"
+#include "support/hex.h"
+#include "support/text.h"
 
 namespace kiv {
 
@@ -26,12 +28,8 @@ namespace {
 
 using gdb::Channel;
 using gdb::Connection;
-using gdb::from_hex;
-using gdb::hex_byte;
-using gdb::hex_digit;
 using gdb::kMalformed;
 using gdb::kMaxPacket;
-using gdb::to_hex;
 
 // A memory read answers at most this many bytes (two hex digits each).
 constexpr size_t kMaxMemoryReply = kMaxPacket / 2 - 16;
@@ -106,21 +104,9 @@ std::string gdb_signal(int linux_signal) {
 
 // A hex number that fits 32 bits.
 std::optional<uint32_t> parse_number(std::string_view text) {
-    if (text.empty() || text.size() > 8) return std::nullopt;
-    uint32_t value = 0;
-    for (char c : text) {
-        int digit = hex_digit(c);
-        if (digit < 0) return std::nullopt;
-        value = value << 4 | static_cast<uint32_t>(digit);
-    }
-    return value;
-}
-
-// Splits "a<sep>b" at the first separator; nullopt without one.
-std::optional<std::pair<std::string_view, std::string_view>> split(std::string_view text, char separator) {
-    size_t at = text.find(separator);
-    if (at == std::string_view::npos) return std::nullopt;
-    return std::pair{text.substr(0, at), text.substr(at + 1)};
+    auto value = parse_hex(text, UINT32_MAX);
+    if (!value) return std::nullopt;
+    return static_cast<uint32_t>(*value);
 }
 
 struct Range {
@@ -130,7 +116,7 @@ struct Range {
 
 // "ADDRESS,LENGTH", both hex.
 std::optional<Range> parse_range(std::string_view text) {
-    auto parts = split(text, ',');
+    auto parts = split_once(text, ',');
     if (!parts) return std::nullopt;
     auto address = parse_number(parts->first), length = parse_number(parts->second);
     if (!address || !length) return std::nullopt;
@@ -260,7 +246,7 @@ private:
 
     // "target.xml:OFFSET,LENGTH": 'm' and a piece, or 'l' and the last one.
     std::optional<std::string> features(std::string_view arguments) {
-        auto parts = split(arguments, ':');
+        auto parts = split_once(arguments, ':');
         if (!parts || parts->first != "target.xml") return kUnknownAnnex;
         static const std::string kDescription = target_description();
         return object_piece(kDescription, parts->second);
@@ -269,7 +255,7 @@ private:
     // ":OFFSET,LENGTH" of the last fault's siginfo ($_siginfo); there is
     // none at other stops.
     std::optional<std::string> siginfo(std::string_view arguments) {
-        auto parts = split(arguments, ':');
+        auto parts = split_once(arguments, ':');
         if (!parts || !parts->first.empty()) return kUnknownAnnex;
         if (last_.kind != DebugStop::Kind::Fault) return kBadAddress;
         return object_piece(linux_siginfo(last_), parts->second);
@@ -310,7 +296,7 @@ private:
         }
         case Kind::Interrupted: return "T" + gdb_signal(SIGINT) + kThreadField;
         case Kind::Fault: return "T" + gdb_signal(last_.signal) + kThreadField;
-        case Kind::Exited: return "W" + hex_byte(static_cast<uint32_t>(last_.status));
+        case Kind::Exited: return "W" + hex_byte(static_cast<uint8_t>(last_.status));
         case Kind::Ended: return "X" + gdb_signal(last_.signal);
         }
         return "X" + gdb_signal(SIGKILL);
@@ -321,7 +307,7 @@ private:
     // Hex digits, or 'x' for each when the register cannot be read.
     std::string register_text(uint32_t number) {
         std::vector<uint8_t> value(register_bytes(number));
-        return target_.read_register(number, value) ? to_hex(value) : std::string(value.size() * 2, 'x');
+        return target_.read_register(number, value) ? hex_bytes(value) : std::string(value.size() * 2, 'x');
     }
 
     std::optional<std::string> read_registers(std::string_view) {
@@ -332,7 +318,7 @@ private:
 
     // As many whole registers as the packet holds, in order.
     std::optional<std::string> write_registers(std::string_view arguments) {
-        auto bytes = from_hex(arguments);
+        auto bytes = decode_hex_bytes(arguments);
         if (!bytes) return kMalformed;
         std::span<const uint8_t> rest(*bytes);
         for (uint32_t number = 0; number < kRegisterCount && rest.size() >= register_bytes(number); number++) {
@@ -349,9 +335,9 @@ private:
     }
 
     std::optional<std::string> write_register(std::string_view arguments) {
-        auto parts = split(arguments, '=');
+        auto parts = split_once(arguments, '=');
         auto number = parts ? parse_number(parts->first) : std::nullopt;
-        auto value = parts ? from_hex(parts->second) : std::nullopt;
+        auto value = parts ? decode_hex_bytes(parts->second) : std::nullopt;
         if (!number || !value || *number >= kRegisterCount || value->size() != register_bytes(*number)) return kMalformed;
         return target_.write_register(*number, *value) ? "OK" : kMalformed;
     }
@@ -361,7 +347,7 @@ private:
         if (!range) return kMalformed;
         std::vector<uint8_t> bytes(std::min<size_t>(range->length, kMaxMemoryReply));
         if (!target_.read_memory(range->address, bytes)) return kBadAddress;
-        return to_hex(bytes);
+        return hex_bytes(bytes);
     }
 
     std::optional<std::string> write_memory(std::string_view header, std::optional<std::vector<uint8_t>> data) {
@@ -371,13 +357,13 @@ private:
     }
 
     std::optional<std::string> write_memory_hex(std::string_view arguments) {
-        auto parts = split(arguments, ':');
+        auto parts = split_once(arguments, ':');
         if (!parts) return kMalformed;
-        return write_memory(parts->first, from_hex(parts->second));
+        return write_memory(parts->first, decode_hex_bytes(parts->second));
     }
 
     std::optional<std::string> write_memory_binary(std::string_view arguments) {
-        auto parts = split(arguments, ':');
+        auto parts = split_once(arguments, ':');
         if (!parts) return kMalformed;
         return write_memory(parts->first, std::vector<uint8_t>(parts->second.begin(), parts->second.end()));
     }
@@ -385,7 +371,7 @@ private:
     // "TYPE,ADDRESS,KIND": 0 software and 1 hardware breakpoints, 2 write,
     // 3 read and 4 access watchpoints.
     std::optional<std::string> change_point(std::string_view arguments, bool insert) {
-        auto parts = split(arguments, ',');
+        auto parts = split_once(arguments, ',');
         auto range = parts ? parse_range(parts->second) : std::nullopt;
         if (!parts || !range) return kMalformed;
         if (parts->first == "0" || parts->first == "1") {
@@ -437,11 +423,11 @@ private:
     // "SIGNAL[;ADDRESS]": no signal can be delivered to the program; it
     // just goes on.
     std::optional<std::string> resume_continue_signal(std::string_view arguments) {
-        auto parts = split(arguments, ';');
+        auto parts = split_once(arguments, ';');
         return resume(false, parts ? parts->second : "");
     }
     std::optional<std::string> resume_step_signal(std::string_view arguments) {
-        auto parts = split(arguments, ';');
+        auto parts = split_once(arguments, ';');
         return resume(true, parts ? parts->second : "");
     }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/number.h"
+#include "support/text.h"
 
 namespace kiv {
 
@@ -13,16 +14,6 @@ namespace {
 
 // Linux numbers its errors below this.
 constexpr int kErrorNumberLimit = 134;
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    for (size_t start = 0;;) {
-        size_t end = text.find(separator, start);
-        parts.push_back(text.substr(start, end - start));
-        if (end == std::string_view::npos) return parts;
-        start = end + 1;
-    }
-}
 
 std::optional<int32_t> error_number(std::string_view name) {
     for (int error = 1; error < kErrorNumberLimit; error++) {
@@ -84,20 +75,20 @@ std::string parse_action_value(const Action &action, std::string_view value, Inj
 
 // One KEY=VALUE after the calls; the reason it is refused, or "".
 std::string parse_setting(std::string_view setting, Injection &injection, bool &has_action, bool &has_when) {
-    size_t equals = setting.find('=');
-    std::string_view key = setting.substr(0, equals), value = setting.substr(std::min(equals + 1, setting.size()));
-    if (key == "when" && equals != std::string_view::npos) {
+    auto parts = split_once(setting, '=');
+    if (parts && parts->first == "when") {
         if (has_when) return "when= given twice";
         has_when = true;
-        return parse_when(value, injection) ? ""
-                                            : fmt::format("when={}: not N, N+ or N+STEP with each N at least 1", value);
+        return parse_when(parts->second, injection)
+                   ? ""
+                   : fmt::format("when={}: not N, N+ or N+STEP with each N at least 1", parts->second);
     }
-    auto action = std::find_if(std::begin(kActions), std::end(kActions), [&](const Action &a) { return key == a.key; });
-    if (action == std::end(kActions) || equals == std::string_view::npos)
-        return fmt::format("'{}' is none of error=, retval=, short=, when=", setting);
+    auto action = std::find_if(std::begin(kActions), std::end(kActions),
+                               [&](const Action &a) { return parts && parts->first == a.key; });
+    if (action == std::end(kActions)) return fmt::format("'{}' is none of error=, retval=, short=, when=", setting);
     if (has_action) return fmt::format("a second action '{}'", setting);
     has_action = true;
-    return parse_action_value(*action, value, injection);
+    return parse_action_value(*action, parts->second, injection);
 }
 
 // The classes of calls, strace's %file, %process and %memory with this

@@ -6,14 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <vector>
 
 #include "kiv_mmap.h"
+#include "machine/syscall_types.h"
 #include "os/open_flags.h"
 #include "kiv_spawn.h"
+#include "support/io.h"
 #include "support/text.h"
 
 namespace kiv {
@@ -132,10 +133,6 @@ std::string fd_pair(const GuestMemory &memory, uint32_t address) {
     return fmt::format("[{}, {}]", fds[0], fds[1]);
 }
 
-// The shell's convention kivrun's status words follow: above it, 128 + the
-// signal that ended the program.
-constexpr int32_t kSignalStatusBase = 128;
-
 // As strace shows a wait status: [{WIFEXITED(s) && WEXITSTATUS(s) == 7}],
 // or the signal for a status above 128.
 std::string wait_status(const GuestMemory &memory, uint32_t address) {
@@ -235,7 +232,7 @@ std::string json_string(std::string_view bytes) {
     std::string text = "\"";
     for (unsigned char c : bytes) {
         if (c == '"' || c == '\\') text += {'\\', static_cast<char>(c)};
-        else if (c >= 0x20 && c < 0x7f) text += static_cast<char>(c);
+        else if (printable_ascii(c)) text += static_cast<char>(c);
         else text += fmt::format("\\u{:04x}", c);
     }
     return text + "\"";
@@ -478,14 +475,6 @@ void Trace::write_line(const std::string &bytes) {
 // host keeps only writes up to PIPE_BUF whole, trace lines never mix with
 // one another; a longer line may still have other bytes written to the same
 // pipe (the program's own standard error, say) land inside it.
-void Trace::write_out(const std::string &bytes) const {
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        ssize_t done = ::write(fileno(out_), rest.data(), rest.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return;
-        rest.remove_prefix(static_cast<size_t>(done));
-    }
-}
+void Trace::write_out(const std::string &bytes) const { write_all(fileno(out_), bytes); }
 
 }  // namespace kiv

@@ -122,10 +122,6 @@ const AccessKind *access_kind(uc_mem_type type) {
 // a refused page sent here makes the emulator report the exact address.
 constexpr uint64_t kPinpointPage = uint64_t{1} << 32;
 
-// Each hooked site costs the emulator memory and set-up time: a program
-// with more places spelling rdtsc is refused under --tsc.
-constexpr size_t kMaxRdtscSites = 4096;
-
 // Addresses in executable memory whose bytes spell rdtsc, whether or not an
 // instruction starts there; the search ends after one more than
 // kMaxRdtscSites.
@@ -219,7 +215,7 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
         if (!stop_)
             stop_ = Stop{StopReason::Faulted, 0,
                          Fault{"invalid instruction (one the emulator cannot translate)", reg(UC_X86_REG_EIP),
-                               std::nullopt, kFaultBase + SIGILL}};
+                               std::nullopt, kSignalStatusBase + SIGILL}};
         return UC_ERR_OK;
     }
     t_translation_escape = &escape;
@@ -284,7 +280,7 @@ Fault Cpu::pinpoint_memory_fault() {
     uc_reg_write(uc_, UC_X86_REG_EIP, &eip);
     const AccessKind &kind = *access_kind(refused.type);
     return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
-                 pinpointed_address_.value_or(refused.page), kFaultBase + SIGSEGV};
+                 pinpointed_address_.value_or(refused.page), kSignalStatusBase + SIGSEGV};
 }
 
 uint32_t Cpu::reg(int id) const {
@@ -496,11 +492,11 @@ void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {
         return;
     }
     Fault fault{"interrupt " + std::to_string(vector), self->interrupt_instruction(vector), std::nullopt,
-                kFaultBase + SIGSEGV};
+                kSignalStatusBase + SIGSEGV};
     for (const auto &info : kVectors) {
         if (info.vector == vector) {
             fault.what = info.what;
-            fault.exit_code = kFaultBase + info.signal;
+            fault.exit_code = kSignalStatusBase + info.signal;
         }
     }
     self->fault(std::move(fault));
@@ -563,7 +559,7 @@ bool Cpu::on_invalid_memory(uc_engine *, uc_mem_type type, uint64_t address, int
         return false;
     }
     self->fault({memory_fault_what(type), self->reg(UC_X86_REG_EIP), static_cast<uint32_t>(address),
-                 kFaultBase + SIGSEGV});
+                 kSignalStatusBase + SIGSEGV});
     return false;
 }
 
@@ -592,7 +588,7 @@ void Cpu::on_syscall(uc_engine *, void *self_pointer) {
 
 bool Cpu::on_invalid_instruction(uc_engine *, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
-    self->fault({"invalid instruction", self->reg(UC_X86_REG_EIP), std::nullopt, kFaultBase + SIGILL});
+    self->fault({"invalid instruction", self->reg(UC_X86_REG_EIP), std::nullopt, kSignalStatusBase + SIGILL});
     return false;
 }
 
@@ -601,7 +597,7 @@ bool Cpu::on_invalid_instruction(uc_engine *, void *self_pointer) {
 // from there is the one that ran.
 void Cpu::hooked_fault(unsigned instruction, const char *what, int signal) {
     uint32_t block = reg(UC_X86_REG_EIP);
-    fault({what, first_instruction(block, instruction).value_or(block), std::nullopt, kFaultBase + signal});
+    fault({what, first_instruction(block, instruction).value_or(block), std::nullopt, kSignalStatusBase + signal});
 }
 
 std::optional<uint32_t> Cpu::first_instruction(uint32_t block, unsigned instruction) const {

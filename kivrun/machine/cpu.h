@@ -32,14 +32,15 @@ public:
 // The emulator kivrun was built with, as "Unicorn 2.1.1".
 std::string emulator_version();
 
-// A fault's exit status is this plus the signal a Linux process would get.
-inline constexpr int kFaultBase = 128;
+// Each hooked site costs the emulator memory and set-up time: a program
+// with more places spelling rdtsc is refused under --tsc.
+inline constexpr size_t kMaxRdtscSites = 4096;
 
 struct Fault {
     std::string what;                  // "page fault (write to unmapped memory)"
     uint32_t eip;                      // the faulting instruction
     std::optional<uint32_t> address;   // the faulting data address, when known
-    int exit_code;                     // 128 + the matching Linux signal
+    int exit_code;                     // kSignalStatusBase + the matching Linux signal
 };
 
 enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, Refused, EmulatorError };

@@ -15,8 +15,6 @@ namespace kiv {
 namespace {
 
 constexpr uint32_t kMaxProgramHeaders = 64;
-// Larger files cannot be kivos executables worth loading.
-constexpr uint64_t kMaxExecutableSize = 256 << 20;
 // Room the argument texts and vector may take on the initial stack.
 constexpr uint32_t kMaxArgumentBytes = 1u << 20;
 constexpr uint32_t kStackAlignment = 16;

@@ -16,7 +16,7 @@ namespace kiv {
 
 inline constexpr uint32_t kPageSize = 4096;
 
-inline constexpr uint32_t kUserStart = 0x1000;
+inline constexpr uint32_t kUserStart = kPageSize;  // past the null page
 inline constexpr uint32_t kUserEnd = 0xc0000000;
 
 inline constexpr uint32_t kStackSize = 8u << 20;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "support/elf_sections.h"
 #include "support/record.h"
 #include "support/text.h"
 
@@ -16,20 +17,29 @@ namespace {
 
 // Hostile files could ask for millions of symbols or endless names.
 constexpr uint32_t kMaxSymbols = 1u << 16;
-constexpr uint32_t kMaxSections = 1u << 12;
 constexpr size_t kMaxNameLength = 256;
 
-static_assert(sizeof(Elf32_Shdr) == 40 && sizeof(Elf32_Sym) == 16);
+static_assert(sizeof(Elf32_Sym) == 16);
 
-bool fits(std::span<const uint8_t> file, uint64_t offset, uint64_t size) {
-    return offset <= file.size() && size <= file.size() - offset;
-}
+// The symbol table's entries and the names they point into; nullopt when
+// the file has no sound symbol table.
+struct SymbolSection {
+    std::span<const uint8_t> entries;
+    std::span<const uint8_t> names;
+};
 
-std::optional<Elf32_Shdr> section(std::span<const uint8_t> file, const Elf32_Ehdr &header, uint32_t index) {
-    if (index >= header.e_shnum) return std::nullopt;
-    uint64_t offset = header.e_shoff + uint64_t{index} * sizeof(Elf32_Shdr);
-    if (!fits(file, offset, sizeof(Elf32_Shdr))) return std::nullopt;
-    return record_at<Elf32_Shdr>(file, offset);
+std::optional<SymbolSection> symbol_section(std::span<const uint8_t> file) {
+    if (file.size() < sizeof(Elf32_Ehdr)) return std::nullopt;
+    std::string ignored;
+    auto sections = elf32_section_headers(file, record_at<Elf32_Ehdr>(file, 0), ignored);
+    if (!sections) return std::nullopt;
+    auto symbols = std::find_if(sections->begin(), sections->end(),
+                                [](const Elf32_Shdr &section) { return section.sh_type == SHT_SYMTAB; });
+    if (symbols == sections->end() || symbols->sh_link >= sections->size()) return std::nullopt;
+    auto entries = section_contents(file, *symbols);
+    auto names = section_contents(file, (*sections)[symbols->sh_link]);
+    if (!entries || !names) return std::nullopt;
+    return SymbolSection{*entries, *names};
 }
 
 // The NUL-terminated name at `offset` of the string table, cut at
@@ -58,25 +68,14 @@ std::string readable_name(const std::string &raw) {
 
 SymbolTable SymbolTable::from_elf(std::span<const uint8_t> file) {
     SymbolTable table;
-    if (!fits(file, 0, sizeof(Elf32_Ehdr))) return table;
-    auto header = record_at<Elf32_Ehdr>(file, 0);
-    if (header.e_shentsize != sizeof(Elf32_Shdr) || header.e_shnum > kMaxSections) return table;
-    for (uint32_t i = 0; i < header.e_shnum; i++) {
-        auto symbols = section(file, header, i);
-        if (!symbols || symbols->sh_type != SHT_SYMTAB) continue;
-        auto strings = section(file, header, symbols->sh_link);
-        if (!strings || !fits(file, symbols->sh_offset, symbols->sh_size) ||
-            !fits(file, strings->sh_offset, strings->sh_size))
-            return table;
-        auto names = file.subspan(strings->sh_offset, strings->sh_size);
-        uint32_t count = std::min(symbols->sh_size / uint32_t{sizeof(Elf32_Sym)}, kMaxSymbols);
-        for (uint32_t s = 0; s < count; s++) {
-            auto symbol = record_at<Elf32_Sym>(file, symbols->sh_offset + uint64_t{s} * sizeof(Elf32_Sym));
-            if (ELF32_ST_TYPE(symbol.st_info) != STT_FUNC || symbol.st_value == 0) continue;
-            std::string name = raw_name(names, symbol.st_name);
-            if (!name.empty()) table.functions_.push_back({symbol.st_value, symbol.st_size, readable_name(name)});
-        }
-        break;
+    auto section = symbol_section(file);
+    if (!section) return table;
+    auto count = std::min(section->entries.size() / sizeof(Elf32_Sym), size_t{kMaxSymbols});
+    for (size_t s = 0; s < count; s++) {
+        auto symbol = record_at<Elf32_Sym>(section->entries, s * sizeof(Elf32_Sym));
+        if (ELF32_ST_TYPE(symbol.st_info) != STT_FUNC || symbol.st_value == 0) continue;
+        std::string name = raw_name(section->names, symbol.st_name);
+        if (!name.empty()) table.functions_.push_back({symbol.st_value, symbol.st_size, readable_name(name)});
     }
     std::sort(table.functions_.begin(), table.functions_.end(),
               [](const Function &a, const Function &b) { return a.start < b.start; });

@@ -8,6 +8,10 @@
 
 namespace kiv {
 
+// The shell's convention for the status of a process a signal ended (a
+// fault of the guest, a host child killed): this plus the signal's number.
+inline constexpr int32_t kSignalStatusBase = 128;
+
 using SyscallArgs = std::array<uint32_t, 6>;
 
 struct SyscallRegisters {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/hex.h"
+
 namespace kiv {
 
 namespace {
@@ -9,18 +11,12 @@ namespace {
 constexpr unsigned kMaxDevice = 0x1f;
 constexpr unsigned kMaxFunction = 7;
 
-bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned &value) {
+// Exactly `digits` hex digits at `at`, read as a number up to `max`.
+bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned max, unsigned &value) {
     if (at + digits > text.size()) return false;
-    value = 0;
-    for (size_t i = at; i < at + digits; i++) {
-        char c = text[i];
-        unsigned digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return false;
-        value = value * 16 + digit;
-    }
+    auto parsed = parse_hex(std::string_view(text).substr(at, digits), max);
+    if (!parsed) return false;
+    value = static_cast<unsigned>(*parsed);
     return true;
 }
 
@@ -29,8 +25,8 @@ bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned
 bool parse_pci_address(const std::string &text, NicInfo &info) {
     unsigned bus, device, function;
     if (text.size() != 7 || text[2] != ':' || text[5] != '.') return false;
-    if (!parse_hex_field(text, 0, 2, bus) || !parse_hex_field(text, 3, 2, device) ||
-        !parse_hex_field(text, 6, 1, function) || device > kMaxDevice || function > kMaxFunction)
+    if (!parse_hex_field(text, 0, 2, UINT8_MAX, bus) || !parse_hex_field(text, 3, 2, kMaxDevice, device) ||
+        !parse_hex_field(text, 6, 1, kMaxFunction, function))
         return false;
     info.bus = static_cast<uint8_t>(bus);
     info.device = static_cast<uint8_t>(device);
@@ -44,7 +40,7 @@ bool parse_mac_address(const std::string &text, NicInfo &info) {
     uint8_t mac[kOctets];
     for (size_t i = 0; i < kOctets; i++) {
         unsigned octet;
-        if (!parse_hex_field(text, i * 3, 2, octet)) return false;
+        if (!parse_hex_field(text, i * 3, 2, UINT8_MAX, octet)) return false;
         if (i + 1 < kOctets && text[i * 3 + 2] != ':') return false;
         mac[i] = static_cast<uint8_t>(octet);
     }

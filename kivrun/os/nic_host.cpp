@@ -1,14 +1,12 @@
 #include "os/nic_host.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "os/nic_address.h"
+#include "support/hex.h"
 
 namespace kiv {
 
@@ -40,26 +38,16 @@ std::optional<std::string> read_first_line(const fs::path &path) {
     return std::string(line);
 }
 
-// sysfs numbers: hex, with or without "0x".
-std::optional<uint64_t> parse_hex(const std::string &text) {
-    if (text.empty() || !std::isxdigit(static_cast<unsigned char>(text[0]))) return std::nullopt;
-    errno = 0;
-    char *end = nullptr;
-    unsigned long long value = std::strtoull(text.c_str(), &end, 16);
-    if (errno != 0 || *end != '\0') return std::nullopt;
-    return value;
-}
-
 std::optional<uint64_t> read_hex(const fs::path &path) {
     auto line = read_first_line(path);
-    return line ? parse_hex(*line) : std::nullopt;
+    return line ? parse_hex_optional_prefix(*line) : std::nullopt;
 }
 
 // "DDDD:BB:DD.F": domain, bus, device and function in hex. The domain has
 // no place in the record and is only checked.
 bool parse_device_address(const std::string &name, NicInfo &info) {
     size_t colon = name.find(':');
-    return colon != std::string::npos && parse_hex(name.substr(0, colon)) &&
+    return colon != std::string::npos && parse_hex_optional_prefix(std::string_view(name).substr(0, colon)) &&
            parse_pci_address(name.substr(colon + 1), info);
 }
 
@@ -88,7 +76,7 @@ std::vector<std::string> sorted_entries(const fs::path &directory) {
 std::optional<uint32_t> read_bar0(const fs::path &device) {
     auto line = read_first_line(device / "resource");
     if (!line) return std::nullopt;
-    auto start = parse_hex(line->substr(0, line->find(' ')));
+    auto start = parse_hex_optional_prefix(line->substr(0, line->find(' ')));
     if (!start || *start > UINT32_MAX) return std::nullopt;
     return static_cast<uint32_t>(*start);
 }

@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "support/io.h"
+
 namespace kiv {
 
 namespace {
@@ -28,17 +30,6 @@ int open_beneath(int root_fd, const std::string &relative, int flags, unsigned m
         fd = static_cast<int>(syscall(SYS_openat2, root_fd, relative.c_str(), &how, sizeof how));
     } while (fd < 0 && errno == EAGAIN);
     return fd;
-}
-
-bool write_all(int fd, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        ssize_t done = ::write(fd, data, size);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        data += done;
-        size -= static_cast<size_t>(done);
-    }
-    return true;
 }
 
 // The replacement of a regular file keeps its permission bits and, where
@@ -186,7 +177,7 @@ int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t 
     int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kNewFileMode);
     if (fd < 0) return -1;
     // The new contents are on the disk before the name points at them.
-    bool written = keep_attributes(parent, leaf, fd) && write_all(fd, static_cast<const uint8_t *>(data), size) &&
+    bool written = keep_attributes(parent, leaf, fd) && write_all(fd, std::string_view(static_cast<const char *>(data), size)) &&
                    fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0) written = false;

@@ -14,6 +14,7 @@
 
 #include "dispatch/trace.h"
 #include "machine/loader.h"
+#include "machine/syscall_types.h"
 #include "os/process.h"
 #include "support/unique_fd.h"
 
@@ -22,8 +23,6 @@ extern char **environ;
 namespace kiv {
 
 namespace {
-
-constexpr int kSignalStatusBase = 128;
 
 std::atomic_ref<uint32_t> live_count(SharedRunState *state) { return std::atomic_ref<uint32_t>(state->live); }
 std::atomic_ref<uint64_t> memory_held(SharedRunState *state) {

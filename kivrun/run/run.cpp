@@ -68,7 +68,7 @@ std::string end_line(const Stop &stop) {
     switch (stop.reason) {
     case StopReason::Exited: return "exited with " + std::to_string(stop.status & 0xff);
     case StopReason::Faulted: {
-        const char *signal = sigabbrev_np(stop.fault->exit_code - kFaultBase);
+        const char *signal = sigabbrev_np(stop.fault->exit_code - kSignalStatusBase);
         return std::string("killed by SIG") + (signal != nullptr ? signal : "?");
     }
     case StopReason::TimedOut: return "stopped by the time limit";

@@ -1,13 +1,15 @@
 #include "run/spawn_record.h"
 
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <concepts>
 #include <cstring>
 #include <type_traits>
+
+#include "support/file.h"
+#include "support/io.h"
 
 namespace kiv {
 
@@ -205,33 +207,20 @@ int write_spawn_record(const SpawnRecord &record) {
     std::string bytes = spawn_record_bytes(record);
     int fd = memfd_create("kivrun-spawn", MFD_CLOEXEC);
     if (fd < 0) return -1;
-    std::string_view rest = bytes;
-    while (!rest.empty()) {
-        ssize_t done = ::write(fd, rest.data(), rest.size());
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) {
-            int saved = done < 0 ? errno : EIO;
-            ::close(fd);
-            errno = saved;
-            return -1;
-        }
-        rest.remove_prefix(static_cast<size_t>(done));
+    if (!write_all(fd, bytes)) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
     }
     return fd;
 }
 
 std::optional<SpawnRecord> read_spawn_record(int fd) {
-    struct stat info;
-    if (fstat(fd, &info) != 0) return std::nullopt;
-    std::string bytes(static_cast<size_t>(info.st_size), '\0');
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return std::nullopt;
-        done += static_cast<size_t>(got);
-    }
-    return parse_spawn_record(bytes);
+    std::string ignored;
+    auto bytes = read_file(fd, UINT64_MAX, ignored);
+    if (!bytes) return std::nullopt;
+    return parse_spawn_record(std::string_view(reinterpret_cast<const char *>(bytes->data()), bytes->size()));
 }
 
 std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes) {

@@ -74,6 +74,12 @@ const Mistake kMistakes[] = {
      "invalid value '00:20.0' for '--nic-pci' (BB:DD.F in hex, device up to 1f, function up to 7)"},
     {"bad_mac", {"--nic-mac", "52:54:00", "x"}, kUsage,
      "invalid value '52:54:00' for '--nic-mac' (six hex octets joined by ':')"},
+    {"non_hex_pci_bus", {"--nic-pci", "0g:03.0", "x"}, kUsage,
+     "invalid value '0g:03.0' for '--nic-pci' (BB:DD.F in hex, device up to 1f, function up to 7)"},
+    {"pci_function_above_7", {"--nic-pci", "00:03.8", "x"}, kUsage,
+     "invalid value '00:03.8' for '--nic-pci' (BB:DD.F in hex, device up to 1f, function up to 7)"},
+    {"non_hex_mac_octet", {"--nic-mac", "52:54:00:12:34:5z", "x"}, kUsage,
+     "invalid value '52:54:00:12:34:5z' for '--nic-mac' (six hex octets joined by ':')"},
     {"mmio_over_32_bits", {"--nic-mmio", "0x100000000", "x"}, kUsage,
      "invalid value '0x100000000' for '--nic-mmio' (a 32-bit number: decimal or 0x-hex)"},
     {"octal_mmio", {"--nic-mmio=010", "x"}, kUsage,
@@ -268,7 +274,8 @@ const NumberText kNumberTexts[] = {
     {"0x0010", 0x10u},   {"010", {}},                 {"00", {}},                  {"4294967296", {}},
     {"0x100000000", {}}, {"", {}},                    {"0x", {}},                  {"-1", {}},
     {"+1", {}},          {"0x-1", {}},                {" 1", {}},                  {"1 ", {}},
-    {"12abc", {}},
+    {"12abc", {}},       {"0x1g", {}},                {"0x00000000ffffffff", 0xffffffffu},
+    {"0xFfFfFfFf", 0xffffffffu}, {"0x0x1", {}},
 };
 
 TEST(Cli, NumbersAreDecimalOrHexWithinTheWidth) {

@@ -8,6 +8,7 @@
 
 #include "case_name.h"
 #include "fake_debug_target.h"
+#include "support/hex.h"
 
 namespace kiv::test {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 std::string packet(std::string_view payload) {
     uint8_t sum = 0;
     for (char c : payload) sum = static_cast<uint8_t>(sum + static_cast<uint8_t>(c));
-    return "$" + std::string(payload) + "#" + gdb::hex_byte(sum);
+    return "$" + std::string(payload) + "#" + hex_byte(sum);
 }
 
 // What the stub sends back for `input`, on the target as the test left it.
@@ -47,6 +48,7 @@ const Dialogue kDialogues[] = {
     {"unknown_register", {{"p99", "E01"}}},
     {"register_value_of_the_wrong_size", {{"P8=7856", "E01"}}},
     {"unmapped_read", {{"m0,4", "E14"}}},
+    {"address_above_32_bits", {{"m100000000,4", "E01"}}},
     {"read_wrapping_past_4g", {{"mfffffffe,4", "E14"}}},
     {"read_past_the_end", {{"m401ffe,4", "E14"}}},
     {"malformed_read", {{"mzz", "E01"}, {"m400000", "E01"}, {"m,4", "E01"}}},
@@ -93,6 +95,7 @@ struct Framing {
 
 const Framing kFramings[] = {
     {"bad_checksum_is_refused", "$g#00", "-"},
+    {"checksum_not_hex", "$qC#g0", "-"},
     {"bad_checksum_then_the_resent_packet", "$qC#00" + packet("qC"), "-+" + packet("QC1")},
     {"garbage_before_a_packet", "xyz+" + packet("qC"), "+" + packet("QC1")},
     {"oversized_packet", packet("M400000,1:" + std::string(70000, '0')), "+" + packet("E01")},

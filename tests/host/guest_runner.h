@@ -2,10 +2,12 @@
 // and a run that captures the console bytes and the system-call trace.
 #pragma once
 
+#include <elf.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -28,6 +30,23 @@ inline std::string command_program(const std::string &name) { return std::string
 inline std::vector<uint8_t> read_test_file(const std::string &path) {
     std::string ignored;
     return read_file(path, UINT64_MAX, ignored).value_or(std::vector<uint8_t>{});
+}
+
+// `file` with its section header table moved to the end and each entry
+// padded with zeros to `entry_size` bytes, as the ELF standard allows.
+inline void widen_section_headers(std::vector<uint8_t> &file, uint16_t entry_size) {
+    Elf32_Ehdr header;
+    std::memcpy(&header, file.data(), sizeof header);
+    std::vector<uint8_t> table;
+    for (size_t i = 0; i < header.e_shnum; i++) {
+        auto entry = file.begin() + header.e_shoff + i * header.e_shentsize;
+        table.insert(table.end(), entry, entry + header.e_shentsize);
+        table.resize(table.size() + entry_size - header.e_shentsize);
+    }
+    header.e_shoff = static_cast<uint32_t>(file.size());
+    header.e_shentsize = entry_size;
+    file.insert(file.end(), table.begin(), table.end());
+    std::memcpy(file.data(), &header, sizeof header);
 }
 
 // A fresh empty directory, removed with everything in it at the end.

@@ -17,6 +17,7 @@
 
 #include "guest_runner.h"
 #include "kivmeta/metadata.h"
+#include "support/elf_sections.h"
 
 namespace {
 
@@ -111,17 +112,22 @@ Image sound_image() {
 constexpr size_t kCommandIndex = 2;  // after the null section and .text
 constexpr size_t kPackageIndex = 3;
 
+// Section header entries may be wider than Elf32_Shdr.
 TEST(KivmetaRead, SoundImageGivesBothRecords) {
-    Image image = sound_image();
-    kiv::meta::ReadError error;
-    auto metadata = kiv::meta::read_metadata(image.bytes, error);
-    ASSERT_TRUE(metadata) << error.message;
-    ASSERT_EQ(metadata->size(), 2u);
-    EXPECT_EQ((*metadata)[0].label, "command");
-    EXPECT_EQ((*metadata)[0].strings, (std::vector<std::string>{"Probe Intel e1000 NIC.", "nicsounder"}));
-    EXPECT_EQ(Bytes((*metadata)[0].bytes.begin(), (*metadata)[0].bytes.end()), kCommandRecord);
-    EXPECT_EQ((*metadata)[1].label, "package");
-    EXPECT_EQ((*metadata)[1].strings, (std::vector<std::string>{"nicsounder", "3"}));
+    for (uint16_t entry_size : {sizeof(Elf32_Shdr), sizeof(Elf32_Shdr) + 8}) {
+        SCOPED_TRACE(entry_size);
+        Image image = sound_image();
+        if (entry_size != sizeof(Elf32_Shdr)) kiv::test::widen_section_headers(image.bytes, entry_size);
+        kiv::meta::ReadError error;
+        auto metadata = kiv::meta::read_metadata(image.bytes, error);
+        ASSERT_TRUE(metadata) << error.message;
+        ASSERT_EQ(metadata->size(), 2u);
+        EXPECT_EQ((*metadata)[0].label, "command");
+        EXPECT_EQ((*metadata)[0].strings, (std::vector<std::string>{"Probe Intel e1000 NIC.", "nicsounder"}));
+        EXPECT_EQ(Bytes((*metadata)[0].bytes.begin(), (*metadata)[0].bytes.end()), kCommandRecord);
+        EXPECT_EQ((*metadata)[1].label, "package");
+        EXPECT_EQ((*metadata)[1].strings, (std::vector<std::string>{"nicsounder", "3"}));
+    }
 }
 
 struct BrokenImage {
@@ -147,6 +153,12 @@ const BrokenImage kBrokenImages[] = {
      Problem::BadSectionTable, "section headers run past the end of the file"},
     {"section count beyond the file", [](Image &i) { i.put<uint16_t>(kShnumAt, 0xffff); },
      Problem::BadSectionTable, "section headers run past the end of the file"},
+    {"more section headers than allowed",
+     [](Image &i) {
+         i.put<uint16_t>(kShnumAt, kiv::kMaxSections + 1);
+         i.bytes.resize(i.get<uint32_t>(kShoffAt) + (kiv::kMaxSections + 1) * sizeof(Elf32_Shdr));
+     },
+     Problem::BadSectionTable, "4097 section headers, more than 4096"},
     {"name table index out of range", [](Image &i) { i.put<uint16_t>(kShstrndxAt, 5); }, Problem::BadSectionTable,
      "no section name table"},
     {"name table past the end",

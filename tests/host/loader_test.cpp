@@ -12,6 +12,8 @@
 #include "case_name.h"
 #include "guest_runner.h"
 #include "machine/loader.h"
+#include "machine/symbols.h"
+#include "support/elf_sections.h"
 
 namespace kiv::test {
 namespace {
@@ -159,6 +161,11 @@ const SymbolDamage kSymbolDamages[] = {
     {"names_nowhere", [](Bytes &f) { symbol_section(f)->sh_link = 0xffff; }},
     {"section_headers_past_end", [](Bytes &f) { header(f).e_shoff = static_cast<uint32_t>(f.size()); }},
     {"countless_sections", [](Bytes &f) { header(f).e_shnum = 0xffff; }},
+    {"more_sections_than_allowed",
+     [](Bytes &f) {
+         header(f).e_shnum = kMaxSections + 1;
+         f.resize(header(f).e_shoff + (kMaxSections + 1) * sizeof(Elf32_Shdr));
+     }},
     {"file_cut_after_headers", [](Bytes &f) { f.resize(sizeof(Elf32_Ehdr)); }},
 };
 
@@ -172,6 +179,13 @@ TEST(Symbols, DamagedTablesNameNothing) {
         damage.damage(file);
         EXPECT_EQ(SymbolTable::from_elf(file).describe(entry), std::nullopt);
     }
+}
+
+TEST(Symbols, WiderSectionHeaderEntriesStillNameTheCode) {
+    Bytes file = valid_executable();
+    uint32_t entry = header(file).e_entry;
+    widen_section_headers(file, sizeof(Elf32_Shdr) + 8);
+    EXPECT_EQ(SymbolTable::from_elf(file).describe(entry), "_start");
 }
 
 }  // namespace

@@ -39,8 +39,6 @@ output unless both records are sound.
 
 enum ExitStatus : int { kOk = 0, kBadUsage = 1, kUnreadable = 2, kNotElf32 = 3, kBadMetadata = 4 };
 
-constexpr uint64_t kMaxFileSize = 256 << 20;
-
 [[noreturn]] void fail(int status, const std::string &message) {
     fprintf(stderr, "kivmeta: %s\n", message.c_str());
     exit(status);
@@ -99,7 +97,7 @@ int main(int argc, char **argv) {
 
     const std::string &path = files[0];
     std::string read_error;
-    auto file = kiv::read_file(path, kMaxFileSize, read_error);
+    auto file = kiv::read_file(path, kiv::kMaxExecutableSize, read_error);
     if (!file) fail(kUnreadable, kiv::cli::shown(path) + ": " + read_error);
     kiv::meta::ReadError error;
     auto metadata = kiv::meta::read_metadata(*file, error);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/elf_identity.h"
+#include "support/elf_sections.h"
 #include "support/text.h"
 
 namespace kiv::meta {
@@ -27,12 +28,8 @@ constexpr size_t kMagicSize = 4;
 constexpr uint32_t kRecordVersion = 1;
 constexpr size_t kRecordHeaderSize = kMagicSize + sizeof(uint32_t);
 
-// Whether [offset, offset + size) lies inside a file of `file_size` bytes;
-// 64-bit sums, so no 32-bit field can wrap around.
-bool within(uint64_t offset, uint64_t size, size_t file_size) { return offset + size <= file_size; }
-
 bool printable(std::span<const uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte >= 0x20 && byte < 0x7f; });
+    return std::all_of(bytes.begin(), bytes.end(), printable_ascii);
 }
 
 std::optional<Elf32_Ehdr> checked_header(std::span<const uint8_t> file, ReadError &error) {
@@ -52,32 +49,21 @@ struct SectionTable {
 std::optional<SectionTable> section_table(std::span<const uint8_t> file, const Elf32_Ehdr &header,
                                           ReadError &error) {
     error.problem = Problem::BadSectionTable;
-    if (header.e_shoff == 0 || header.e_shnum == 0) {
-        error.message = "no section headers";
-        return std::nullopt;
-    }
-    if (header.e_shentsize < sizeof(Elf32_Shdr)) {
-        error.message = "section header size " + std::to_string(header.e_shentsize) + " is below " +
-                        std::to_string(sizeof(Elf32_Shdr));
-        return std::nullopt;
-    }
-    if (!within(header.e_shoff, uint64_t{header.e_shnum} * header.e_shentsize, file.size())) {
-        error.message = "section headers run past the end of the file";
-        return std::nullopt;
-    }
     SectionTable table;
-    for (uint32_t i = 0; i < header.e_shnum; i++)
-        table.sections.push_back(record_at<Elf32_Shdr>(file, header.e_shoff + uint64_t{i} * header.e_shentsize));
+    auto sections = elf32_section_headers(file, header, error.message);
+    if (!sections) return std::nullopt;
+    table.sections = std::move(*sections);
     if (header.e_shstrndx == SHN_UNDEF || header.e_shstrndx >= header.e_shnum) {
         error.message = "no section name table";
         return std::nullopt;
     }
     const Elf32_Shdr &names = table.sections[header.e_shstrndx];
-    if (names.sh_type == SHT_NOBITS || !within(names.sh_offset, names.sh_size, file.size())) {
+    auto contents = section_contents(file, names);
+    if (names.sh_type == SHT_NOBITS || !contents) {
         error.message = "section name table runs past the end of the file";
         return std::nullopt;
     }
-    table.names = file.subspan(names.sh_offset, names.sh_size);
+    table.names = *contents;
     return table;
 }
 
@@ -107,11 +93,9 @@ std::optional<std::span<const uint8_t>> find_section(std::span<const uint8_t> fi
         error.message = "section " + name + " has no contents in the file";
         return std::nullopt;
     }
-    if (!within(section->sh_offset, section->sh_size, file.size())) {
-        error.message = "section " + name + " runs past the end of the file";
-        return std::nullopt;
-    }
-    return file.subspan(section->sh_offset, section->sh_size);
+    auto contents = section_contents(file, *section);
+    if (!contents) error.message = "section " + name + " runs past the end of the file";
+    return contents;
 }
 
 std::optional<std::vector<std::string>> parse_record(std::span<const uint8_t> bytes, std::string_view magic,
