@@ -24,7 +24,10 @@ namespace kiv::test {
 // first byte of each piece decides its size.
 class MemoryChannel final : public gdb::Channel {
 public:
-    explicit MemoryChannel(std::string_view input) : rest_(input) {}
+    // Keeps its own copy: a test may hand over a temporary.
+    explicit MemoryChannel(std::string_view input) : input_(input), rest_(input_) {}
+    MemoryChannel(const MemoryChannel &) = delete;
+    MemoryChannel &operator=(const MemoryChannel &) = delete;
 
     size_t receive(std::span<char> buffer) override {
         if (rest_.empty()) return 0;
@@ -40,6 +43,7 @@ public:
     const std::string &sent() const { return sent_; }
 
 private:
+    std::string input_;
     std::string_view rest_;
     std::string sent_;
 };
