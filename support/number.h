@@ -1,4 +1,4 @@
-// The one grammar for numeric option values: decimal, or hexadecimal after
+// Whole-text decimal numbers, and the one grammar for numeric option values: decimal, or hexadecimal after
 // "0x"; no sign, no spaces, nothing after the digits, and the value must fit
 // the option's width. A leading zero before more digits is refused rather
 // than read as octal or as decimal: "010" means different things to
@@ -15,17 +15,28 @@
 
 #include "support/hex.h"
 
+namespace kiv {
+
+// The number the decimal digits of the whole of `text` spell, if it fits T:
+// at least one digit and nothing else (no sign, space or prefix).
+template <std::unsigned_integral T>
+std::optional<T> decimal_number(std::string_view text) {
+    // from_chars takes no sign for unsigned types and reports overflow.
+    T value;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+}  // namespace kiv
+
 namespace kiv::cli {
 
 // Decimal digits that fit T, without a leading zero before more of them.
 template <std::unsigned_integral T>
 std::optional<uint64_t> parse_decimal(std::string_view text) {
     if (text.size() > 1 && text[0] == '0') return std::nullopt;
-    // from_chars takes no sign for unsigned types and reports overflow.
-    T value;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    return decimal_number<T>(text);
 }
 
 template <std::unsigned_integral T>

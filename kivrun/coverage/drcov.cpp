@@ -1,11 +1,11 @@
 #include "coverage/drcov.h"
 
-#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
 #include "support/hex.h"
+#include "support/number.h"
 
 namespace kiv {
 
@@ -36,16 +36,9 @@ public:
     std::optional<uint64_t> counted_line(std::string_view prefix, std::string_view suffix = {}) {
         auto text = line();
         if (!text || !text->starts_with(prefix) || !text->ends_with(suffix)) return std::nullopt;
-        return decimal(text->substr(prefix.size(), text->size() - prefix.size() - suffix.size()));
+        return decimal_number<uint64_t>(text->substr(prefix.size(), text->size() - prefix.size() - suffix.size()));
     }
     std::string_view rest() const { return rest_; }
-
-    static std::optional<uint64_t> decimal(std::string_view text) {
-        uint64_t value = 0;
-        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error != std::errc{} || end != text.data() + text.size() || text.empty()) return std::nullopt;
-        return value;
-    }
 
 private:
     std::string_view rest_;
@@ -59,7 +52,7 @@ std::optional<DrcovModule> parse_module(std::string_view line, size_t id) {
         if (separator == std::string_view::npos) return std::nullopt;
         std::string_view field = line.substr(0, separator);
         field.remove_prefix(std::min(field.find_first_not_of(' '), field.size()));
-        fields[i] = i == 0 ? Cursor::decimal(field) : parse_hex_optional_prefix(field);
+        fields[i] = i == 0 ? decimal_number<uint64_t>(field) : parse_hex_optional_prefix(field);
         line.remove_prefix(separator + kSeparator.size());
     }
     for (auto &field : fields)

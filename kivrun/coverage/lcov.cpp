@@ -1,9 +1,9 @@
 #include "coverage/lcov.h"
 
 #include <algorithm>
-#include <charconv>
 #include <vector>
 
+#include "support/number.h"
 #include "support/text.h"
 
 namespace kiv {
@@ -24,19 +24,15 @@ void note_function(FileCoverage &file, const std::string &name, uint32_t line, u
     known.count += count;
 }
 
-template <class Number>
-bool parse_number(std::string_view text, Number &value) {
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc{} && end == text.data() + text.size();
-}
-
 // "NUMBER,TEXT" as FN, FNDA and DA spell their values.
 template <class Number>
 bool split_pair(std::string_view value, Number &number, std::string_view &rest) {
     auto parts = split_once(value, ',');
     if (!parts) return false;
     rest = parts->second;
-    return parse_number(parts->first, number);
+    auto parsed = decimal_number<Number>(parts->first);
+    if (parsed) number = *parsed;
+    return parsed.has_value();
 }
 
 // One line of a tracefile, inside the file record `file` (null outside
@@ -68,11 +64,11 @@ bool read_function_count(std::string_view value, Tracefile &, FileCoverage *&fil
 // DA may carry a checksum after the count: DA:line,count[,checksum].
 bool read_line(std::string_view value, Tracefile &, FileCoverage *&file) {
     uint32_t line = 0;
-    uint64_t count = 0;
     std::string_view rest;
     if (file == nullptr || !split_pair(value, line, rest)) return false;
-    if (!parse_number(rest.substr(0, rest.find(',')), count)) return false;
-    file->lines[line] += count;
+    auto count = decimal_number<uint64_t>(rest.substr(0, rest.find(',')));
+    if (!count) return false;
+    file->lines[line] += *count;
     return true;
 }
 
