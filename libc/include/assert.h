@@ -3,8 +3,8 @@
  * on descriptor 2 and ends the process as abort does. With NDEBUG defined
  * where this header is included, assert evaluates nothing; the header may
  * be included again to follow a changed NDEBUG. */
-#ifndef KIV_ASSERT_H
-#define KIV_ASSERT_H
+#ifndef KIV_ISO_ASSERT_H
+#define KIV_ISO_ASSERT_H
 
 #ifdef __cplusplus
 extern "C" {
