@@ -78,6 +78,50 @@ int vsscanf(const char *str, const char *format, va_list args) __attribute__((fo
 int sscanf(const char *str, const char *format, ...) __attribute__((format(scanf, 2, 3)));
 int fscanf(FILE *stream, const char *format, ...) __attribute__((format(scanf, 2, 3)));
 
+/* The kit's extensions for ported code, on the streams above. Nothing is
+ * buffered, so setvbuf only checks its arguments, and a stream has no room
+ * for a pushed-back byte: ungetc fails (EOF). Positions are byte offsets, as
+ * ftell's. freopen reopens the record in place. kivos has no call for
+ * renaming or temporary files: rename, tmpfile and tmpnam fail (-1 or null)
+ * with errno ENOSYS. perror writes to stderr (descriptor 1). */
+typedef struct kiv_fpos {
+    long offset;
+} fpos_t;
+
+#define BUFSIZ 1024
+#define FILENAME_MAX 4096
+#define FOPEN_MAX 16
+#define L_tmpnam 20
+#define TMP_MAX 238328
+#define _IOFBF 0
+#define _IOLBF 1
+#define _IONBF 2
+
+void clearerr(FILE *stream);
+int fgetpos(FILE *stream, fpos_t *position);
+int fsetpos(FILE *stream, const fpos_t *position);
+char *fgets(char *s, int size, FILE *stream);
+FILE *freopen(const char *filename, const char *mode, FILE *stream);
+int setvbuf(FILE *stream, char *buffer, int mode, size_t size);
+int ungetc(int ch, FILE *stream);
+int getc(FILE *stream);
+int putc(int ch, FILE *stream);
+void perror(const char *prefix);
+FILE *tmpfile(void);
+char *tmpnam(char *name);
+int rename(const char *from, const char *to);
+int remove(const char *path);
+#if (defined(__cplusplus) && __cplusplus <= 201103L) || \
+    (!defined(__cplusplus) && (!defined(__STDC_VERSION__) || __STDC_VERSION__ < 201112L))
+/* Reads a line with no bound on its length: ISO C11 and C++14 dropped it. */
+char *gets(char *s);
+#endif
+int vprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
+/* Like fscanf: each call scans one blank-delimited token of the stream. */
+int vfscanf(FILE *stream, const char *format, va_list args) __attribute__((format(scanf, 2, 0)));
+int scanf(const char *format, ...) __attribute__((format(scanf, 1, 2)));
+int vscanf(const char *format, va_list args) __attribute__((format(scanf, 1, 0)));
+
 #ifdef __cplusplus
 }
 #endif

@@ -31,6 +31,16 @@ int strncasecmp(const char *a, const char *b, size_t n);
 char *strtok(char *s, const char *delims);
 const char *strerror(int code);
 
+/* The kit's extensions for ported code. Unlike the functions above, these
+ * take no null pointers. strcoll and strxfrm know the "C" locale only:
+ * strcoll compares as strcmp, strxfrm copies. */
+void *memchr(const void *s, int c, size_t n);
+size_t strspn(const char *s, const char *accept);
+size_t strcspn(const char *s, const char *reject);
+char *strpbrk(const char *s, const char *accept);
+int strcoll(const char *a, const char *b);
+size_t strxfrm(char *d, const char *s, size_t n);
+
 #ifdef __cplusplus
 }
 #endif

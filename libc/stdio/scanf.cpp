@@ -254,13 +254,17 @@ int sscanf(const char *str, const char *format, ...) {
     return count;
 }
 
-int fscanf(FILE *stream, const char *format, ...) {
+int vfscanf(FILE *stream, const char *format, va_list args) {
     if (stream == nullptr || format == nullptr || stream->kind != KIV_FILE_DESCRIPTOR) return -1;
     char token[kiv::stdio::kTokenCapacity + 1];
     if (!kiv::stdio::read_token(stream, token)) return -1;
+    return vsscanf(token, format, args);
+}
+
+int fscanf(FILE *stream, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    int count = vsscanf(token, format, args);
+    int count = vfscanf(stream, format, args);
     va_end(args);
     return count;
 }
