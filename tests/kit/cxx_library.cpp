@@ -122,8 +122,11 @@ void strings() {
     std::string many;
     for (int i = 0; i < 3; ++i) many.insert(0, std::string(static_cast<std::size_t>(i + 1), static_cast<char>('a' + i)));
     show("insert", many);
-    show("hash", std::to_string(std::hash<std::string>{}("kivos")) + " " + std::to_string(std::hash<std::string_view>{}("")) +
-                     " " + std::to_string(std::hash<std::string>{}("a longer key of thirty-one bytes")));
+    std::vector<std::size_t> hashes;
+    const std::string key = "kivos c++";
+    for (std::size_t length = 0; length <= key.size(); ++length)
+        hashes.push_back(std::hash<std::string_view>{}(std::string_view(key).substr(0, length)));
+    show("hash", joined(hashes));
 }
 
 void ordered() {
