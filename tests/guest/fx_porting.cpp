@@ -145,7 +145,7 @@ void say_time(const struct tm &t) {
 // Seconds since 1970: the broken-down UTC time, its strftime and asctime.
 void broken_down_times(int argc, char **argv) {
     for (int i = 0; i < argc; i++) {
-        time_t when = strtol(argv[i], nullptr, 10);
+        time_t when = static_cast<time_t>(strtoll(argv[i], nullptr, 10));
         say_time(*gmtime(&when));
     }
 }

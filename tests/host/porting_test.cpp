@@ -90,9 +90,11 @@ const IntegerText kIntegerTexts[] = {
 
 void PrintTo(const IntegerText &row, std::ostream *out) { *out << row.name; }
 
+// For a base ISO C does not allow, the host leaves `end` as it was and
+// the kit points it at the text: the same when it starts there.
 template <typename Convert>
 std::string integer_lines(const IntegerText &row, Convert convert) {
-    char *end = nullptr;
+    char *end = const_cast<char *>(row.text);
     errno = 0;
     uint64_t value = static_cast<uint64_t>(convert(row.text, &end, row.base));
     return hex(value, 16) + " " + std::to_string(end - row.text) + " " + std::to_string(errno) + "\n";
@@ -257,7 +259,8 @@ TEST(PortingTime, MktimeNormalisesAsTheHost) {
             *fields[k] = row[k];
             args.push_back(std::to_string(row[k]));
         }
-        expected += std::to_string(timegm(&t)) + " " + time_lines(t);
+        time_t normalised = timegm(&t);
+        expected += std::to_string(normalised) + " " + time_lines(t);
     }
     EXPECT_EQ(porting_output(args), expected);
 }
