@@ -1,8 +1,10 @@
 // The kit's ISO C conversions for ported code: signs, ERANGE and
 // saturation, the way hosted C programs expect them (strtol and strtoul
 // keep the runtime's own rules). strtof goes through the x87 80-bit format:
-// the significand's digits and the power of ten meet in one rounded
-// operation, and the narrowing to float rounds once more.
+// the first 19 significant digits and the power of ten meet in one rounded
+// operation (a few for exponents beyond 27), and the narrowing to float
+// rounds once more. That is the correctly rounded float unless the text
+// lies within about 10^-19 of a halfway point between two floats.
 #include <float.h>
 #include <limits.h>
 #include <stdint.h>
@@ -159,37 +161,73 @@ bool matches_word(const Byte *p, const char *word) {
     return true;
 }
 
+struct Floating {
+    long double value;
+    bool special;      // inf or nan, as text
+    bool nonzero;      // some digit was not 0
+    uint64_t payload;  // a nan's number in parentheses
+};
+
+// A nan's parenthesised tail: letters, digits and '_'; when they are a
+// number, it is the nan's payload.
+uint64_t read_nan_tail(const Byte *&p) {
+    if (*p != '(') return 0;
+    const Byte *q = p + 1;
+    while (isalnum(*q) || *q == '_') q++;
+    if (*q != ')') return 0;
+    char *number_end;
+    uint64_t payload = strtoull(reinterpret_cast<const char *>(p + 1), &number_end, 0);
+    bool is_number = reinterpret_cast<const Byte *>(number_end) == q && q != p + 1;
+    p = q + 1;
+    return is_number ? payload : 0;
+}
+
 // inf, infinity and nan (with an optional parenthesised tail), any case.
-bool read_special(const Byte *&p, long double &value) {
+bool read_special(const Byte *&p, Floating &f) {
+    f.special = true;
     if (matches_word(p, "inf")) {
         p += matches_word(p, "infinity") ? 8 : 3;
-        value = __builtin_infl();
+        f.value = __builtin_infl();
         return true;
     }
     if (!matches_word(p, "nan")) return false;
     p += 3;
-    if (*p == '(') {
-        const Byte *q = p + 1;
-        while (isalnum(*q) || *q == '_') q++;
-        if (*q == ')') p = q + 1;
-    }
-    value = __builtin_nanl("");
+    f.payload = read_nan_tail(p);
+    f.value = __builtin_nanl("");
     return true;
 }
 
-// The value of a decimal or hexadecimal floating text at `p`; false when
-// there is no number there.
-bool read_floating(const Byte *&p, long double &value) {
-    if (read_special(p, value)) return true;
-    bool hex = p[0] == '0' && (p[1] | 0x20) == 'x' && (digit_value(p[2]) < kHex || (p[2] == '.' && digit_value(p[3]) < kHex));
+bool starts_hex_number(const Byte *p) {
+    return p[0] == '0' && (p[1] | 0x20) == 'x' &&
+           (digit_value(p[2]) < kHex || (p[2] == '.' && digit_value(p[3]) < kHex));
+}
+
+// The decimal or hexadecimal floating text at `p`; false when there is no
+// number there.
+bool read_floating(const Byte *&p, Floating &f) {
+    f = Floating{0.0L, false, false, 0};
+    if (read_special(p, f)) return true;
+    f.special = false;
+    bool hex = starts_hex_number(p);
     const Byte *q = hex ? p + 2 : p;
     Digits d = read_digits(q, hex ? kHex : kDecimal, hex ? kSignificantHexDigits : kSignificantDecimalDigits);
     if (!d.any) return false;
     long exponent = read_exponent(q, hex ? 'p' : 'e');
     p = q;
     long double significand = static_cast<long double>(d.significand);
-    value = hex ? scale_by_two(significand, 4 * d.exponent + exponent) : scale_by_ten(significand, d.exponent + exponent);
+    f.nonzero = d.significand != 0;
+    f.value = hex ? scale_by_two(significand, 4 * d.exponent + exponent)
+                  : scale_by_ten(significand, d.exponent + exponent);
     return true;
+}
+
+// The quiet nan with the payload's low bits, as the float's bits.
+float nan_with_payload(uint64_t payload, bool negative) {
+    constexpr uint32_t kQuietNan = 0x7fc00000u, kPayloadBits = 0x003fffffu, kSignBit = 0x80000000u;
+    uint32_t bits = kQuietNan | (static_cast<uint32_t>(payload) & kPayloadBits) | (negative ? kSignBit : 0);
+    float result;
+    __builtin_memcpy(&result, &bits, sizeof result);
+    return result;
 }
 
 }  // namespace
@@ -223,15 +261,19 @@ float strtof(const char *s, char **end) {
     using namespace kiv::iso_convert;
     bool negative;
     const Byte *p = skip_space_and_sign(s, negative);
-    long double value;
-    if (!read_floating(p, value)) {
+    Floating f;
+    if (!read_floating(p, f)) {
         store_end(end, s);
         return 0.0f;
     }
     store_end(end, p);
-    float result = static_cast<float>(negative ? -value : value);
-    bool overflow = __builtin_isinf(result) && !__builtin_isinf(value);
-    bool underflow = value != 0.0L && __builtin_fabsf(result) < FLT_MIN;
+    if (f.special && __builtin_isnan(f.value)) return nan_with_payload(f.payload, negative);
+    long double value = negative ? -f.value : f.value;
+    float result = static_cast<float>(value);
+    bool overflow = __builtin_isinf(result) && !f.special;
+    // Underflow is a result below the normal range that lost something.
+    bool underflow = f.nonzero && (result == 0.0f || (__builtin_fabsf(result) < FLT_MIN &&
+                                                      static_cast<long double>(result) != value));
     if (overflow || underflow) errno = ERANGE;
     return result;
 }

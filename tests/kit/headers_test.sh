@@ -1,0 +1,74 @@
+#!/bin/bash
+# Every header of the installed kit, alone, in a strict user build: as C
+# from C89 to C17 with -pedantic -Werror -Wall -Wextra, and as C++. Then the
+# C++ library headers a C++ program starts with, which must find every C
+# name they import (compile only: linking them is the C++ runtime's part).
+# Usage: headers_test.sh BUILD_DIR
+set -eu
+build=$(realpath "$1")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/kit" > /dev/null
+kit=$work/kit/bin
+include=$work/kit/lib/kivos/include
+strict=(-pedantic -Werror -Wall -Wextra -c -o "$work/header.o")
+
+failures=0
+fail() {
+    echo "FAIL $1" >&2
+    sed 's/^/  /' "$work/errors" | head -n 8 >&2
+    failures=$((failures + 1))
+}
+
+# The C library's headers (c++/ holds what only C++ sees).
+headers=$(cd "$include" && find . -name '*.h' ! -path './c++/*' | sed 's|^\./||' | sort)
+for header in $headers; do
+    printf '#include <%s>\nint kivos_header_check;\n' "$header" > "$work/check.c"
+    cp "$work/check.c" "$work/check.cpp"
+    for standard in c89 gnu89 c99 c11 c17; do
+        "$kit/kivos-cc" -std=$standard "${strict[@]}" "$work/check.c" 2> "$work/errors" || fail "$header as $standard"
+    done
+    for standard in c++17 c++20; do
+        "$kit/kivos-c++" -std=$standard "${strict[@]}" "$work/check.cpp" 2> "$work/errors" || fail "$header as $standard"
+    done
+done
+
+# <cmath> comes with the mathematics library.
+cxx_headers="algorithm array bitset charconv deque forward_list functional iterator list map memory numeric
+    optional queue set span stack string string_view tuple unordered_map unordered_set utility variant vector
+    bit limits type_traits cstddef cstdint cstring cstdlib cstdio cctype climits cwchar cwctype ctime clocale
+    csetjmp cassert cerrno"
+for header in $cxx_headers; do
+    printf '#include <%s>\nint kivos_header_check;\n' "$header" > "$work/check.cpp"
+    for standard in c++17 c++20; do
+        "$kit/kivos-c++" -std=$standard "${strict[@]}" "$work/check.cpp" 2> "$work/errors" || fail "<$header> as $standard"
+    done
+done
+
+# A C89 program that uses the porting headers together compiles cleanly.
+cat > "$work/together.c" << 'PROGRAM'
+#include <assert.h>
+#include <ctype.h>
+#include <locale.h>
+#include <setjmp.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+#include <time.h>
+#include <wchar.h>
+static jmp_buf env;
+int main(void) {
+    off_t offset = 0;
+    ssize_t length = 0;
+    div_t q = div(7, 2);
+    assert(q.quot == 3);
+    if (setjmp(env) == 0) longjmp(env, 1);
+    return isdigit('7') && strchr(localeconv()->decimal_point, '.') != NULL ? (int)(offset + length) : 1;
+}
+PROGRAM
+"$kit/kivos-cc" -std=c89 -pedantic -Werror -Wall -Wextra -O2 -o "$work/together" "$work/together.c" 2> "$work/errors" ||
+    fail "a C89 program using the porting headers"
+
+exit "$failures"
