@@ -10,9 +10,7 @@ namespace kivm {
 
 namespace {
 
-// Beyond these e^x is infinite, or below the smallest long double.
-constexpr long double kExpOverflow = 11357.3L;
-constexpr long double kExpUnderflow = -11400.0L;
+// Beyond these 2^x is infinite, or below the smallest long double.
 constexpr long double kExp2Overflow = 16385.0L;
 constexpr long double kExp2Underflow = -16447.0L;
 // Below this expm1(x) is -1 to every precision.

@@ -24,6 +24,32 @@ constexpr long double kNearZero = 0x1p-70L;
 constexpr long double kGammaOverflow = 1756.0L;
 constexpr long double kSqrtTwoPi = 2.50662827463100050241576528481104525L;
 
+// Taylor series of log Gamma about its zeros at 1 and 2, coefficients of
+// e, e^2, ...: -gamma, then (-1)^k zeta(k) / k; 1 - gamma, then
+// (-1)^k (zeta(k) - 1) / k. For |e| <= 0.2 the last terms are below 2^-70.
+constexpr long double kNearRoot = 0.2L;
+constexpr long double kLogGammaNearOne[] = {
+    -0.5772156649015328606065L, 0.8224670334241132182362L, -0.4006856343865314284666L,
+    0.270580808427784547879L, -0.2073855510286739852663L, 0.1695571769974081899524L, -0.14404989676884611812L,
+    0.1255096695247430424223L, -0.1113342658695646904909L, 0.1000994575127818085337L,
+    -0.09095401714582904223261L, 0.08335384054610900402489L, -0.07693251641135219147283L,
+    0.07143294629536133605923L, -0.0666687058824204680329L, 0.06250095514121304074198L,
+    -0.05882397865868458233896L, 0.05555576762740361110221L, -0.05263167937961666073363L,
+    0.05000004769810169363981L, -0.04761907033014222799078L, 0.04545455629320466944241L,
+    -0.04347826605304025936135L, 0.04166666915034121046914L, -0.04000000119214014058609L,
+    0.03846153903467518570635L, -0.03703703731298932554946L, 0.03571428584733335802816L,
+    -0.03448275868491930081079L, 0.03333333336437758108066L,
+};
+constexpr long double kLogGammaNearTwo[] = {
+    0.4227843350984671393935L, 0.3224670334241132182362L, -0.06735230105319809513325L,
+    0.020580808427784547879L, -0.007385551028673985266273L, 0.002890510330741523285753L,
+    -0.001192753911703260977114L, 0.0005096695247430424223357L, -0.0002231547584535793797614L,
+    0.0000994575127818085337146L, -0.00004492623673813314170021L, 0.00002050721277567069155317L,
+    -0.000009439488275268395903987L, 0.000004374866789907487804182L, -0.000002039215753801366236782L,
+    0.0000009551412130407419832857L, -0.0000004492469198764566043294L, 0.0000002120718480555466586923L,
+    -0.0000001004322482396809960872L, 0.0000000476981016936398056576L,
+};
+
 // B(2k) / (2k (2k-1)), k = 1..10: the last term at z = 16 is below 2^-74.
 constexpr long double kStirlingSeries[] = {
     1.0L / 12, -1.0L / 360, 1.0L / 1260, -1.0L / 1680, 1.0L / 1188, -691.0L / 360360, 1.0L / 156,
@@ -45,8 +71,6 @@ long double log_gamma_positive(long double x) {
     return log_gamma_stirling(z) - log_kernel(product);
 }
 
-bool is_integer(long double x) { return round_by_fpu(x) == x; }
-
 struct SignedLog {
     long double value;
     int sign;
@@ -55,7 +79,9 @@ struct SignedLog {
 SignedLog lgamma_kernel(long double x) {
     if (is_nan(x)) return {x, 1};
     if (is_inf(x)) return {infinity(), 1};
-    if (x == 1.0L || x == 2.0L) return {0.0L, 1};
+    if (x == 1.0L || x == 2.0L) return {0.0L, 1};  // +0, which the series would give as -0
+    if (absolute(x - 1.0L) <= kNearRoot) return {(x - 1.0L) * horner(kLogGammaNearOne, x - 1.0L), 1};
+    if (absolute(x - 2.0L) <= kNearRoot) return {(x - 2.0L) * horner(kLogGammaNearTwo, x - 2.0L), 1};
     if (x > 0.0L) return {log_gamma_positive(x), 1};
     if (x == 0.0L) return {infinity(), sign_of(x) ? -1 : 1};
     if (absolute(x) < kNearZero) return {-log_kernel(absolute(x)), sign_of(x) ? -1 : 1};

@@ -102,6 +102,8 @@ inline long double root_by_fpu(long double x) {
     return x;
 }
 
+inline bool is_integer(long double x) { return is_finite(x) && round_by_fpu(x) == x; }
+
 // x, as the compiler must take it: arithmetic on it stays after the last
 // change of the control word.
 inline long double fpu_barrier(long double x) {
@@ -171,6 +173,10 @@ inline long double underflowed() {
     return 0.0L;
 }
 
+// Beyond these e^x is infinite, or below the smallest long double.
+constexpr long double kExpOverflow = 11357.3L;
+constexpr long double kExpUnderflow = -11400.0L;
+
 // Kernels on long double, for finite or special arguments alike.
 long double exp_kernel(long double x);
 long double expm1_kernel(long double x);
@@ -179,7 +185,6 @@ long double log_kernel(long double x);
 long double log1p_kernel(long double x);
 long double log2_kernel(long double x);
 long double log10_kernel(long double x);
-long double sqrt_kernel(long double x);
 long double pow_kernel(long double x, long double y);
 long double atan_kernel(long double x);
 long double atan2_kernel(long double y, long double x);

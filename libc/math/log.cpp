@@ -45,13 +45,16 @@ long double atanh_tail(long double s) {
     return 2.0L * s * odd;
 }
 
+long double reduce_for_log(long double x, int &exponent) {
+    long double m = absolute(split_exponent(x, exponent));
+    if (m >= kSqrtHalf) return m;
+    exponent--;
+    return m + m;
+}
+
 LogParts log_parts(long double x) {
     int exponent = 0;
-    long double m = absolute(split_exponent(x, exponent));
-    if (m < kSqrtHalf) {
-        m = m + m;
-        exponent--;
-    }
+    long double m = reduce_for_log(x, exponent);
     long double s = (m - 1.0L) / (m + 1.0L);
     return {exponent, 2.0L * s + atanh_tail(s)};
 }

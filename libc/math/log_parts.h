@@ -10,6 +10,8 @@ struct LogParts {
 
 // For finite positive x.
 LogParts log_parts(long double x);
+// x = 2^exponent m, sqrt(1/2) <= m < sqrt(2), for finite positive x.
+long double reduce_for_log(long double x, int &exponent);
 // 2 atanh(s) - 2s, for |s| <= 0.172.
 long double atanh_tail(long double s);
 // e^r and e^r - 1 for |r| <= ln2/2.

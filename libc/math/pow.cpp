@@ -11,13 +11,9 @@ namespace kivm {
 
 namespace {
 
-constexpr long double kSqrtHalf = 0.707106781186547524400844362104849039L;
-constexpr long double kExpOverflow = 11357.3L;
-constexpr long double kExpUnderflow = -11400.0L;
 constexpr long double kTwoTo64 = 0x1p64L;
 constexpr long double kExactProductLimit = 2.0L * kExpOverflow;
 
-bool is_integer(long double y) { return is_finite(y) && round_by_fpu(y) == y; }
 bool is_odd_integer(long double y) {
     return is_integer(y) && absolute(y) < kTwoTo64 && round_by_fpu(y * 0.5L) != y * 0.5L;
 }
@@ -26,11 +22,7 @@ bool is_odd_integer(long double y) {
 // division's remainder kept.
 Pair log_pair(long double x) {
     int exponent = 0;
-    long double m = split_exponent(x, exponent);
-    if (m < kSqrtHalf) {
-        m = m + m;
-        exponent--;
-    }
+    long double m = reduce_for_log(x, exponent);
     long double numerator = m - 1.0L;
     Pair denominator = two_sum(m, 1.0L);
     long double s = numerator / denominator.hi;
