@@ -4,7 +4,7 @@
 # output, the file it writes and its image layout are checked. Every build
 # runs beside a hostile fixed.ld and layout.ld, which must not take part.
 # Then: the CMake project's ctest, a layout switch on its configured tree,
-# libraries the kit does not have, and the library's sources for gdb.
+# a library the kit does not have, and the library's sources for gdb.
 # Usage: kit_test.sh BUILD_DIR SOURCE_DIR (this test's folder)
 set -eu
 build=$(realpath "$1")
@@ -27,6 +27,7 @@ cd "$work"
 "$kit/kivos-cc" -O2 -Wall -Wextra -Werror -o cc-hello "$source/hello.c"
 "$kit/kivos-c++" -O2 -Wall -Wextra -Werror -c -o greet.o "$source/greet.cpp"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
+"$kit/kivos-cc" --layout=roomy -std=c89 -pedantic -O2 -Wall -Wextra -Werror -o cc-maths "$source/maths.c" -lm
 configure() { cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" "$@" > /dev/null; }
 configure
 cmake --build project > /dev/null
@@ -46,6 +47,8 @@ cases=(
     "project/hello;010;hello |+8 kit;count=8;0x00405000"
     "cxx-greet;kit;C++ greets kit (3), before main: 5 42 global, sum 6;;0x00800000"
     "project/greet;;C++ greets kivos (5), before main: 5 42 global, sum 6;;0x00800000"
+    "cc-maths;;1414213 909297 1024 1 1;;0x00800000"
+    "project/maths;0.5;707106 479425 1 1 1;;0x00800000"
 )
 for case in "${cases[@]}"; do
     IFS=';' read -r program arguments output file layout <<< "$case"
@@ -80,8 +83,8 @@ for layout in roomy fixed; do
     [ "$(rodata_address project/greet)" = 0x00800000 ] || fail "layout $layout" "greet's read-only data at $(rodata_address project/greet)"
 done
 
-# Libraries of the host's C library are not found, and plainly so.
-for library in m c; do
+# The host's C library is not found, and plainly so (the kit's own libm is).
+for library in c; do
     if "$kit/kivos-cc" -o "lib$library" "$source/hello.c" "-l$library" 2> link.log; then
         fail "-l$library" "linked"
     fi
