@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bitset>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <forward_list>
@@ -127,6 +128,11 @@ void strings() {
     for (std::size_t length = 0; length <= key.size(); ++length)
         hashes.push_back(std::hash<std::string_view>{}(std::string_view(key).substr(0, length)));
     show("hash", joined(hashes));
+    // The library's second byte hash, which no std::hash uses any more.
+    hashes.clear();
+    for (std::size_t length = 0; length <= key.size(); ++length)
+        hashes.push_back(std::_Fnv_hash_impl::hash(key.data(), length));
+    show("fnv hash", joined(hashes));
 }
 
 void ordered() {
@@ -235,6 +241,13 @@ void utilities() {
     int total = 0;
     for (const auto &shape : shapes) total += shape->area();
     show("unique_ptr areas", std::to_string(total));
+    struct alignas(64) Line {
+        unsigned char bytes[64];
+    };
+    std::vector<Line> lines(3);
+    auto line = std::make_unique<Line>();
+    show("over-aligned", std::to_string(reinterpret_cast<std::uintptr_t>(lines.data()) % alignof(Line)) + " " +
+                             std::to_string(reinterpret_cast<std::uintptr_t>(line.get()) % alignof(Line)));
     auto shared = std::make_shared<std::string>("shared");
     std::weak_ptr<std::string> weak = shared;
     auto copy = shared;
