@@ -229,6 +229,13 @@ struct Square : Rectangle {
     explicit Square(int side) : Rectangle(side, side) {}
 };
 
+// Built once, at the first call (through the guard functions, as the test
+// builds this program with -fthreadsafe-statics).
+const std::string &greeting() {
+    static const std::string text = std::string("hello ") + std::to_string(std::hash<std::string_view>{}("x") % 10);
+    return text;
+}
+
 std::optional<int> parse_digit(char c) {
     if (c < '0' || c > '9') return std::nullopt;
     return c - '0';
@@ -278,6 +285,7 @@ void utilities() {
     show("minmax", std::to_string(low) + ".." + std::to_string(high));
     std::tuple<int, std::string, char> record{7, "seven", '7'};
     show("tuple", std::to_string(std::get<0>(record)) + std::get<1>(record) + std::get<2>(record));
+    show("function static", greeting() + " " + std::to_string(&greeting() == &greeting()));
 }
 
 }  // namespace

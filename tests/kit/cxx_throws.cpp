@@ -4,6 +4,7 @@
 #include <bitset>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <map>
 #include <optional>
@@ -36,6 +37,7 @@ const Case kCases[] = {
          empty.value() += n;
      }},
     {"variant_get", [](int n) { std::get<int>(std::variant<int, char>(static_cast<char>(n))); }},
+    {"terminate", [](int) { std::terminate(); }},
 };
 
 }  // namespace
