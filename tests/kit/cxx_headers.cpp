@@ -82,12 +82,14 @@ int utilities() {
     std::variant<int, std::string> either = std::string("text");
     std::tuple<int, char> pair{10, 'x'};
     std::string_view view = "view";
+    std::wstring wide = L"wide";
+    wide += L'!';
     char digits[16];
     auto result = std::to_chars(digits, digits + sizeof digits, 1234);
     int parsed = 0;
     std::from_chars(digits, result.ptr, parsed);
     const int sum = std::accumulate(view.begin(), view.end(), 0, [](int total, char ch) { return total + (ch == 'v'); });
-    return *owned + *shared + twice(3) + *maybe + static_cast<int>(std::get<std::string>(either).size()) +
+    return *owned + *shared + twice(3) + *maybe + static_cast<int>(wide.find(L'!')) + static_cast<int>(std::get<std::string>(either).size()) +
            std::get<0>(pair) + sum + parsed / 100 + bit_count(255u) +
            static_cast<int>(std::to_string(-42).size()) + (std::isdigit('7') ? 1 : 0) + std::abs(-1) +
            static_cast<int>(std::strlen("abc")) + static_cast<int>(std::sqrt(16.0)) +
