@@ -27,8 +27,6 @@ int read_line(FILE *stream, char *s, size_t room, bool keep_newline) {
 
 bool is_buffering_mode(int mode) { return mode == _IOFBF || mode == _IOLBF || mode == _IONBF; }
 
-bool is_standard(const FILE *stream) { return stream == stdin || stream == stdout || stream == stderr; }
-
 }  // namespace
 }  // namespace kiv::stdio
 
