@@ -287,6 +287,8 @@ static void line_input(void) {
     fpos_t start;
     unsigned i;
     FILE *file;
+    char *memory;
+    size_t memory_size;
     CHECK(writefile("lines.txt", content, sizeof content - 1) >= 0);
     file = fopen("lines.txt", "r");
     CHECK(file != 0);
@@ -304,7 +306,15 @@ static void line_input(void) {
     CHECK(setvbuf(file, 0, 7, 0) != 0);
     CHECK(fgetpos(stdin, &start) != 0);
     CHECK_EQ(fclose(file), 0);
-    CHECK(freopen("lines.txt", "r", stdin) == stdin);
+    CHECK_EQ(fileno(stdout), 1);
+    file = fdopen(STDIN_FILENO, "r");
+    CHECK(file != 0 && fileno(file) == STDIN_FILENO);
+    errno = 0;
+    CHECK(fdopen(1, "a") == 0 && errno == EINVAL);
+    file = open_memstream(&memory, &memory_size);
+    errno = 0;
+    CHECK(file != 0 && fileno(file) == -1 && errno == EBADF);
+        CHECK(freopen("lines.txt", "r", stdin) == stdin);
     CHECK(fgets(line, sizeof line, stdin) == line && strcmp(line, lines[0]) == 0);
     CHECK_EQ(remove("lines.txt"), 0);
     CHECK_EQ(remove("lines.txt"), -1);
