@@ -187,8 +187,10 @@ static void wide_conversions(void) {
         const wchar_t *text;
         long value;
         int end;
-    } numbers[] = {/* wcstol reads as strtol does: no sign */
-                   {L" 42x", 42, 3}, {L"0x1F", 31, 4}, {L"-17", 0, 0}, {L"7\x263a", 7, 1}, {L"z", 0, 0}};
+        int error;
+    } numbers[] = {{L" 42x", 42, 3, 0},          {L"0x1F", 31, 4, 0},  {L"-17", -17, 3, 0},
+                   {L"7\x263a", 7, 1, 0},        {L"z", 0, 0, 0},      {L"99999999999", LONG_MAX, 11, ERANGE},
+                   {L"-2147483649", LONG_MIN, 11, ERANGE}};
     char bytes[8];
     wchar_t wide[8];
     const char *source = "h\xe9!";
@@ -197,11 +199,19 @@ static void wide_conversions(void) {
     unsigned i;
     for (i = 0; i < sizeof numbers / sizeof numbers[0]; i++) {
         wchar_t *end;
-        long value = wcstol(numbers[i].text, &end, 0);
+        long value;
+        errno = 0;
+        value = wcstol(numbers[i].text, &end, 0);
         CHECK_EQ(value, numbers[i].value);
         CHECK_EQ(end - numbers[i].text, numbers[i].end);
+        CHECK_EQ(errno, numbers[i].error);
     }
     CHECK_EQ(wcstoll(L"-9000000000", 0, 10) == -9000000000LL, 1);
+    CHECK_EQ(wcstoul(L" -1", 0, 10), ULONG_MAX);
+    CHECK_EQ(wcstoul(L"-4294967295", 0, 10), 1);
+    errno = 0;
+    CHECK_EQ(wcstoul(L"4294967296", 0, 10), ULONG_MAX);
+    CHECK_EQ(errno, ERANGE);
     CHECK_EQ(btowc('A'), L'A');
     CHECK_EQ(btowc(EOF), WEOF);
     CHECK_EQ(btowc((char)0xe9), 0xe9);
