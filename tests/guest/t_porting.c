@@ -261,6 +261,53 @@ static void wide_classes(void) {
     CHECK(iswalpha(L'z') && !iswalpha(0xe9) && iswspace(L'\n') && !iswdigit(WEOF));
 }
 
+/* Wide characters through the byte streams, one byte each. */
+static void wide_streams(void) {
+    char *memory = 0;
+    size_t size = 0;
+    wchar_t line[8];
+    FILE *stream = open_memstream(&memory, &size);
+    CHECK(stream != 0);
+    if (stream == 0) return;
+    CHECK_EQ(fputws(L"w\xe9!\n", stream), 0);
+    CHECK_EQ(fputwc(L'z', stream), L'z');
+    errno = 0;
+    CHECK_EQ(fputwc(0x263a, stream), WEOF);
+    CHECK_EQ(errno, EILSEQ);
+    CHECK_EQ(size, 5);
+    CHECK(memcmp(memory, "w\xe9!\nz", 5) == 0);
+    CHECK(writefile("wide.txt", memory, size) >= 0);
+    stream = fopen("wide.txt", "r");
+    CHECK(stream != 0);
+    if (stream == 0) return;
+    CHECK(fgetws(line, 8, stream) == line && wcscmp(line, L"w\xe9!\n") == 0);
+    CHECK_EQ(fgetwc(stream), L'z');
+    CHECK_EQ(getwc(stream), WEOF);
+    CHECK(fgetws(line, 8, stream) == 0);
+    CHECK_EQ(fwide(stream, 1), 0);
+    CHECK_EQ(fclose(stream), 0);
+}
+
+/* The calendar's failures and the allocation edges. */
+static void calendar_and_memory_edges(void) {
+    struct tm beyond = {8, 14, 3, 19, 0, 138, 0, 0, 0}; /* 2038-01-19 03:14:08, 2^31 seconds */
+    char text[4];
+    void *block;
+    errno = 0;
+    CHECK_EQ(mktime(&beyond), -1);
+    CHECK_EQ(errno, EOVERFLOW);
+    CHECK_EQ(beyond.tm_sec, 8); /* left as it was */
+    CHECK_EQ(strftime(text, sizeof text, "%Q", &beyond), 0);
+    CHECK_EQ(strftime(text, sizeof text, "%Y", &beyond), 0); /* "2038" and its NUL need 5 */
+    CHECK_EQ(strftime(text, sizeof text, "%y", &beyond), 2);
+    CHECK(strcmp(text, "38") == 0);
+    block = aligned_alloc(4, 12);
+    CHECK(block != 0 && (uintptr_t)block % 4 == 0);
+    errno = 0;
+    CHECK(aligned_alloc(3, 12) == 0 && errno == EINVAL);
+    CHECK_EQ(at_quick_exit(0), 0);
+}
+
 /* What needs a kernel service kivos lacks fails with ENOSYS. */
 static void unsupported_services(void) {
     char name[L_tmpnam];
@@ -342,5 +389,7 @@ int main(int argc, char **argv) {
     wide_classes();
     unsupported_services();
     line_input();
+    wide_streams();
+    calendar_and_memory_edges();
     return check_done();
 }
