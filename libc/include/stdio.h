@@ -116,6 +116,10 @@ int remove(const char *path);
 /* Reads a line with no bound on its length: ISO C11 and C++14 dropped it. */
 char *gets(char *s);
 #endif
+/* POSIX: a stream's descriptor (-1 and EBADF for memory and whole-file
+ * streams), and a descriptor stream over a descriptor already open. */
+int fileno(FILE *stream);
+FILE *fdopen(int fd, const char *mode);
 int vprintf(const char *format, va_list args) __attribute__((format(printf, 1, 0)));
 /* Like fscanf: each call scans one blank-delimited token of the stream. */
 int vfscanf(FILE *stream, const char *format, va_list args) __attribute__((format(scanf, 2, 0)));

@@ -35,8 +35,9 @@ int rand(void);
 #define EXIT_FAILURE 1
 
 /* The kit's extensions for ported code. The conversions below follow ISO C
- * (signs, ERANGE and saturation, unlike strtol above); strtof rounds
- * strtod's result. A "C" locale's multibyte text is single bytes (see
+ * (signs, ERANGE and saturation, unlike strtol above); strtof also reads
+ * inf, nan and hexadecimal forms, and is correctly rounded except within
+ * about 10^-19 of a halfway point. A "C" locale's multibyte text is single bytes (see
  * wchar.h). kivos cannot run a command: system fails (-1, errno ENOSYS),
  * and system(NULL) answers 0. at_quick_exit is accepted like atexit and its
  * handler never runs. aligned_alloc gives malloc's block when it meets the

@@ -3,7 +3,8 @@
  * wide character above 255 has no byte (EILSEQ). No conversion keeps state.
  *
  * The wide string functions, the conversions and the wide stream functions
- * built on single characters work. The wide formatted input and output
+ * built on single characters work; wcstol and its relatives follow ISO C
+ * (signs, ERANGE), as strtoll does. The wide formatted input and output
  * (wprintf, swprintf, wscanf and their relatives) and wcsftime have no
  * engine: they fail with -1 (wcsftime 0) and errno ENOSYS. ungetwc fails
  * like ungetc. */

@@ -19,8 +19,6 @@ constexpr char kStandardStreamName[] = "-";
 // writefile refuses a null buffer.
 constexpr char kNoContent[] = "";
 
-bool is_standard(const FILE *stream) { return stream == stdin || stream == stdout || stream == stderr; }
-
 bool is_positionable(const FILE *stream) {
     return stream != nullptr && stream->kind == KIV_FILE_DESCRIPTOR && stream->fd > kLastStandardDescriptor;
 }

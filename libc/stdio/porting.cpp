@@ -3,6 +3,7 @@
 // kivos lacks (renaming, temporary files) fails with ENOSYS.
 #include "errno.h"
 #include "stdio/stream.h"
+#include "stdlib.h"
 #include "string.h"
 #include "unistd.h"
 
@@ -26,8 +27,6 @@ int read_line(FILE *stream, char *s, size_t room, bool keep_newline) {
 }
 
 bool is_buffering_mode(int mode) { return mode == _IOFBF || mode == _IOLBF || mode == _IONBF; }
-
-bool is_standard(const FILE *stream) { return stream == stdin || stream == stdout || stream == stderr; }
 
 }  // namespace
 }  // namespace kiv::stdio
@@ -142,6 +141,27 @@ FILE *tmpfile(void) {
 char *tmpnam(char *) {
     errno = ENOSYS;
     return nullptr;
+}
+
+int fileno(FILE *stream) {
+    if (stream == nullptr || stream->kind != KIV_FILE_DESCRIPTOR) {
+        errno = EBADF;
+        return -1;
+    }
+    return stream->fd;
+}
+
+// Only the mode's first byte counts, as in fopen.
+FILE *fdopen(int fd, const char *mode) {
+    if (fd < 0 || mode == nullptr || (mode[0] != 'r' && mode[0] != 'w')) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FILE *stream = static_cast<FILE *>(calloc(1, sizeof(FILE)));
+    if (stream == nullptr) return nullptr;
+    stream->kind = KIV_FILE_DESCRIPTOR;
+    stream->fd = fd;
+    return stream;
 }
 
 int vprintf(const char *format, va_list args) { return vfprintf(stdout, format, args); }

@@ -24,4 +24,6 @@ namespace kiv::stdio {
 // -1 otherwise.
 int file_write_bytes(FILE *stream, const void *bytes, uint32_t length);
 
+inline bool is_standard(const FILE *stream) { return stream == stdin || stream == stdout || stream == stderr; }
+
 }  // namespace kiv::stdio

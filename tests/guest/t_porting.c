@@ -187,8 +187,10 @@ static void wide_conversions(void) {
         const wchar_t *text;
         long value;
         int end;
-    } numbers[] = {/* wcstol reads as strtol does: no sign */
-                   {L" 42x", 42, 3}, {L"0x1F", 31, 4}, {L"-17", 0, 0}, {L"7\x263a", 7, 1}, {L"z", 0, 0}};
+        int error;
+    } numbers[] = {{L" 42x", 42, 3, 0},          {L"0x1F", 31, 4, 0},  {L"-17", -17, 3, 0},
+                   {L"7\x263a", 7, 1, 0},        {L"z", 0, 0, 0},      {L"99999999999", LONG_MAX, 11, ERANGE},
+                   {L"-2147483649", LONG_MIN, 11, ERANGE}};
     char bytes[8];
     wchar_t wide[8];
     const char *source = "h\xe9!";
@@ -197,11 +199,19 @@ static void wide_conversions(void) {
     unsigned i;
     for (i = 0; i < sizeof numbers / sizeof numbers[0]; i++) {
         wchar_t *end;
-        long value = wcstol(numbers[i].text, &end, 0);
+        long value;
+        errno = 0;
+        value = wcstol(numbers[i].text, &end, 0);
         CHECK_EQ(value, numbers[i].value);
         CHECK_EQ(end - numbers[i].text, numbers[i].end);
+        CHECK_EQ(errno, numbers[i].error);
     }
     CHECK_EQ(wcstoll(L"-9000000000", 0, 10) == -9000000000LL, 1);
+    CHECK_EQ(wcstoul(L" -1", 0, 10), ULONG_MAX);
+    CHECK_EQ(wcstoul(L"-4294967295", 0, 10), 1);
+    errno = 0;
+    CHECK_EQ(wcstoul(L"4294967296", 0, 10), ULONG_MAX);
+    CHECK_EQ(errno, ERANGE);
     CHECK_EQ(btowc('A'), L'A');
     CHECK_EQ(btowc(EOF), WEOF);
     CHECK_EQ(btowc((char)0xe9), 0xe9);
@@ -251,6 +261,53 @@ static void wide_classes(void) {
     CHECK(iswalpha(L'z') && !iswalpha(0xe9) && iswspace(L'\n') && !iswdigit(WEOF));
 }
 
+/* Wide characters through the byte streams, one byte each. */
+static void wide_streams(void) {
+    char *memory = 0;
+    size_t size = 0;
+    wchar_t line[8];
+    FILE *stream = open_memstream(&memory, &size);
+    CHECK(stream != 0);
+    if (stream == 0) return;
+    CHECK_EQ(fputws(L"w\xe9!\n", stream), 0);
+    CHECK_EQ(fputwc(L'z', stream), L'z');
+    errno = 0;
+    CHECK_EQ(fputwc(0x263a, stream), WEOF);
+    CHECK_EQ(errno, EILSEQ);
+    CHECK_EQ(size, 5);
+    CHECK(memcmp(memory, "w\xe9!\nz", 5) == 0);
+    CHECK(writefile("wide.txt", memory, size) >= 0);
+    stream = fopen("wide.txt", "r");
+    CHECK(stream != 0);
+    if (stream == 0) return;
+    CHECK(fgetws(line, 8, stream) == line && wcscmp(line, L"w\xe9!\n") == 0);
+    CHECK_EQ(fgetwc(stream), L'z');
+    CHECK_EQ(getwc(stream), WEOF);
+    CHECK(fgetws(line, 8, stream) == 0);
+    CHECK_EQ(fwide(stream, 1), 0);
+    CHECK_EQ(fclose(stream), 0);
+}
+
+/* The calendar's failures and the allocation edges. */
+static void calendar_and_memory_edges(void) {
+    struct tm beyond = {8, 14, 3, 19, 0, 138, 0, 0, 0}; /* 2038-01-19 03:14:08, 2^31 seconds */
+    char text[4];
+    void *block;
+    errno = 0;
+    CHECK_EQ(mktime(&beyond), -1);
+    CHECK_EQ(errno, EOVERFLOW);
+    CHECK_EQ(beyond.tm_sec, 8); /* left as it was */
+    CHECK_EQ(strftime(text, sizeof text, "%Q", &beyond), 0);
+    CHECK_EQ(strftime(text, sizeof text, "%Y", &beyond), 0); /* "2038" and its NUL need 5 */
+    CHECK_EQ(strftime(text, sizeof text, "%y", &beyond), 2);
+    CHECK(strcmp(text, "38") == 0);
+    block = aligned_alloc(4, 12);
+    CHECK(block != 0 && (uintptr_t)block % 4 == 0);
+    errno = 0;
+    CHECK(aligned_alloc(3, 12) == 0 && errno == EINVAL);
+    CHECK_EQ(at_quick_exit(0), 0);
+}
+
 /* What needs a kernel service kivos lacks fails with ENOSYS. */
 static void unsupported_services(void) {
     char name[L_tmpnam];
@@ -287,6 +344,8 @@ static void line_input(void) {
     fpos_t start;
     unsigned i;
     FILE *file;
+    char *memory;
+    size_t memory_size;
     CHECK(writefile("lines.txt", content, sizeof content - 1) >= 0);
     file = fopen("lines.txt", "r");
     CHECK(file != 0);
@@ -304,7 +363,15 @@ static void line_input(void) {
     CHECK(setvbuf(file, 0, 7, 0) != 0);
     CHECK(fgetpos(stdin, &start) != 0);
     CHECK_EQ(fclose(file), 0);
-    CHECK(freopen("lines.txt", "r", stdin) == stdin);
+    CHECK_EQ(fileno(stdout), 1);
+    file = fdopen(STDIN_FILENO, "r");
+    CHECK(file != 0 && fileno(file) == STDIN_FILENO);
+    errno = 0;
+    CHECK(fdopen(1, "a") == 0 && errno == EINVAL);
+    file = open_memstream(&memory, &memory_size);
+    errno = 0;
+    CHECK(file != 0 && fileno(file) == -1 && errno == EBADF);
+        CHECK(freopen("lines.txt", "r", stdin) == stdin);
     CHECK(fgets(line, sizeof line, stdin) == line && strcmp(line, lines[0]) == 0);
     CHECK_EQ(remove("lines.txt"), 0);
     CHECK_EQ(remove("lines.txt"), -1);
@@ -322,5 +389,7 @@ int main(int argc, char **argv) {
     wide_classes();
     unsupported_services();
     line_input();
+    wide_streams();
+    calendar_and_memory_edges();
     return check_done();
 }

@@ -2,7 +2,8 @@
 # Every header of the installed kit, alone, in a strict user build: as C
 # from C89 to C17 with -pedantic -Werror -Wall -Wextra, and as C++. Then the
 # C++ library headers a C++ program starts with, which must find every C
-# name they import (compile only: linking them is the C++ runtime's part).
+# name they import (compile only: linking them is the C++ runtime's part),
+# and a program that links every function those C names stand for.
 # Usage: headers_test.sh BUILD_DIR
 set -eu
 build=$(realpath "$1")
@@ -44,6 +45,33 @@ for header in $cxx_headers; do
     for standard in c++17 c++20; do
         "$kit/kivos-c++" -std=$standard "${strict[@]}" "$work/check.cpp" 2> "$work/errors" || fail "<$header> as $standard"
     done
+done
+
+# Every function g++'s C wrappers import with `using ::name` exists: a
+# program taking each one's address links and runs. The names are read from
+# the wrappers themselves; the types among them are left out.
+wrappers="cstdio cstdlib cstring cctype cwchar cwctype ctime clocale csetjmp"
+library=$(echo '#include <cstdio>' | "$kit/kivos-c++" -std=c++17 -x c++ -M - | tr ' ' '\n' | grep '/cstdio$' | head -n 1)
+types=" FILE fpos_t div_t ldiv_t lldiv_t mbstate_t wint_t wctrans_t wctype_t clock_t time_t tm timespec lconv "
+types+=" jmp_buf __gnu_cxx gets "
+{
+    for header in $wrappers; do echo "#include <$header>"; done
+    echo "using kivos_function = void (*)();"
+    echo "kivos_function kivos_imported[] = {"
+    for header in $wrappers; do grep -o 'using ::[a-zA-Z_0-9]*' "$(dirname "$library")/$header"; done |
+        sed 's/using :://' | sort -u | while read -r name; do
+            case $types in *" $name "*) ;; *) echo "    reinterpret_cast<kivos_function>(&::$name),";; esac
+        done
+    echo "};"
+    echo "int main() { return kivos_imported[0] == nullptr; }"
+} > "$work/imported.cpp"
+[ "$(grep -c reinterpret_cast "$work/imported.cpp")" -gt 150 ] || { echo "imported.cpp" > "$work/errors"; fail "reading the names of g++'s C wrappers"; }
+for standard in c++17 c++20; do
+    if "$kit/kivos-c++" --layout=roomy -std=$standard -Wall -Wextra -Werror -o "$work/imported" "$work/imported.cpp" 2> "$work/errors"; then
+        "$kit/kivrun" "$work/imported" > "$work/errors" 2>&1 || fail "the program of imported names ($standard) ran"
+    else
+        fail "every name g++'s C wrappers import links ($standard)"
+    fi
 done
 
 # A C89 program that uses the porting headers together compiles cleanly.
