@@ -67,6 +67,13 @@ long double logb_kernel(long double x) {
     return exponent - 1;
 }
 
+// ldexp and its twins: x 2^n, rounded once to T.
+template <typename T>
+T scaled(T x, long n) {
+    FpuMode mode;
+    return finish<T>(scale(x, n), x);
+}
+
 int ilogb_kernel(long double x) {
     if (x == 0.0L || !is_finite(x)) {
         errno = EDOM;
@@ -83,9 +90,9 @@ int ilogb_kernel(long double x) {
 
 #define KIVM_EXPONENT_FUNCTIONS(T, suffix)                                                          \
     extern "C" T frexp##suffix(T x, int *exponent) { return kivm::narrow<T>(kivm::frexp_kernel(x, exponent)); } \
-    extern "C" T ldexp##suffix(T x, int n) { return kivm::finish<T>(kivm::scale(x, n), x); }         \
-    extern "C" T scalbn##suffix(T x, int n) { return kivm::finish<T>(kivm::scale(x, n), x); }        \
-    extern "C" T scalbln##suffix(T x, long n) { return kivm::finish<T>(kivm::scale(x, n), x); }      \
+    extern "C" T ldexp##suffix(T x, int n) { return kivm::scaled<T>(x, n); }                         \
+    extern "C" T scalbn##suffix(T x, int n) { return kivm::scaled<T>(x, n); }                        \
+    extern "C" T scalbln##suffix(T x, long n) { return kivm::scaled<T>(x, n); }                      \
     extern "C" T logb##suffix(T x) { return kivm::narrow<T>(kivm::logb_kernel(x)); }                 \
     extern "C" int ilogb##suffix(T x) { return kivm::ilogb_kernel(x); }
 

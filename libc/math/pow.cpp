@@ -48,7 +48,7 @@ bool pow_special(long double x, long double y, long double &result) {
     bool odd = is_odd_integer(y);
     if (y == 0.0L || x == 1.0L) result = 1.0L;
     else if (is_nan(x) || is_nan(y)) result = x + y;
-    else if (x == 0.0L) result = y < 0.0L ? with_sign(infinity(), odd && sign_of(x)) : with_sign(0.0L, odd && sign_of(x));
+    else if (x == 0.0L) result = with_sign(y < 0.0L ? infinity() : 0.0L, odd && sign_of(x));
     else if (is_inf(y)) result = absolute(x) == 1.0L ? 1.0L : (absolute(x) < 1.0L) == (y < 0.0L) ? infinity() : 0.0L;
     else if (is_inf(x)) result = with_sign(y < 0.0L ? 0.0L : infinity(), odd && x < 0.0L);
     else if (x < 0.0L && !is_integer(y)) result = quiet_nan();

@@ -42,6 +42,7 @@ bool unordered_or_invalid(long double x, long double y) {
 }
 
 long double fmod_kernel(long double x, long double y) {
+    FpuMode mode;
     if (unordered_or_invalid(x, y)) return is_nan(x) || is_nan(y) ? x + y : quiet_nan();
     if (is_inf(y) || x == 0.0L) return x;
     return with_sign(divide_magnitudes(x, y).remainder, sign_of(x));
@@ -49,6 +50,7 @@ long double fmod_kernel(long double x, long double y) {
 
 // The remainder nearest to zero; a tie takes the even quotient.
 long double remquo_kernel(long double x, long double y, int *quotient) {
+    FpuMode mode;
     *quotient = 0;
     if (unordered_or_invalid(x, y)) return is_nan(x) || is_nan(y) ? x + y : quiet_nan();
     if (is_inf(y) || x == 0.0L) return x;

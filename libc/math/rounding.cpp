@@ -18,6 +18,7 @@ long double round_toward(long double x, Rounding direction) {
 // Halfway cases away from zero; the difference from the truncated value is
 // exact.
 long double round_half_away(long double x) {
+    FpuMode mode;
     long double truncated = round_toward(x, Rounding::TowardZero);
     long double rest = absolute(x - truncated);
     if (rest < 0.5L) return truncated;
@@ -27,6 +28,7 @@ long double round_half_away(long double x) {
 // The fraction, with x's sign; the whole part goes to `whole`.
 template <typename T>
 T split_fraction(T x, T *whole) {
+    FpuMode mode;
     long double truncated = round_toward(x, Rounding::TowardZero);
     *whole = narrow<T>(truncated);
     if (is_inf(x)) return narrow<T>(with_sign(0.0L, sign_of(x)));

@@ -120,9 +120,11 @@ template <> inline long double llround_of(long double x) { return static_cast<lo
 template <typename T> T nexttoward_of(T x, T y) { return nexttoward(x, static_cast<long double>(y)); }
 template <> inline float nexttoward_of(float x, float y) { return nexttowardf(x, y); }
 template <> inline long double nexttoward_of(long double x, long double y) { return nexttowardl(x, y); }
-template <typename T> T fma_of(T x, T y) { return fma(x, y, x * 0.75); }
-template <> inline float fma_of(float x, float y) { return fmaf(x, y, y * 0.625f); }
-template <> inline long double fma_of(long double x, long double y) { return fmal(x, y, -x * 0.75L); }
+// The addend is one of the factors, so that no arithmetic of the caller's
+// rounds it: x y - x cancels where y is near 1.
+template <typename T> T fma_of(T x, T y) { return fma(x, y, -x); }
+template <> inline float fma_of(float x, float y) { return fmaf(x, y, y); }
+template <> inline long double fma_of(long double x, long double y) { return fmal(x, y, -x); }
 
 constexpr Interval kAny = {-1e6, 1e6};
 constexpr Interval kUnit = {-1, 1};
@@ -164,8 +166,8 @@ inline const MathFunction kFunctions[] = {
     {KIV_MATH_UNARY(atanh), kUnit, kNone, kSpotCount, 1, 3},
     {KIV_MATH_UNARY(cbrt), {-1e3, 1e3}, kNone, kSpotCount, 1, 1},
     {KIV_MATH_BINARY(copysign), kAny, kAny, kSpotCount, 0, 0},
-    {KIV_MATH_UNARY(erf), {-6, 6}, kNone, kSpotCount, 1, 4},
-    {KIV_MATH_UNARY(erfc), {-6, 28}, kNone, kSpotCount, 2, 75},
+    {KIV_MATH_UNARY(erf), {-6, 6}, kNone, kSpotCount, 1, 3},
+    {KIV_MATH_UNARY(erfc), {-6, 28}, kNone, kSpotCount, 1, 3},
     {KIV_MATH_UNARY(exp2), {-1080, 1030}, kNone, kSpotCount, 1, 1},
     {KIV_MATH_UNARY(expm1), {-40, 710}, kNone, kSpotCount, 1, 1},
     {KIV_MATH_BINARY(fdim), kAny, kAny, kSpotCount, 0, 0},

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "case_name.h"
 #include "tests/guest/math_table.h"
@@ -147,6 +148,22 @@ TEST_P(MathTable, GuestWithinBoundOfGlibc) {
 
 INSTANTIATE_TEST_SUITE_P(Functions, MathTable, ::testing::Range(0u, kiv_math_table::kFunctionCount),
                          [](const auto &info) { return kiv::test::test_name(kiv_math_table::kFunctions[info.param].name); });
+
+// The library sets the FPU's precision for itself: called with the control
+// word in single precision (rounding to nearest, exceptions masked), every
+// function gives the same bytes as with the ABI's extended precision.
+TEST(MathTable, ResultsIgnoreTheCallersPrecision) {
+    std::vector<std::string> names;
+    for (const MathFunction &function : kiv_math_table::kFunctions) names.push_back(function.name);
+    std::vector<std::string> single = names;
+    single.insert(single.begin(), "--control=007f");
+    kiv::test::GuestRun extended = kiv::test::run_guest(kiv::test::guest_program("fx_math"), names);
+    kiv::test::GuestRun narrow = kiv::test::run_guest(kiv::test::guest_program("fx_math"), single);
+    ASSERT_EQ(extended.result.status, 0) << extended.result.message;
+    ASSERT_EQ(narrow.result.status, 0) << narrow.result.message;
+    ASSERT_FALSE(extended.out.empty());
+    EXPECT_TRUE(extended.out == narrow.out) << "the results differ with the caller in single precision";
+}
 
 // The ulp distance itself, on neighbours the host computes.
 TEST(MathDistance, CountsRepresentableValues) {

@@ -28,6 +28,7 @@ cd "$work"
 "$kit/kivos-c++" -O2 -Wall -Wextra -Werror -c -o greet.o "$source/greet.cpp"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
 "$kit/kivos-cc" --layout=roomy -std=c89 -pedantic -O2 -Wall -Wextra -Werror -o cc-maths "$source/maths.c" -lm
+"$kit/kivos-c++" --layout=roomy -O2 -Wall -Wextra -Werror -o cxx-maths "$source/maths.cpp" -lm
 configure() { cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" "$@" > /dev/null; }
 configure
 cmake --build project > /dev/null
@@ -48,6 +49,7 @@ cases=(
     "cxx-greet;kit;C++ greets kit (3), before main: 5 42 global, sum 6;;0x00800000"
     "project/greet;;C++ greets kivos (5), before main: 5 42 global, sum 6;;0x00800000"
     "cc-maths;;1414213 909297 1024 1 1;;0x00800000"
+    "cxx-maths;;1414214 -3 24 1;;0x00800000"
     "project/maths;0.5;707106 479425 1 1 1;;0x00800000"
 )
 for case in "${cases[@]}"; do
