@@ -1,8 +1,9 @@
 // Evaluates the functions of the shared argument tables named by its
 // arguments with the kit's libm (called with the x87 control word of a
-// first argument --control=HEX, when there is one) and writes, for each, for double, float and
-// long double in turn, each result's value bytes followed by errno's low
-// byte, to standard output through the raw write wrapper.
+// first argument --control=HEX, when there is one) and writes, for each,
+// for double, float and long double in turn, each result's value bytes
+// followed by errno's low byte, to standard output through the raw write
+// wrapper.
 #include <errno.h>
 #include <stdint.h>
 
