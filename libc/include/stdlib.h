@@ -34,6 +34,10 @@ int rand(void);
 #define EXIT_SUCCESS 0
 #define EXIT_FAILURE 1
 
+/* The kit's own, defined by the heap of kivos-cc --heap=mmap only. */
+void *aligned_alloc(size_t alignment, size_t size);
+int posix_memalign(void **result, size_t alignment, size_t size);
+
 #ifdef __cplusplus
 }
 #endif
