@@ -205,7 +205,9 @@ void release(Block *block) {
         size += size_of(next);
     }
     set_block(block, size, 0);
-    // When the kernel refuses to take a mapping back, it stays as free memory.
+    // A mapping the kernel refuses to take back (kivrun does when that would
+    // split memory into too many pieces) stays as free memory, given back
+    // when it is freed again after a reuse.
     if (fills_mapping(block)) {
         if (becomes_spare(block)) g_spare = block;
         else if (unmap_block(block)) return;
@@ -231,13 +233,12 @@ uint32_t block_size_for(uint64_t request) {
     return static_cast<uint32_t>((request + kHeaderSize + kAlign - 1) & kSizeMask);
 }
 
-// An in-use block of exactly `size` bytes, or of a mapping of its own.
+// An in-use block of `size` bytes: memory the heap holds first, then a
+// mapping of its own for a large block, or a new segment for a small one.
 Block *find_or_map(uint32_t size) {
-    bool large = size >= kOwnMappingFrom;
-    Block *block = large ? map_large(size) : nullptr;
-    if (block != nullptr) return block;
-    block = take_free(size);
-    if (block == nullptr && !large) block = map_segment(size);
+    Block *block = take_free(size);
+    if (block == nullptr && size >= kOwnMappingFrom) return map_large(size);
+    if (block == nullptr) block = map_segment(size);
     if (block == nullptr) return nullptr;
     block->size_bits |= kInUse;
     trim(block, size);

@@ -194,6 +194,39 @@ void check_large_blocks_go_back() {
     }
 }
 
+// kivrun refuses a release that would leave memory in too many pieces:
+// freeing every other one of many large blocks side by side gets there. A
+// mapping refused stays the heap's, serves the next blocks that fit, and
+// goes back to the kernel once they are freed.
+void check_refused_releases() {
+    constexpr uint32_t kBlocks = 1100;
+    constexpr uint32_t kMappingBytes = 65 * 4096;  // a kOwnMapping block, its header, lead and end marker
+    static unsigned char *blocks[kBlocks];
+    uint32_t used = g_heap_used;
+    uint32_t made = 0;
+    while (made < kBlocks && (blocks[made] = bytes(malloc(kOwnMapping))) != nullptr) {
+        blocks[made][0] = static_cast<unsigned char>(made);
+        made++;
+    }
+    CHECK_EQ(made, kBlocks);
+    CHECK(g_heap_used - used <= made * kMappingBytes);  // a few may come from the spare segment
+    for (uint32_t i = 1; i < made; i += 2) free(blocks[i]);
+    uint32_t intact = 0;
+    for (uint32_t i = 0; i < made; i += 2) {
+        intact += blocks[i][0] == static_cast<unsigned char>(i);
+        free(blocks[i]);
+    }
+    CHECK_EQ(intact, (made + 1) / 2);
+    uint32_t held = g_heap_used - used;
+    CHECK(held > 0);
+    CHECK_EQ(held % kMappingBytes, 0u);
+    uint32_t reused = held / kMappingBytes;
+    for (uint32_t i = 0; i < reused; i++) blocks[i] = bytes(malloc(kOwnMapping));
+    CHECK_EQ(g_heap_used - used, held);
+    for (uint32_t i = 0; i < reused; i++) free(blocks[i]);
+    CHECK_EQ(g_heap_used, used);
+}
+
 // realloc keeps the address while it can: into a free neighbour, down in
 // place, within a large block's own mapping. Otherwise it moves the bytes.
 void check_realloc_in_place() {
@@ -347,22 +380,23 @@ void check_against_model() {
 // Past the run's limit an allocation answers null with ENOMEM and nothing
 // is lost; once memory is freed, it is served again.
 void check_memory_limit(uint32_t limit_mib) {
-    static void *blocks[4096];
+    constexpr uint32_t kBlockMiB = 4;
+    static void *blocks[1024];
     uint32_t used = g_heap_used;
     uint32_t count = 0;
     errno = 0;
-    while (count < 4096 && (blocks[count] = malloc(kMiB)) != nullptr) {
+    while (count < 1024 && (blocks[count] = malloc(kBlockMiB * kMiB)) != nullptr) {
         fill(blocks[count], 64, count);
         count++;
     }
     CHECK_EQ(errno, ENOMEM);
     // The stack (8 MiB) and the image share the limit.
-    CHECK(count * kMiB < limit_mib * kMiB);
-    CHECK(count * kMiB > (limit_mib - 16) * kMiB);
+    CHECK(count * kBlockMiB < limit_mib);
+    CHECK(count * kBlockMiB > limit_mib - 16);
     errno = 0;
     CHECK(calloc(limit_mib, kMiB) == nullptr);
     CHECK_EQ(errno, ENOMEM);
-    CHECK(realloc(blocks[0], 2 * kMiB) == nullptr);
+    CHECK(realloc(blocks[0], 2 * kBlockMiB * kMiB) == nullptr);
     uint32_t intact = 0;
     for (uint32_t i = 0; i < count; i++) {
         intact += first_wrong(blocks[i], 64, i) == 64;
@@ -370,7 +404,7 @@ void check_memory_limit(uint32_t limit_mib) {
     }
     CHECK_EQ(intact, count);
     CHECK_EQ(g_heap_used, used);
-    void *again = malloc(count * kMiB);
+    void *again = malloc(count * kBlockMiB * kMiB);
     CHECK(again != nullptr);
     free(again);
 }
@@ -385,6 +419,7 @@ extern "C" int main(int argc, char **argv) {
     check_calloc_clears_reused_memory();
     check_reuse();
     check_large_blocks_go_back();
+    check_refused_releases();
     check_library_users();
     check_against_model();
     CHECK_EQ(argc, 2);
