@@ -6,6 +6,8 @@
 // median time and the medians of the per-round ratios of wall time and of
 // CPU time (user and system, all threads; less disturbed by other load).
 // Before timing, every side must exit with 0 and print the same bytes.
+// Usage: kivrun_vs_qemu [WORD]: only the comparisons whose description holds
+// WORD (for example "heap").
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/mman.h>
@@ -177,9 +179,21 @@ Comparison compute(const char *work, const char *name, int rounds) {
             rounds};
 }
 
+// The kivos program with one of the kit's heaps; its twin uses glibc's malloc.
+Comparison heap(const char *work, const std::string &kit_heap, const char *name, int rounds) {
+    return {work, {KIVRUN_PATH, kGuestDir + "/bench/bench_heap_" + kit_heap, name},
+            {kGuestDir + "/bench/linux_heap_glibc", name}, rounds};
+}
+
+// Only the comparisons whose description holds the word, when one is given.
+bool chosen(const Comparison &comparison, const char *word) {
+    return word == nullptr || std::string(comparison.work).find(word) != std::string::npos;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    const char *word = argc > 1 ? argv[1] : nullptr;
     const Comparison start_up[] = {
         {"nicsounder report", {KIVRUN_PATH, kGuestDir + "/cmd/nicsounder"}, {kGuestDir + "/bench/linux_report"}, 40},
         {"8 MiB stored word by word",
@@ -197,6 +211,12 @@ int main() {
         compute("20,000 printf lines", "printf", 5),
         compute("200,000 empty writes", "syscalls", 5),
     };
+    const Comparison heap_suite[] = {
+        heap("heap: 8,000 small blocks kept, arena heap (twin: glibc malloc)", "arena", "fill", 10),
+        heap("heap: 8,000 small blocks kept, mmap heap (twin: glibc malloc)", "mmap", "fill", 10),
+        heap("heap: 1,000,000 random allocate/free steps, mmap heap (twin: glibc malloc)", "mmap", "churn", 5),
+        heap("heap: 256 buffers grown by realloc to 16 KiB, mmap heap (twin: glibc malloc)", "mmap", "grow", 5),
+    };
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null_fd < 0) return 1;
     int sides = host_runs_i386(start_up[0].twin, null_fd) ? kSides : kNative;
@@ -204,10 +224,12 @@ int main() {
                 sides == kSides ? " and the Linux twin run natively" : "");
     if (sides != kSides) std::printf("(this host does not run i386 programs: no native column)\n");
     bool all_ran = true;
-    for (const Comparison &comparison : start_up) all_ran = compare(comparison, sides, null_fd) && all_ran;
+    for (const Comparison &comparison : start_up)
+        if (chosen(comparison, word)) all_ran = compare(comparison, sides, null_fd) && all_ran;
     double wall_logs = 0, cpu_logs = 0;
     int compared = 0;
     for (const Comparison &comparison : suite) {
+        if (!chosen(comparison, word)) continue;
         std::optional<Ratios> ratios = compare(comparison, sides, null_fd);
         all_ran = ratios && all_ran;
         if (!ratios) continue;
@@ -218,5 +240,7 @@ int main() {
     if (compared > 0)
         std::printf("compute suite, geometric mean of kivrun/qemu-i386: wall %.2f, cpu %.2f\n",
                     std::exp(wall_logs / compared), std::exp(cpu_logs / compared));
+    for (const Comparison &comparison : heap_suite)
+        if (chosen(comparison, word)) all_ran = compare(comparison, sides, null_fd) && all_ran;
     return all_ran ? 0 : 1;
 }

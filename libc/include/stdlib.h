@@ -40,8 +40,9 @@ int rand(void);
  * about 10^-19 of a halfway point. A "C" locale's multibyte text is single bytes (see
  * wchar.h). kivos cannot run a command: system fails (-1, errno ENOSYS),
  * and system(NULL) answers 0. at_quick_exit is accepted like atexit and its
- * handler never runs. aligned_alloc gives malloc's block when it meets the
- * alignment, else null with errno EINVAL. */
+ * handler never runs. aligned_alloc and posix_memalign give malloc's block when it meets
+ * the alignment, else fail with EINVAL; the mmap heap (kivos-cc --heap=mmap)
+ * aligns its blocks as asked. */
 typedef struct {
     int quot;
     int rem;
@@ -72,6 +73,7 @@ void *bsearch(const void *key, const void *base, size_t count, size_t size,
               int (*compare)(const void *, const void *));
 
 void *aligned_alloc(size_t alignment, size_t size);
+int posix_memalign(void **result, size_t alignment, size_t size);
 __attribute__((noreturn)) void _Exit(int status);
 __attribute__((noreturn)) void quick_exit(int status);
 int at_quick_exit(void (*handler)(void));

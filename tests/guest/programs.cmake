@@ -2,7 +2,8 @@
 # the host side (which runs the self-checking ones under CTest).
 # t_*: self-checking, the exit status is the failure count.
 set(KIV_GUEST_SELF_CHECKS
-    t_c_wrappers.c t_convert.cpp t_porting.c t_files.cpp t_heap.cpp t_mmap.cpp t_pointers.cpp t_random.cpp
+    t_c_wrappers.c t_convert.cpp t_porting.c t_files.cpp t_heap.cpp t_heap_mmap.cpp t_mmap.cpp t_pointers.cpp
+    t_random.cpp
     t_scanf.cpp t_startup.cpp t_stream.cpp t_string.cpp t_vfprintf.cpp t_vsnprintf.cpp)
 # fx_*: fixtures driven by the host tests.
 set(KIV_GUEST_FIXTURES
@@ -11,7 +12,12 @@ set(KIV_GUEST_FIXTURES
 # fixed_*: linked with the command's fixed image instead of the roomy one.
 set(KIV_GUEST_FIXED_PROGRAMS fixed_hello.cpp)
 # Programs that look at the library's internals.
-set(KIV_GUEST_WHITE_BOX t_heap t_stream t_string)
+set(KIV_GUEST_WHITE_BOX t_heap t_heap_mmap t_stream t_string)
+# Programs linked with the heap of kivos-cc --heap=mmap instead of the arena.
+set(KIV_GUEST_MMAP_HEAP t_heap_mmap)
+# Programs run under a memory limit (kivrun --max-memory, in MiB), which
+# they are also given as their first argument.
+set(KIV_GUEST_MEMORY_LIMIT_t_heap_mmap 320)
 # Programs that hand the engines, on purpose, what ISO C's format check
 # rejects: the console control record's three arguments after "%c", unknown
 # conversion letters, null destinations.

@@ -29,6 +29,9 @@ cd "$work"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
 "$kit/kivos-cc" --layout=roomy -std=c89 -pedantic -O2 -Wall -Wextra -Werror -o cc-maths "$source/maths.c" -lm
 "$kit/kivos-c++" --layout=roomy -O2 -Wall -Wextra -Werror -o cxx-maths "$source/maths.cpp" -lm
+"$kit/kivos-cc" -O2 -Wall -Wextra -Werror --heap=mmap -o cc-churn "$source/churn.c"
+"$kit/kivos-c++" --layout=roomy --heap=mmap -o cxx-greet-mmap greet.o
+"$kit/kivos-cc" -O2 --heap=mmap --heap=arena -o cc-churn-arena "$source/churn.c"
 configure() { cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" "$@" > /dev/null; }
 configure
 cmake --build project > /dev/null
@@ -84,6 +87,34 @@ for layout in roomy fixed; do
     [ "$(rodata_address project/hello)" = "$expected" ] || fail "layout $layout" "hello's read-only data at $(rodata_address project/hello)"
     [ "$(rodata_address project/greet)" = 0x00800000 ] || fail "layout $layout" "greet's read-only data at $(rodata_address project/greet)"
 done
+
+# The heap: with mmap a program frees and goes on past 1 MiB, with the arena
+# it runs out, whether chosen by the driver or the toolchain's KIVOS_HEAP; C++
+# objects live on either. The arena's member of the library never joins an
+# mmap link.
+has_arena() { i686-linux-gnu-nm "$1" | grep -q " _ZN3kiv4heap6g_heapE$"; }
+churn_cases() {
+    # program; heap; exit status; standard output
+    for case in "$@"; do
+        IFS=';' read -r program heap status output <<< "$case"
+        got=$("$kit/kivrun" "$program") && code=0 || code=$?
+        [ "$code" = "$status" ] || fail "$program" "exit status $code"
+        [ "$got" = "$output" ] || fail "$program" "printed '$got', expected '$output'"
+        if has_arena "$program"; then linked=arena; else linked=mmap; fi
+        [ "$linked" = "$heap" ] || fail "$program" "linked the $linked heap"
+    done
+}
+freed="churn 16838: freed 100 MiB"
+ran_out="churn 16838: out of memory after 960 KiB"
+greets="C++ greets kivos (5), before main: 5 42 global, sum 6"
+churn_cases "cc-churn;mmap;0;$freed" "cc-churn-arena;arena;1;$ran_out" "project/churn;arena;1;$ran_out" \
+    "cxx-greet-mmap;mmap;0;$greets" "cxx-greet;arena;0;$greets"
+configure -DKIVOS_HEAP=mmap
+cmake --build project > /dev/null
+churn_cases "project/churn;mmap;0;$freed"
+ctest --test-dir project > ctest.log 2>&1 || fail "ctest, KIVOS_HEAP=mmap" "$(tail -n 5 ctest.log)"
+if "$kit/kivos-cc" --heap=huge -o huge "$source/hello.c" 2> heap.log; then fail "--heap=huge" "linked"; fi
+grep -q "unknown heap 'huge' (arena or mmap)" heap.log || fail "--heap=huge" "$(cat heap.log)"
 
 # The host's C library is not found, and plainly so (the kit's own libm is).
 for library in c; do
