@@ -27,7 +27,8 @@ done
 
 cd "$work"
 "$kit/kivos-cc" -O2 -Wall -Wextra -Werror -o cc-hello "$source/hello.c"
-"$kit/kivos-c++" -O2 -Wall -Wextra -Werror -c -o greet.o "$source/greet.cpp"
+# C++ with static constructors, every function protected.
+"$kit/kivos-c++" -O2 -Wall -Wextra -Werror -fstack-protector-all -c -o greet.o "$source/greet.cpp"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
 configure() { cmake -S "$source/project" -B project -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" "$@" > /dev/null; }
 configure
