@@ -3,14 +3,16 @@
 # written in when they are generated, so both build the same way.
 #
 # i386 code at fixed addresses for a kernel with no dynamic loader: no PIC, no
-# hidden runtime (unwind tables, stack protector, thread-safe guards); no
+# hidden runtime (unwind tables, stack protector, thread-safe guards), and a
+# program that turns the stack protector on finds its guard in a global
+# (there is no thread block to hold it); no
 # builtin knowledge of the C names, so the library's null checks stay; only the
 # compiler's own headers besides the library's; strict x87 arithmetic (no
 # contraction); one section per function and object so the link drops what
 # nothing uses.
 set(KIVOS_COMPILE_FLAGS
     -march=i686 -m32 -ffreestanding -fno-builtin -nostdinc -fno-pic -fno-pie
-    -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables
+    -fno-stack-protector -mstack-protector-guard=global -fno-asynchronous-unwind-tables -fno-unwind-tables
     -ffp-contract=off -ffunction-sections -fdata-sections)
 # C++ without its library: no exceptions, no RTTI, no libstdc++ headers.
 set(KIVOS_CXX_FLAGS -fno-exceptions -fno-rtti -fno-threadsafe-statics -nostdinc++)

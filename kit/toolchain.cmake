@@ -8,12 +8,16 @@
 # heap for programs that free (memory from mmap, freed blocks reused) instead
 # of the 1 MiB arena; target_link_options(<target> PRIVATE --heap=mmap) does it
 # for one. Programs run under the kit's kivrun wherever CMake
-# runs one: add_test, try_run, check_c_source_runs.
+# runs one: add_test (when its COMMAND names the target), try_run,
+# check_c_source_runs.
 include(${CMAKE_CURRENT_LIST_DIR}/kivos-platform.cmake)
 get_filename_component(KIVOS_KIT_BIN "${CMAKE_CURRENT_LIST_DIR}/../../bin" ABSOLUTE)
 set(CMAKE_C_COMPILER ${KIVOS_KIT_BIN}/kivos-cc)
 set(CMAKE_CXX_COMPILER ${KIVOS_KIT_BIN}/kivos-c++)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KIVOS_KIT_BIN}/kivrun)
+# An emulator of the user's own (kivrun with options, a wrapper) is kept.
+if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${KIVOS_KIT_BIN}/kivrun)
+endif()
 
 set(KIVOS_LAYOUT fixed CACHE STRING "Image layout of kivos programs: fixed (the command image) or roomy")
 set_property(CACHE KIVOS_LAYOUT PROPERTY STRINGS fixed roomy)

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 #include "options.h"
 #include "run/run.h"
@@ -29,7 +30,7 @@ int main(int argc, char **argv) {
     // A write to a pipe whose reader went away fails with EPIPE for the
     // guest to see, instead of killing kivrun without a word.
     signal(SIGPIPE, SIG_IGN);
-    kiv::CommandLine line = kiv::read_command_line(argc, argv);
+    kiv::CommandLine line = kiv::read_command_line(argc, argv, std::getenv(kiv::kOptionsVariable));
     if (!line.exit_status) kiv::prepare_outputs(line);
     if (line.exit_status) {
         fputs(line.message.c_str(), *line.exit_status == 0 ? stdout : stderr);

@@ -33,7 +33,13 @@ PROGRAM as given as argv[0]. Options end at PROGRAM: every word after it
 is the program's.
 )";
 
-constexpr const char *kExitStatuses = R"(Exit status: the program's own status (0-255), or
+// After the options: the environment and the exit statuses.
+constexpr const char *kFooter = R"(Environment: the words of KIVRUN_OPTIONS are read as options before the
+command line's, so that an option given in both takes the command line's
+value (-e and -t add to the variable's). Blanks separate the words; '...'
+and "..." quote as in a shell, without expansion.
+
+Exit status: the program's own status (0-255), or
   124  stopped by --timeout or --max-blocks
   125  bad usage, unusable root or trace file, or a failure of the emulator
   126  PROGRAM is not an executable this kernel runs
@@ -105,7 +111,7 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {'e', "expr", Takes::Value, "EXPR",
          "trace=CALLS traces only those calls, and turns the trace on; CALLS is all, or names and classes "
-         "(%file, %process, %memory, %console, %nic) joined by commas, perhaps negated by a leading !; "
+         "(%file, %process, %memory, %desc, %console, %nic) joined by commas, perhaps negated by a leading !; "
          "inject=CALLS:error=ENAME, inject=CALLS:retval=N (the call is not performed and answers -1 with that "
          "error, or N) or inject=CALLS:short=N (a read or write moves at most N bytes), on every such call, or "
          "with :when=N only the Nth, N+ the Nth and later, N+S the Nth and every Sth after it; may be given "
@@ -228,7 +234,7 @@ kiv::cli::Command kivrun_command(Settings &settings) {
     return {kName,
             "[OPTION]... PROGRAM [ARG]...",
             kDescription,
-            kExitStatuses,
+            kFooter,
             version_text(),
             kiv::kExitHostError,
             kiv::cli::Operands::EndOptions,
@@ -249,15 +255,40 @@ FILE *open_trace_file(const std::string &path) {
     return file;
 }
 
+// The variable's options, applied before the command line's; false, with
+// `line` stopped, when they do not read. They name no program.
+bool read_environment_options(const kiv::cli::Command &command, const char *text, kiv::CommandLine &line) {
+    if (text == nullptr) return true;
+    const std::string origin = kiv::kOptionsVariable;
+    std::string problem;
+    auto words = kiv::cli::split_words(text, problem);
+    if (!words) {
+        stop(line, kiv::kExitHostError, kiv::cli::usage_text(kName, origin + ": " + problem));
+        return false;
+    }
+    std::vector<char *> argv{const_cast<char *>(kName)};
+    for (std::string &word : *words) argv.push_back(word.data());
+    kiv::cli::Reading reading = kiv::cli::read(command, static_cast<int>(argv.size()), argv.data(), origin);
+    if (reading.stopped) {
+        stop(line, reading.status, std::move(reading.text));
+    } else if (!reading.operands.empty()) {
+        stop(line, kiv::kExitHostError,
+             kiv::cli::usage_text(kName, origin + ": '" + kiv::cli::shown(reading.operands[0]) +
+                                             "' is not an option (the program is named on the command line)"));
+    }
+    return !line.exit_status;
+}
+
 }  // namespace
 
 namespace kiv {
 
-CommandLine read_command_line(int argc, char **argv) {
+CommandLine read_command_line(int argc, char **argv, const char *environment_options) {
     Settings settings;
     const cli::Command command = kivrun_command(settings);
-    cli::Reading reading = cli::read(command, argc, argv);
     CommandLine line;
+    if (!read_environment_options(command, environment_options, line)) return line;
+    cli::Reading reading = cli::read(command, argc, argv);
     if (reading.stopped) {
         stop(line, reading.status, std::move(reading.text));
     } else if (reading.operands.empty()) {

@@ -22,7 +22,12 @@ struct CommandLine {
     std::string message;
 };
 
-CommandLine read_command_line(int argc, char **argv);
+// The environment variable whose words are read as options before the
+// command line's.
+inline constexpr const char *kOptionsVariable = "KIVRUN_OPTIONS";
+
+// `environment_options` is the variable's text (nullptr when it is unset).
+CommandLine read_command_line(int argc, char **argv, const char *environment_options = nullptr);
 
 // Creates the coverage file when coverage is asked for, and opens the
 // trace's destination when a trace or summary is; a file that cannot be

@@ -14,6 +14,7 @@
 #include "coverage/drcov.h"
 #include "coverage/lcov.h"
 #include "coverage/locked_file.h"
+#include "coverage/source_paths.h"
 #include "machine/memory_map.h"
 #include "support/unique_fd.h"
 
@@ -44,6 +45,15 @@ DrcovModule program_module(const ExecutableImage &image, const std::string &prog
     }
     std::replace_if(module.path.begin(), module.path.end(), [](char c) { return c == '\n' || c == '\r'; }, '?');
     return module;
+}
+
+// This kivrun's kit, found from where it runs.
+const std::string &kit_sources() {
+    static const std::string directory = [] {
+        std::error_code error;
+        return kit_sources_directory(std::filesystem::read_symlink("/proc/self/exe", error), KIV_KIT_SOURCE_TREE);
+    }();
+    return directory;
 }
 
 // The change that adds `mine` to a file holding a record of the same form
@@ -95,6 +105,7 @@ CoverageRecorder::Saved CoverageRecorder::save() const {
     } else {
         InstructionCounts counts(counts_.ranges(), runs);
         auto debug = read_debug_lines(file_);
+        if (debug) locate_sources(*debug, kit_sources());
         if (!debug && image_.symbols.functions().empty()) {
             saved.note = program_ + " has neither debug information nor a symbol table: no coverage recorded";
             return saved;

@@ -5,6 +5,7 @@
 #include <libelf.h>
 
 #include <memory>
+#include <string>
 
 namespace kiv {
 
@@ -17,10 +18,27 @@ struct DwarfCloser {
     void operator()(Dwarf *dwarf) const { dwarf_end(dwarf); }
 };
 
-void add_lines(Dwarf_Die &unit, DebugLines &found) {
+// A unit's file names may be relative (a source given as "sub/../a.c"):
+// they are relative to the directory it was compiled in.
+struct UnitFiles {
+    DebugLines &found;
+    const char *directory;  // nullptr when the unit names none
+
+    std::string path(const char *file) const {
+        if (file[0] == '/' || directory == nullptr) return file;
+        return std::string(directory) + "/" + file;
+    }
+};
+
+const char *compilation_directory(Dwarf_Die &unit_die) {
+    Dwarf_Attribute attribute;
+    return dwarf_attr(&unit_die, DW_AT_comp_dir, &attribute) != nullptr ? dwarf_formstring(&attribute) : nullptr;
+}
+
+void add_lines(Dwarf_Die &unit_die, const UnitFiles &unit) {
     Dwarf_Lines *lines = nullptr;
     size_t count = 0;
-    if (dwarf_getsrclines(&unit, &lines, &count) != 0) return;
+    if (dwarf_getsrclines(&unit_die, &lines, &count) != 0) return;
     for (size_t i = 0; i < count; i++) {
         Dwarf_Line *line = dwarf_onesrcline(lines, i);
         Dwarf_Addr address = 0;
@@ -32,7 +50,7 @@ void add_lines(Dwarf_Die &unit, DebugLines &found) {
             dwarf_lineaddr(line, &address) != 0 || dwarf_lineno(line, &number) != 0 || number <= 0 ||
             file == nullptr)
             continue;
-        found.lines.push_back({file, static_cast<uint32_t>(number), static_cast<uint32_t>(address)});
+        unit.found.lines.push_back({unit.path(file), static_cast<uint32_t>(number), static_cast<uint32_t>(address)});
     }
 }
 
@@ -43,15 +61,16 @@ const char *linkage_name(Dwarf_Die *function) {
     return dwarf_diename(function);
 }
 
-int add_function(Dwarf_Die *function, void *found_pointer) {
-    auto &found = *static_cast<DebugLines *>(found_pointer);
+int add_function(Dwarf_Die *function, void *unit_pointer) {
+    const UnitFiles &unit = *static_cast<const UnitFiles *>(unit_pointer);
     Dwarf_Addr entry = 0;
     int line = 0;
     const char *name = linkage_name(function);
     const char *file = dwarf_decl_file(function);
     if (dwarf_entrypc(function, &entry) == 0 && name != nullptr && file != nullptr &&
         dwarf_decl_line(function, &line) == 0)
-        found.functions.push_back({file, static_cast<uint32_t>(line), name, static_cast<uint32_t>(entry)});
+        unit.found.functions.push_back(
+            {unit.path(file), static_cast<uint32_t>(line), name, static_cast<uint32_t>(entry)});
     return DWARF_CB_OK;
 }
 
@@ -69,8 +88,9 @@ std::optional<DebugLines> read_debug_lines(std::span<const uint8_t> file) {
     Dwarf_CU *unit = nullptr;
     Dwarf_Die unit_die;
     while (dwarf_get_units(dwarf.get(), unit, &unit, nullptr, nullptr, &unit_die, nullptr) == 0) {
-        add_lines(unit_die, found);
-        dwarf_getfuncs(&unit_die, add_function, &found, 0);
+        UnitFiles files{found, compilation_directory(unit_die)};
+        add_lines(unit_die, files);
+        dwarf_getfuncs(&unit_die, add_function, &files, 0);
     }
     if (found.lines.empty()) return std::nullopt;
     return found;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 #include "support/number.h"
 #include "support/text.h"
@@ -91,19 +92,29 @@ std::string parse_setting(std::string_view setting, Injection &injection, bool &
     return parse_action_value(*action, parts->second, injection);
 }
 
-// The classes of calls, strace's %file, %process and %memory with this
-// kernel's own: the console and the NIC.
+// The classes of calls, strace's %file, %process, %memory and %desc with
+// this kernel's own: the console and the NIC.
 struct CallClass {
     const char *name;
-    const char *calls;
+    const char *calls;                     // its calls by name, joined by ','
+    std::optional<ArgKind> argument = {};  // or: every call that takes an argument of this kind
 };
 constexpr CallClass kCallClasses[] = {
     {"%file", "open,writefile,mkdir,unlink,rmdir,getcwd,kivfs_stream_begin,chdir,mkfifo,spawn,spawn_ex"},
     {"%process", "exit,spawn,waitpid,spawn_ex"},
     {"%memory", "mmap,munmap"},
+    {"%desc", nullptr, ArgKind::FD},
     {"%console", "write,read,getkey"},
     {"%nic", "nic_query"},
 };
+
+// Read off the call table, so that a new call joins its class by its row.
+void add_calls_taking(ArgKind kind, std::vector<uint32_t> &numbers) {
+    for (const SyscallEntry &entry : all_syscalls()) {
+        auto kinds = std::span(entry.kinds).first(entry.arg_count);
+        if (std::find(kinds.begin(), kinds.end(), kind) != kinds.end()) numbers.push_back(entry.number);
+    }
+}
 
 std::string known_calls() {
     std::string names;
@@ -122,8 +133,12 @@ bool add_selected_list(std::string_view text, std::vector<uint32_t> &numbers, st
 // One item of a selection: a call's name or a class; false when unknown.
 bool add_selected(std::string_view item, std::vector<uint32_t> &numbers, std::string &problem) {
     if (item.starts_with('%')) {
-        for (const CallClass &known : kCallClasses)
-            if (item == known.name) return add_selected_list(known.calls, numbers, problem);
+        for (const CallClass &known : kCallClasses) {
+            if (item != known.name) continue;
+            if (!known.argument) return add_selected_list(known.calls, numbers, problem);
+            add_calls_taking(*known.argument, numbers);
+            return true;
+        }
         problem = fmt::format("unknown class '{}'; known classes: {}", item, known_classes());
         return false;
     }

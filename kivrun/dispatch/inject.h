@@ -33,7 +33,7 @@ struct Injection {
 std::optional<Injection> parse_injection(std::string_view text, std::string &problem);
 
 // strace's call sets: "all", or items joined by ',', each a call's name or
-// a class (%file, %process, %memory, %console, %nic), the whole perhaps
+// a class (%file, %process, %memory, %desc, %console, %nic), the whole perhaps
 // negated by a leading '!'. The numbers, sorted, each once; or nullopt and
 // `problem` naming the unknown item (and listing the known ones).
 std::optional<std::vector<uint32_t>> parse_call_selection(std::string_view text, std::string &problem);

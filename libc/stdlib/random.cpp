@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "stdlib.h"
+#include "stdlib/entropy.h"
 #include "stdlib/heap.h"
 
 namespace kiv::stdlib {
@@ -16,30 +17,13 @@ constexpr uint32_t kOutputShift = 16;
 constexpr uint32_t kOutputMask = 0x7fffu;
 static_assert(kOutputMask == RAND_MAX);
 
-// Seed mixing: a multiplier to spread the counter's high word, the golden
-// ratio constant, and a 32-bit integer hash's two multipliers.
+// Seed mixing: a multiplier to spread the counter's high word and the
+// golden ratio constant (the hash is entropy.h's).
 constexpr uint32_t kHighWordMultiplier = 1664525u;
 constexpr uint32_t kGoldenRatio = 0x9e3779b9u;
-constexpr uint32_t kHashMultiplier1 = 0x7feb352du;
-constexpr uint32_t kHashMultiplier2 = 0x846ca68bu;
 
 uint32_t g_rand_state = 1;
 int32_t g_rand_seeded = 0;
-
-uint64_t read_time_stamp_counter() {
-    uint32_t low, high;
-    asm volatile("rdtsc" : "=a"(low), "=d"(high));
-    return (uint64_t{high} << 32) | low;
-}
-
-uint32_t hash32(uint32_t x) {
-    x ^= x >> 16;
-    x *= kHashMultiplier1;
-    x ^= x >> 15;
-    x *= kHashMultiplier2;
-    x ^= x >> 16;
-    return x;
-}
 
 // A state of 0 would be as good as any other for the generator, but srand
 // maps it to 1, and the automatic seed follows the same rule.

@@ -8,6 +8,8 @@
 #include <regex>
 
 #include "case_name.h"
+#include "cli/command_line.h"
+#include "dispatch/inject.h"
 #include "guest_runner.h"
 #include "options.h"
 #include "support/number.h"
@@ -32,7 +34,8 @@ TEST(Cli, HelpTellsTheOptionsAndStatuses) {
     Invocation run = run_kivrun({"--help"});
     EXPECT_EQ(run.status, 0);
     for (const char *word : {"Usage: kivrun", "--root", "--trace", "--timeout", "--max-blocks", "--max-memory",
-                             "--gdb", "--coverage", "--nic", "--version", "124", "125", "126", "127", "128+N"})
+                             "--gdb", "--coverage", "--nic", "--version", "KIVRUN_OPTIONS", "124", "125", "126",
+                             "127", "128+N"})
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     EXPECT_EQ(run.err, "");
 }
@@ -101,7 +104,7 @@ const Mistake kMistakes[] = {
      "invalid value 'trace=write,bogus' for '-e' (unknown call 'bogus'; known calls: write, exit, read, open,"},
     {"unknown_class", {"-e", "trace=%net", "x"}, kUsage,
      "invalid value 'trace=%net' for '-e' (unknown class '%net'; known classes: %file, %process, %memory, "
-     "%console, %nic)"},
+     "%desc, %console, %nic)"},
     {"unknown_injected_call", {"-e", "inject=wirte:error=EIO", "x"}, kUsage,
      "invalid value 'inject=wirte:error=EIO' for '-e' (unknown call 'wirte'; known calls: write,"},
     {"unknown_expression", {"-e", "signal=all", "x"}, kUsage,
@@ -157,13 +160,21 @@ struct Reading {
     std::vector<std::string> args;
     std::optional<int> exit_status;  // nullopt: kivrun goes on to run the program
     std::function<void(const CommandLine &)> check;
+    const char *environment = nullptr;  // KIVRUN_OPTIONS
 };
 
-CommandLine read_in_process(std::vector<std::string> args) {
+CommandLine read_in_process(std::vector<std::string> args, const char *environment) {
     args.insert(args.begin(), "kivrun");
     std::vector<char *> argv;
     for (auto &arg : args) argv.push_back(arg.data());
-    return read_command_line(static_cast<int>(argv.size()), argv.data());
+    return read_command_line(static_cast<int>(argv.size()), argv.data(), environment);
+}
+
+// A mistake in KIVRUN_OPTIONS, reported as coming from there.
+std::function<void(const CommandLine &)> environment_mistake(std::string message) {
+    return [message](const CommandLine &line) {
+        EXPECT_EQ(line.message, "kivrun: KIVRUN_OPTIONS: " + message + "\nTry 'kivrun --help' for more information.\n");
+    };
 }
 
 // The words become typed settings once, in process; nothing is printed.
@@ -223,12 +234,46 @@ const Reading kReadings[] = {
      [](const CommandLine &line) {
          EXPECT_EQ(line.message, "kivrun: no program given\nTry 'kivrun --help' for more information.\n");
      }},
+    // KIVRUN_OPTIONS comes first: the command line's value wins, the rest
+    // stays, and a list option adds to it.
+    {"environment_before_the_command_line", {"--timeout=1.5", "-e", "inject=read:short=1", "p", "--max-blocks=3"},
+     std::nullopt,
+     [](const CommandLine &line) {
+         EXPECT_EQ(line.run.timeout_seconds, 1.5);
+         EXPECT_EQ(line.run.block_limit, 9u);
+         EXPECT_EQ(line.run.root, "/a b/c'd");
+         EXPECT_EQ(line.run.trace_settings.injections.size(), 2u);
+         EXPECT_EQ(line.program, (std::vector<std::string>{"p", "--max-blocks=3"}));
+     },
+     "--timeout 5 \t--max-blocks=9 -r '/a b'\"/c'd\" -e inject=write:error=EIO\n"},
+    {"environment_of_blanks", {"p"}, std::nullopt,
+     [](const CommandLine &line) { EXPECT_EQ(line.run.root, RunOptions{}.root); }, " \t\n"},
+    {"environment_coverage", {"p"}, std::nullopt,
+     [](const CommandLine &line) { EXPECT_EQ(line.run.coverage.path, "/suite/all.info"); },
+     "--coverage=/suite/all.info"},
+    {"environment_help", {"p"}, 0,
+     [](const CommandLine &line) { EXPECT_TRUE(line.message.starts_with("Usage: kivrun ")) << line.message; },
+     "--help"},
+    {"environment_unknown_option", {"p"}, kExitHostError, environment_mistake("unknown option '--bogus'"),
+     "--no-sleep --bogus"},
+    {"environment_bad_value", {"p"}, kExitHostError,
+     environment_mistake("invalid value '0' for '--max-blocks' (a 64-bit number above 0: decimal or 0x-hex)"),
+     "--max-blocks 0"},
+    {"environment_names_a_program", {"p"}, kExitHostError,
+     environment_mistake("'q' is not an option (the program is named on the command line)"), "-t q"},
+    {"environment_after_end_of_options", {"p"}, kExitHostError,
+     environment_mistake("'q' is not an option (the program is named on the command line)"), "-- q"},
+    {"environment_open_quote", {"p"}, kExitHostError, environment_mistake("a ' is not closed"), "-r '/a"},
+    {"environment_final_backslash", {"p"}, kExitHostError, environment_mistake("it ends with a backslash"),
+     "-r /a\\"},
+    {"environment_first_mistake_wins", {"--bogus", "p"}, kExitHostError,
+     environment_mistake("unknown option '--worse'"), "--worse"},
 };
 
 class CliReadings : public testing::TestWithParam<Reading> {};
 
 TEST_P(CliReadings, BecomeTypedSettings) {
-    CommandLine line = read_in_process(GetParam().args);
+    CommandLine line = read_in_process(GetParam().args, GetParam().environment);
     EXPECT_EQ(line.exit_status, GetParam().exit_status) << line.message;
     GetParam().check(line);
 }
@@ -287,6 +332,49 @@ TEST(Cli, NumbersAreDecimalOrHexWithinTheWidth) {
     }
 }
 
+struct SplitText {
+    const char *text;
+    std::optional<std::vector<std::string>> words;  // nullopt: refused
+};
+
+// KIVRUN_OPTIONS's words: a shell's simple quoting, nothing expanded.
+const SplitText kSplitTexts[] = {
+    {"", std::vector<std::string>{}},
+    {" \t\n", std::vector<std::string>{}},
+    {" a\tb\nc  ", {{"a", "b", "c"}}},
+    {R"('a "b" \c')", {{R"(a "b" \c)"}}},
+    {R"("a \"b\" \\ \c 'd'")", {{R"(a "b" \ \c 'd')"}}},
+    {R"(a\ b \'c \\)", {{"a b", "'c", "\\"}}},
+    {R"(--x='a b'"c"d)", {{"--x=a bcd"}}},
+    {R"('' "")", {{"", ""}}},
+    {"$HOME ~ * `x`", {{"$HOME", "~", "*", "`x`"}}},
+    {"'a", {}},
+    {R"(a "b)", {}},
+    {R"("a\")", {}},
+    {"a\\", {}},
+};
+
+TEST(Cli, EnvironmentWordsSplitAsAShellQuotes) {
+    for (const auto &split : kSplitTexts) {
+        SCOPED_TRACE(split.text);
+        std::string problem;
+        auto words = cli::split_words(split.text, problem);
+        EXPECT_EQ(words, split.words);
+        EXPECT_EQ(problem.empty(), split.words.has_value()) << problem;
+    }
+}
+
+// The variable as kivrun reads it in a real run: quoted words, and the
+// command line's --root over the variable's.
+TEST(Cli, OptionsComeFromTheEnvironment) {
+    TempDir directory;
+    std::string options = std::string(kOptionsVariable) + "=--root /nonexistent --trace='" + directory / "a trace" + "'";
+    Invocation run = run_command({"/usr/bin/env", options, KIVRUN_PATH, "--root", directory.path(), kFixedHello});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "hello from kivos\n");
+    EXPECT_EQ(directory.read("a trace"), "write(1, \"hello from kivos\\n\", 17) = 17\nexit(0) = ?\n+++ exited with 0 +++\n");
+}
+
 TEST(Cli, TraceGoesToTheNamedFile) {
     TempDir directory;
     for (auto spelling : {std::vector<std::string>{"--trace=" + directory / "trace.txt"},
@@ -324,6 +412,8 @@ const TraceForm kTraceForms[] = {
     {"selection_alone", {"-e", "trace=exit"}, kOnlyExit},
     {"all_but_write", {"-f", "-e", "trace=!write"}, kOnlyExit},
     {"process_class", {"-e", "trace=%process"}, kOnlyExit},
+    {"descriptor_class", {"-e", "trace=%desc"},
+     R"(write\(1, "hello from kivos\\n", 17\) = 17\n\+\+\+ exited with 0 \+\+\+\n)"},
     {"console_class", {"-e", "trace=%console"},
      R"(write\(1, "hello from kivos\\n", 17\) = 17\n\+\+\+ exited with 0 \+\+\+\n)"},
     {"all", {"-e", "trace=all"}, R"(write\(1, .*\nexit\(0\) = \?\n\+\+\+ exited with 0 \+\+\+\n)"},
@@ -350,6 +440,20 @@ TEST(Cli, TraceOptionsShapeTheTrace) {
         EXPECT_EQ(run.out, form.out);
         EXPECT_TRUE(std::regex_match(run.err, std::regex(form.trace))) << run.err;
     }
+}
+
+// strace's %desc: the calls that take a descriptor, and no other.
+TEST(Cli, DescriptorClassIsTheCallsTakingOne) {
+    std::vector<uint32_t> expected;
+    for (const char *name : {"write", "read", "close", "kivfs_stream_write", "kivfs_stream_end", "mmap", "lseek", "dup",
+                             "dup2", "fd_set_stdio", "fd_set_nonblock"})
+        expected.push_back(find_syscall_named(name)->number);
+    std::sort(expected.begin(), expected.end());
+    std::string problem;
+    EXPECT_EQ(parse_call_selection("%desc", problem), expected) << problem;
+    auto others = parse_call_selection("!%desc", problem);
+    ASSERT_TRUE(others.has_value());
+    EXPECT_EQ(others->size() + expected.size(), all_syscalls().size());
 }
 
 TEST(Cli, InjectionReachesTheCommand) {

@@ -11,6 +11,7 @@
 
 #include "machine/block_counts.h"
 #include "coverage/lcov.h"
+#include "coverage/source_paths.h"
 #include "case_name.h"
 #include "guest_runner.h"
 
@@ -125,15 +126,60 @@ TEST_P(CoverageCounts, AreExactPerLineAndFunction) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, CoverageCounts, testing::ValuesIn(kCountCases), kCaseName);
 
-TEST(Coverage, GenhtmlReadsTheTracefile) {
+// Every file of the record is where it names it, the library's in the tree
+// this kivrun was built from, so genhtml reads the record as it is.
+TEST(Coverage, GenhtmlReadsTheTracefileAsItIs) {
     CoverageRun coverage;
     ASSERT_EQ(coverage.run({"3", "2"}).status, 0);
+    auto records = read_tracefile(coverage.record());
+    EXPECT_TRUE(records.contains(KIV_SOURCE_DIR "/libc/unistd.cpp")) << coverage.record();
+    for (const auto &[path, record] : records) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(path)) << path;
+        EXPECT_EQ(path, std::filesystem::path(path).lexically_normal().string());
+    }
     TempDir report;
-    // The library's sources are named where an installed kit keeps them.
-    CommandRun genhtml = run_command({"genhtml", "--quiet", "--ignore-errors", "source", "--output-directory",
-                                      report.path(), coverage.record_path()});
+    CommandRun genhtml = run_command({"genhtml", "--quiet", "--output-directory", report.path(), coverage.record_path()});
     EXPECT_EQ(genhtml.status, 0) << genhtml.err;
     EXPECT_TRUE(report.exists("index.html"));
+}
+
+struct SourcePath {
+    const char *name;
+    const char *recorded;  // as the debug information names it
+    const char *kit;       // the kit's sources; empty: none found
+    const char *located;
+};
+
+const SourcePath kSourcePaths[] = {
+    {"kit_library", "/kivos-kit/src/libc/string.cpp", "/opt/kit/lib/kivos/src", "/opt/kit/lib/kivos/src/libc/string.cpp"},
+    {"kit_header_with_steps", "/kivos-kit/src/libc/stdio/.././include//stdio.h", "/opt/kit/lib/kivos/src",
+     "/opt/kit/lib/kivos/src/libc/include/stdio.h"},
+    {"no_kit_found", "/kivos-kit/src/libc/string.cpp", "", "/kivos-kit/src/libc/string.cpp"},
+    {"a_longer_first_name", "/kivos-kit/srcs/a.c", "/k", "/kivos-kit/srcs/a.c"},
+    {"the_build_tree", "/kivos-kit/build/a.c", "/k", "/kivos-kit/build/a.c"},
+    {"own_program_up_a_level", "/home/me/p/project/../hello.c", "/k", "/home/me/p/hello.c"},
+    {"own_program_in_place", "/home/me/p/hello.c", "/k", "/home/me/p/hello.c"},
+    {"own_program_relative", "src/./x/../a.c", "/k", "src/a.c"},
+    {"kit_sources_with_steps", "/kivos-kit/src/crt/user_crt0.cpp", "/opt/kit/bin/../lib/kivos/src",
+     "/opt/kit/lib/kivos/src/crt/user_crt0.cpp"},
+};
+
+class SourcePaths : public testing::TestWithParam<SourcePath> {};
+
+TEST_P(SourcePaths, LeadIntoTheKitWithoutSteps) {
+    EXPECT_EQ(located_source(GetParam().recorded, GetParam().kit), GetParam().located);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SourcePaths, testing::ValuesIn(kSourcePaths), kCaseName);
+
+TEST(SourcePaths, TheKitIsFoundBesideKivrunFirst) {
+    TempDir kit, elsewhere;
+    std::filesystem::create_directories(kit.path() / "bin");
+    std::filesystem::create_directories(kit.path() / "lib/kivos/src");
+    EXPECT_EQ(kit_sources_directory(kit / "bin/kivrun", elsewhere.path()), kit / "lib/kivos/src");
+    // A build tree's kivrun: the tree it was built from, while it exists.
+    EXPECT_EQ(kit_sources_directory(elsewhere / "kivrun", kit.path()), kit.path().string());
+    EXPECT_EQ(kit_sources_directory(elsewhere / "kivrun", elsewhere / "gone"), "");
 }
 
 struct Ending {

@@ -4,12 +4,14 @@
 # output, the file it writes and its image layout are checked. Every build
 # runs beside a hostile fixed.ld and layout.ld, which must not take part.
 # Then: the CMake project's ctest, a layout switch on its configured tree,
-# a library the kit does not have, and the library's sources for gdb.
+# the stack protector, a suite's coverage through KIVRUN_OPTIONS and an
+# emulator of the user's, a library the kit does not have, and the
+# library's sources for gdb.
 # Usage: kit_test.sh BUILD_DIR SOURCE_DIR (this test's folder)
 set -eu
 build=$(realpath "$1")
 source=$(realpath "$2")
-work=$(mktemp -d)
+work=$(realpath "$(mktemp -d)")
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/installed" > /dev/null
@@ -25,7 +27,8 @@ done
 
 cd "$work"
 "$kit/kivos-cc" -O2 -Wall -Wextra -Werror -o cc-hello "$source/hello.c"
-"$kit/kivos-c++" -O2 -Wall -Wextra -Werror -c -o greet.o "$source/greet.cpp"
+# C++ with static constructors, every function protected.
+"$kit/kivos-c++" -O2 -Wall -Wextra -Werror -fstack-protector-all -c -o greet.o "$source/greet.cpp"
 "$kit/kivos-c++" --layout=roomy -o cxx-greet greet.o
 "$kit/kivos-cc" --layout=roomy -std=c89 -pedantic -O2 -Wall -Wextra -Werror -o cc-maths "$source/maths.c" -lm
 "$kit/kivos-c++" --layout=roomy -O2 -Wall -Wextra -Werror -o cxx-maths "$source/maths.cpp" -lm
@@ -115,6 +118,61 @@ churn_cases "project/churn;mmap;0;$freed"
 ctest --test-dir project > ctest.log 2>&1 || fail "ctest, KIVOS_HEAP=mmap" "$(tail -n 5 ctest.log)"
 if "$kit/kivos-cc" --heap=huge -o huge "$source/hello.c" 2> heap.log; then fail "--heap=huge" "linked"; fi
 grep -q "unknown heap 'huge' (arena or mmap)" heap.log || fail "--heap=huge" "$(cat heap.log)"
+
+# The stack protector at each strength: a frame that overflows its buffer
+# ends the program with the message on descriptor 2 and the abort status;
+# one that does not returns as usual. The guard is drawn at start: never 0
+# (not even when the counter reads 0), its first byte 0, new in every run.
+# A program built without the protector carries none of it.
+smashed='*** stack smashing detected ***: terminated'
+for strength in "" -strong -all; do
+    program=smash$strength
+    "$kit/kivos-cc" -O2 -Wall -Wextra -Werror "-fstack-protector$strength" -o "$program" "$source/smash.c"
+    got=$("$kit/kivrun" "$program" copy abc) || fail "$program" "exit status $? after a short copy"
+    [ "$got" = "copied 3" ] || fail "$program" "printed '$got' after a short copy"
+    status=0
+    "$kit/kivrun" "$program" copy 0123456789abcdefghijklmnopqrstuvwxyz > smash.out 2> smash.err || status=$?
+    [ "$status" = 1 ] || fail "$program" "exit status $status after smashing"
+    [ "$(cat smash.err)" = "$smashed" ] || fail "$program" "said '$(cat smash.err)' after smashing"
+    [ ! -s smash.out ] || fail "$program" "printed '$(cat smash.out)' after smashing"
+done
+guards=$(for tsc in "" "" --tsc=0:0; do "$kit/kivrun" $tsc smash-strong guard; done)
+[ "$(grep -cxE '[0-9a-f]*[1-9a-f][0-9a-f]*00' <<< "$guards")" = 3 ] || fail guard "drew '$guards'"
+[ "$(sed -n 1p <<< "$guards")" != "$(sed -n 2p <<< "$guards")" ] || fail guard "the same in two runs: '$guards'"
+! i686-linux-gnu-nm cc-hello | grep -q __stack_chk || fail cc-hello "carries the stack protector's runtime"
+
+# The same project with debug information, its tests run through an
+# emulator of the user's own, which the toolchain file keeps, and
+# KIVRUN_OPTIONS asking kivrun for the whole suite's coverage. genhtml reads
+# the record as it is: the library's sources in the moved kit, the
+# project's where they are, no step through "..".
+cat > emulator <<EMULATOR
+#!/bin/sh
+echo "\$@" >> "$work/emulated.log"
+exec "$kit/kivrun" "\$@"
+EMULATOR
+chmod +x emulator
+cmake -S "$source/project" -B project-debug -DCMAKE_TOOLCHAIN_FILE="$work/kit/share/kivos/toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CROSSCOMPILING_EMULATOR="$work/emulator" > /dev/null
+cmake --build project-debug > /dev/null
+KIVRUN_OPTIONS="--timeout 60 --coverage='$work/whole suite.info'" ctest --test-dir project-debug > ctest-debug.log 2>&1 ||
+    fail "ctest with coverage" "$(tail -n 5 ctest-debug.log)"
+for test in "hello 010" "greet ctest" "smash copy"; do
+    grep -q "/project-debug/$test" emulated.log || fail emulator "did not run '$test': $(cat emulated.log)"
+done
+sources=$(grep '^SF:' "whole suite.info")
+for file in "$work/kit/lib/kivos/src/libc/unistd.cpp" "$source/hello.c" "$source/greet.cpp"; do
+    grep -qxF "SF:$file" <<< "$sources" || fail coverage "no record of $file: $sources"
+done
+! grep -qE '/\.\.?/|^SF:/kivos-kit/' <<< "$sources" || fail coverage "paths not normal or not in the kit: $sources"
+# A source named by a relative path is named from where it was compiled.
+mkdir -p relative/sub && cp "$source/hello.c" relative/
+(cd relative && "$kit/kivos-cc" -g -o hello sub/../hello.c)
+(cd root && "$kit/kivrun" --coverage="$work/whole suite.info" ../relative/hello > /dev/null) ||
+    fail "relative source" "exit status $?"
+grep -qxF "SF:$work/relative/hello.c" "whole suite.info" ||
+    fail "relative source" "$(grep '^SF:.*hello' "whole suite.info")"
+genhtml --quiet --output-directory html "whole suite.info" > genhtml.log 2>&1 || fail genhtml "$(tail -n 5 genhtml.log)"
 
 # The host's C library is not found, and plainly so (the kit's own libm is).
 for library in c; do

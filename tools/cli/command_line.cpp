@@ -80,7 +80,8 @@ const Option *find_short(const std::vector<Option> &options, char letter) {
 // come; the first mistake, --help or --version stops it.
 class Reader {
 public:
-    Reader(const Command &command, int argc, char **argv) : command_(command), words_{argc, argv} {
+    Reader(const Command &command, int argc, char **argv, std::string_view origin)
+        : command_(command), words_{argc, argv}, origin_(origin) {
         options_ = command.options;
         add_standard_options();
     }
@@ -122,7 +123,10 @@ private:
         reading_.text = std::move(text);
     }
 
-    void mistake(const std::string &message) { stop(command_.usage_status, usage_text(command_.name, message)); }
+    void mistake(const std::string &message) {
+        std::string where = origin_.empty() ? "" : std::string(origin_) + ": ";
+        stop(command_.usage_status, usage_text(command_.name, where + message));
+    }
 
     // `typed` is the option as it stood on the command line.
     void apply(const Option &option, const std::string &typed, const char *value) {
@@ -176,12 +180,77 @@ private:
     const Command &command_;
     std::vector<Option> options_;
     Words words_;
+    std::string_view origin_;
     Reading reading_;
+};
+
+constexpr std::string_view kBlanks = " \t\n";
+
+// Splits as split_words says, one character at a time.
+class WordSplitter {
+public:
+    std::optional<std::vector<std::string>> split(std::string_view text, std::string &problem) {
+        for (size_t at = 0; at < text.size(); at++) {
+            char c = text[at];
+            if (c == '\\' && escapes(text, at)) {
+                if (++at == text.size()) {
+                    problem = "it ends with a backslash";
+                    return std::nullopt;
+                }
+                add(text[at]);
+            } else if (quote_ != 0) {
+                if (c == quote_) quote_ = 0;
+                else add(c);
+            } else if (c == '\'' || c == '"') {
+                quote_ = c;
+                in_word_ = true;
+            } else if (kBlanks.find(c) != std::string_view::npos) {
+                end_word();
+            } else {
+                add(c);
+            }
+        }
+        if (quote_ != 0) {
+            problem = std::string("a ") + quote_ + " is not closed";
+            return std::nullopt;
+        }
+        end_word();
+        return std::move(words_);
+    }
+
+private:
+    // Whether the backslash at `at` stands for the character after it.
+    bool escapes(std::string_view text, size_t at) const {
+        if (quote_ == 0) return true;
+        return quote_ == '"' && at + 1 < text.size() && (text[at + 1] == '"' || text[at + 1] == '\\');
+    }
+
+    void add(char c) {
+        current_ += c;
+        in_word_ = true;
+    }
+
+    void end_word() {
+        if (in_word_) words_.push_back(std::move(current_));
+        current_.clear();
+        in_word_ = false;
+    }
+
+    std::vector<std::string> words_;
+    std::string current_;
+    bool in_word_ = false;  // a quoted empty word ('') is a word too
+    char quote_ = 0;
 };
 
 }  // namespace
 
-Reading read(const Command &command, int argc, char **argv) { return Reader(command, argc, argv).read(); }
+Reading read(const Command &command, int argc, char **argv, std::string_view origin) {
+    return Reader(command, argc, argv, origin).read();
+}
+
+std::optional<std::vector<std::string>> split_words(std::string_view text, std::string &problem) {
+    return WordSplitter().split(text, problem);
+}
 
 std::vector<std::string> parse(const Command &command, int argc, char **argv) {
     Reading reading = read(command, argc, argv);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,8 +74,17 @@ struct Reading {
 };
 
 // Applies the options of argv in order until the end, --help, --version or
-// the first mistake; nothing is printed and the process goes on.
-Reading read(const Command &command, int argc, char **argv);
+// the first mistake; nothing is printed and the process goes on. A mistake
+// names `origin` first when one is given (words that did not come from the
+// command line itself).
+Reading read(const Command &command, int argc, char **argv, std::string_view origin = {});
+
+// The words of `text` as a shell splits a simple command: blanks (space,
+// tab, line break) separate them; '...' keeps what it encloses as it is;
+// "..." too, but for \" and \\ standing for " and \; elsewhere a
+// backslash keeps the character after it. Nothing is expanded. nullopt,
+// with `problem` saying why, for an unfinished quote or a final backslash.
+std::optional<std::vector<std::string>> split_words(std::string_view text, std::string &problem);
 
 // The same for a program's entry: answers the operands, or prints what
 // read stopped with and exits.
