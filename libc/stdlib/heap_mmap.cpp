@@ -37,7 +37,7 @@ constexpr uint32_t kPageSize = 4096;
 // New small blocks come from mappings of this size; blocks this large or
 // larger get a mapping of their own.
 constexpr uint32_t kSegmentSize = 1u << 20;
-constexpr uint32_t kOwnMappingFrom = 256u << 10;
+constexpr uint32_t kOwnMappingFrom = 128u << 10;
 // Larger requests are refused at once: no block size above 2 GiB is formed.
 constexpr uint64_t kMaxRequest = 0x7fffffffu - kPageSize - kMappingOverhead;
 

@@ -17,7 +17,7 @@ set(KIV_GUEST_WHITE_BOX t_heap t_heap_mmap t_stream t_string)
 set(KIV_GUEST_MMAP_HEAP t_heap_mmap)
 # Programs run under a memory limit (kivrun --max-memory, in MiB), which
 # they are also given as their first argument.
-set(KIV_GUEST_MEMORY_LIMIT_t_heap_mmap 320)
+set(KIV_GUEST_MEMORY_LIMIT_t_heap_mmap 192)
 # Programs that hand the engines, on purpose, what ISO C's format check
 # rejects: the console control record's three arguments after "%c", unknown
 # conversion letters, null destinations.

@@ -19,7 +19,7 @@ constexpr uint32_t kMiB = 1u << 20;
 constexpr uintptr_t kAlign = 16;
 constexpr uint32_t kHeader = 8;
 // Blocks (header included) from this size on have a mapping of their own.
-constexpr uint32_t kOwnMapping = 256u << 10;
+constexpr uint32_t kOwnMapping = 128u << 10;
 constexpr uint32_t kLargestSmall = kOwnMapping - kHeader - kAlign;
 
 bool aligned(const void *p, uintptr_t alignment) { return reinterpret_cast<uintptr_t>(p) % alignment == 0; }
@@ -200,7 +200,8 @@ void check_large_blocks_go_back() {
 // goes back to the kernel once they are freed.
 void check_refused_releases() {
     constexpr uint32_t kBlocks = 1100;
-    constexpr uint32_t kMappingBytes = 65 * 4096;  // a kOwnMapping block, its header, lead and end marker
+    // The block's header, the mapping's lead and its end marker take a page more.
+    constexpr uint32_t kMappingBytes = kOwnMapping + 4096;
     static unsigned char *blocks[kBlocks];
     uint32_t used = g_heap_used;
     uint32_t made = 0;
