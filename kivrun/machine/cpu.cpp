@@ -13,48 +13,16 @@
 #include <vector>
 
 #include "kiv_syscalls.h"
+#include "machine/initial_state.h"
 #include "machine/memory_map.h"
 
 namespace kiv {
 
 namespace {
 
-// Two pages above the user range, where no guest pointer is ever accepted.
-// The kernel page holds the iret that drops into user mode; from the
-// program's first instruction on it cannot be read, written or run. The
-// descriptor table has a page of its own that stays readable, because the
-// CPU reads it through guest memory whenever a segment register is loaded
-// (even a user program reloading its own selectors). Guest instructions can
-// read it too: it holds nothing but the five flat descriptors, and it is
-// read-only, so no program can raise its own privilege through it.
-constexpr uint32_t kTrampoline = kKernelPage;          // one iret instruction
-constexpr uint32_t kIretFrame = kKernelPage + 0x100;   // EIP, CS, EFLAGS, ESP, SS
-constexpr uint32_t kGdt = kDescriptorTablePage;
-
-enum GdtSlot : uint32_t { kNull, kUserCode, kUserData, kKernelCode, kKernelData, kGdtSlots };
-
-constexpr uint32_t selector(GdtSlot slot, uint32_t privilege) { return (slot << 3) | privilege; }
-
-// A flat 4 GiB segment descriptor.
-constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
-    constexpr uint64_t kLimitLow = 0xffff;
-    constexpr uint64_t kLimitHigh = 0xfull << 48;
-    constexpr uint64_t kPresent = 0x80;
-    constexpr uint64_t kCodeOrData = 0x10;
-    // Marked accessed already: the CPU would otherwise set the bit at the
-    // first load, a write the read-only table refuses.
-    constexpr uint64_t kExecuteRead = 0x0b;
-    constexpr uint64_t kReadWrite = 0x03;
-    constexpr uint64_t kPageGranular32Bit = 0xcull << 52;
-    uint64_t access = kPresent | (uint64_t{privilege} << 5) | kCodeOrData | (code ? kExecuteRead : kReadWrite);
-    return kLimitLow | (access << 40) | kLimitHigh | kPageGranular32Bit;
-}
-
-constexpr uint32_t kEflagsInterrupts = 0x202;
 // Emulation would stop silently on reaching its end address; a 32-bit EIP
 // can never equal this one.
 constexpr uint64_t kNeverReached = uint64_t{1} << 32;
-constexpr uint8_t kIret = 0xcf;
 // A system call's number and argument words, in SyscallRegisters order.
 constexpr int kSyscallRegisters[] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX,
                                      UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
@@ -297,33 +265,6 @@ std::string Cpu::register_dump() const {
     return text;
 }
 
-bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
-    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec) || !memory.map(kGdt, kPageSize, kAccessRead))
-        return false;
-    uint64_t gdt[kGdtSlots] = {0, flat_descriptor(true, 3), flat_descriptor(false, 3), flat_descriptor(true, 0),
-                               flat_descriptor(false, 0)};
-    uint32_t frame[5] = {entry, selector(kUserCode, 3), kEflagsInterrupts, stack, selector(kUserData, 3)};
-    if (!memory.poke(kGdt, gdt, sizeof gdt) || !memory.poke(kIretFrame, frame, sizeof frame) ||
-        !memory.poke(kTrampoline, &kIret, 1))
-        return false;
-
-    uc_x86_mmr gdtr{};
-    gdtr.base = kGdt;
-    gdtr.limit = sizeof gdt - 1;
-    uint32_t kernel_code = selector(kKernelCode, 0);
-    uint32_t kernel_data = selector(kKernelData, 0);
-    uint32_t user_data = selector(kUserData, 3);
-    uint32_t frame_pointer = kIretFrame;
-    return uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_SS, &kernel_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_CS, &kernel_code) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_DS, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_ES, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_FS, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_GS, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_ESP, &frame_pointer) == UC_ERR_OK;
-}
-
 Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
     if (auto failed = start(memory, handler, entry, stack)) return *failed;
     return resume().value_or(Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation paused"});
@@ -332,7 +273,7 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
 std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
     if (uc_ == nullptr) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
     if (timed_out()) return Stop{StopReason::TimedOut};
-    if (!enter_user_mode(memory, entry, stack))
+    if (!prepare_user_mode(uc_, memory, entry, stack))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
     if (tsc_) {
         if (auto refusal = hook_rdtsc_sites()) return *refusal;
@@ -343,7 +284,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.
-    if (auto ended = stop_after(emulate(kTrampoline, entry))) return ended;
+    if (auto ended = stop_after(emulate(kUserModeTrampoline, entry))) return ended;
     if (!memory.protect(kKernelPage, 0))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
     // The block at the entry was translated to stop there: drop it.
@@ -388,7 +329,7 @@ bool Cpu::add_hooks() {
         if (hook.wanted && uc_hook_add(uc_, &handle, hook.type, hook.callback, this, 1, 0, hook.instruction) != UC_ERR_OK)
             return false;
     }
-    return true;
+    return serve_cpuid(uc_);
 }
 
 std::optional<Stop> Cpu::stop_after(uc_err error) const {

@@ -123,7 +123,6 @@ private:
     // Why emulation returned with `error`, when the program cannot go on.
     std::optional<Stop> stop_after(uc_err error) const;
     bool add_hooks();
-    bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
     // How the run ends instead when the sites cannot be hooked.
     std::optional<Stop> hook_rdtsc_sites();
     void emulate_rdtsc();

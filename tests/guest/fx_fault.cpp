@@ -83,9 +83,9 @@ ONE_COPY int kernel_memory() {
                  : "+m"(g_before)::"eax", "ecx");
     return 0;
 }
-// Loads the kernel's data selector (privilege 0) into DS.
+// Loads the kernel's data selector (Linux's, privilege 0) into DS.
 ONE_COPY int kernel_selector() {
-    asm volatile("movw $0x20, %%ax\n\tincl %0\n\t" FAULT_SITE(kernel_selector) "movw %%ax, %%ds"
+    asm volatile("movw $0x68, %%ax\n\tincl %0\n\t" FAULT_SITE(kernel_selector) "movw %%ax, %%ds"
                  : "+m"(g_before)::"eax");
     return 0;
 }
