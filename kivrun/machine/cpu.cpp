@@ -15,6 +15,7 @@
 #include "kiv_syscalls.h"
 #include "machine/initial_state.h"
 #include "machine/memory_map.h"
+#include "machine/pinpoint.h"
 
 namespace kiv {
 
@@ -53,42 +54,6 @@ constexpr VectorInfo kVectors[] = {
     {17, "alignment check", SIGBUS},
     {19, "SIMD floating-point error", SIGFPE},
 };
-
-const char *memory_fault_what(uc_mem_type type) {
-    switch (type) {
-    case UC_MEM_READ_UNMAPPED: return "page fault (read from unmapped memory)";
-    case UC_MEM_WRITE_UNMAPPED: return "page fault (write to unmapped memory)";
-    case UC_MEM_FETCH_UNMAPPED: return "page fault (execution of unmapped memory)";
-    case UC_MEM_WRITE_PROT: return "page fault (write to read-only memory)";
-    case UC_MEM_READ_PROT: return "page fault (read from unreadable memory)";
-    case UC_MEM_FETCH_PROT: return "page fault (execution of non-executable memory)";
-    default: return "page fault";
-    }
-}
-
-// What each kind of access needs of a page, and how the emulator names its
-// refusal for an unmapped page and for a mapped one.
-struct AccessKind {
-    uc_mem_type type;
-    uint32_t needs;
-    uc_mem_type unmapped;
-    uc_mem_type refused;
-};
-constexpr AccessKind kAccessKinds[] = {
-    {UC_MEM_READ, kAccessRead, UC_MEM_READ_UNMAPPED, UC_MEM_READ_PROT},
-    {UC_MEM_WRITE, kAccessWrite, UC_MEM_WRITE_UNMAPPED, UC_MEM_WRITE_PROT},
-    {UC_MEM_FETCH, kAccessExec, UC_MEM_FETCH_UNMAPPED, UC_MEM_FETCH_PROT},
-};
-
-const AccessKind *access_kind(uc_mem_type type) {
-    auto kind = std::find_if(std::begin(kAccessKinds), std::end(kAccessKinds),
-                             [type](const AccessKind &k) { return k.type == type; });
-    return kind != std::end(kAccessKinds) ? kind : nullptr;
-}
-
-// Physical memory no region ever covers (guest addresses end at 4 GiB):
-// a refused page sent here makes the emulator report the exact address.
-constexpr uint64_t kPinpointPage = uint64_t{1} << 32;
 
 // Addresses in executable memory whose bytes spell rdtsc, whether or not an
 // instruction starts there; the search ends after one more than
@@ -193,6 +158,7 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
     set_in_guest_code(false);
     checking_pages_ = false;
     t_translation_escape = nullptr;
+    if (error == UC_ERR_EXCEPTION && refused_ && code_ahead_refused()) error = run_up_to_refused_code();
     if (error == UC_ERR_EXCEPTION && refused_) {
         Fault fault = pinpoint_memory_fault();
         if (!stop_) stop_ = Stop{StopReason::Faulted, 0, std::move(fault)};
@@ -227,28 +193,6 @@ void Cpu::check_pages() {
     tlb_stale_ = false;
     memory_changes_ = memory_->changes();
     checking_pages_ = started_;
-}
-
-// The emulator stopped before the refused access with every register as
-// it was at the start of the instruction. The instruction runs once more
-// with the refused page sent to physical memory no region covers; the
-// emulator's report of that access gives the offset within the page. The
-// access fails again, so nothing the instruction would change is changed.
-Fault Cpu::pinpoint_memory_fault() {
-    RefusedAccess refused = *refused_;
-    uint32_t eip = reg(UC_X86_REG_EIP);
-    pinpointed_address_.reset();
-    pinpointing_ = true;
-    check_pages();
-    uc_emu_start(uc_, eip, kNeverReached, 0, 1);
-    pinpointing_ = checking_pages_ = false;
-    refused_.reset();
-    // Neither the TLB nor EIP may keep the detour.
-    tlb_stale_ = true;
-    uc_reg_write(uc_, UC_X86_REG_EIP, &eip);
-    const AccessKind &kind = *access_kind(refused.type);
-    return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
-                 pinpointed_address_.value_or(refused.page), kSignalStatusBase + SIGSEGV};
 }
 
 uint32_t Cpu::reg(int id) const {

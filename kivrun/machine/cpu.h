@@ -137,6 +137,10 @@ private:
     // The fault of the access the page check refused, at the instruction
     // that made it and with the exact address it touched.
     Fault pinpoint_memory_fault();
+    // Whether the refused access is the fetch of code after the block's
+    // start, and the run up to it (pinpoint.cpp).
+    bool code_ahead_refused() const;
+    uc_err run_up_to_refused_code();
     void check_pages();
     void count_tlb_fill();
 

@@ -1,0 +1,89 @@
+#include "machine/pinpoint.h"
+
+#include <algorithm>
+#include <csignal>
+#include <iterator>
+
+#include "machine/cpu.h"
+#include "machine/memory_map.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr AccessKind kAccessKinds[] = {
+    {UC_MEM_READ, kAccessRead, UC_MEM_READ_UNMAPPED, UC_MEM_READ_PROT},
+    {UC_MEM_WRITE, kAccessWrite, UC_MEM_WRITE_UNMAPPED, UC_MEM_WRITE_PROT},
+    {UC_MEM_FETCH, kAccessExec, UC_MEM_FETCH_UNMAPPED, UC_MEM_FETCH_PROT},
+};
+
+}  // namespace
+
+const char *memory_fault_what(uc_mem_type type) {
+    switch (type) {
+    case UC_MEM_READ_UNMAPPED: return "page fault (read from unmapped memory)";
+    case UC_MEM_WRITE_UNMAPPED: return "page fault (write to unmapped memory)";
+    case UC_MEM_FETCH_UNMAPPED: return "page fault (execution of unmapped memory)";
+    case UC_MEM_WRITE_PROT: return "page fault (write to read-only memory)";
+    case UC_MEM_READ_PROT: return "page fault (read from unreadable memory)";
+    case UC_MEM_FETCH_PROT: return "page fault (execution of non-executable memory)";
+    default: return "page fault";
+    }
+}
+
+const AccessKind *access_kind(uc_mem_type type) {
+    auto kind = std::find_if(std::begin(kAccessKinds), std::end(kAccessKinds),
+                             [type](const AccessKind &k) { return k.type == type; });
+    return kind != std::end(kAccessKinds) ? kind : nullptr;
+}
+
+
+// The emulator stopped before the refused access with every register as
+// it was at the start of the instruction. The instruction runs once more
+// with the refused page sent to physical memory no region covers; the
+// emulator's report of that access gives the offset within the page. The
+// access fails again, so nothing the instruction would change is changed.
+Fault Cpu::pinpoint_memory_fault() {
+    RefusedAccess refused = *refused_;
+    uint32_t eip = reg(UC_X86_REG_EIP);
+    pinpointed_address_.reset();
+    pinpointing_ = true;
+    check_pages();
+    // Ending at the page's end keeps the translation off the next page,
+    // which may be one the program may not execute.
+    uc_emu_start(uc_, eip, uint64_t{page_floor(eip)} + kPageSize, 0, 1);
+    pinpointing_ = checking_pages_ = false;
+    refused_.reset();
+    // Neither the TLB nor EIP may keep the detour.
+    tlb_stale_ = true;
+    uc_reg_write(uc_, UC_X86_REG_EIP, &eip);
+    const AccessKind &kind = *access_kind(refused.type);
+    return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
+                 pinpointed_address_.value_or(refused.page), kSignalStatusBase + SIGSEGV};
+}
+
+
+// The emulator translates a whole block before running any of it, so
+// straight-line code running into a page the program may not execute is
+// refused at the block's start, with none of its instructions run.
+bool Cpu::code_ahead_refused() const {
+    return refused_->type == UC_MEM_FETCH && refused_->mapped && page_floor(reg(UC_X86_REG_EIP)) != refused_->page;
+}
+
+// Runs the block once more, to the refused page's start: the emulator
+// then ends its translation there, and what comes before the page runs,
+// faulting where it faults. Reaching the page is the fetch's fault.
+uc_err Cpu::run_up_to_refused_code() {
+    uint32_t page = refused_->page;
+    refused_.reset();
+    check_pages();
+    set_in_guest_code(true);
+    uc_err error = uc_emu_start(uc_, reg(UC_X86_REG_EIP), page, 0, 0);
+    set_in_guest_code(false);
+    checking_pages_ = false;
+    if (error == UC_ERR_OK && !stop_ && !paused_ && reg(UC_X86_REG_EIP) == page)
+        fault({memory_fault_what(UC_MEM_FETCH_PROT), page, page, kSignalStatusBase + SIGSEGV});
+    return error;
+}
+
+}  // namespace kiv
