@@ -47,11 +47,21 @@ Fault Cpu::pinpoint_memory_fault() {
     RefusedAccess refused = *refused_;
     uint32_t eip = reg(UC_X86_REG_EIP);
     pinpointed_address_.reset();
+    first_refused_byte_.reset();
     pinpointing_ = true;
     check_pages();
+    // The emulator splits an access that straddles two pages into bytes,
+    // written last first: the access as the instruction made it shows its
+    // first refused byte.
+    uc_hook accesses;
+    bool watched = uc_hook_add(uc_, &accesses, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                               reinterpret_cast<void *>(on_pinpointed_access), this, 1, 0) == UC_ERR_OK;
+    uc_ctl_remove_cache(uc_, uint64_t{eip}, uint64_t{eip} + 1);
     // Ending at the page's end keeps the translation off the next page,
     // which may be one the program may not execute.
     uc_emu_start(uc_, eip, uint64_t{page_floor(eip)} + kPageSize, 0, 1);
+    if (watched) uc_hook_del(uc_, accesses);
+    uc_ctl_remove_cache(uc_, uint64_t{eip}, uint64_t{eip} + 1);
     pinpointing_ = checking_pages_ = false;
     refused_.reset();
     // Neither the TLB nor EIP may keep the detour.
@@ -59,7 +69,16 @@ Fault Cpu::pinpoint_memory_fault() {
     uc_reg_write(uc_, UC_X86_REG_EIP, &eip);
     const AccessKind &kind = *access_kind(refused.type);
     return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
-                 pinpointed_address_.value_or(refused.page), kSignalStatusBase + SIGSEGV};
+                 first_refused_byte_.value_or(pinpointed_address_.value_or(refused.page)),
+                 kSignalStatusBase + SIGSEGV};
+}
+
+void Cpu::on_pinpointed_access(uc_engine *, uc_mem_type, uint64_t address, int size, int64_t, void *self_pointer) {
+    auto *self = static_cast<Cpu *>(self_pointer);
+    uint64_t page = self->refused_->page, end = address + static_cast<uint64_t>(size);
+    if (end <= page || address >= page + kPageSize) return;
+    auto first = static_cast<uint32_t>(std::max(address, page));
+    if (!self->first_refused_byte_ || first < *self->first_refused_byte_) self->first_refused_byte_ = first;
 }
 
 

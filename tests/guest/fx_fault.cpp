@@ -206,6 +206,15 @@ int nops_before_data() {
     const unsigned char kCode[] = {0x90, 0x90, 0x90, 0x90};
     return run_before_data(kCode, sizeof kCode, 0);
 }
+// A four-byte store whose last two bytes fall on a read-only page: the
+// report names the first of them.
+int store_into_read_only() {
+    constexpr int kRead = 1;
+    unsigned char *page = page_before(kRead, 0);
+    if (page == nullptr) return 2;
+    *reinterpret_cast<volatile uint32_t *>(page + kPage - 2) = 0x01020304;
+    return 0;
+}
 int spin() {
     for (;;) asm volatile("" ::: "memory");
 }
@@ -268,6 +277,7 @@ constexpr check_scenario kMisdeeds[] = {
     {"divide-before-data", divide_before_data},
     {"store-before-data", store_before_data},
     {"nops-before-data", nops_before_data},
+    {"store-into-read-only", store_into_read_only},
     {"spin", spin},
     {"fill-own-pipe", fill_own_pipe},
     {"fill-console", fill_console},
