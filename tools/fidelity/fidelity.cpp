@@ -1,8 +1,9 @@
 // The differential tester: random instruction sequences run natively and on
 // kivrun's machine, compared state by state (see docs/kernel.md, "The
 // machine against real hardware").
-//   fidelity HARNESS [--seed N] [--from N] [--count N] [--show N]
-// Prints a table of differences by instruction class; the status is 0 when
+//   fidelity HARNESS [--seed N] [--from N] [--count N] [--show N] [--sequence HEX]
+// Prints a table of differences by instruction class (with --sequence:
+// what differs after those instructions alone); the status is 0 when
 // every difference is a known one, 1 otherwise, 77 when this host cannot
 // run the i386 harness (nothing compared), 2 on bad usage.
 #include <chrono>
@@ -28,6 +29,7 @@ struct Settings {
     uint64_t from = 0;  // the first case's number
     uint64_t count = 100000;
     uint64_t show = 5;
+    std::string sequence;  // run only this one (hex bytes)
 };
 
 struct ClassTally {
@@ -39,6 +41,10 @@ bool parse(int argc, char **argv, Settings &settings) {
     if (argc < 2) return false;
     settings.harness = argv[1];
     for (int i = 2; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--sequence") == 0) {
+            settings.sequence = argv[i + 1];
+            continue;
+        }
         char *end = nullptr;
         uint64_t value = std::strtoull(argv[i + 1], &end, 0);
         if (end == argv[i + 1] || *end != 0) return false;
@@ -71,10 +77,31 @@ void print_table(const ClassTally (&tallies)[kClasses], uint64_t seconds_ms) {
 
 }  // namespace
 
+// One sequence from the command line, every difference shown.
+int run_one(const Settings &settings, EmulatedMachine &machine) {
+    auto test = case_of(settings.sequence);
+    if (!test) {
+        std::fprintf(stderr, "fidelity: --sequence wants hex bytes\n");
+        return kUsage;
+    }
+    std::string why;
+    auto native = run_natively(settings.harness, {*test}, why);
+    if (!native) {
+        std::printf("SKIPPED: %s\n", why.c_str());
+        return kSkipped;
+    }
+    fid_result emulated = machine.run(*test);
+    auto fields = differing_fields(*test, native->front(), emulated);
+    const char *known = fields.empty() ? "" : known_difference(*test, native->front(), emulated, fields);
+    std::printf("%s:%s%s%s\n", hex_bytes(test->sequence).c_str(), field_values(fields, native->front(), emulated).c_str(),
+                fields.empty() ? " no difference" : "", known != nullptr && *known != 0 ? (std::string(" (") + known + ")").c_str() : "");
+    return fields.empty() || known != nullptr ? 0 : kDiffers;
+}
+
 int main(int argc, char **argv) {
     Settings settings;
     if (!parse(argc, argv, settings)) {
-        std::fprintf(stderr, "usage: fidelity HARNESS [--seed N] [--from N] [--count N] [--show N]\n");
+        std::fprintf(stderr, "usage: fidelity HARNESS [--seed N] [--from N] [--count N] [--show N] [--sequence HEX]\n");
         return kUsage;
     }
     EmulatedMachine machine;
@@ -82,6 +109,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "fidelity: cannot set up the emulated machine\n");
         return kUsage;
     }
+    if (!settings.sequence.empty()) return run_one(settings, machine);
     auto start = std::chrono::steady_clock::now();
     ClassTally tallies[kClasses];
     uint64_t shown = 0;

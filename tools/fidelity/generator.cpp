@@ -116,14 +116,52 @@ const char *class_name(InstructionClass kind) {
     return kNames[static_cast<int>(kind)];
 }
 
+namespace {
+
+// The code page around a sequence: stubs, and where the emulator stops.
+void place_sequence(Case &result, Builder &b, const std::vector<uint8_t> &sequence) {
+    emit_entry(b);
+    b.code.insert(b.code.end(), sequence.begin(), sequence.end());
+    emit_exit(b);
+    result.stop_address = FID_CODE_PAGE + static_cast<uint32_t>(b.code.size());
+    emit_tail(b);
+    std::memcpy(result.bytes.code, b.code.data(), b.code.size());
+    result.bytes.code_bytes = static_cast<uint32_t>(b.code.size());
+    result.sequence = sequence;
+}
+
+}  // namespace
+
+std::optional<Case> case_of(const std::string &hex) {
+    std::vector<uint8_t> sequence;
+    for (size_t at = 0; at < hex.size();) {
+        if (hex[at] == ' ') {
+            at++;
+            continue;
+        }
+        unsigned byte;
+        if (at + 2 > hex.size() || std::sscanf(hex.c_str() + at, "%2x", &byte) != 1) return std::nullopt;
+        sequence.push_back(static_cast<uint8_t>(byte));
+        at += 2;
+    }
+    if (sequence.size() > FID_CODE_BYTES / 2) return std::nullopt;
+    Case result{};
+    result.kind = InstructionClass::X87;
+    result.bytes.input.gpr[FID_EBX] = FID_MEMORY;
+    result.bytes.input.eflags = 0x202;
+    result.bytes.input.mxcsr = 0x1f80;
+    Builder b;
+    place_sequence(result, b, sequence);
+    return result;
+}
+
 Case generate_case(uint64_t seed, uint64_t index) {
     Builder b;
     b.random.seed(seed * 0x9e3779b97f4a7c15ull + index);
     Case result{};
     result.kind = static_cast<InstructionClass>(index % kClasses);
     random_inputs(b, result.bytes);
-    emit_entry(b);
-    size_t sequence_start = b.code.size();
+    Builder code;
     const auto &templates = result.kind < InstructionClass::X87 ? integer_templates(result.kind)
                                                                 : float_templates(result.kind);
     uint32_t instructions = 1 + b.pick(kMostInstructions);
@@ -133,12 +171,7 @@ Case generate_case(uint64_t seed, uint64_t index) {
         chosen.emit(b);
         placed++;
     }
-    result.sequence.assign(b.code.begin() + static_cast<ptrdiff_t>(sequence_start), b.code.end());
-    emit_exit(b);
-    result.stop_address = FID_CODE_PAGE + static_cast<uint32_t>(b.code.size());
-    emit_tail(b);
-    std::memcpy(result.bytes.code, b.code.data(), b.code.size());
-    result.bytes.code_bytes = static_cast<uint32_t>(b.code.size());
+    place_sequence(result, code, b.code);
     result.undefined_eflags = b.undefined;
     result.undefined_fsw = b.undefined_fsw;
     result.traits = b.traits;

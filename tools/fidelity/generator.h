@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -48,6 +49,11 @@ struct Case {
 // The case number `index` of the run seeded with `seed`: the same whatever
 // else is generated.
 Case generate_case(uint64_t seed, uint64_t index);
+
+// A case of the given instructions (hex bytes, "d9 eb d9 fc"), with EBX at
+// the memory, every other register, XMM and the memory zero, MXCSR and the
+// x87 as a process starts: a reproducer. Nothing when the text is not hex.
+std::optional<Case> case_of(const std::string &hex);
 
 // The sequence as hex bytes, for a reproducer.
 std::string hex_bytes(const std::vector<uint8_t> &bytes);
