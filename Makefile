@@ -14,11 +14,13 @@ PREFIX ?= /usr/local
 BUILD_TYPE ?=
 
 # What building and running kivrun and the command needs (make run), then
-# what the tests and benchmarks add.
+# what the tests and benchmarks add (Debian's i386 C library for the
+# differential tester's native harness).
 RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
                 ccache binutils libfmt-dev libcapstone-dev pkg-config \
                 libdw-dev libelf-dev zlib1g-dev liblzma-dev libbz2-dev
-PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov
+PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov \
+            libc6-dev-i386-cross
 # Whether the build tree holds the tests and benchmarks (make run turns them off).
 WITH_TESTS := ON
 
