@@ -92,9 +92,10 @@ int run_one(const Settings &settings, EmulatedMachine &machine) {
     }
     fid_result emulated = machine.run(*test);
     auto fields = differing_fields(*test, native->front(), emulated);
-    const char *known = fields.empty() ? "" : known_difference(*test, native->front(), emulated, fields);
-    std::printf("%s:%s%s%s\n", hex_bytes(test->sequence).c_str(), field_values(fields, native->front(), emulated).c_str(),
-                fields.empty() ? " no difference" : "", known != nullptr && *known != 0 ? (std::string(" (") + known + ")").c_str() : "");
+    const char *known = fields.empty() ? nullptr : known_difference(*test, native->front(), emulated, fields);
+    std::string verdict = fields.empty() ? " no difference" : known != nullptr ? std::string(" (") + known + ")" : "";
+    std::printf("%s:%s%s\n", hex_bytes(test->sequence).c_str(), field_values(fields, native->front(), emulated).c_str(),
+                verdict.c_str());
     return fields.empty() || known != nullptr ? 0 : kDiffers;
 }
 
