@@ -15,7 +15,7 @@
 #include "kiv_syscalls.h"
 #include "machine/initial_state.h"
 #include "machine/memory_map.h"
-#include "machine/pinpoint.h"
+#include "machine/access_faults.h"
 
 namespace kiv {
 

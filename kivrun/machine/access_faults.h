@@ -1,6 +1,5 @@
-// Where a refused access happened: the exact instruction and address of a
-// fault the page check caught, and the instructions that run before a page
-// the program may not execute.
+// What a refused access needs and how its fault is named, for the page
+// check (cpu.cpp) and for pinpointing the fault (pinpoint.cpp).
 #pragma once
 
 #include <cstdint>
