@@ -104,7 +104,7 @@ bool enable_floating_point(uc_engine *uc) {
 bool reset_floating_point(uc_engine *uc) {
     constexpr uint32_t kAllEmpty = 0xffff;
     uint32_t control = kInitialFpuControl, status = 0, tags = kAllEmpty, mxcsr = kInitialMxcsr;
-    return enable_floating_point(uc) && uc_reg_write(uc, UC_X86_REG_FPCW, &control) == UC_ERR_OK &&
+    return uc_reg_write(uc, UC_X86_REG_FPCW, &control) == UC_ERR_OK &&
            uc_reg_write(uc, UC_X86_REG_FPSW, &status) == UC_ERR_OK &&
            uc_reg_write(uc, UC_X86_REG_FPTAG, &tags) == UC_ERR_OK &&
            uc_reg_write(uc, UC_X86_REG_MXCSR, &mxcsr) == UC_ERR_OK;
@@ -136,7 +136,8 @@ bool prepare_user_mode(uc_engine *uc, GuestMemory &memory, uint32_t entry, uint3
            uc_reg_write(uc, UC_X86_REG_ES, &user_data) == UC_ERR_OK &&
            uc_reg_write(uc, UC_X86_REG_FS, &null_selector) == UC_ERR_OK &&
            uc_reg_write(uc, UC_X86_REG_GS, &null_selector) == UC_ERR_OK &&
-           uc_reg_write(uc, UC_X86_REG_ESP, &frame_pointer) == UC_ERR_OK && reset_floating_point(uc);
+           uc_reg_write(uc, UC_X86_REG_ESP, &frame_pointer) == UC_ERR_OK && enable_floating_point(uc) &&
+           reset_floating_point(uc);
 }
 
 }  // namespace kiv

@@ -26,7 +26,9 @@ inline constexpr uint32_t kInitialMxcsr = 0x1f80;       // nearest, all masked
 bool prepare_user_mode(uc_engine *uc, GuestMemory &memory, uint32_t entry, uint32_t stack);
 inline constexpr uint32_t kUserModeTrampoline = kKernelPage;
 
-// The x87 unit and MXCSR as a new Linux process has them.
+// The x87 unit and SSE enabled as Linux enables them (CR0, CR4), and their
+// registers as a new Linux process has them.
+bool enable_floating_point(uc_engine *uc);
 bool reset_floating_point(uc_engine *uc);
 
 // CPUID answers from kivrun's own table (served_cpuid) from now on.

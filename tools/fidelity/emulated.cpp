@@ -31,7 +31,7 @@ EmulatedMachine::EmulatedMachine() {
     if (uc_mem_map(uc_, FID_CODE_PAGE, FID_PAGE_BYTES, UC_PROT_READ | UC_PROT_EXEC) != UC_ERR_OK ||
         uc_mem_map(uc_, FID_DATA_PAGE, FID_PAGE_BYTES, UC_PROT_READ | UC_PROT_WRITE) != UC_ERR_OK ||
         uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void *>(on_interrupt), this, 1, 0) != UC_ERR_OK ||
-        !kiv::serve_cpuid(uc_) || !kiv::reset_floating_point(uc_) || uc_context_alloc(uc_, &clean_) != UC_ERR_OK ||
+        !kiv::serve_cpuid(uc_) || !kiv::enable_floating_point(uc_) || uc_context_alloc(uc_, &clean_) != UC_ERR_OK ||
         uc_context_save(uc_, clean_) != UC_ERR_OK) {
         uc_close(uc_);
         uc_ = nullptr;
