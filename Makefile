@@ -6,6 +6,7 @@
 #   make coverage run the guest test programs under kivrun --coverage, report the library's lines (HTML)
 #   make sanitize build the host programs with ASan and UBSan (in SANITIZE_DIR), run every test
 #   make fuzz     build the fuzz targets with clang and run each for FUZZ_SECONDS on its corpus
+#   make fidelity compare COUNT random instruction sequences (SEED) on this CPU and on kivrun's
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
@@ -13,7 +14,8 @@ PREFIX ?= /usr/local
 BUILD_TYPE ?=
 
 # What building and running kivrun and the command needs (make run), then
-# what the tests and benchmarks add.
+# what the tests and benchmarks add (Debian's i386 C library for the
+# differential tester's native harness).
 RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
                 ccache binutils libfmt-dev libcapstone-dev pkg-config \
                 libdw-dev libelf-dev zlib1g-dev liblzma-dev libbz2-dev
@@ -38,7 +40,7 @@ GUEST := $(BUILD_DIR)/guest
 MAKEFLAGS += --no-print-directory
 CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz clean
+.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fidelity clean
 
 all: build
 
@@ -92,6 +94,14 @@ bench: configure
 	$(CMAKE_BUILD) --target kivrun_bench kivrun_vs_qemu
 	$(BUILD_DIR)/bench/kivrun_bench
 	$(BUILD_DIR)/bench/kivrun_vs_qemu
+
+# The differential tester on any number of sequences: a table of the
+# differences by instruction class (docs/kernel.md).
+SEED ?= 1
+COUNT ?= 1000000
+fidelity: configure
+	@$(CMAKE_BUILD) --target fidelity
+	$(BUILD_DIR)/tools/fidelity/fidelity $(BUILD_DIR)/tools/fidelity/fidelity_native --seed $(SEED) --count $(COUNT)
 
 # The runtime library's line coverage by the guest test programs, as an
 # lcov record and an HTML report in $(BUILD_DIR)/coverage.

@@ -13,48 +13,17 @@
 #include <vector>
 
 #include "kiv_syscalls.h"
+#include "machine/initial_state.h"
 #include "machine/memory_map.h"
+#include "machine/access_faults.h"
 
 namespace kiv {
 
 namespace {
 
-// Two pages above the user range, where no guest pointer is ever accepted.
-// The kernel page holds the iret that drops into user mode; from the
-// program's first instruction on it cannot be read, written or run. The
-// descriptor table has a page of its own that stays readable, because the
-// CPU reads it through guest memory whenever a segment register is loaded
-// (even a user program reloading its own selectors). Guest instructions can
-// read it too: it holds nothing but the five flat descriptors, and it is
-// read-only, so no program can raise its own privilege through it.
-constexpr uint32_t kTrampoline = kKernelPage;          // one iret instruction
-constexpr uint32_t kIretFrame = kKernelPage + 0x100;   // EIP, CS, EFLAGS, ESP, SS
-constexpr uint32_t kGdt = kDescriptorTablePage;
-
-enum GdtSlot : uint32_t { kNull, kUserCode, kUserData, kKernelCode, kKernelData, kGdtSlots };
-
-constexpr uint32_t selector(GdtSlot slot, uint32_t privilege) { return (slot << 3) | privilege; }
-
-// A flat 4 GiB segment descriptor.
-constexpr uint64_t flat_descriptor(bool code, uint32_t privilege) {
-    constexpr uint64_t kLimitLow = 0xffff;
-    constexpr uint64_t kLimitHigh = 0xfull << 48;
-    constexpr uint64_t kPresent = 0x80;
-    constexpr uint64_t kCodeOrData = 0x10;
-    // Marked accessed already: the CPU would otherwise set the bit at the
-    // first load, a write the read-only table refuses.
-    constexpr uint64_t kExecuteRead = 0x0b;
-    constexpr uint64_t kReadWrite = 0x03;
-    constexpr uint64_t kPageGranular32Bit = 0xcull << 52;
-    uint64_t access = kPresent | (uint64_t{privilege} << 5) | kCodeOrData | (code ? kExecuteRead : kReadWrite);
-    return kLimitLow | (access << 40) | kLimitHigh | kPageGranular32Bit;
-}
-
-constexpr uint32_t kEflagsInterrupts = 0x202;
 // Emulation would stop silently on reaching its end address; a 32-bit EIP
 // can never equal this one.
 constexpr uint64_t kNeverReached = uint64_t{1} << 32;
-constexpr uint8_t kIret = 0xcf;
 // A system call's number and argument words, in SyscallRegisters order.
 constexpr int kSyscallRegisters[] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX,
                                      UC_X86_REG_ESI, UC_X86_REG_EDI, UC_X86_REG_EBP};
@@ -85,42 +54,6 @@ constexpr VectorInfo kVectors[] = {
     {17, "alignment check", SIGBUS},
     {19, "SIMD floating-point error", SIGFPE},
 };
-
-const char *memory_fault_what(uc_mem_type type) {
-    switch (type) {
-    case UC_MEM_READ_UNMAPPED: return "page fault (read from unmapped memory)";
-    case UC_MEM_WRITE_UNMAPPED: return "page fault (write to unmapped memory)";
-    case UC_MEM_FETCH_UNMAPPED: return "page fault (execution of unmapped memory)";
-    case UC_MEM_WRITE_PROT: return "page fault (write to read-only memory)";
-    case UC_MEM_READ_PROT: return "page fault (read from unreadable memory)";
-    case UC_MEM_FETCH_PROT: return "page fault (execution of non-executable memory)";
-    default: return "page fault";
-    }
-}
-
-// What each kind of access needs of a page, and how the emulator names its
-// refusal for an unmapped page and for a mapped one.
-struct AccessKind {
-    uc_mem_type type;
-    uint32_t needs;
-    uc_mem_type unmapped;
-    uc_mem_type refused;
-};
-constexpr AccessKind kAccessKinds[] = {
-    {UC_MEM_READ, kAccessRead, UC_MEM_READ_UNMAPPED, UC_MEM_READ_PROT},
-    {UC_MEM_WRITE, kAccessWrite, UC_MEM_WRITE_UNMAPPED, UC_MEM_WRITE_PROT},
-    {UC_MEM_FETCH, kAccessExec, UC_MEM_FETCH_UNMAPPED, UC_MEM_FETCH_PROT},
-};
-
-const AccessKind *access_kind(uc_mem_type type) {
-    auto kind = std::find_if(std::begin(kAccessKinds), std::end(kAccessKinds),
-                             [type](const AccessKind &k) { return k.type == type; });
-    return kind != std::end(kAccessKinds) ? kind : nullptr;
-}
-
-// Physical memory no region ever covers (guest addresses end at 4 GiB):
-// a refused page sent here makes the emulator report the exact address.
-constexpr uint64_t kPinpointPage = uint64_t{1} << 32;
 
 // Addresses in executable memory whose bytes spell rdtsc, whether or not an
 // instruction starts there; the search ends after one more than
@@ -225,6 +158,7 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
     set_in_guest_code(false);
     checking_pages_ = false;
     t_translation_escape = nullptr;
+    if (error == UC_ERR_EXCEPTION && refused_ && code_ahead_refused()) error = run_up_to_refused_code();
     if (error == UC_ERR_EXCEPTION && refused_) {
         Fault fault = pinpoint_memory_fault();
         if (!stop_) stop_ = Stop{StopReason::Faulted, 0, std::move(fault)};
@@ -261,28 +195,6 @@ void Cpu::check_pages() {
     checking_pages_ = started_;
 }
 
-// The emulator stopped before the refused access with every register as
-// it was at the start of the instruction. The instruction runs once more
-// with the refused page sent to physical memory no region covers; the
-// emulator's report of that access gives the offset within the page. The
-// access fails again, so nothing the instruction would change is changed.
-Fault Cpu::pinpoint_memory_fault() {
-    RefusedAccess refused = *refused_;
-    uint32_t eip = reg(UC_X86_REG_EIP);
-    pinpointed_address_.reset();
-    pinpointing_ = true;
-    check_pages();
-    uc_emu_start(uc_, eip, kNeverReached, 0, 1);
-    pinpointing_ = checking_pages_ = false;
-    refused_.reset();
-    // Neither the TLB nor EIP may keep the detour.
-    tlb_stale_ = true;
-    uc_reg_write(uc_, UC_X86_REG_EIP, &eip);
-    const AccessKind &kind = *access_kind(refused.type);
-    return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
-                 pinpointed_address_.value_or(refused.page), kSignalStatusBase + SIGSEGV};
-}
-
 uint32_t Cpu::reg(int id) const {
     uint32_t value = 0;
     uc_reg_read(uc_, id, &value);
@@ -297,33 +209,6 @@ std::string Cpu::register_dump() const {
     return text;
 }
 
-bool Cpu::enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack) {
-    if (!memory.map(kKernelPage, kPageSize, kAccessRead | kAccessExec) || !memory.map(kGdt, kPageSize, kAccessRead))
-        return false;
-    uint64_t gdt[kGdtSlots] = {0, flat_descriptor(true, 3), flat_descriptor(false, 3), flat_descriptor(true, 0),
-                               flat_descriptor(false, 0)};
-    uint32_t frame[5] = {entry, selector(kUserCode, 3), kEflagsInterrupts, stack, selector(kUserData, 3)};
-    if (!memory.poke(kGdt, gdt, sizeof gdt) || !memory.poke(kIretFrame, frame, sizeof frame) ||
-        !memory.poke(kTrampoline, &kIret, 1))
-        return false;
-
-    uc_x86_mmr gdtr{};
-    gdtr.base = kGdt;
-    gdtr.limit = sizeof gdt - 1;
-    uint32_t kernel_code = selector(kKernelCode, 0);
-    uint32_t kernel_data = selector(kKernelData, 0);
-    uint32_t user_data = selector(kUserData, 3);
-    uint32_t frame_pointer = kIretFrame;
-    return uc_reg_write(uc_, UC_X86_REG_GDTR, &gdtr) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_SS, &kernel_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_CS, &kernel_code) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_DS, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_ES, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_FS, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_GS, &user_data) == UC_ERR_OK &&
-           uc_reg_write(uc_, UC_X86_REG_ESP, &frame_pointer) == UC_ERR_OK;
-}
-
 Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
     if (auto failed = start(memory, handler, entry, stack)) return *failed;
     return resume().value_or(Stop{StopReason::EmulatorError, 0, std::nullopt, "emulation paused"});
@@ -332,7 +217,7 @@ Stop Cpu::run(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint
 std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack) {
     if (uc_ == nullptr) return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot start the CPU emulator"};
     if (timed_out()) return Stop{StopReason::TimedOut};
-    if (!enter_user_mode(memory, entry, stack))
+    if (!prepare_user_mode(uc_, memory, entry, stack))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
     if (tsc_) {
         if (auto refusal = hook_rdtsc_sites()) return *refusal;
@@ -343,7 +228,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
 
     // The iret into user mode needs the kernel page; from the program's
     // first instruction on, nothing of it may be read, written or run.
-    if (auto ended = stop_after(emulate(kTrampoline, entry))) return ended;
+    if (auto ended = stop_after(emulate(kUserModeTrampoline, entry))) return ended;
     if (!memory.protect(kKernelPage, 0))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
     // The block at the entry was translated to stop there: drop it.
@@ -388,7 +273,7 @@ bool Cpu::add_hooks() {
         if (hook.wanted && uc_hook_add(uc_, &handle, hook.type, hook.callback, this, 1, 0, hook.instruction) != UC_ERR_OK)
             return false;
     }
-    return true;
+    return serve_cpuid(uc_);
 }
 
 std::optional<Stop> Cpu::stop_after(uc_err error) const {

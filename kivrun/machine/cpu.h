@@ -123,7 +123,6 @@ private:
     // Why emulation returned with `error`, when the program cannot go on.
     std::optional<Stop> stop_after(uc_err error) const;
     bool add_hooks();
-    bool enter_user_mode(GuestMemory &memory, uint32_t entry, uint32_t stack);
     // How the run ends instead when the sites cannot be hooked.
     std::optional<Stop> hook_rdtsc_sites();
     void emulate_rdtsc();
@@ -138,6 +137,12 @@ private:
     // The fault of the access the page check refused, at the instruction
     // that made it and with the exact address it touched.
     Fault pinpoint_memory_fault();
+    // Whether the refused access is the fetch of code after the block's
+    // start, and the run up to it (pinpoint.cpp).
+    bool code_ahead_refused() const;
+    uc_err run_up_to_refused_code();
+    static void on_pinpointed_access(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
+                                     void *self);
     void check_pages();
     void count_tlb_fill();
 
@@ -158,6 +163,7 @@ private:
     bool checking_pages_ = false;  // the program's instructions run
     bool pinpointing_ = false;
     std::optional<uint32_t> pinpointed_address_;
+    std::optional<uint32_t> first_refused_byte_;  // of the accesses the pinpointed instruction made
     bool tlb_stale_ = false;        // the TLB holds answers given unchecked
     uint32_t tlb_entries_ = 256;    // the emulator's TLB size for user code, as far as it grew here
     uint32_t tlb_fills_ = 0;        // since the last flush

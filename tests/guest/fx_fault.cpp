@@ -83,9 +83,9 @@ ONE_COPY int kernel_memory() {
                  : "+m"(g_before)::"eax", "ecx");
     return 0;
 }
-// Loads the kernel's data selector (privilege 0) into DS.
+// Loads the kernel's data selector (Linux's, privilege 0) into DS.
 ONE_COPY int kernel_selector() {
-    asm volatile("movw $0x20, %%ax\n\tincl %0\n\t" FAULT_SITE(kernel_selector) "movw %%ax, %%ds"
+    asm volatile("movw $0x68, %%ax\n\tincl %0\n\t" FAULT_SITE(kernel_selector) "movw %%ax, %%ds"
                  : "+m"(g_before)::"eax");
     return 0;
 }
@@ -168,6 +168,53 @@ ONE_COPY int push_off_the_stack() {
                  : "+m"(g_before)::"ebx", "memory");
     return 0;
 }
+// Two adjacent pages, the second with `protection`: the first page
+// (readable, writable, executable) or nullptr. Prints the address the
+// report must name ("site N"), `from_end` bytes before the second page.
+unsigned char *page_before(int protection, unsigned from_end) {
+    constexpr int kAll = 7;
+    auto *first = static_cast<unsigned char *>(map_pages(1, kAll));
+    if (mmap(first + kPage, kPage, protection, 0x22, -1, 0) != first + kPage) return nullptr;
+    check_say("site ");
+    check_say_number(reinterpret_cast<uintptr_t>(first + kPage - from_end));
+    check_say("\n");
+    return first;
+}
+// Straight-line code that ends where a page the program may not execute
+// begins: what comes before that page runs, and the fault names the
+// instruction that faulted (`from_end` bytes before the page).
+int run_before_data(const unsigned char *code, unsigned length, unsigned from_end) {
+    constexpr int kReadWrite = 3;
+    unsigned char *page = page_before(kReadWrite, from_end);
+    if (page == nullptr) return 2;
+    unsigned char *start = page + kPage - length;
+    for (unsigned i = 0; i < length; i++) start[i] = code[i];
+    reinterpret_cast<void (*)()>(reinterpret_cast<uintptr_t>(start))();
+    return 0;
+}
+// xor %edx,%edx; mov $100,%eax; xor %ecx,%ecx; div %ecx
+int divide_before_data() {
+    const unsigned char kCode[] = {0x31, 0xd2, 0xb8, 100, 0, 0, 0, 0x31, 0xc9, 0xf7, 0xf1};
+    return run_before_data(kCode, sizeof kCode, 2);
+}
+// xor %ecx,%ecx; mov %eax,8(%ecx)
+int store_before_data() {
+    const unsigned char kCode[] = {0x31, 0xc9, 0x89, 0x41, 0x08};
+    return run_before_data(kCode, sizeof kCode, 3);
+}
+int nops_before_data() {
+    const unsigned char kCode[] = {0x90, 0x90, 0x90, 0x90};
+    return run_before_data(kCode, sizeof kCode, 0);
+}
+// A four-byte store whose last two bytes fall on a read-only page: the
+// report names the first of them.
+int store_into_read_only() {
+    constexpr int kRead = 1;
+    unsigned char *page = page_before(kRead, 0);
+    if (page == nullptr) return 2;
+    *reinterpret_cast<volatile uint32_t *>(page + kPage - 2) = 0x01020304;
+    return 0;
+}
 int spin() {
     for (;;) asm volatile("" ::: "memory");
 }
@@ -227,6 +274,10 @@ constexpr check_scenario kMisdeeds[] = {
     {"exec-mapped-data", execute_mapped_data},
     {"copy-off-the-page", copy_off_the_page},
     {"push", push_off_the_stack},
+    {"divide-before-data", divide_before_data},
+    {"store-before-data", store_before_data},
+    {"nops-before-data", nops_before_data},
+    {"store-into-read-only", store_into_read_only},
     {"spin", spin},
     {"fill-own-pipe", fill_own_pipe},
     {"fill-console", fill_console},

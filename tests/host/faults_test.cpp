@@ -25,7 +25,10 @@ struct Misdeed {
     const char *report;    // must appear in the message
     const char *function;  // the code named after the EIP, nullptr when none
     const char *site;      // fx_fault's label on the faulting instruction, nullptr when none
+    // Where fx_fault's printed address ("site N") must appear in the report.
+    enum class Printed { None, Eip, Address, EipAndAddress } printed = Printed::None;
 };
+using Printed = Misdeed::Printed;
 
 // Each site follows other instructions of its block, so only the report of
 // the instruction itself names it.
@@ -53,7 +56,24 @@ const Misdeed kMisdeeds[] = {
     {"copy-off-the-page", 139, "write to unmapped memory", "copy_off_the_page", "copy_off_the_page"},
     {"push", 139, "write to unmapped memory", "push_off_the_stack", "push"},
     {"call-null", 139, "execution of unmapped memory) at eip 0x0, address 0x0", nullptr, nullptr},
+    // Straight-line code running into a page the program may not execute:
+    // what comes before the page runs, and faults where it faults.
+    {"divide-before-data", 136, "divide error at eip", nullptr, nullptr, Printed::Eip},
+    {"store-before-data", 139, ", address 0x8", nullptr, nullptr, Printed::Eip},
+    {"nops-before-data", 139, "execution of non-executable memory) at eip", nullptr, nullptr, Printed::EipAndAddress},
+    // A store straddling into a read-only page names the page's first byte.
+    {"store-into-read-only", 139, "write to read-only memory", "store_into_read_only", nullptr, Printed::Address},
 };
+
+// The address fx_fault printed as "site N", as a report writes it.
+std::string printed_site(const std::string &out) {
+    constexpr std::string_view kSite = "site ";
+    size_t at = out.find(kSite);
+    if (at == std::string::npos) return "(no site printed)";
+    char hex[16];
+    snprintf(hex, sizeof hex, "0x%lx", std::stoul(out.substr(at + kSite.size())));
+    return hex;
+}
 
 // fx_fault's sites as binutils' nm reads them: "0040005c T fault_site_null_read".
 std::map<std::string, std::string> fault_sites() {
@@ -89,6 +109,13 @@ TEST_P(Faults, StopTheRunWithAReport) {
         ASSERT_TRUE(sites.contains(misdeed.site)) << misdeed.site;
         EXPECT_NE(run.result.message.find(" at eip " + sites.at(misdeed.site) + " ("), std::string::npos)
             << run.result.message;
+    }
+    std::string site = printed_site(run.out);
+    if (misdeed.printed == Printed::Eip || misdeed.printed == Printed::EipAndAddress) {
+        EXPECT_NE(run.result.message.find(" at eip " + site), std::string::npos) << run.result.message;
+    }
+    if (misdeed.printed == Printed::Address || misdeed.printed == Printed::EipAndAddress) {
+        EXPECT_TRUE(run.result.message.ends_with(", address " + site)) << run.result.message;
     }
     EXPECT_EQ(run.result.message.find('\n'), std::string::npos) << "one line";
     EXPECT_EQ(run.result.message.rfind("kivrun: ", 0), 0u);

@@ -8,6 +8,7 @@
 
 #include "case_name.h"
 #include "guest_runner.h"
+#include "machine/initial_state.h"
 
 namespace kiv::test {
 namespace {
@@ -94,6 +95,41 @@ TEST(Startup, SelfChecksRunAsCommands) {
         GuestRun run = run_guest(guest_program(name));
         EXPECT_EQ(run.result.status, 0) << name << ": " << run.out;
     }
+}
+
+// The state fx_machine prints for a process that `who` names, from the
+// values kivrun sets up and the CPUID it serves.
+std::string initial_state_line(const std::string &who) {
+    constexpr uint32_t kAllEmpty = 0xffff, kLastExtendedLeaf = 0x80000000u;
+    CpuidAnswer features = served_cpuid(1);
+    char line[320];
+    snprintf(line, sizeof line,
+             "%s: fcw=%04x fsw=0000 ftw=%04x mxcsr=%08x eflags=%08x cs=%04x ds=%04x es=%04x fs=0000 gs=0000 ss=%04x"
+             " cpuid0=%08x cpuid1=%08x:%08x:%08x ext=%08x\n",
+             who.c_str(), kInitialFpuControl, kAllEmpty, kInitialMxcsr, kInitialEflags, kUserCodeSelector,
+             kUserDataSelector, kUserDataSelector, kUserDataSelector, served_cpuid(0).eax, features.eax, features.ecx,
+             features.edx, served_cpuid(kLastExtendedLeaf).eax);
+    return line;
+}
+
+// Every process, the first and each spawned one, starts as on Linux i386:
+// the x87 unit as after fninit, MXCSR at reset, no arithmetic flag or DF.
+TEST(Startup, MachineStateIsLinuxI386s) {
+    TempDir sandbox;
+    std::filesystem::copy_file(guest_program("fx_machine"), sandbox / "fx_machine");
+    RunOptions options;
+    options.root = sandbox.path();
+    GuestRun run = run_guest(guest_program("fx_machine"), {"spawn"}, options);
+    EXPECT_EQ(run.result.status, 0) << run.result.message;
+    EXPECT_EQ(run.out, initial_state_line("spawned") + initial_state_line("first"));
+}
+
+// Only what this machine runs: no sysenter (refused here), no long mode.
+TEST(Startup, CpuidNamesNeitherSysenterNorLongMode) {
+    constexpr uint32_t kSysenter = 1u << 11, kSse2 = 1u << 26;
+    EXPECT_EQ(served_cpuid(1).edx & kSysenter, 0u);
+    EXPECT_NE(served_cpuid(1).edx & kSse2, 0u);
+    EXPECT_EQ(served_cpuid(0x80000001u).edx, 0u);
 }
 
 }  // namespace
