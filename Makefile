@@ -19,7 +19,8 @@ BUILD_TYPE ?=
 RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i686-linux-gnu \
                 ccache binutils libfmt-dev libcapstone-dev pkg-config \
                 libdw-dev libelf-dev zlib1g-dev liblzma-dev libbz2-dev
-# libc6-dev-i386-cross: the C++ kit tests build native static i686 twins.
+# libc6-dev-i386-cross: native static i686 twins (the C++ kit tests, the
+# differential tester and the programs compared with this CPU).
 PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov libc6-dev-i386-cross
 # Whether the build tree holds the tests and benchmarks (make run turns them off).
 WITH_TESTS := ON
