@@ -78,9 +78,8 @@ for build in "kivos-cc;-std=c99" "kivos-cc;-std=c11" "kivos-cc;" "kivos-c++;-x c
     IFS=';' read -r driver options <<< "$build"
     for level in -O0 -O2; do
         program="falls-off $driver $options $level"
-        rm -f falls-off
         # shellcheck disable=SC2086
-        "$kit/$driver" $options $level -Wall -Wextra -Werror -o falls-off "$source/falls_off.c" || fail "$program" "did not build"
+        "$kit/$driver" $options $level -o falls-off "$source/falls_off.c" || { fail "$program" "did not build"; continue; }
         got=$("$kit/kivrun" falls-off) || fail "$program" "exit status $?"
         [ "$got" = "fell off the end of main" ] || fail "$program" "printed '$got'"
         ! i686-linux-gnu-nm falls-off | grep -q " puts$" || fail "$program" "printf became puts: builtins are on"
