@@ -1,6 +1,12 @@
 # What every kivos program is compiled and linked with. The guest build takes
 # these through cmake/i686-kivos.cmake, and the kit's compiler drivers get them
-# written in when they are generated, so both build the same way.
+# written in when they are generated, so both build the same way, but that
+# the drivers compile users' programs hosted (without -ffreestanding), which
+# the library, its start-up code and the command are not. There main is the
+# program's entry, so one that falls off its end returns 0 (C99 and later,
+# C++) where a freestanding main returns whatever its last call left, or runs
+# on into the next function once g++ has taken the fall-off as unreachable.
+# -fno-builtin holds for both.
 #
 # i386 code at fixed addresses for a kernel with no dynamic loader: no PIC, no
 # hidden runtime (unwind tables, stack protector, thread-safe guards), and a

@@ -1,5 +1,6 @@
 #!/bin/bash
-# Every header of the installed kit, alone, in a strict user build: as C
+# Every header of the installed kit and the compiler's that programs
+# include, alone, in a strict user build: as C
 # from C89 to C17 with -pedantic -Werror -Wall -Wextra, and as C++. Then the
 # C++ library headers a C++ program starts with, which must find every C
 # name they import (compile only: linking them is the C++ runtime's part),
@@ -22,8 +23,11 @@ fail() {
     failures=$((failures + 1))
 }
 
-# The C library's headers (c++/ holds what only C++ sees).
+# The C library's headers (c++/ holds what only C++ sees), and the
+# compiler's own that a program uses, which in a hosted build may hand over
+# to a C library's.
 headers=$(cd "$include" && find . -name '*.h' ! -path './c++/*' | sed 's|^\./||' | sort)
+headers+=" float.h iso646.h stdalign.h stdarg.h stdatomic.h stdbool.h stddef.h stdnoreturn.h"
 for header in $headers; do
     printf '#include <%s>\nint kivos_header_check;\n' "$header" > "$work/check.c"
     cp "$work/check.c" "$work/check.cpp"

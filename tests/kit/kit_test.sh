@@ -3,10 +3,10 @@
 # built by a driver or a CMake project, run under the kit's kivrun, and its
 # output, the file it writes and its image layout are checked. Every build
 # runs beside a hostile fixed.ld and layout.ld, which must not take part.
-# Then: the CMake project's ctest, a layout switch on its configured tree,
-# the stack protector, a suite's coverage through KIVRUN_OPTIONS and an
-# emulator of the user's, a library the kit does not have, and the
-# library's sources for gdb.
+# Then: main falling off its end, the CMake project's ctest, a layout switch
+# on its configured tree, the stack protector, a suite's coverage through
+# KIVRUN_OPTIONS and an emulator of the user's, a library the kit does not
+# have, and the library's sources for gdb.
 # Usage: kit_test.sh BUILD_DIR SOURCE_DIR (this test's folder)
 set -eu
 build=$(realpath "$1")
@@ -68,6 +68,22 @@ for case in "${cases[@]}"; do
         [ "$(cat root/greeting.txt 2>&1)" = "$file" ] || fail "$program" "wrote '$(cat root/greeting.txt 2>&1)'"
     fi
     [ "$(rodata_address "$program")" = "$layout" ] || fail "$program" "read-only data at $(rodata_address "$program")"
+done
+
+# main falls off its end: status 0 in C from C99 on (gnu17 is the
+# default) and in C++, optimised or not. Builtins stay off in the hosted
+# build, so printf is called as written.
+# driver; its options
+for build in "kivos-cc;-std=c99" "kivos-cc;-std=c11" "kivos-cc;" "kivos-c++;-x c++ -std=c++17" "kivos-c++;-x c++ -std=c++20"; do
+    IFS=';' read -r driver options <<< "$build"
+    for level in -O0 -O2; do
+        program="falls-off $driver $options $level"
+        # shellcheck disable=SC2086
+        "$kit/$driver" $options $level -o falls-off "$source/falls_off.c" || { fail "$program" "did not build"; continue; }
+        got=$("$kit/kivrun" falls-off) || fail "$program" "exit status $?"
+        [ "$got" = "fell off the end of main" ] || fail "$program" "printed '$got'"
+        ! i686-linux-gnu-nm falls-off | grep -q " puts$" || fail "$program" "printf became puts: builtins are on"
+    done
 done
 
 # The code that runs static constructors is only in programs that have them.
