@@ -1,4 +1,4 @@
-/* The process-wide error number. The specified runtime writes it only in the
+/* The process-wide error number. The runtime itself writes it only in the
  * heap (ENOMEM); the kit's extensions (the porting functions, and libm with
  * EDOM and ERANGE) write it as ISO C and POSIX say, ENOSYS where kivos has no
  * service for a call.

@@ -1,6 +1,6 @@
 // The ISO string algorithms the byte and wide functions share: each takes
 // its character type, so string.h's additions and wchar.h's functions are
-// one code. Unlike the specified byte functions they take no null pointers.
+// one code. Unlike the runtime's lenient byte functions they take no null pointers.
 #pragma once
 
 #include <stddef.h>
