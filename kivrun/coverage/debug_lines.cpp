@@ -5,6 +5,8 @@
 #include <libelf.h>
 
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 namespace kiv {
 
@@ -17,7 +19,29 @@ struct DwarfCloser {
     void operator()(Dwarf *dwarf) const { dwarf_end(dwarf); }
 };
 
-void add_lines(Dwarf_Die &unit, DebugLines &found) {
+// Gives each file name one index. libdw hands out the same string for every
+// row of a file, so most rows are found by its address alone; a name is
+// copied and hashed once per distinct string, not once per row.
+class FileNames {
+public:
+    explicit FileNames(std::vector<std::string> &files) : files_(files) {}
+
+    FileIndex index(const char *name) {
+        auto known = by_address_.find(name);
+        if (known != by_address_.end()) return known->second;
+        auto [named, added] = by_name_.try_emplace(std::string_view(name), static_cast<FileIndex>(files_.size()));
+        if (added) files_.emplace_back(name);
+        by_address_.emplace(name, named->second);
+        return named->second;
+    }
+
+private:
+    std::vector<std::string> &files_;
+    std::unordered_map<const char *, FileIndex> by_address_;
+    std::unordered_map<std::string_view, FileIndex> by_name_;  // views of libdw's strings, alive with the Dwarf
+};
+
+void add_lines(Dwarf_Die &unit, FileNames &names, DebugLines &found) {
     Dwarf_Lines *lines = nullptr;
     size_t count = 0;
     if (dwarf_getsrclines(&unit, &lines, &count) != 0) return;
@@ -32,7 +56,7 @@ void add_lines(Dwarf_Die &unit, DebugLines &found) {
             dwarf_lineaddr(line, &address) != 0 || dwarf_lineno(line, &number) != 0 || number <= 0 ||
             file == nullptr)
             continue;
-        found.lines.push_back({file, static_cast<uint32_t>(number), static_cast<uint32_t>(address)});
+        found.lines.push_back({names.index(file), static_cast<uint32_t>(number), static_cast<uint32_t>(address)});
     }
 }
 
@@ -43,21 +67,48 @@ const char *linkage_name(Dwarf_Die *function) {
     return dwarf_diename(function);
 }
 
-int add_function(Dwarf_Die *function, void *found_pointer) {
-    auto &found = *static_cast<DebugLines *>(found_pointer);
+void add_function(Dwarf_Die *function, FileNames &names, DebugLines &found) {
     Dwarf_Addr entry = 0;
     int line = 0;
     const char *name = linkage_name(function);
     const char *file = dwarf_decl_file(function);
     if (dwarf_entrypc(function, &entry) == 0 && name != nullptr && file != nullptr &&
         dwarf_decl_line(function, &line) == 0)
-        found.functions.push_back({file, static_cast<uint32_t>(line), name, static_cast<uint32_t>(entry)});
-    return DWARF_CB_OK;
+        found.functions.push_back({names.index(file), static_cast<uint32_t>(line), name, static_cast<uint32_t>(entry)});
+}
+
+// Deeper than the scopes of any real program (namespaces, classes, functions
+// and the blocks inside them).
+constexpr size_t kMaxScopeDepth = 256;
+
+// Every function with code under the unit, on a stack of its own: libdw's
+// walk recurses once per level, and a hostile file nests without end.
+// libdw finds a sibling by skipping the entries before it, so the depth is
+// bounded as well as the stack: false past kMaxScopeDepth.
+bool add_functions(Dwarf_Die &unit, FileNames &names, DebugLines &found) {
+    struct Pending {
+        Dwarf_Die die;
+        size_t depth;
+    };
+    std::vector<Pending> pending;
+    Dwarf_Die child;
+    if (dwarf_child(&unit, &child) == 0) pending.push_back({child, 1});
+    while (!pending.empty()) {
+        auto [die, depth] = pending.back();
+        pending.pop_back();
+        Dwarf_Die next;
+        if (dwarf_siblingof(&die, &next) == 0) pending.push_back({next, depth});
+        if (dwarf_tag(&die) == DW_TAG_subprogram) add_function(&die, names, found);
+        if (dwarf_child(&die, &child) != 0) continue;
+        if (depth == kMaxScopeDepth) return false;
+        pending.push_back({child, depth + 1});
+    }
+    return true;
 }
 
 }  // namespace
 
-std::optional<DebugLines> read_debug_lines(std::span<const uint8_t> file) {
+std::optional<DebugLines> read_debug_lines(std::span<const uint8_t> file, std::string &refusal) {
     elf_version(EV_CURRENT);
     // libelf only reads the image, though its interface takes it mutable.
     std::unique_ptr<Elf, ElfCloser> elf(
@@ -66,11 +117,15 @@ std::optional<DebugLines> read_debug_lines(std::span<const uint8_t> file) {
     std::unique_ptr<Dwarf, DwarfCloser> dwarf(dwarf_begin_elf(elf.get(), DWARF_C_READ, nullptr));
     if (!dwarf) return std::nullopt;
     DebugLines found;
+    FileNames names(found.files);
     Dwarf_CU *unit = nullptr;
     Dwarf_Die unit_die;
     while (dwarf_get_units(dwarf.get(), unit, &unit, nullptr, nullptr, &unit_die, nullptr) == 0) {
-        add_lines(unit_die, found);
-        dwarf_getfuncs(&unit_die, add_function, &found, 0);
+        add_lines(unit_die, names, found);
+        if (!add_functions(unit_die, names, found)) {
+            refusal = "nests scopes deeper than " + std::to_string(kMaxScopeDepth) + " levels";
+            return std::nullopt;
+        }
     }
     if (found.lines.empty()) return std::nullopt;
     return found;
