@@ -241,9 +241,11 @@ void stop(kiv::CommandLine &line, int status, std::string message) {
 }
 
 // Emptied once, then appended to: every process of the run writes its
-// lines at the end, whole.
+// lines at the end, whole. Opened without blocking, so that a fifo nobody
+// reads is refused (ENXIO) rather than waited on, and writes to one whose
+// reader stalls wait no longer than the run's time limit.
 FILE *open_trace_file(const std::string &path) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
     FILE *file = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (file == nullptr && fd >= 0) close(fd);
     return file;
@@ -272,8 +274,9 @@ CommandLine read_command_line(int argc, char **argv) {
 }
 
 void prepare_outputs(CommandLine &line) {
-    // A coverage file that cannot be written is refused before the program runs.
-    const CoverageSettings &coverage = line.run.coverage;
+    // A coverage file that cannot be written is refused before the program
+    // runs; a link is followed to the file it names.
+    CoverageSettings &coverage = line.run.coverage;
     std::string error;
     if (coverage.enabled() && !prepare_coverage_file(coverage.path, error))
         return stop(line, kExitHostError,
