@@ -97,7 +97,10 @@ std::vector<Option> option_table(Settings &settings) {
              if (path != nullptr) settings.trace_path = path;
              return count_trace_letter(settings);
          }},
-        {'o', "output", Takes::Value, "FILE", "write the trace to FILE, and turn it on", "",
+        {'o', "output", Takes::Value, "FILE",
+         "write the trace to FILE, and turn it on (a fifo needs a reader; from the --timeout deadline on, what the "
+         "output cannot take at once is dropped)",
+         "",
          [&settings, &trace](const char *path) {
              settings.trace_path = path;
              trace.enabled = true;
@@ -172,7 +175,8 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {0, "coverage", Takes::Value, "FILE",
          "count what the program runs and add it to FILE at the end of the run, however it ends (every spawned "
-         "process adds its own): an lcov tracefile of the lines and functions of its debug information",
+         "process adds its own): an lcov tracefile of the lines and functions of its debug information; FILE is a "
+         "regular file or new, a link is followed",
          "a file name", [&run](const char *path) {
              std::error_code error;
              run.coverage.path = std::filesystem::absolute(path, error).string();
