@@ -126,6 +126,9 @@ TEST_P(CoverageCounts, AreExactPerLineAndFunction) {
     size_t hit = std::count_if(fixture.lines.begin(), fixture.lines.end(), [](auto &line) { return line.second; });
     EXPECT_EQ(fixture.totals["LF"], fixture.lines.size());
     EXPECT_EQ(fixture.totals["LH"], hit);
+    // The #line name stays inside its SF line.
+    EXPECT_EQ(coverage.record().find("\nDA:1,999999\n"), std::string::npos) << coverage.record();
+    EXPECT_EQ(coverage.record().find("\nSF:/injected"), std::string::npos) << coverage.record();
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, CoverageCounts, testing::ValuesIn(kCountCases), kCaseName);
