@@ -4,6 +4,7 @@
 #include <elfutils/libdw.h>
 #include <libelf.h>
 
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -41,6 +42,34 @@ private:
     std::unordered_map<std::string_view, FileIndex> by_name_;  // views of libdw's strings, alive with the Dwarf
 };
 
+// libdw hands out a string attribute as a pointer into the section that
+// holds it, without checking that the string ends there: the last string
+// of a hostile file's section may run past its end. A string is taken only
+// when a NUL ends it inside the section data libdw reads (the same
+// elf_getdata buffers, kept by libelf).
+class SectionStrings {
+public:
+    explicit SectionStrings(Elf *elf) {
+        for (Elf_Scn *section = nullptr; (section = elf_nextscn(elf, section)) != nullptr;) {
+            Elf_Data *data = elf_getdata(section, nullptr);
+            if (data != nullptr && data->d_buf != nullptr)
+                sections_.push_back({reinterpret_cast<uintptr_t>(data->d_buf), data->d_size});
+        }
+    }
+
+    // `text`, or nullptr when it does not end inside a section.
+    const char *bounded(const char *text) const {
+        auto address = reinterpret_cast<uintptr_t>(text);
+        for (const auto &[start, size] : sections_)
+            if (address >= start && address - start < size)
+                return std::memchr(text, '\0', size - (address - start)) != nullptr ? text : nullptr;
+        return nullptr;
+    }
+
+private:
+    std::vector<std::pair<uintptr_t, size_t>> sections_;
+};
+
 void add_lines(Dwarf_Die &unit, FileNames &names, DebugLines &found) {
     Dwarf_Lines *lines = nullptr;
     size_t count = 0;
@@ -67,10 +96,10 @@ const char *linkage_name(Dwarf_Die *function) {
     return dwarf_diename(function);
 }
 
-void add_function(Dwarf_Die *function, FileNames &names, DebugLines &found) {
+void add_function(Dwarf_Die *function, const SectionStrings &strings, FileNames &names, DebugLines &found) {
     Dwarf_Addr entry = 0;
     int line = 0;
-    const char *name = linkage_name(function);
+    const char *name = strings.bounded(linkage_name(function));
     const char *file = dwarf_decl_file(function);
     if (dwarf_entrypc(function, &entry) == 0 && name != nullptr && file != nullptr &&
         dwarf_decl_line(function, &line) == 0)
@@ -85,7 +114,7 @@ constexpr size_t kMaxScopeDepth = 256;
 // walk recurses once per level, and a hostile file nests without end.
 // libdw finds a sibling by skipping the entries before it, so the depth is
 // bounded as well as the stack: false past kMaxScopeDepth.
-bool add_functions(Dwarf_Die &unit, FileNames &names, DebugLines &found) {
+bool add_functions(Dwarf_Die &unit, const SectionStrings &strings, FileNames &names, DebugLines &found) {
     struct Pending {
         Dwarf_Die die;
         size_t depth;
@@ -98,7 +127,7 @@ bool add_functions(Dwarf_Die &unit, FileNames &names, DebugLines &found) {
         pending.pop_back();
         Dwarf_Die next;
         if (dwarf_siblingof(&die, &next) == 0) pending.push_back({next, depth});
-        if (dwarf_tag(&die) == DW_TAG_subprogram) add_function(&die, names, found);
+        if (dwarf_tag(&die) == DW_TAG_subprogram) add_function(&die, strings, names, found);
         if (dwarf_child(&die, &child) != 0) continue;
         if (depth == kMaxScopeDepth) return false;
         pending.push_back({child, depth + 1});
@@ -116,13 +145,14 @@ std::optional<DebugLines> read_debug_lines(std::span<const uint8_t> file, std::s
     if (!elf) return std::nullopt;
     std::unique_ptr<Dwarf, DwarfCloser> dwarf(dwarf_begin_elf(elf.get(), DWARF_C_READ, nullptr));
     if (!dwarf) return std::nullopt;
+    SectionStrings strings(elf.get());
     DebugLines found;
     FileNames names(found.files);
     Dwarf_CU *unit = nullptr;
     Dwarf_Die unit_die;
     while (dwarf_get_units(dwarf.get(), unit, &unit, nullptr, nullptr, &unit_die, nullptr) == 0) {
         add_lines(unit_die, names, found);
-        if (!add_functions(unit_die, names, found)) {
+        if (!add_functions(unit_die, strings, names, found)) {
             refusal = "nests scopes deeper than " + std::to_string(kMaxScopeDepth) + " levels";
             return std::nullopt;
         }

@@ -89,6 +89,16 @@ TEST_P(HostileDebugInformation, IsReadWithEachFileOnceOrRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Programs, HostileDebugInformation, testing::ValuesIn(kHostileDebug), kCaseName);
 
+// A function name that runs to the end of its section, unterminated (found
+// by the fuzz target): libdw hands it out anyway; it is left out rather
+// than read past the section (which the sanitizer build reports).
+TEST(HostileDebugInformation, AnUnterminatedNameIsLeftOut) {
+    std::string refusal;
+    auto debug = read_debug_lines(read_test_file(KIV_SOURCE_DIR "/fuzz/corpus/debug_lines/unterminated_name"), refusal);
+    ASSERT_TRUE(debug);
+    for (const FunctionStart &function : debug->functions) EXPECT_LT(function.name.size(), 64u) << function.name;
+}
+
 // Refused debug information leaves the program's own status as it is; the
 // record falls back to the symbol table, and a note says why.
 TEST(HostileDebugInformation, LeavesTheStatusAndFallsBackToSymbols) {
