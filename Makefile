@@ -34,7 +34,8 @@ SANITIZE_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 # fuzz target:seed corpus under fuzz/corpus
-FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace gdb:gdb spawn_record:spawn_record
+FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace gdb:gdb spawn_record:spawn_record \
+             lcov:lcov drcov:drcov debug_lines:debug_lines
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest
@@ -66,7 +67,7 @@ endef
 # Unicorn 2.1 comes from Debian 13, two packages alone: see the script.
 deps:
 	$(call install_missing,$(PACKAGES))
-	@tools/unicorn-deps.sh $(BUILD_DIR)/deps
+	@tools/unicorn-deps.sh
 
 fuzz-deps: deps
 	$(call install_missing,$(FUZZ_PACKAGES))

@@ -103,7 +103,10 @@ std::vector<Option> option_table(Settings &settings) {
              if (path != nullptr) settings.trace_path = path;
              return count_trace_letter(settings);
          }},
-        {'o', "output", Takes::Value, "FILE", "write the trace to FILE, and turn it on", "",
+        {'o', "output", Takes::Value, "FILE",
+         "write the trace to FILE, and turn it on (a fifo needs a reader; from the --timeout deadline on, what the "
+         "output cannot take at once is dropped)",
+         "",
          [&settings, &trace](const char *path) {
              settings.trace_path = path;
              trace.enabled = true;
@@ -178,7 +181,8 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {0, "coverage", Takes::Value, "FILE",
          "count what the program runs and add it to FILE at the end of the run, however it ends (every spawned "
-         "process adds its own): an lcov tracefile of the lines and functions of its debug information",
+         "process adds its own): an lcov tracefile of the lines and functions of its debug information; FILE is a "
+         "regular file or new, a link is followed",
          "a file name", [&run](const char *path) {
              std::error_code error;
              run.coverage.path = std::filesystem::absolute(path, error).string();
@@ -247,9 +251,11 @@ void stop(kiv::CommandLine &line, int status, std::string message) {
 }
 
 // Emptied once, then appended to: every process of the run writes its
-// lines at the end, whole.
+// lines at the end, whole. Opened without blocking, so that a fifo nobody
+// reads is refused (ENXIO) rather than waited on, and writes to one whose
+// reader stalls wait no longer than the run's time limit.
 FILE *open_trace_file(const std::string &path) {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
     FILE *file = fd >= 0 ? fdopen(fd, "a") : nullptr;
     if (file == nullptr && fd >= 0) close(fd);
     return file;
@@ -303,8 +309,9 @@ CommandLine read_command_line(int argc, char **argv, const char *environment_opt
 }
 
 void prepare_outputs(CommandLine &line) {
-    // A coverage file that cannot be written is refused before the program runs.
-    const CoverageSettings &coverage = line.run.coverage;
+    // A coverage file that cannot be written is refused before the program
+    // runs; a link is followed to the file it names.
+    CoverageSettings &coverage = line.run.coverage;
     std::string error;
     if (coverage.enabled() && !prepare_coverage_file(coverage.path, error))
         return stop(line, kExitHostError,

@@ -1,6 +1,7 @@
 #include "coverage/coverage.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,11 +28,14 @@ constexpr std::pair<std::string_view, CoverageFormat> kFormats[] = {
     {"drcov", CoverageFormat::Drcov},
 };
 
+// The code the file holds: an executable segment's zero-filled tail (a bss
+// the program may write code into) has no lines, and counting it would
+// take the table's 16 bytes for each of its bytes.
 std::vector<CodeRange> executable_ranges(const ExecutableImage &image) {
     std::vector<CodeRange> ranges;
     for (const LoadSegment &segment : image.segments)
-        if ((segment.protection & kAccessExec) != 0)
-            ranges.push_back({segment.address, segment.address + segment.memory_size});
+        if ((segment.protection & kAccessExec) != 0 && segment.file_size != 0)
+            ranges.push_back({segment.address, segment.address + segment.file_size});
     return ranges;
 }
 
@@ -85,10 +89,33 @@ bool parse_coverage_format(const char *text, CoverageFormat &format) {
     return false;
 }
 
-bool prepare_coverage_file(const std::string &path, std::string &error) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.valid()) error = std::strerror(errno);
-    return fd.valid();
+uint64_t coverage_memory(const ExecutableImage &image) {
+    return BlockCounts::table_bytes(executable_ranges(image));
+}
+
+// The record is replaced whole by a rename, which would replace a link
+// rather than the file it names: the path becomes the file's own, as the
+// host resolved it on opening. Opening does not block, so a fifo is
+// refused at once rather than waited on.
+bool prepare_coverage_file(std::string &path, std::string &error) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+    struct stat info;
+    if (!fd.valid() || fstat(fd.get(), &info) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    std::error_code failure;
+    std::filesystem::path resolved = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd.get()), failure);
+    if (failure) {
+        error = failure.message();
+        return false;
+    }
+    path = resolved.string();
+    return true;
 }
 
 CoverageRecorder::CoverageRecorder(const CoverageSettings &settings, const ExecutableImage &image,
@@ -104,13 +131,18 @@ CoverageRecorder::Saved CoverageRecorder::save() const {
         change = adding(drcov_from_runs(program_module(image_, program_), runs), parse_drcov, format_drcov);
     } else {
         InstructionCounts counts(counts_.ranges(), runs);
-        auto debug = read_debug_lines(file_);
+        std::string refusal;
+        auto debug = read_debug_lines(file_, refusal);
         if (debug) locate_sources(*debug, kit_sources());
+        // A refused debug information counts as none, with its reason told.
+        std::string lacking = refusal.empty() ? " has no debug information" : "'s debug information " + refusal;
         if (!debug && image_.symbols.functions().empty()) {
-            saved.note = program_ + " has neither debug information nor a symbol table: no coverage recorded";
+            saved.note = program_ + (refusal.empty() ? " has neither debug information nor a symbol table"
+                                                     : lacking + " and it has no symbol table") +
+                         ": no coverage recorded";
             return saved;
         }
-        if (!debug) saved.note = program_ + " has no debug information: its functions are recorded, not its lines";
+        if (!debug) saved.note = program_ + lacking + ": its functions are recorded, not its lines";
         change = adding(debug ? tracefile_from_lines(*debug, counts)
                               : tracefile_from_symbols(program_, image_.symbols, counts),
                         parse_lcov, format_lcov);

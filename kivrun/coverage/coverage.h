@@ -25,8 +25,12 @@ struct CoverageSettings {
 
 // "lcov" or "drcov".
 bool parse_coverage_format(const char *text, CoverageFormat &format);
-// Creates the file unless it exists; false with `error` (errno's text).
-bool prepare_coverage_file(const std::string &path, std::string &error);
+// The host memory counting `image`'s blocks takes at most.
+uint64_t coverage_memory(const ExecutableImage &image);
+// Creates the file unless it exists, and makes `path` the file's own (a
+// link resolved); false with `error` (errno's text, or "not a regular
+// file").
+bool prepare_coverage_file(std::string &path, std::string &error);
 class CoverageRecorder {
 public:
     CoverageRecorder(const CoverageSettings &settings, const ExecutableImage &image, std::span<const uint8_t> file,

@@ -20,12 +20,14 @@ constexpr std::string_view kBlockTablePrefix = "BB Table: ";
 constexpr std::string_view kBlockTableSuffix = " bbs";
 constexpr std::string_view kSeparator = ", ";
 
-// Reads a log from the front, line by line and then as raw bytes.
+// Reads a log from the front, line by line and then as raw bytes, knowing
+// the line it is at for the error.
 class Cursor {
 public:
     explicit Cursor(std::string_view bytes) : rest_(bytes) {}
 
     std::optional<std::string_view> line() {
+        number_++;
         size_t end = rest_.find('\n');
         if (end == std::string_view::npos) return std::nullopt;
         std::string_view line = rest_.substr(0, end);
@@ -35,14 +37,24 @@ public:
     // The number between `prefix` and `suffix` on the next line.
     std::optional<uint64_t> counted_line(std::string_view prefix, std::string_view suffix = {}) {
         auto text = line();
-        if (!text || !text->starts_with(prefix) || !text->ends_with(suffix)) return std::nullopt;
+        if (!text || !text->starts_with(prefix) || !text->ends_with(suffix) ||
+            text->size() < prefix.size() + suffix.size())
+            return std::nullopt;
         return decimal_number<uint64_t>(text->substr(prefix.size(), text->size() - prefix.size() - suffix.size()));
     }
     std::string_view rest() const { return rest_; }
+    // The line last read, or the one found missing.
+    std::string at_line() const { return "line " + std::to_string(number_); }
 
 private:
     std::string_view rest_;
+    size_t number_ = 0;
 };
+
+std::nullopt_t refuse(std::string &error, const std::string &where, std::string_view what) {
+    error = where + ": " + std::string(what);
+    return std::nullopt;
+}
 
 // "id, base, end, entry, path", the numbers but the id in hex.
 std::optional<DrcovModule> parse_module(std::string_view line, size_t id) {
@@ -62,9 +74,12 @@ std::optional<DrcovModule> parse_module(std::string_view line, size_t id) {
                        static_cast<uint32_t>(*fields[3])};
 }
 
-uint16_t module_id(DrcovLog &log, const DrcovModule &module) {
+// The id in `log` of a module of that path, added when it is new and the
+// log can still name it.
+std::optional<uint16_t> module_id(DrcovLog &log, const DrcovModule &module) {
     for (size_t id = 0; id < log.modules.size(); id++)
         if (log.modules[id].path == module.path) return static_cast<uint16_t>(id);
+    if (log.modules.size() == kMaxDrcovModules) return std::nullopt;
     log.modules.push_back(module);
     return static_cast<uint16_t>(log.modules.size() - 1);
 }
@@ -77,35 +92,50 @@ DrcovLog drcov_from_runs(const DrcovModule &program, const std::vector<BlockRun>
     return log;
 }
 
+// Each module of `other` is looked up once, not once per block: a log may
+// hold the most modules a block can name.
 void merge(DrcovLog &into, const DrcovLog &other) {
+    std::vector<std::optional<uint16_t>> ids;
+    for (const DrcovModule &module : other.modules) ids.push_back(module_id(into, module));
     for (const DrcovBlock &block : other.blocks)
-        into.blocks.insert({block.offset, block.size, module_id(into, other.modules[block.module])});
+        if (auto id = ids[block.module]) into.blocks.insert({block.offset, block.size, *id});
 }
 
+// The block table's size is checked by division, so that no count can
+// wrap the product past the bytes there are.
 std::optional<DrcovLog> parse_drcov(std::string_view bytes, std::string &error) {
-    error = "not a drcov version 2 log with the columns id, base, end, entry, path";
     Cursor cursor(bytes);
     auto version = cursor.line();
+    if (version != kVersionLine) return refuse(error, cursor.at_line(), "not a drcov version 2 log");
     auto flavor = cursor.line();
-    if (version != kVersionLine || !flavor || !flavor->starts_with(kFlavorPrefix)) return std::nullopt;
+    if (!flavor || !flavor->starts_with(kFlavorPrefix)) return refuse(error, cursor.at_line(), "no drcov flavor");
     auto module_count = cursor.counted_line(kModuleTablePrefix);
-    if (!module_count || *module_count > UINT16_MAX || cursor.line() != kColumnsLine) return std::nullopt;
+    if (!module_count || *module_count > kMaxDrcovModules)
+        return refuse(error, cursor.at_line(), "no module table of at most " + std::to_string(kMaxDrcovModules) + " modules");
+    if (cursor.line() != kColumnsLine)
+        return refuse(error, cursor.at_line(), "not the columns id, base, end, entry, path");
     DrcovLog log;
     for (size_t id = 0; id < *module_count; id++) {
         auto line = cursor.line();
         auto module = line ? parse_module(*line, id) : std::nullopt;
-        if (!module) return std::nullopt;
+        if (!module) return refuse(error, cursor.at_line(), "not module " + std::to_string(id));
         log.modules.push_back(*module);
     }
     auto block_count = cursor.counted_line(kBlockTablePrefix, kBlockTableSuffix);
-    if (!block_count || cursor.rest().size() != *block_count * sizeof(DrcovEntry)) return std::nullopt;
-    for (size_t i = 0; i < *block_count; i++) {
+    if (!block_count) return refuse(error, cursor.at_line(), "no block table");
+    std::string_view table = cursor.rest();
+    size_t table_offset = bytes.size() - table.size();
+    if (table.size() % sizeof(DrcovEntry) != 0 || table.size() / sizeof(DrcovEntry) != *block_count)
+        return refuse(error, "byte " + std::to_string(table_offset),
+                      "the block table does not hold " + std::to_string(*block_count) + " blocks");
+    for (size_t offset = 0; offset < table.size(); offset += sizeof(DrcovEntry)) {
         DrcovEntry entry;
-        std::memcpy(&entry, cursor.rest().data() + i * sizeof entry, sizeof entry);
-        if (entry.module >= log.modules.size()) return std::nullopt;
+        std::memcpy(&entry, table.data() + offset, sizeof entry);
+        if (entry.module >= log.modules.size())
+            return refuse(error, "byte " + std::to_string(table_offset + offset),
+                          "a block of module " + std::to_string(entry.module) + ", which is not in the table");
         log.blocks.insert({entry.start, entry.size, entry.module});
     }
-    error.clear();
     return log;
 }
 

@@ -38,6 +38,9 @@ struct DrcovEntry {
 };
 static_assert(sizeof(DrcovEntry) == 8 && offsetof(DrcovEntry, size) == 4 && offsetof(DrcovEntry, module) == 6);
 
+// A block names its module in 16 bits.
+inline constexpr size_t kMaxDrcovModules = size_t{UINT16_MAX} + 1;
+
 struct DrcovLog {
     std::vector<DrcovModule> modules;  // a module's id is its index
     std::set<DrcovBlock> blocks;
@@ -46,7 +49,8 @@ struct DrcovLog {
 // The blocks that ran, as one module spanning the program's segments.
 DrcovLog drcov_from_runs(const DrcovModule &program, const std::vector<BlockRun> &runs);
 // Adds the modules and blocks of `other` to `into`: a module is known by
-// its path, a block once.
+// its path, a block once. A log that names kMaxDrcovModules modules takes
+// no other: the blocks of a module it cannot name are left out.
 void merge(DrcovLog &into, const DrcovLog &other);
 
 // nullopt with `error` set when `bytes` is not a version 2 log.

@@ -3,12 +3,35 @@
 #include <algorithm>
 #include <vector>
 
+#include "support/hex.h"
 #include "support/number.h"
 #include "support/text.h"
 
 namespace kiv {
 
 namespace {
+
+// A tracefile is lines: a control character in a name (a #line file name,
+// a function's) would end its record or start another, so each is written
+// as \xNN.
+std::string recorded_name(std::string_view name) {
+    std::string recorded;
+    for (char c : name) {
+        auto byte = static_cast<uint8_t>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            recorded.append("\\x").append(hex_byte(byte));
+        else
+            recorded += c;
+    }
+    return recorded;
+}
+
+FileCoverage &file_record(Tracefile &tracefile, std::string_view path) {
+    return tracefile.files[recorded_name(path)];
+}
+
+// Counts from files stop at the largest count rather than wrap to a small one.
+void add_count(uint64_t &into, uint64_t more) { into = more > UINT64_MAX - into ? UINT64_MAX : into + more; }
 
 // A line that starts in several places (a loop's condition, code the
 // compiler spread out) counts as often as its most-run start.
@@ -18,10 +41,10 @@ void note_line(FileCoverage &file, uint32_t line, uint64_t count) {
 }
 
 // Copies of one function (a static one from a header, in two units) add up.
-void note_function(FileCoverage &file, const std::string &name, uint32_t line, uint64_t count) {
-    FunctionCoverage &known = file.functions[name];
+void note_function(FileCoverage &file, std::string_view name, uint32_t line, uint64_t count) {
+    FunctionCoverage &known = file.functions[recorded_name(name)];
     if (known.line == 0) known.line = line;
-    known.count += count;
+    add_count(known.count, count);
 }
 
 // "NUMBER,TEXT" as FN, FNDA and DA spell their values.
@@ -39,9 +62,10 @@ bool split_pair(std::string_view value, Number &number, std::string_view &rest) 
 // one); false when it does not read.
 using LineReader = bool (*)(std::string_view value, Tracefile &, FileCoverage *&file);
 
+// Records are ended before the next begins.
 bool read_source(std::string_view value, Tracefile &tracefile, FileCoverage *&file) {
-    if (value.empty()) return false;
-    file = &tracefile.files[std::string(value)];
+    if (value.empty() || file != nullptr) return false;
+    file = &file_record(tracefile, value);
     return true;
 }
 
@@ -49,7 +73,7 @@ bool read_function(std::string_view value, Tracefile &, FileCoverage *&file) {
     uint32_t line = 0;
     std::string_view name;
     if (file == nullptr || !split_pair(value, line, name) || name.empty()) return false;
-    note_function(*file, std::string(name), line, 0);
+    note_function(*file, name, line, 0);
     return true;
 }
 
@@ -57,7 +81,7 @@ bool read_function_count(std::string_view value, Tracefile &, FileCoverage *&fil
     uint64_t count = 0;
     std::string_view name;
     if (file == nullptr || !split_pair(value, count, name) || name.empty()) return false;
-    note_function(*file, std::string(name), 0, count);
+    note_function(*file, name, 0, count);
     return true;
 }
 
@@ -68,7 +92,7 @@ bool read_line(std::string_view value, Tracefile &, FileCoverage *&file) {
     if (file == nullptr || !split_pair(value, line, rest)) return false;
     auto count = decimal_number<uint64_t>(rest.substr(0, rest.find(',')));
     if (!count) return false;
-    file->lines[line] += *count;
+    add_count(file->lines[line], *count);
     return true;
 }
 
@@ -95,11 +119,12 @@ const std::map<std::string_view, LineReader> kLineReaders = {
 // a suite's record shows what no program of it reached.
 Tracefile tracefile_from_lines(const DebugLines &debug, const InstructionCounts &counts) {
     Tracefile tracefile;
+    std::vector<FileCoverage *> files;
+    for (const std::string &file : debug.files) files.push_back(&file_record(tracefile, file));
     for (const LineStart &line : debug.lines)
-        note_line(tracefile.files[line.file], line.line, counts.at(line.address).value_or(0));
+        note_line(*files[line.file], line.line, counts.at(line.address).value_or(0));
     for (const FunctionStart &function : debug.functions)
-        note_function(tracefile.files[function.file], function.name, function.line,
-                      counts.at(function.address).value_or(0));
+        note_function(*files[function.file], function.name, function.line, counts.at(function.address).value_or(0));
     return tracefile;
 }
 
@@ -107,14 +132,14 @@ Tracefile tracefile_from_symbols(const std::string &program, const SymbolTable &
                                  const InstructionCounts &counts) {
     Tracefile tracefile;
     for (const SymbolTable::Function &function : symbols.functions())
-        if (auto count = counts.at(function.start)) note_function(tracefile.files[program], function.name, 0, *count);
+        if (auto count = counts.at(function.start)) note_function(file_record(tracefile, program), function.name, 0, *count);
     return tracefile;
 }
 
 void merge(Tracefile &into, const Tracefile &other) {
     for (const auto &[path, file] : other.files) {
         FileCoverage &target = into.files[path];
-        for (const auto &[line, count] : file.lines) target.lines[line] += count;
+        for (const auto &[line, count] : file.lines) add_count(target.lines[line], count);
         for (const auto &[name, function] : file.functions)
             note_function(target, name, function.line, function.count);
     }

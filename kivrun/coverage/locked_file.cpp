@@ -46,7 +46,8 @@ bool replace_contents(const std::string &path, mode_t mode, std::string_view con
 // it while another replaced the file starts again on the new one.
 bool update_locked_file(const std::string &path, const FileChange &change, std::string &error) {
     for (;;) {
-        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+        // Not blocking on a fifo put there since: reading it refuses it.
+        UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
         if (!fd.valid()) return system_error(error);
         int locked;
         while ((locked = flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {}

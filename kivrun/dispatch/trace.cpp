@@ -14,7 +14,6 @@
 #include "machine/syscall_types.h"
 #include "os/open_flags.h"
 #include "kiv_spawn.h"
-#include "support/io.h"
 #include "support/text.h"
 
 namespace kiv {
@@ -211,21 +210,6 @@ std::string call_start(const SyscallEntry &entry, const SyscallArgs &args, const
     return text;
 }
 
-// Holds the run's trace lock; a holder that died left the state usable
-// (every field is checked where it is read).
-class SharedLock {
-public:
-    explicit SharedLock(pthread_mutex_t &lock) : lock_(lock) {
-        if (pthread_mutex_lock(&lock_) == EOWNERDEAD) pthread_mutex_consistent(&lock_);
-    }
-    ~SharedLock() { pthread_mutex_unlock(&lock_); }
-    SharedLock(const SharedLock &) = delete;
-    SharedLock &operator=(const SharedLock &) = delete;
-
-private:
-    pthread_mutex_t &lock_;
-};
-
 // Bytes as a JSON string: every byte outside printable ASCII as \u00NN, so
 // the line stays valid UTF-8 whatever the guest wrote.
 std::string json_string(std::string_view bytes) {
@@ -405,7 +389,8 @@ void Trace::begin(const SyscallEntry &entry, const SyscallArgs &args, const Gues
     // once, when there are others; alone, the process writes its line whole.
     bool fits = shown.size() <= SharedTrace::kOpenCallBytes;
     if (!fits && tag_.empty()) return;
-    SharedLock lock(shared_->lock);
+    SharedLock lock(shared_->lock, deadline_);
+    if (!lock.held()) return;
     close_open_call();
     call.opened_at = shared_->lines;
     if (fits) {
@@ -425,7 +410,8 @@ void Trace::end_call(const std::string &name, const std::string &text) {
     if (!open_) return line(text);
     OpenCall call = std::move(*open_);
     open_.reset();
-    SharedLock lock(shared_->lock);
+    SharedLock lock(shared_->lock, deadline_);
+    if (!lock.held()) return;
     if (shared_->lines == call.opened_at && shared_->open_pid == pid_) {
         shared_->open_pid = 0;
         write_out(tag_ + call.time + text + "\n");
@@ -463,7 +449,8 @@ void Trace::line(const std::string &text) { write_line(prefix() + text + "\n"); 
 
 void Trace::write_line(const std::string &bytes) {
     if (shared_ == nullptr) return write_out(bytes);
-    SharedLock lock(shared_->lock);
+    SharedLock lock(shared_->lock, deadline_);
+    if (!lock.held()) return;
     close_open_call();
     write_out(bytes);
     shared_->lines++;
@@ -475,6 +462,6 @@ void Trace::write_line(const std::string &bytes) {
 // host keeps only writes up to PIPE_BUF whole, trace lines never mix with
 // one another; a longer line may still have other bytes written to the same
 // pipe (the program's own standard error, say) land inside it.
-void Trace::write_out(const std::string &bytes) const { write_all(fileno(out_), bytes); }
+void Trace::write_out(const std::string &bytes) const { write_trace_bytes(fileno(out_), bytes, deadline_); }
 
 }  // namespace kiv

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dispatch/inject.h"
+#include "dispatch/trace_output.h"
 #include "os/syscalls.h"
 #include "dispatch/trace_summary.h"
 
@@ -68,6 +69,8 @@ public:
     // Lines go through the run's shared state from now on (none: each line
     // is written as it comes, for a trace only one process writes).
     void share(SharedTrace *shared) { shared_ = shared; }
+    // The run's deadline, which no wait for the output or its lock passes.
+    void set_deadline(TraceDeadline deadline) { deadline_ = deadline; }
     // A call about to be performed: its start is kept open, to be shown
     // unfinished if another line comes before its end.
     void begin(const SyscallEntry &entry, const SyscallArgs &args, const GuestMemory &memory);
@@ -112,6 +115,7 @@ private:
     std::string json_start() const;
     FILE *out_;
     SharedTrace *shared_ = nullptr;
+    TraceDeadline deadline_;
     std::optional<OpenCall> open_;
     TraceSettings settings_;
     TraceSummary summary_;

@@ -7,6 +7,12 @@ namespace kiv {
 
 // calloc hands large tables out as fresh zero pages from the host, so a
 // table costs memory only where blocks start.
+uint64_t BlockCounts::table_bytes(const std::vector<CodeRange> &ranges) {
+    uint64_t bytes = 0;
+    for (const CodeRange &range : ranges) bytes += range.end - range.begin;
+    return std::min<uint64_t>(bytes, kMaxCountedBytes) * sizeof(Slot);
+}
+
 BlockCounts::BlockCounts(const std::vector<CodeRange> &ranges) {
     size_t budget = kMaxCountedBytes;
     for (const CodeRange &range : ranges) {
@@ -21,17 +27,20 @@ BlockCounts::BlockCounts(const std::vector<CodeRange> &ranges) {
 
 void BlockCounts::resize(Table &table, size_t offset, uint16_t size) {
     Slot &slot = table.slots[offset];
-    if (slot.count != 0) retired_.push_back({table.range.begin + static_cast<uint32_t>(offset), slot.size, slot.count});
+    if (slot.count != 0) retired_[{table.range.begin + static_cast<uint32_t>(offset), slot.size}] += slot.count;
     slot = {0, size};
 }
 
+// A block running now at a size it ran at before is one run.
 std::vector<BlockRun> BlockCounts::runs() const {
-    std::vector<BlockRun> runs = retired_;
+    std::map<std::pair<uint32_t, uint16_t>, uint64_t> all = retired_;
     for (const Table &table : tables_)
         for (size_t offset = 0; offset < table.length(); offset++)
             if (table.slots[offset].count != 0)
-                runs.push_back({table.range.begin + static_cast<uint32_t>(offset), table.slots[offset].size,
-                                table.slots[offset].count});
+                all[{table.range.begin + static_cast<uint32_t>(offset), table.slots[offset].size}] +=
+                    table.slots[offset].count;
+    std::vector<BlockRun> runs;
+    for (const auto &[block, count] : all) runs.push_back({block.first, block.second, count});
     return runs;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -51,6 +52,8 @@ public:
     // A table takes 16 bytes per byte of code, its pages taken from the host
     // only where blocks start; past this much code nothing more is counted.
     static constexpr size_t kMaxCountedBytes = size_t{64} << 20;
+    // The most the tables over `ranges` take (the run counts it as held).
+    static uint64_t table_bytes(const std::vector<CodeRange> &ranges);
 
 private:
     // Side by side, so that counting a block touches one cache line.
@@ -76,8 +79,10 @@ private:
 
     std::vector<Table> tables_;
     // Counts of blocks the emulator translated again with another size (a
-    // breakpoint or a single step cuts a block short).
-    std::vector<BlockRun> retired_;
+    // breakpoint, a single step or an interrupt shadow cuts a block short),
+    // summed per start and size: a block that alternates between two sizes
+    // holds two entries, however often it alternates.
+    std::map<std::pair<uint32_t, uint16_t>, uint64_t> retired_;
 };
 
 // How often the instruction at each address of the ranges ran: the sum of

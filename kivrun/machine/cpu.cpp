@@ -124,11 +124,14 @@ std::string emulator_version() {
 
 // Page protections are checked when the emulator fills its TLB, through
 // on_tlb_fill: a refusal there stops at the faulting instruction, where the
-// emulator's own region checks would stop at the start of its block.
+// emulator's own region checks would stop at the start of its block. The
+// translation buffer's size is read when the emulator starts, before any
+// other setting.
 Cpu::Cpu() {
     if (uc_open(UC_ARCH_X86, UC_MODE_32, &uc_) != UC_ERR_OK) {
         uc_ = nullptr;
-    } else if (uc_ctl_tlb_mode(uc_, UC_TLB_VIRTUAL) != UC_ERR_OK) {
+    } else if (uc_ctl_set_tcg_buffer_size(uc_, kTranslationCacheBytes) != UC_ERR_OK ||
+               uc_ctl_tlb_mode(uc_, UC_TLB_VIRTUAL) != UC_ERR_OK) {
         uc_close(uc_);
         uc_ = nullptr;
     }

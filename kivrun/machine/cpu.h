@@ -32,6 +32,12 @@ public:
 // The emulator kivrun was built with, as "Unicorn 2.1.1".
 std::string emulator_version();
 
+// The emulator's buffer of translated code, per process (Unicorn's default
+// is 1 GiB): a kivos program's code translates into a small part of it, and
+// a program that fills it gets it flushed and translated again. Counted
+// with the guest's memory against the run's limit.
+inline constexpr uint32_t kTranslationCacheBytes = 32u << 20;
+
 // Each hooked site costs the emulator memory and set-up time: a program
 // with more places spelling rdtsc is refused under --tsc.
 inline constexpr size_t kMaxRdtscSites = 4096;

@@ -9,13 +9,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 
 #include "dispatch/trace.h"
+#include "machine/cpu.h"
 #include "machine/loader.h"
 #include "machine/syscall_types.h"
 #include "os/process.h"
+#include "run/run_options.h"
 #include "support/unique_fd.h"
 
 extern char **environ;
@@ -31,6 +35,20 @@ std::atomic_ref<uint64_t> memory_held(SharedRunState *state) {
 
 int pidfd_open(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
+// How long children asked to stop get to add their coverage counts and end
+// before they are killed.
+constexpr std::chrono::seconds kStopGrace{5};
+
+// Waits until the child's process ends or `until` passes.
+void wait_for_end(int pidfd, std::chrono::steady_clock::time_point until) {
+    pollfd ended{pidfd, POLLIN, 0};
+    int ready;
+    do {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+        ready = poll(&ended, 1, static_cast<int>(std::max<decltype(left)>(left, 0)));
+    } while (ready < 0 && errno == EINTR);
+}
+
 void kill_and_reap(pid_t pid, int pidfd) {
     syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
@@ -44,6 +62,10 @@ int32_t status_word(int host_status) {
 }
 
 }  // namespace
+
+uint64_t process_memory(const ExecutableImage &image, const RunSettings &settings) {
+    return memory_of(image) + kTranslationCacheBytes + (settings.coverage.enabled() ? coverage_memory(image) : 0);
+}
 
 SharedRun::~SharedRun() {
     if (state_ != nullptr) munmap(state_, sizeof *state_);
@@ -124,8 +146,14 @@ void HostChildren::share_trace(bool shared) {
     if (shared && trace_ != nullptr) trace_->share(shared_.trace());
 }
 
+// Children still running are asked to stop, as at the time limit (which
+// they may have reached with this process): each then adds its coverage
+// counts and ends. One that has not ended by the grace is killed.
 HostChildren::~HostChildren() {
+    for (auto &[pid, child] : children_) syscall(SYS_pidfd_send_signal, child.pidfd, SIGTERM, nullptr, 0);
+    auto grace_end = std::chrono::steady_clock::now() + kStopGrace;
     for (auto &[pid, child] : children_) {
+        wait_for_end(child.pidfd, grace_end);
         kill_and_reap(pid, child.pidfd);
         shared_.release();
     }
@@ -165,7 +193,7 @@ std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string
         error = ENOEXEC;
         return std::nullopt;
     }
-    image_memory = memory_of(*image);
+    image_memory = process_memory(*image, options_);
     return bytes;
 }
 

@@ -21,11 +21,18 @@
 
 namespace kiv {
 
+struct ExecutableImage;
 struct Process;
+struct RunSettings;
 class Trace;
 
 // Live processes a run may hold at once, the first program included.
 inline constexpr uint32_t kMaxLiveProcesses = 64;
+
+// The host memory a process of the run holds for `image`, counted against
+// the run's limit: the guest's image and stack, the emulator's translation
+// buffer and, under --coverage, the block tables.
+uint64_t process_memory(const ExecutableImage &image, const RunSettings &settings);
 
 // What every process of a run shares, on one shared mapping passed down:
 // the count of live processes, the guest memory held and the trace's state.

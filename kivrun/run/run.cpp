@@ -120,15 +120,18 @@ std::optional<Deadline> run_deadline(const RunOptions &options) {
            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.timeout_seconds));
 }
 
-// Arms the time limit, if there is one: at the deadline the CPU stops and
-// every call that waits gives up.
-void arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, std::optional<Deadline> deadline) {
-    if (!deadline) return;
-    watchdog.emplace(*deadline - std::chrono::steady_clock::now(), [&cpu, cancel_fd] {
+// Arms the time limit and the stop a spawned process may be asked for, if
+// there are any: then the CPU stops and every call that waits gives up.
+// False when the host refused the watchdog.
+bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, std::optional<Deadline> deadline,
+                    int stop_fd) {
+    if (!deadline && stop_fd < 0) return true;
+    watchdog.emplace(deadline, stop_fd, [&cpu, cancel_fd] {
         cpu.stop_for_timeout();
         uint64_t one = 1;
         (void)!::write(cancel_fd, &one, sizeof one);
     });
+    return watchdog->armed();
 }
 
 // Runs the loaded program to its end.
@@ -143,11 +146,13 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     if (options.trace != nullptr) {
         trace.emplace(options.trace, options.trace_settings);
         trace->set_pid(getpid());
+        trace->set_deadline(deadline);
     }
     Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.trace_settings.injections);
     cpu.set_block_limit(options.block_limit);
     if (options.tsc) cpu.set_time_stamps(*options.tsc);
-    HostChildren children(process, options, deadline, trace ? &*trace : nullptr, memory_of(image));
+    HostChildren children(process, options, deadline, trace ? &*trace : nullptr,
+                          process_memory(image, options));
     if (!options.runner.empty()) process.children = &children;
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
@@ -195,7 +200,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     std::optional<Deadline> deadline = run_deadline(options);
     if (deadline) cpu->set_deadline(*deadline);
     std::optional<Watchdog> watchdog;
-    arm_time_limit(watchdog, *cpu, cancel.get(), deadline);
+    if (!arm_time_limit(watchdog, *cpu, cancel.get(), deadline, options.stop_fd))
+        return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
 
     if (!load_segments(*memory, *image, file))
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,

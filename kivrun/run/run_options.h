@@ -44,6 +44,9 @@ struct RunOptions : RunSettings {
     // memory are left for the host to reclaim instead of being torn down.
     bool exit_after_run = false;
     const Inheritance *inherited = nullptr;  // set for a spawned program only
+    // Readable once the process is asked to stop (its parent ended): it
+    // stops as at the time limit, and still records its coverage. -1: none.
+    int stop_fd = -1;
 };
 
 }  // namespace kiv

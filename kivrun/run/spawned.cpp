@@ -2,9 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -38,6 +43,33 @@ FILE *private_stream(int fd) {
     return stream;
 }
 
+// Readable once the process is asked to stop; the handler only writes to it.
+int g_stop_fd = -1;
+volatile sig_atomic_t g_stop_requested = 0;
+
+void on_stop_request(int) {
+    g_stop_requested = 1;
+    int saved = errno;
+    uint64_t one = 1;
+    (void)!::write(g_stop_fd, &one, sizeof one);
+    errno = saved;
+}
+
+// The parent asks with SIGTERM when it ends, and so does the host when the
+// parent dies: the process stops as at the time limit and still adds its
+// coverage counts, instead of being killed with them. -1 when the host
+// refused the descriptor (the signal then ends the process, counts lost).
+int catch_stop_requests() {
+    g_stop_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (g_stop_fd < 0) return -1;
+    struct sigaction action {};
+    action.sa_handler = on_stop_request;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    return g_stop_fd;
+}
+
 RunOptions options_from(const SpawnRecord &record, FILE *trace, FILE *diagnostics) {
     RunOptions options;
     static_cast<RunSettings &>(options) = record.settings;
@@ -45,6 +77,7 @@ RunOptions options_from(const SpawnRecord &record, FILE *trace, FILE *diagnostic
     if (record.diagnostics) options.diagnostics = diagnostics;
     options.console_in = options.console_out = options.console_err = -1;
     options.inherited = &record.inherited;
+    options.stop_fd = g_stop_fd;
     return options;
 }
 
@@ -59,8 +92,9 @@ std::string with_pid(const std::string &message) {
 
 std::optional<int> run_if_spawned(int argc, char **argv) {
     if (argc != 3 || std::strcmp(argv[1], kSpawnedOption) != 0) return std::nullopt;
-    // Nothing outlives the tree: a parent that dies takes this process along.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Nothing outlives the tree: a parent that dies stops this process.
+    int stop_fd = catch_stop_requests();
+    prctl(PR_SET_PDEATHSIG, stop_fd >= 0 ? SIGTERM : SIGKILL);
     int record_fd = atoi(argv[2]);
     auto record = read_spawn_record(record_fd);
     ::close(record_fd);
@@ -77,6 +111,10 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     RunResult result =
         run_image(record->program, record->image, record->argv, options_from(*record, trace, diagnostics));
     if (trace != nullptr) fclose(trace);
+    // Stopped before the run's deadline: by the parent's end, not by the limit.
+    bool before_deadline = !record->inherited.deadline || std::chrono::steady_clock::now() < *record->inherited.deadline;
+    if (g_stop_requested != 0 && before_deadline && result.outcome == RunResult::Outcome::Stopped)
+        result.message = "kivrun: " + record->program + ": stopped as its parent ended";
     if (!result.message.empty()) fprintf(diagnostics, "%s\n", with_pid(result.message).c_str());
     return result.exit_code;
 }

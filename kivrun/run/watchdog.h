@@ -1,27 +1,32 @@
-// A wall-clock limit for a run: one thread that, from the deadline on,
+// A wall-clock limit for a run, and a way to stop it early: one thread that,
+// from the deadline on (or from when the stop descriptor becomes readable),
 // calls the given action every millisecond until the watchdog is destroyed
-// (nothing when it is destroyed before the deadline).
+// (nothing when it is destroyed before either).
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <thread>
+
+#include "support/unique_fd.h"
 
 namespace kiv {
 
 class Watchdog {
 public:
-    Watchdog(std::chrono::duration<double> limit, std::function<void()> on_expiry);
+    // `deadline`: none for no time limit; `stop_fd`: -1 for none.
+    Watchdog(std::optional<std::chrono::steady_clock::time_point> deadline, int stop_fd,
+             std::function<void()> on_expiry);
     ~Watchdog();
     Watchdog(const Watchdog &) = delete;
     Watchdog &operator=(const Watchdog &) = delete;
 
+    // Whether the thread could be set up.
+    bool armed() const { return done_.valid(); }
+
 private:
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    bool done_ = false;
+    UniqueFd done_;  // readable once the watchdog is destroyed
     std::thread thread_;
 };
 

@@ -1,5 +1,6 @@
 // The kivrun command as a user meets it: help, errors in one line with a
 // documented status, the guest's status passed through, the trace to a file.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "guest_runner.h"
 #include "options.h"
 #include "support/number.h"
+#include "support/unique_fd.h"
 
 namespace kiv::test {
 namespace {
@@ -468,6 +470,25 @@ TEST(Cli, AFifoAsProgramIsRefusedWithoutWaiting) {
     Invocation run = run_kivrun({"--timeout", "1", directory / "fifo"}, {.time = Seconds{3}});
     EXPECT_EQ(run.status, 127);
     EXPECT_NE(run.err.find("not a regular file"), std::string::npos) << run.err;
+}
+
+// A trace output nobody reads cannot hold the run past its time limit:
+// a fifo without a reader is refused at the start, and one whose reader
+// never reads takes what fits, the rest dropped at the deadline.
+TEST(Cli, ATraceFifoCannotOutliveTheTimeLimit) {
+    TempDir directory;
+    const std::string fifo = directory / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::vector<std::string> kEndlessCalls = {"--timeout", "1", "-o", fifo, guest_program("fx_syscall_loop"),
+                                                    "4000000000"};
+    Invocation unread = run_kivrun(kEndlessCalls, {.time = Seconds{4}});
+    EXPECT_EQ(unread.status, kUsage);
+    EXPECT_NE(unread.err.find("cannot write the trace to '" + fifo + "': "), std::string::npos) << unread.err;
+
+    UniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));  // open, never read
+    ASSERT_TRUE(reader.valid());
+    Invocation stalled = run_kivrun(kEndlessCalls, {.time = Seconds{4}});
+    EXPECT_EQ(stalled.status, kExitStopped) << stalled.err;
 }
 
 TEST(Cli, ClosedStandardDescriptorsAreNeverHandedOut) {

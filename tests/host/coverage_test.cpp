@@ -4,12 +4,17 @@
 // however the run ends; and the counting and merging underneath.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <regex>
 
 #include "machine/block_counts.h"
+#include "coverage/coverage.h"
+#include "coverage/drcov.h"
 #include "coverage/lcov.h"
 #include "coverage/source_paths.h"
 #include "case_name.h"
@@ -122,6 +127,9 @@ TEST_P(CoverageCounts, AreExactPerLineAndFunction) {
     size_t hit = std::count_if(fixture.lines.begin(), fixture.lines.end(), [](auto &line) { return line.second; });
     EXPECT_EQ(fixture.totals["LF"], fixture.lines.size());
     EXPECT_EQ(fixture.totals["LH"], hit);
+    // The #line name stays inside its SF line.
+    EXPECT_EQ(coverage.record().find("\nDA:1,999999\n"), std::string::npos) << coverage.record();
+    EXPECT_EQ(coverage.record().find("\nSF:/injected"), std::string::npos) << coverage.record();
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, CoverageCounts, testing::ValuesIn(kCountCases), kCaseName);
@@ -198,6 +206,55 @@ const Ending kEndings[] = {
     {"block_limit", "fx_coverage", {"2000000000"}, {"--max-blocks", "20000"}, 124, "executed blocks"},
     {"traced", "fx_coverage", {"3"}, {"--trace"}, 0, "+++ exited with 0 +++"},
 };
+
+// The parent loops not at all, its child until the time limit: the child's
+// counts reach the record, and no temporary file is left beside it.
+TEST(Coverage, ChildrenAddTheirCountsAtTheTimeLimit) {
+    CoverageRun coverage;
+    CommandRun run = coverage.run({"0", "2000000000"}, {"--timeout", "0.5"});
+    EXPECT_EQ(run.status, kExitStopped) << run.err;
+    auto records = read_tracefile(coverage.record());
+    EXPECT_GT(records[kFixtureSource].lines[marked_line("body")], 0u) << coverage.record();
+    EXPECT_GT(records[kFixtureSource].calls["main"], 1u) << coverage.record();
+    auto beside = std::filesystem::directory_iterator(std::filesystem::path(coverage.record_path()).parent_path());
+    EXPECT_EQ(std::distance(beside, {}), 1) << "a temporary file was left";
+}
+
+// The record is the file a link names; a fifo or a directory is refused
+// before the program runs (a fifo nobody reads would block the opening).
+TEST(Coverage, ALinkLeadsToItsFile) {
+    CoverageRun coverage;
+    TempDir links;
+    std::filesystem::create_symlink(coverage.record_path(), links / "link");
+    CommandRun run = run_kivrun({"--root", std::filesystem::path(coverage.program()).parent_path().string(),
+                                 "--coverage", links / "link", coverage.program(), "2"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(links / "link"));
+    EXPECT_EQ(read_tracefile(coverage.record())[kFixtureSource].lines[marked_line("body")], 2u);
+}
+
+struct NotARecordFile {
+    const char *name;
+    std::function<void(const std::string &path)> make;
+};
+
+const NotARecordFile kNotRecordFiles[] = {
+    {"fifo", [](const std::string &path) { mkfifo(path.c_str(), 0600); }},
+    {"directory", [](const std::string &path) { std::filesystem::create_directory(path); }},
+};
+
+class NotRecordFiles : public testing::TestWithParam<NotARecordFile> {};
+
+TEST_P(NotRecordFiles, AreRefusedAtTheStart) {
+    TempDir files;
+    GetParam().make(files / "record");
+    CommandRun run = run_kivrun({"--coverage", files / "record", guest_program("fx_coverage"), "1"},
+                                {.time = Seconds{3}});
+    EXPECT_EQ(run.status, kExitHostError);
+    EXPECT_NE(run.err.find("cannot write the coverage to '" + files / "record" + "': "), std::string::npos) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, NotRecordFiles, testing::ValuesIn(kNotRecordFiles), kCaseName);
 
 class CoverageEndings : public testing::TestWithParam<Ending> {};
 
@@ -402,6 +459,32 @@ TEST(BlockCountingLimit, StopsAtItsBudget) {
     EXPECT_EQ(executed.at(kLast + 4), std::nullopt);
 }
 
+// A block the emulator ends early every other time (the instruction after
+// a mov to %ss) keeps one count per size, however often it alternates.
+TEST(BlockCountingLimit, AlternatingSizesKeepOneRunEach) {
+    constexpr uint32_t kAlternations = 200000;
+    BlockCounts counts({{kCode, kCodeEnd}});
+    for (uint32_t i = 0; i < kAlternations; i++) {
+        counts.count(kCode, 8);
+        counts.count(kCode, 2);
+    }
+    auto runs = counts.runs();
+    EXPECT_EQ(runs.size(), 2u);
+    InstructionCounts executed(counts.ranges(), runs);
+    EXPECT_EQ(executed.at(kCode + 1), 2 * kAlternations);
+    EXPECT_EQ(executed.at(kCode + 7), kAlternations);
+}
+
+// Only the code the file holds is counted: an executable bss (64 MiB here)
+// would otherwise take 16 bytes per byte.
+TEST(BlockCountingLimit, TablesCoverTheCodeTheFileHolds) {
+    constexpr uint32_t kFileCode = 0x2400;
+    ExecutableImage image;
+    image.segments = {{kCode, 64u << 20, 0x1000, kFileCode, kAccessRead | kAccessWrite | kAccessExec},
+                      {0x8000000, 0x1000, 0x1000, 0x1000, kAccessRead}};
+    EXPECT_EQ(coverage_memory(image), uint64_t{kFileCode} * 16);
+}
+
 TEST(LcovRecord, MergingSumsLinesAndCallsAndSkipsBranches) {
     std::string error;
     auto earlier = parse_lcov("TN:old\nSF:/a.c\nFN:3,f\nFNDA:2,f\nBRDA:3,0,0,1\nDA:3,2\nDA:4,0,77\nend_of_record\n", error);
@@ -427,6 +510,7 @@ const BrokenRecord kBrokenRecords[] = {
     {"function_without_name", "SF:/a.c\nFN:4,\nend_of_record\n", "line 2 is not part of an lcov tracefile"},
     {"unknown_key", "SF:/a.c\nXY:1\n", "line 2 is not part of an lcov tracefile"},
     {"end_twice", "SF:/a.c\nend_of_record\nend_of_record\n", "line 3 is not part of an lcov tracefile"},
+    {"source_inside_a_record", "SF:/a.c\nSF:/b.c\nend_of_record\n", "line 2 is not part of an lcov tracefile"},
     {"record_not_ended", "SF:/a.c\nDA:1,1\n", "its last record has no end_of_record"},
 };
 
@@ -439,6 +523,92 @@ TEST_P(BrokenRecords, AreRefusedWithTheLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, BrokenRecords, testing::ValuesIn(kBrokenRecords), kCaseName);
+
+// Counts that would pass 64 bits stop at the largest.
+TEST(LcovRecord, CountsSaturateInsteadOfWrapping) {
+    std::string error;
+    const std::string kHuge = "SF:/a.c\nFNDA:18446744073709551615,f\nDA:1,18446744073709551615\nend_of_record\n";
+    auto record = parse_lcov(kHuge + kHuge + "SF:/a.c\nDA:1,2\nend_of_record\n", error);
+    ASSERT_TRUE(record) << error;
+    EXPECT_EQ(record->files["/a.c"].lines[1], UINT64_MAX);
+    EXPECT_EQ(record->files["/a.c"].functions["f"].count, UINT64_MAX);
+}
+
+// A #line file name or a function name may hold any byte but NUL: control
+// characters are written as \xNN, so a name can neither end its record nor
+// add one, and the file reads back.
+TEST(LcovRecord, NamesCannotAddRecords) {
+    DebugLines debug;
+    debug.files = {"/a.c\nDA:1,999999\nend_of_record\nSF:/b.c", "/c\r"};
+    debug.lines = {{0, 1, kCode}, {1, 2, kCode}};
+    debug.functions = {{0, 1, "f\nFNDA:7,g", kCode}};
+    BlockCounts counts({{kCode, kCodeEnd}});
+    counts.count(kCode, 4);
+    Tracefile record = tracefile_from_lines(debug, InstructionCounts(counts.ranges(), counts.runs()));
+    std::string text = format_lcov(record);
+    EXPECT_EQ(text.find("\nDA:1,999999"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\nFNDA:7,g"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+    std::string error;
+    auto again = parse_lcov(text, error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(format_lcov(*again), text);
+    EXPECT_EQ(again->files.size(), 2u);
+    EXPECT_TRUE(again->files.contains("/a.c\\x0aDA:1,999999\\x0aend_of_record\\x0aSF:/b.c")) << text;
+}
+
+struct BrokenLog {
+    const char *name;
+    std::string bytes;
+    const char *error;
+};
+
+const std::string kDrcovHead =
+    "DRCOV VERSION: 2\nDRCOV FLAVOR: drcov\nModule Table: version 2, count 1\nColumns: id, base, end, entry, path\n"
+    "  0, 0x1000, 0x2000, 0x1000, /p\n";
+const std::string kOneBlock("\x10\0\0\0\x04\0\0\0", 8);
+
+const BrokenLog kBrokenLogs[] = {
+    {"not_drcov", "DRCOV VERSION: 3\n", "line 1: not a drcov version 2 log"},
+    {"no_flavor", "DRCOV VERSION: 2\n", "line 2: no drcov flavor"},
+    {"too_many_modules", "DRCOV VERSION: 2\nDRCOV FLAVOR: x\nModule Table: version 2, count 65537\n",
+     "line 3: no module table of at most 65536 modules"},
+    {"module_missing", "DRCOV VERSION: 2\nDRCOV FLAVOR: x\nModule Table: version 2, count 2\n"
+                       "Columns: id, base, end, entry, path\n  0, 0x1000, 0x2000, 0x1000, /p\nBB Table: 0 bbs\n",
+     "line 6: not module 1"},
+    // 2^61 + 1 entries of 8 bytes wrap to 8 bytes.
+    {"count_that_wraps", kDrcovHead + "BB Table: 2305843009213693953 bbs\n" + kOneBlock,
+     "byte 172: the block table does not hold 2305843009213693953 blocks"},
+    {"count_past_64_bits", kDrcovHead + "BB Table: 18446744073709551616 bbs\n", "line 6: no block table"},
+    {"table_short", kDrcovHead + "BB Table: 2 bbs\n" + kOneBlock, "byte 154: the block table does not hold 2 blocks"},
+    {"unknown_module", kDrcovHead + "BB Table: 2 bbs\n" + kOneBlock + std::string("\0\0\0\0\x04\0\x01\0", 8),
+     "byte 162: a block of module 1, which is not in the table"},
+};
+
+class BrokenLogs : public testing::TestWithParam<BrokenLog> {};
+
+TEST_P(BrokenLogs, AreRefusedWithTheLineOrByte) {
+    std::string error;
+    EXPECT_FALSE(parse_drcov(GetParam().bytes, error));
+    EXPECT_EQ(error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(Logs, BrokenLogs, testing::ValuesIn(kBrokenLogs), kCaseName);
+
+// What the program's run adds to a log of many modules: each of its
+// modules is looked up once, whatever the number of blocks.
+TEST(DrcovLog, MergingKeepsEachModulesBlocks) {
+    std::string error;
+    auto log = parse_drcov(kDrcovHead + "BB Table: 1 bbs\n" + kOneBlock, error);
+    ASSERT_TRUE(log) << error;
+    DrcovLog mine{{{"/q", 0x5000, 0x6000, 0x5000}}, {{0, 2, 0}, {4, 2, 0}}};
+    merge(*log, mine);
+    ASSERT_EQ(log->modules.size(), 2u);
+    EXPECT_EQ(log->blocks, (std::set<DrcovBlock>{{0x10, 4, 0}, {0, 2, 1}, {4, 2, 1}}));
+    auto again = parse_drcov(format_drcov(*log), error);
+    ASSERT_TRUE(again) << error;
+    EXPECT_EQ(again->blocks, log->blocks);
+}
 
 }  // namespace
 }  // namespace kiv::test

@@ -88,6 +88,16 @@ INSTANTIATE_TEST_SUITE_P(Steps, Layouts, testing::ValuesIn(kLayouts), kCaseName)
 
 // A released page is given back: mapped again, it reads as zeros, and its
 // neighbour in the same region keeps its bytes.
+// The emulator's buffer of translated code is the size the run counts for
+// it, not Unicorn's default of 1 GiB.
+TEST(TranslationBuffer, IsTheSizeCountedForIt) {
+    Cpu cpu;
+    ASSERT_NE(cpu.engine(), nullptr);
+    uint32_t size = 0;
+    ASSERT_EQ(uc_ctl_get_tcg_buffer_size(cpu.engine(), &size), UC_ERR_OK);
+    EXPECT_EQ(size, kTranslationCacheBytes);
+}
+
 TEST(GuestMemoryRelease, LeavesZerosAndKeepsTheNeighbours) {
     Cpu cpu;
     GuestMemory memory(cpu.engine());

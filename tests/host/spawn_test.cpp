@@ -110,8 +110,11 @@ const Family kFamilies[] = {
     {"descriptors", "descriptors", {}, 0, {}},
     {"live-limit", "live-limit", {}, 0, {}},
     {"time-limit", "time-limit", {"--timeout", "1"}, 124, {R"(kivrun: .*fx_spawn: stopped after the time limit of 1 s)"}},
-    // Children's memory counts against the run's limit while they live.
-    {"memory-limit", "memory-limit", {"--max-memory", "40", "-e", "trace=spawn_ex,mmap"}, 0, {},
+    // Children's memory counts against the run's limit while they live:
+    // each process holds its image, stack and 32 MiB translation buffer
+    // (about 41 MiB), so two and a 20 MiB mapping fit in 104 MiB, and a
+    // child's 8 MiB more does not.
+    {"memory-limit", "memory-limit", {"--max-memory", "104", "-e", "trace=spawn_ex,mmap"}, 0, {},
      {{"mmap(NULL, 20971520, *, *, -1, 0) = *", spawn_self(R"("fx_spawn", "map", "8")", 3),
        spawn_self(R"("fx_spawn", "map", "8")", 3), "mmap(NULL, 31457280, *, *, -1, 0) = *",
        spawn_self(R"("fx_spawn", "exit", "0")", 3, "-1 ENOMEM"), "+++ exited with 0 +++"},
