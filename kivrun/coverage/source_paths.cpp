@@ -1,6 +1,8 @@
 #include "coverage/source_paths.h"
 
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace kiv {
 
@@ -28,15 +30,20 @@ std::string located_source(std::string_view recorded, const std::string &kit_sou
 }
 
 void locate_sources(DebugLines &debug, const std::string &kit_sources) {
-    // A unit's few files each stand in thousands of rows.
-    std::map<std::string, std::string, std::less<>> located;
-    auto locate = [&](std::string &file) {
-        auto known = located.find(file);
-        if (known == located.end()) known = located.emplace(file, located_source(file, kit_sources)).first;
-        file = known->second;
-    };
-    for (LineStart &line : debug.lines) locate(line.file);
-    for (FunctionStart &function : debug.functions) locate(function.file);
+    // Names that locate to one path ("a/../b.c" and "b.c") become one file.
+    std::vector<std::string> located;
+    std::map<std::string, FileIndex, std::less<>> index_of;
+    std::vector<FileIndex> renumbered;
+    renumbered.reserve(debug.files.size());
+    for (const std::string &recorded : debug.files) {
+        auto [known, added] = index_of.try_emplace(located_source(recorded, kit_sources),
+                                                   static_cast<FileIndex>(located.size()));
+        if (added) located.push_back(known->first);
+        renumbered.push_back(known->second);
+    }
+    for (LineStart &line : debug.lines) line.file = renumbered[line.file];
+    for (FunctionStart &function : debug.functions) function.file = renumbered[function.file];
+    debug.files = std::move(located);
 }
 
 }  // namespace kiv

@@ -25,7 +25,8 @@ std::string kit_sources_directory(const std::filesystem::path &executable, const
 // where they are.
 std::string located_source(std::string_view recorded, const std::string &kit_sources);
 
-// Every file of `debug` located as above.
+// Every file of `debug` located as above; names that locate to one path
+// become one file.
 void locate_sources(DebugLines &debug, const std::string &kit_sources);
 
 }  // namespace kiv
