@@ -90,14 +90,18 @@ const IntegerText kIntegerTexts[] = {
 
 void PrintTo(const IntegerText &row, std::ostream *out) { *out << row.name; }
 
-// For a base ISO C does not allow, the host leaves `end` as it was and
-// the kit points it at the text: the same when it starts there.
+bool is_iso_base(int base) { return base == 0 || (base >= 2 && base <= 36); }
+
+// For a base ISO C does not allow, where `end` goes is left open (glibc
+// leaves it alone, its sanitizer's interceptor does not): the kit's is at
+// the text, as for any text with nothing read.
 template <typename Convert>
 std::string integer_lines(const IntegerText &row, Convert convert) {
-    char *end = const_cast<char *>(row.text);
+    char *end = nullptr;
     errno = 0;
     uint64_t value = static_cast<uint64_t>(convert(row.text, &end, row.base));
-    return hex(value, 16) + " " + std::to_string(end - row.text) + " " + std::to_string(errno) + "\n";
+    long offset = is_iso_base(row.base) ? end - row.text : 0;
+    return hex(value, 16) + " " + std::to_string(offset) + " " + std::to_string(errno) + "\n";
 }
 
 class PortingIntegers : public ::testing::TestWithParam<IntegerText> {};
