@@ -3,33 +3,29 @@
 // pass the maximum load factor. An empty table starts at one bucket, its
 // first insertion makes room for eleven elements (13 buckets).
 //
-// A bucket count is the smallest prime not below the count asked for. The
-// i686 Linux library picks from a fixed list of primes instead; up to 257
-// buckets (the first five growths) the counts are the same.
+// Bucket counts come from the fixed list of primes i686 Linux's library
+// picks from, so that the same elements iterate in the same order.
 #include <unordered_map>
+#include <algorithm>
+#include <iterator>
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bucket_primes.h"
+
 namespace {
 
-// The largest prime below 2^32: no larger table can be addressed.
-constexpr size_t kLargestPrime = 4294967291u;
+using kiv::cxx::bucket_primes;
+
+// No larger table can be addressed; a table this large never grows.
+constexpr size_t kLargestPrime = *std::rbegin(bucket_primes);
 // Elements an empty table makes room for at its first insertion.
 constexpr size_t kFirstRoom = 11;
 constexpr size_t kNoResize = SIZE_MAX;
 
-bool is_prime(size_t number) {
-    if (number < 2) return false;
-    if (number % 2 == 0) return number == 2;
-    for (size_t divisor = 3; divisor <= number / divisor; divisor += 2)
-        if (number % divisor == 0) return false;
-    return true;
-}
-
-size_t prime_at_least(size_t number) {
-    if (number >= kLargestPrime) return kLargestPrime;
-    while (!is_prime(number)) ++number;
-    return number;
+size_t listed_prime_at_least(size_t number) {
+    const size_t *const prime = std::lower_bound(std::begin(bucket_primes), std::end(bucket_primes), number);
+    return prime == std::end(bucket_primes) ? kLargestPrime : *prime;
 }
 
 size_t elements_for(size_t buckets, float max_load_factor) {
@@ -44,7 +40,7 @@ size_t _Prime_rehash_policy::_M_next_bkt(size_t wanted) const {
     // A table made with no buckets asked for stays at one, and its next
     // insertion grows it.
     if (wanted == 0) return 1;
-    const size_t buckets = prime_at_least(wanted);
+    const size_t buckets = listed_prime_at_least(wanted);
     _M_next_resize = buckets == kLargestPrime ? kNoResize : elements_for(buckets, _M_max_load_factor);
     return buckets;
 }

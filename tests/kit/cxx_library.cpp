@@ -181,6 +181,49 @@ void hashed() {
     show("unordered strings", words + std::to_string(seen.size()));
 }
 
+// Counts asked of the bucket policy: either side of the primes it picks
+// from, where a plain next-prime policy differs, and past its largest.
+constexpr size_t kBucketRequests[] = {0, 1, 2, 12, 14, 256, 257, 258, 277, 300, 1000, 1031, 1032, 4027,
+                                      4028, 5000, 99999, 976369, 976370, 3000000, 4294967291u, SIZE_MAX};
+// Containers are only made this large: the kivos heap is small and free
+// gives nothing back.
+constexpr size_t kLargestTable = 5000;
+constexpr int kManyElements = 1000;
+
+void bucket_counts() {
+    const std::__detail::_Prime_rehash_policy policy(1.0f);
+    std::string policy_counts, rehashed, reserved;
+    for (const size_t wanted : kBucketRequests) {
+        policy_counts += std::to_string(policy._M_next_bkt(wanted)) + ' ';
+        if (wanted > kLargestTable) continue;
+        std::unordered_set<int> table;
+        table.rehash(wanted);
+        rehashed += std::to_string(table.bucket_count()) + ' ';
+        std::unordered_set<int> half_full;
+        half_full.max_load_factor(0.5f);
+        half_full.reserve(wanted);
+        reserved += std::to_string(half_full.bucket_count()) + ' ';
+    }
+    show("policy buckets", policy_counts);
+    show("rehash buckets", rehashed);
+    show("half-load reserve buckets", reserved);
+}
+
+void hashed_many() {
+    std::unordered_map<int, int> squares;
+    std::unordered_set<std::string> names;
+    for (int i = 0; i < kManyElements; ++i) {
+        squares[i * 7919 % 100003] = i * i;
+        names.insert("n" + std::to_string(i * 31));
+    }
+    std::string order;
+    for (const auto &[key, square] : squares) order += std::to_string(key) + '=' + std::to_string(square) + ' ';
+    show("many ints", std::to_string(squares.bucket_count()) + ": " + order);
+    std::string words;
+    for (const auto &name : names) words += name + ' ';
+    show("many strings", std::to_string(names.bucket_count()) + ": " + words);
+}
+
 void sequences() {
     std::list<int> list{4, 1, 3};
     std::list<int> other{9, 8};
@@ -295,6 +338,8 @@ int main() {
     strings();
     ordered();
     hashed();
+    bucket_counts();
+    hashed_many();
     sequences();
     utilities();
     std::puts("done");
