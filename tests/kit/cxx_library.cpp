@@ -27,6 +27,8 @@
 #include <variant>
 #include <vector>
 
+#include "numbers.h"
+
 namespace {
 
 void show(const std::string &label, const std::string &text) { std::printf("%s: %s\n", label.c_str(), text.c_str()); }
@@ -40,19 +42,6 @@ std::string joined(const Range &range) {
     }
     return text;
 }
-
-// A small linear congruential generator, so both builds see the same
-// "random" numbers without the C library's rand.
-class Numbers {
-public:
-    unsigned next(unsigned bound) {
-        state_ = state_ * 1103515245u + 12345u;
-        return (state_ >> 16) % bound;
-    }
-
-private:
-    unsigned state_ = 2026;
-};
 
 void vectors() {
     std::vector<int> values;
@@ -80,7 +69,7 @@ void vectors() {
     while (std::next_permutation(order.begin(), order.end()));
     show("permutations", permutations);
     std::vector<std::pair<int, int>> pairs;
-    Numbers numbers;
+    Numbers numbers(2026);
     for (int i = 0; i < 12; ++i) pairs.emplace_back(static_cast<int>(numbers.next(4)), i);
     std::stable_sort(pairs.begin(), pairs.end(), [](auto a, auto b) { return a.first < b.first; });
     std::string stable;
@@ -137,7 +126,7 @@ void strings() {
 
 void ordered() {
     std::map<int, std::string> names;
-    Numbers numbers;
+    Numbers numbers(2026);
     for (int i = 0; i < 300; ++i) names[static_cast<int>(numbers.next(1000))] = std::to_string(i);
     for (int i = 0; i < 400; ++i) names.erase(static_cast<int>(numbers.next(1000)));
     int sum = 0;
@@ -163,7 +152,7 @@ void ordered() {
 void hashed() {
     std::unordered_map<int, int> counts;
     std::string buckets = std::to_string(counts.bucket_count());
-    Numbers numbers;
+    Numbers numbers(2026);
     for (int i = 0; i < 200; ++i) {
         const auto before = counts.bucket_count();
         ++counts[static_cast<int>(numbers.next(500))];

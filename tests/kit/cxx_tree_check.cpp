@@ -8,6 +8,8 @@
 #include <set>
 #include <vector>
 
+#include "numbers.h"
+
 namespace {
 
 using Node = std::_Rb_tree_node_base;
@@ -54,17 +56,6 @@ Shape check_tree(const std::set<int> &set, const std::vector<int> &model, int st
     return check_subtree(root, header, step);
 }
 
-class Numbers {
-public:
-    unsigned next(unsigned bound) {
-        state_ = state_ * 1103515245u + 12345u;
-        return (state_ >> 16) % bound;
-    }
-
-private:
-    unsigned state_ = 7;
-};
-
 void apply(std::set<int> &set, std::vector<int> &model, Numbers &numbers) {
     const int key = static_cast<int>(numbers.next(kKeys));
     const auto place = std::lower_bound(model.begin(), model.end(), key);
@@ -91,7 +82,7 @@ int main() {
     std::set<int> set;
     std::vector<int> model;
     model.reserve(kKeys);
-    Numbers numbers;
+    Numbers numbers(7);
     for (int step = 1; step <= kOperations; ++step) {
         apply(set, model, numbers);
         const Shape shape = check_tree(set, model, step);
