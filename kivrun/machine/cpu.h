@@ -114,7 +114,9 @@ private:
     static void on_port_out(uc_engine *uc, uint32_t port, int size, uint32_t value, void *self);
     static void on_sysenter(uc_engine *uc, void *self);
     static void on_syscall(uc_engine *uc, void *self);
-    // The fault of an instruction an instruction hook caught.
+    // Fault decoding (fault_decoding.cpp): the fault of any interrupt but
+    // the system call's, and of an instruction an instruction hook caught.
+    void fault_by_interrupt(uint32_t vector);
     void hooked_fault(unsigned instruction, const char *what, int signal);
     // The first instruction of a kind (a Capstone id) from `block` on.
     std::optional<uint32_t> first_instruction(uint32_t block, unsigned instruction) const;
@@ -129,7 +131,8 @@ private:
     // Why emulation returned with `error`, when the program cannot go on.
     std::optional<Stop> stop_after(uc_err error) const;
     bool add_hooks();
-    // How the run ends instead when the sites cannot be hooked.
+    // The time-stamp counter (rdtsc.cpp). How the run ends instead when the
+    // sites cannot be hooked.
     std::optional<Stop> hook_rdtsc_sites();
     void emulate_rdtsc();
     void serve_syscall();
@@ -149,6 +152,7 @@ private:
     uc_err run_up_to_refused_code();
     static void on_pinpointed_access(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
                                      void *self);
+    // The page check (page_check.cpp, with on_tlb_fill and on_invalid_memory).
     void check_pages();
     void count_tlb_fill();
 
