@@ -6,10 +6,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <set>
 #include <vector>
 
+#include "debug/gdb_socket.h"
 #include "debug/gdb_stub.h"
 #include "debug/registers.h"
 
@@ -249,10 +249,9 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
     auto socket = accept_gdb(port, cancel_fd, announce, error);
     // Only the time limit cancels the wait.
     if (!socket) return error.empty() ? Stop{StopReason::TimedOut} : Stop{StopReason::EmulatorError, 0, {}, error};
-    std::unique_ptr<int, void (*)(int *)> closer(&*socket, [](int *fd) { ::close(*fd); });
 
     CpuTarget target(cpu, memory, cancel_fd);
-    switch (serve_gdb(*socket, cancel_fd, target)) {
+    switch (serve_gdb(socket->get(), cancel_fd, target)) {
     case SessionEnd::ProgramEnded:
         return target.final_stop().value_or(Stop{StopReason::EmulatorError, 0, {}, "the debugger ended the run"});
     case SessionEnd::Killed:
