@@ -72,7 +72,9 @@ TEST_P(ShortInjection, OnlyFitsCallsThatMoveBytes) {
     std::string problem;
     auto injection = parse_injection(std::string(GetParam().name) + ":short=1", problem);
     EXPECT_EQ(injection.has_value(), GetParam().accepted) << problem;
-    if (!GetParam().accepted) EXPECT_NE(problem.find("moves no bytes"), std::string::npos) << problem;
+    if (!GetParam().accepted) {
+        EXPECT_NE(problem.find("moves no bytes"), std::string::npos) << problem;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ShortInjection, testing::ValuesIn(kShortCalls), kCaseName);
