@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 #include "support/number.h"
 #include "support/text.h"
@@ -49,9 +48,7 @@ bool parse_int32(std::string_view text, int32_t &value) {
 // third: the only ones a short transfer means something for.
 bool moves_bytes(uint32_t number) {
     const SyscallEntry *entry = find_syscall(number);
-    return entry->arg_count == 3 && entry->kinds[0] == ArgKind::FD &&
-           (entry->kinds[1] == ArgKind::BUF_IN || entry->kinds[1] == ArgKind::BUF_OUT) &&
-           entry->kinds[2] == ArgKind::COUNT;
+    return entry->arg_count == 3 && entry->kinds[0] == ArgKind::FD && is_transfer_buffer(entry->kinds[1]);
 }
 
 struct Action {
@@ -92,30 +89,6 @@ std::string parse_setting(std::string_view setting, Injection &injection, bool &
     return parse_action_value(*action, parts->second, injection);
 }
 
-// The classes of calls, strace's %file, %process, %memory and %desc with
-// this kernel's own: the console and the NIC.
-struct CallClass {
-    const char *name;
-    const char *calls;                     // its calls by name, joined by ','
-    std::optional<ArgKind> argument = {};  // or: every call that takes an argument of this kind
-};
-constexpr CallClass kCallClasses[] = {
-    {"%file", "open,writefile,mkdir,unlink,rmdir,getcwd,kivfs_stream_begin,chdir,mkfifo,spawn,spawn_ex"},
-    {"%process", "exit,spawn,waitpid,spawn_ex"},
-    {"%memory", "mmap,munmap"},
-    {"%desc", nullptr, ArgKind::FD},
-    {"%console", "write,read,getkey"},
-    {"%nic", "nic_query"},
-};
-
-// Read off the call table, so that a new call joins its class by its row.
-void add_calls_taking(ArgKind kind, std::vector<uint32_t> &numbers) {
-    for (const SyscallEntry &entry : all_syscalls()) {
-        auto kinds = std::span(entry.kinds).first(entry.arg_count);
-        if (std::find(kinds.begin(), kinds.end(), kind) != kinds.end()) numbers.push_back(entry.number);
-    }
-}
-
 std::string known_calls() {
     std::string names;
     for (const SyscallEntry &entry : all_syscalls()) names += (names.empty() ? "" : ", ") + std::string(entry.name);
@@ -124,21 +97,25 @@ std::string known_calls() {
 
 std::string known_classes() {
     std::string names;
-    for (const CallClass &known : kCallClasses) names += (names.empty() ? "" : ", ") + std::string(known.name);
+    for (const char *name : kCallClassNames) names += (names.empty() ? "" : ", ") + std::string(name);
     return names;
 }
 
-bool add_selected_list(std::string_view text, std::vector<uint32_t> &numbers, std::string &problem);
+// The calls whose row names the class `name` (with its '%'); false when
+// no class has that name.
+bool add_class(std::string_view name, std::vector<uint32_t> &numbers) {
+    auto known = std::find(std::begin(kCallClassNames), std::end(kCallClassNames), name);
+    if (known == std::end(kCallClassNames)) return false;
+    auto call_class = static_cast<CallClass>(known - std::begin(kCallClassNames));
+    for (const SyscallEntry &entry : all_syscalls())
+        if (entry.in(call_class)) numbers.push_back(entry.number);
+    return true;
+}
 
 // One item of a selection: a call's name or a class; false when unknown.
 bool add_selected(std::string_view item, std::vector<uint32_t> &numbers, std::string &problem) {
     if (item.starts_with('%')) {
-        for (const CallClass &known : kCallClasses) {
-            if (item != known.name) continue;
-            if (!known.argument) return add_selected_list(known.calls, numbers, problem);
-            add_calls_taking(*known.argument, numbers);
-            return true;
-        }
+        if (add_class(item, numbers)) return true;
         problem = fmt::format("unknown class '{}'; known classes: {}", item, known_classes());
         return false;
     }

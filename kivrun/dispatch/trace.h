@@ -6,17 +6,17 @@
 // summary table of `strace -c`.
 #pragma once
 
-#include <pthread.h>
-
 #include <cstdio>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "dispatch/inject.h"
+#include "dispatch/trace_lines.h"
 #include "dispatch/trace_output.h"
-#include "os/syscalls.h"
 #include "dispatch/trace_summary.h"
+#include "dispatch/trace_writer.h"
+#include "os/syscalls.h"
 
 namespace kiv {
 
@@ -39,38 +39,18 @@ struct TraceSettings {
     std::string apply_expression(const std::string &expression);
 };
 
-// The trace state every process of a run shares, in shared memory: a lock
-// around each line written, the count of lines, and the start of the one
-// call whose line is still open. Whoever writes the next line first shows
-// that start as "<unfinished ...>", and the call's own process later ends it
-// with "<... NAME resumed>", as strace -f does; so no line ever appears
-// before the start of the call that led to it (a spawned child's first line
-// follows its parent's spawn).
-struct SharedTrace {
-    static constexpr size_t kOpenCallBytes = 60 * 1024;
-
-    pthread_mutex_t lock;
-    uint64_t lines;
-    int32_t open_pid;        // 0: no call is open
-    uint32_t open_length;
-    char open_text[kOpenCallBytes];  // its time (with -tt) and start, untagged
-
-    // Sets up a zeroed state; the lock is robust, so a process killed while
-    // holding it holds up nobody.
-    bool init();
-};
-
 class Trace {
 public:
-    Trace(FILE *out, const TraceSettings &settings) : out_(out), settings_(settings) {}
+    // The format is chosen here, once.
+    Trace(FILE *out, const TraceSettings &settings);
 
     // Whether the calls of `number` are traced.
     bool wants(uint32_t number) const;
     // Lines go through the run's shared state from now on (none: each line
     // is written as it comes, for a trace only one process writes).
-    void share(SharedTrace *shared) { shared_ = shared; }
+    void share(SharedTrace *shared) { lines_.share(shared); }
     // The run's deadline, which no wait for the output or its lock passes.
-    void set_deadline(TraceDeadline deadline) { deadline_ = deadline; }
+    void set_deadline(TraceDeadline deadline) { lines_.set_deadline(deadline); }
     // A call about to be performed: its start is kept open, to be shown
     // unfinished if another line comes before its end.
     void begin(const SyscallEntry &entry, const SyscallArgs &args, const GuestMemory &memory);
@@ -87,40 +67,20 @@ public:
     void end(const std::string &how);
 
     // The process id in JSON lines.
-    void set_pid(int pid) { pid_ = pid; }
+    void set_pid(int pid) { lines_.process().pid = pid; }
     // From now on every text line starts with "[pid N] ", as soon as the run
     // has more than one process.
-    void tag(int pid) { tag_ = "[pid " + std::to_string(pid) + "] "; }
+    void tag(int pid) { lines_.process().tag = pid_tag(pid); }
 
 private:
-    // A call whose line is still open: how it began.
-    struct OpenCall {
-        std::string start;        // "read(3, "
-        std::string time;         // "HH:MM:SS.uuuuuu " when the call began, with -tt
-        uint64_t opened_at;       // the shared count of lines when the call began
-    };
-
-    void line(const std::string &text);
-    // Whole lines, as one write, in their turn among the run's processes.
-    void write_line(const std::string &bytes);
-    // The call's whole line, or its resumption when its start was shown.
-    void end_call(const std::string &name, const std::string &text);
-    std::string prefix() const;
-    // Shows another call that is still open as unfinished (lock held).
-    void close_open_call();
-    void write_out(const std::string &bytes) const;
-    std::string clock_text() const;
     bool wants_unknown_calls() const;
-    void print_summary();
-    std::string json_start() const;
-    FILE *out_;
-    SharedTrace *shared_ = nullptr;
-    TraceDeadline deadline_;
-    std::optional<OpenCall> open_;
+    // A whole line of the writer's, with its prefix.
+    void line(const std::string &text);
+
     TraceSettings settings_;
+    std::unique_ptr<TraceWriter> writer_;
+    TraceLines lines_;
     TraceSummary summary_;
-    int pid_ = 1;
-    std::string tag_;
 };
 
 }  // namespace kiv

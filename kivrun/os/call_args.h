@@ -19,10 +19,6 @@
 
 namespace kiv {
 
-// The longest count a read or write takes: its result must stay a
-// non-negative 32-bit number. Larger counts are refused (EINVAL).
-inline constexpr uint32_t kMaxTransfer = INT32_MAX;
-
 // A value taken from the guest, or the errno that refuses the call.
 template <class T>
 class Checked {
@@ -56,9 +52,17 @@ class CallArgs {
         return index < kRow.arg_count && std::find(kinds.begin(), kinds.end(), kRow.kinds[index]) != kinds.end();
     }
 
+    static constexpr const ArgProperties &argument(size_t index) { return properties(kRow.kinds[index]); }
+    // Whether argument `index` names a record or text the kernel fills whole.
+    static constexpr bool filled(size_t index) {
+        return index < kRow.arg_count && argument(index).direction == Direction::Filled;
+    }
+    // Whether argument `index` names bytes moved through a buffer.
+    static constexpr bool buffer(size_t index) {
+        return index < kRow.arg_count && is_transfer_buffer(kRow.kinds[index]);
+    }
+
     using enum ArgKind;
-    // The kinds of argument that name a record the kernel fills.
-    static constexpr std::initializer_list<ArgKind> kFilled = {BUF_OUT_STR, NIC_INFO, FD_PAIR, WAIT_STATUS};
 
 public:
     CallArgs(GuestMemory &memory, const SyscallArgs &words) : memory_(memory), words_(words) {}
@@ -104,14 +108,13 @@ public:
     }
 
     // The bytes a read fills or a write takes: the buffer at I, its count
-    // at I + 1.
+    // at I + 1 (the table checks that the count is there).
     template <size_t I>
     Checked<std::span<uint8_t>> bytes() const {
-        static_assert(reads(I, {BUF_IN, BUF_OUT}) && reads(I + 1, {COUNT}));
+        static_assert(buffer(I));
         uint32_t count = words_[I + 1];
-        if (count > kMaxTransfer) return Checked<std::span<uint8_t>>::refused(EINVAL);
-        uint32_t access = kRow.kinds[I] == BUF_IN ? kAccessRead : kAccessWrite;
-        auto view = memory_.view(words_[I], count, access);
+        if (count > KIV_MAX_TRANSFER) return Checked<std::span<uint8_t>>::refused(EINVAL);
+        auto view = memory_.view(words_[I], count, argument(I).access);
         if (!view) return Checked<std::span<uint8_t>>::refused(EFAULT);
         return *view;
     }
@@ -128,12 +131,12 @@ public:
     // Whether the kernel can fill `length` bytes where the argument points.
     template <size_t I>
     bool fillable(uint32_t length) const {
-        static_assert(reads(I, kFilled));
-        return memory_.usable(words_[I], length, kAccessWrite);
+        static_assert(filled(I));
+        return memory_.usable(words_[I], length, argument(I).access);
     }
     template <size_t I>
     bool fill(const void *data, uint32_t length) const {
-        static_assert(reads(I, kFilled));
+        static_assert(filled(I));
         return memory_.write(words_[I], data, length);
     }
 

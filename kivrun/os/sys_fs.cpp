@@ -54,7 +54,7 @@ SyscallResult sys_getcwd(Process &process, const CallArgs<KIV_SYS_getcwd> &args)
 // Creates or replaces the file with exactly `count` bytes; the result is
 // the count.
 SyscallResult sys_writefile(Process &process, const CallArgs<KIV_SYS_writefile> &args) {
-    if (args.number<2>() > kMaxTransfer) return failure(EINVAL);
+    if (args.number<2>() > KIV_MAX_TRANSFER) return failure(EINVAL);
     auto path = args.path<0>();
     if (!path) return path.refusal();
     auto content = args.bytes<1>();

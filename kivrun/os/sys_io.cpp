@@ -62,8 +62,8 @@ struct Transfer {
 
 template <uint32_t Number>
 Transfer transfer_of(Process &process, const CallArgs<Number> &args) {
-    constexpr bool to_guest = call_row(Number).kinds[1] == ArgKind::BUF_OUT;
-    if (args.template number<2>() > kMaxTransfer) return {.error = EINVAL};
+    constexpr bool to_guest = properties(call_row(Number).kinds[1]).direction == Direction::Out;
+    if (args.template number<2>() > KIV_MAX_TRANSFER) return {.error = EINVAL};
     const FdTable::Descriptor *descriptor = process.fds.find(args.template descriptor<0>());
     if (descriptor == nullptr || !(to_guest ? descriptor->readable : descriptor->writable)) return {.error = EBADF};
     auto bytes = args.template bytes<1>();

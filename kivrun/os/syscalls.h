@@ -1,5 +1,5 @@
-// The system-call table: for each number the handler, the name, and how
-// the trace shows its result and arguments.
+// The system-call table: for each number the handler, the name, how the
+// trace shows its result and arguments, and the classes that choose it.
 #pragma once
 
 #include <algorithm>
@@ -11,33 +11,11 @@
 #include <string_view>
 
 #include "kiv_syscalls.h"
+#include "os/call_columns.h"
 #include "os/process.h"
 #include "machine/syscall_types.h"
 
 namespace kiv {
-
-enum class ArgKind : uint8_t {
-    FD,           // descriptor, decimal
-    INT,          // signed decimal
-    UINT,         // unsigned decimal
-    HEX,          // flags words
-    PTR,          // a guest address
-    COUNT,        // byte count (unsigned)
-    PATH,         // NUL-terminated text the kernel reads
-    BUF_IN,       // bytes the kernel reads; the count is the next argument
-    BUF_OUT,      // bytes the kernel fills; the result is how many
-    BUF_OUT_STR,  // text the kernel fills
-    OPEN_FLAGS,   // open() flags, decoded by name
-    OPEN_THIRD,   // open()'s third word: the wrapper passes the flags again, no mode
-    MMAP_PROT,    // mmap protection bits, by name
-    MMAP_FLAGS,   // mmap flags, by name
-    WHENCE,       // lseek's origin, by name
-    NIC_INFO,     // the NIC record the kernel fills
-    FD_PAIR,      // int[2] the kernel fills
-    ARGV,         // argument vector; the count is the next argument
-    SPAWN_BLOCK,  // spawn_ex's argument block
-    WAIT_STATUS,  // waitpid's status word, filled when a child was reaped
-};
 
 enum class ResultKind : uint8_t {
     SIGNED,   // signed decimal
@@ -45,29 +23,56 @@ enum class ResultKind : uint8_t {
 };
 
 // What the table says of one call: its number and name, how the trace shows
-// its result, and the kind of each argument it reads.
+// its result, its classes, and the kind of each argument it reads.
 struct CallRow {
     uint32_t number;
     const char *name;
     ResultKind result;
+    CallClasses classes;
     std::array<ArgKind, 6> kinds;
     uint8_t arg_count;
+
+    constexpr std::span<const ArgKind> arg_kinds() const { return std::span(kinds).first(arg_count); }
+    constexpr bool in(CallClass call_class) const { return (classes & class_bit(call_class)) != 0; }
 };
 
 namespace call_rows {
 
 using enum ArgKind;
 using enum ResultKind;
+using enum CallClass;
 
-constexpr CallRow make_row(uint32_t number, const char *name, ResultKind result, std::initializer_list<ArgKind> kinds) {
-    CallRow row{number, name, result, {}, static_cast<uint8_t>(kinds.size())};
+// The class column, "(file, process)", read as the call `classes(file, process)`.
+template <class... Classes>
+constexpr CallClasses classes(Classes... named) {
+    return static_cast<CallClasses>((CallClasses{0} | ... | class_bit(named)));
+}
+
+constexpr CallRow make_row(uint32_t number, const char *name, ResultKind result, CallClasses call_classes,
+                           std::initializer_list<ArgKind> kinds) {
+    CallRow row{number, name, result, call_classes, {}, static_cast<uint8_t>(kinds.size())};
     std::copy(kinds.begin(), kinds.end(), row.kinds.begin());
     return row;
 }
 
-#define KIV_CALL_ROW(number, name, result, ...) make_row(number, #name, result, {__VA_ARGS__}),
+#define KIV_CALL_ROW(number, name, result, call_classes, ...) \
+    make_row(number, #name, result, classes call_classes, {__VA_ARGS__}),
 inline constexpr CallRow kRows[] = {KIV_SYSCALLS(KIV_CALL_ROW)};
 #undef KIV_CALL_ROW
+
+// A counted argument has its count after it, within the row.
+constexpr bool counts_follow(const CallRow &row) {
+    for (size_t i = 0; i < row.arg_count; i++)
+        if (properties(row.kinds[i]).counted && (i + 1 >= row.arg_count || row.kinds[i + 1] != COUNT)) return false;
+    return true;
+}
+// %desc is strace's: the calls that take a descriptor, and no other.
+constexpr bool desc_means_a_descriptor(const CallRow &row) {
+    auto kinds = row.arg_kinds();
+    return row.in(desc) == (std::find(kinds.begin(), kinds.end(), FD) != kinds.end());
+}
+static_assert(std::all_of(std::begin(kRows), std::end(kRows), counts_follow));
+static_assert(std::all_of(std::begin(kRows), std::end(kRows), desc_means_a_descriptor));
 
 }  // namespace call_rows
 

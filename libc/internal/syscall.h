@@ -41,11 +41,9 @@ inline uint32_t word(T *pointer) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
 }
 
-// Transfers larger than this reach the kernel clamped to it.
-inline constexpr uint32_t kMaxTransfer = 0x7fffffffu;
-
+// Transfers larger than the kernel takes reach it clamped.
 inline uint32_t clamp_count(uint32_t count) {
-    return count > kMaxTransfer ? kMaxTransfer : count;
+    return count > KIV_MAX_TRANSFER ? KIV_MAX_TRANSFER : count;
 }
 
 inline uint32_t as_bool(int value) { return value != 0 ? 1u : 0u; }

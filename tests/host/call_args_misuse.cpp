@@ -7,7 +7,8 @@
 namespace kiv {
 
 int32_t reads(const CallArgs<KIV_SYS_open> &open, const CallArgs<KIV_SYS_getcwd> &getcwd,
-              const CallArgs<KIV_SYS_write> &write, const CallArgs<KIV_SYS_spawn_ex> &spawn_ex) {
+              const CallArgs<KIV_SYS_write> &write, const CallArgs<KIV_SYS_read> &read,
+              const CallArgs<KIV_SYS_spawn_ex> &spawn_ex) {
 #if MISUSE == 1
     return open.descriptor<0>();  // a path
 #elif MISUSE == 2
@@ -18,9 +19,12 @@ int32_t reads(const CallArgs<KIV_SYS_open> &open, const CallArgs<KIV_SYS_getcwd>
     return open.flags<3>();  // past the row's arguments
 #elif MISUSE == 5
     return write.as<KIV_SYS_read>().descriptor<0>();  // another row of kinds
+#elif MISUSE == 6
+    return read.fill<1>("", 1);  // bytes stored as many as the count allows, through bytes()
 #else
     return (open.path<0>() ? 1 : 0) + static_cast<int32_t>(open.flags<1>()) + (getcwd.fillable<0>(1) ? 1 : 0) +
-           (write.bytes<1>() ? 1 : 0) + write.descriptor<0>() + (spawn_ex.record<0, KivSpawnBlock>() ? 1 : 0);
+           (write.bytes<1>() ? 1 : 0) + (read.bytes<1>() ? 1 : 0) + write.descriptor<0>() +
+           (spawn_ex.record<0, KivSpawnBlock>() ? 1 : 0);
 #endif
 }
 
