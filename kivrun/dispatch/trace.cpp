@@ -284,26 +284,6 @@ bool SharedTrace::init() {
     return done;
 }
 
-std::string TraceSettings::apply_expression(const std::string &expression) {
-    constexpr std::string_view kTrace = "trace=", kInject = "inject=";
-    std::string_view text = expression;
-    std::string problem;
-    if (text.starts_with(kTrace)) {
-        auto numbers = parse_call_selection(text.substr(kTrace.size()), problem);
-        if (!numbers) return problem;
-        // As in strace, choosing calls to trace turns the trace on.
-        enabled = true;
-        selected.insert(selected.end(), numbers->begin(), numbers->end());
-        std::sort(selected.begin(), selected.end());
-        selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
-        return "";
-    }
-    if (!text.starts_with(kInject)) return "neither trace=CALLS nor inject=CALLS:ACTION";
-    auto injection = parse_injection(text.substr(kInject.size()), problem);
-    if (injection) injections.push_back(std::move(*injection));
-    return problem;
-}
-
 bool Trace::wants(uint32_t number) const {
     return settings_.selected.empty() ||
            std::binary_search(settings_.selected.begin(), settings_.selected.end(), number);
