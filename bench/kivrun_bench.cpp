@@ -103,7 +103,7 @@ void BM_Coverage(benchmark::State &state, const char *kernel) {
     NullConsole console;
     kiv::RunOptions options = quiet_options(console);
     std::filesystem::path record = std::filesystem::temp_directory_path() / "kivrun-bench-coverage";
-    if (state.range(0) != 0) options.coverage = {record.string(), state.range(0) == 1 ? kiv::CoverageFormat::Lcov
+    if (state.range(0) != 0) options.settings.coverage = {record.string(), state.range(0) == 1 ? kiv::CoverageFormat::Lcov
                                                                                       : kiv::CoverageFormat::Drcov};
     for (auto _ : state) {
         std::filesystem::remove(record);

@@ -11,10 +11,9 @@
 using kiv::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    kiv::ImageError error;
-    auto image = kiv::parse_executable(std::span(data, size), error);
+    auto image = kiv::parse_executable(std::span(data, size));
     if (!image) {
-        require(kiv::fuzz::one_line(error.message));
+        require(kiv::fuzz::one_line(image.error()));
         return 0;
     }
     for (const auto &segment : image->segments) {

@@ -42,9 +42,9 @@ public:
         options.trace = null_;
         options.diagnostics = null_;
         options.console_in = options.console_out = options.console_err = fileno(null_);
-        options.block_limit = kBlockLimit;
-        options.timeout_seconds = kTimeLimitSeconds;
-        options.skip_sleeps = true;
+        options.settings.block_limit = kBlockLimit;
+        options.settings.timeout_seconds = kTimeLimitSeconds;
+        options.settings.skip_sleeps = true;
         // No runner: a guest's spawn fails (ENOSYS) instead of starting this fuzzer again.
         return options;
     }

@@ -10,10 +10,9 @@
 using kiv::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    kiv::meta::ReadError error;
-    auto metadata = kiv::meta::read_metadata(std::span(data, size), error);
+    auto metadata = kiv::meta::read_metadata(std::span(data, size));
     if (!metadata) {
-        require(kiv::fuzz::one_line(error.message));
+        require(kiv::fuzz::one_line(metadata.error().message));
         return 0;
     }
     require(metadata->size() == 2);

@@ -39,7 +39,7 @@ int main(int argc, char **argv) {
     kiv::RunOptions &run = line.run;
     run.diagnostics = stderr;
     run.exit_after_run = true;
-    run.runner = "/proc/self/exe";
+    run.settings.runner = "/proc/self/exe";
 
     kiv::RunResult result = kiv::run_program(line.program[0], line.program, run);
     if (run.trace != nullptr && run.trace != stderr) fclose(run.trace);

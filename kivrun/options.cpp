@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "dispatch/expression.h"
 #include "machine/cpu.h"
 #include "machine/memory_map.h"
 #include "os/nic_address.h"
@@ -21,9 +22,13 @@
 
 namespace {
 
+using kiv::number_hint;
+using kiv::parse_number;
+using kiv::Result;
 using kiv::cli::Option;
 using kiv::cli::Takes;
 using kiv::cli::set_flag;
+using kiv::cli::store_parsed;
 using kiv::cli::store_number;
 using kiv::cli::store_text;
 
@@ -66,7 +71,7 @@ constexpr uint32_t kMebibyteShift = 20;
 // -t turns the trace on; a second -t (-tt) adds the wall-clock time, a
 // third (-ttt) shows it as seconds since the epoch.
 bool count_trace_letter(Settings &settings) {
-    kiv::TraceSettings &trace = settings.run.trace_settings;
+    kiv::TraceSettings &trace = settings.run.settings.trace_settings;
     trace.enabled = true;
     trace.times = ++settings.trace_letters > 1;
     trace.epoch_times = settings.trace_letters > 2;
@@ -75,27 +80,29 @@ bool count_trace_letter(Settings &settings) {
 
 // A positive, finite number of seconds in decimal, perhaps with a fraction
 // or an exponent; strtod's signs, spaces, hex and "inf" are refused.
-bool parse_seconds(const char *text, std::optional<double> &seconds) {
-    if ((!(text[0] >= '0' && text[0] <= '9') && text[0] != '.') || std::strpbrk(text, "xX") != nullptr) return false;
+Result<double> parse_seconds(const char *text) {
+    const kiv::Failure<std::string> refused{"a positive number of seconds"};
+    if ((!(text[0] >= '0' && text[0] <= '9') && text[0] != '.') || std::strpbrk(text, "xX") != nullptr) return refused;
     char *end = nullptr;
     errno = 0;
     double parsed = std::strtod(text, &end);
-    if (*end != '\0' || errno != 0 || !(parsed > 0) || parsed > kMaxSeconds) return false;
-    seconds = parsed;
-    return true;
+    if (*end != '\0' || errno != 0 || !(parsed > 0) || parsed > kMaxSeconds) return refused;
+    return parsed;
 }
 
 // The option rows, in --help's order. The trace's letters are strace's.
 std::vector<Option> option_table(Settings &settings) {
-    kiv::RunOptions &run = settings.run;
+    kiv::RunOptions &options = settings.run;
+    kiv::RunSettings &run = options.settings;
     kiv::TraceSettings &trace = run.trace_settings;
+    kiv::InjectionSettings &injection = run.injection;
     kiv::NicConfig &nic = run.nic;
-    const std::string u32 = kiv::cli::number_hint<uint32_t>();
-    const std::string tsc_parts = "each " + kiv::cli::number_hint<uint64_t>();
+    const std::string u32 = number_hint<uint32_t>();
+    const std::string tsc_parts = "each " + number_hint<uint64_t>();
     return {
         {'r', "root", Takes::Value, "DIR",
          "the guest's file system root; no guest path can leave it (default: the current directory)", "",
-         store_text(run.root)},
+         store_text(options.root)},
         {'t', "trace", Takes::OptionalLongOnly, "FILE",
          "log every system call, one line per call, to standard error or FILE (only in the long form: -t takes "
          "no value); -tt adds the wall-clock time to each line, -ttt as seconds since the epoch",
@@ -119,17 +126,21 @@ std::vector<Option> option_table(Settings &settings) {
          "error, or N) or inject=CALLS:short=N (a read or write moves at most N bytes), on every such call, or "
          "with :when=N only the Nth, N+ the Nth and later, N+S the Nth and every Sth after it; may be given "
          "several times",
-         "", [&trace](const char *text) { return trace.apply_expression(text).empty(); },
-         [](const char *text) { return kiv::TraceSettings{}.apply_expression(text); }},
+         "", [&trace, &injection](const char *text) { return kiv::apply_expression(text, trace, injection).has_value(); },
+         [](const char *text) {
+             kiv::TraceSettings scratch_trace;
+             kiv::InjectionSettings scratch_injection;
+             return kiv::apply_expression(text, scratch_trace, scratch_injection).error();
+         }},
         {'f', "follow-forks", Takes::Nothing, "",
          "accepted as in strace: the trace always follows every process of the run", "",
          [](const char *) { return true; }},
         {'s', "string-limit", Takes::Value, "N", "show at most N bytes of each text or buffer (default 32)",
-         kiv::cli::number_hint<uint32_t>("up to 1048576"),
+         number_hint<uint32_t>("up to 1048576"),
          [&trace](const char *text) {
-             uint32_t limit = 0;
-             if (!kiv::cli::parse_number(text, limit) || limit > kMaxStringLimit) return false;
-             trace.string_limit = limit;
+             Result<uint32_t> limit = parse_number<uint32_t>(text);
+             if (!limit || *limit > kMaxStringLimit) return false;
+             trace.string_limit = *limit;
              return true;
          }},
         {'c', "summary-only", Takes::Nothing, "",
@@ -146,13 +157,13 @@ std::vector<Option> option_table(Settings &settings) {
          }},
         {'T', "timeout", Takes::Value, "SECONDS",
          "stop the run (every process) after this much wall-clock time, time spent in the debugger included",
-         "a positive number of seconds", [&run](const char *text) { return parse_seconds(text, run.timeout_seconds); }},
+         "a positive number of seconds", store_parsed(run.timeout_seconds, parse_seconds)},
         {0, "max-blocks", Takes::Value, "N", "stop a process after N executed basic blocks",
-         kiv::cli::number_hint<uint64_t>("above 0"),
+         number_hint<uint64_t>("above 0"),
          [&run](const char *text) {
-             uint64_t blocks = 0;
-             if (!kiv::cli::parse_number(text, blocks) || blocks == 0) return false;
-             run.block_limit = blocks;
+             Result<uint64_t> blocks = parse_number<uint64_t>(text);
+             if (!blocks || *blocks == 0) return false;
+             run.block_limit = *blocks;
              return true;
          }},
         {0, "max-memory", Takes::Value, "MIB",
@@ -160,11 +171,11 @@ std::vector<Option> option_table(Settings &settings) {
          "segments and stack, and every mmap'd range (default " +
              std::to_string(kiv::kDefaultRunMemory >> kMebibyteShift) +
              "); past it an mmap answers -1 (ENOMEM), and so does a spawn whose program does not fit",
-         kiv::cli::number_hint<uint32_t>("above 0"),
-         [&run](const char *text) {
-             uint32_t mebibytes = 0;
-             if (!kiv::cli::parse_number(text, mebibytes) || mebibytes == 0) return false;
-             run.memory_limit = uint64_t{mebibytes} << kMebibyteShift;
+         number_hint<uint32_t>("above 0"),
+         [&options](const char *text) {
+             Result<uint32_t> mebibytes = parse_number<uint32_t>(text);
+             if (!mebibytes || *mebibytes == 0) return false;
+             options.memory_limit = uint64_t{*mebibytes} << kMebibyteShift;
              return true;
          }},
         {'g', "gdb", Takes::Value, "PORT",
@@ -172,13 +183,8 @@ std::vector<Option> option_table(Settings &settings) {
          "port; the port is shown on standard error) and let gdb drive the run ('target remote "
          "127.0.0.1:PORT'); after detach the program runs on to its own status, after kill it ends with 137 "
          "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125)",
-         kiv::cli::number_hint<uint16_t>(),
-         [&run](const char *text) {
-             uint16_t port = 0;
-             if (!kiv::cli::parse_number(text, port)) return false;
-             run.gdb_port = port;
-             return true;
-         }},
+         number_hint<uint16_t>(),
+         store_parsed(options.gdb_port, parse_number<uint16_t>)},
         {0, "coverage", Takes::Value, "FILE",
          "count what the program runs and add it to FILE at the end of the run, however it ends (every spawned "
          "process adds its own): an lcov tracefile of the lines and functions of its debug information; FILE is a "
@@ -192,19 +198,16 @@ std::vector<Option> option_table(Settings &settings) {
          "lcov (the default) or drcov: a drcov version 2 log of the blocks that ran", "lcov or drcov",
          [&settings](const char *text) {
              settings.coverage_format_given = true;
-             return kiv::parse_coverage_format(text, settings.run.coverage.format);
+             Result<kiv::CoverageFormat> format = kiv::parse_coverage_format(text);
+             if (format) settings.run.settings.coverage.format = *format;
+             return format.has_value();
          }},
         {0, "no-sleep", Takes::Nothing, "", "make usleep and sleep return at once", "", set_flag(run.skip_sleeps)},
         {0, "tsc", Takes::Value, "START[:STEP]",
          "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
              "; a program with more than " + std::to_string(kiv::kMaxRdtscSites) + " places spelling rdtsc is refused",
          "START or START:STEP, " + tsc_parts,
-         [&run](const char *text) {
-             kiv::TscSequence tsc;
-             if (!kiv::parse_tsc_sequence(text, tsc)) return false;
-             run.tsc = tsc;
-             return true;
-         }},
+         store_parsed(run.tsc, kiv::parse_tsc_sequence)},
         {0, "nic", Takes::Value, "SOURCE",
          "what the NIC query reports: sim (a simulated e1000, the default), host (the host's first e1000 "
          "controller, read from sysfs at each query: PCI address, BAR0 as MMIO base, MAC and carrier of its "
@@ -215,11 +218,20 @@ std::vector<Option> option_table(Settings &settings) {
          store_text(nic.sysfs_root)},
         {0, "nic-pci", Takes::Value, "BB:DD.F", "simulated PCI address, hex bus and device (default 00:03.0)",
          "BB:DD.F in hex, device up to 1f, function up to 7",
-         [&nic](const char *text) { return kiv::parse_pci_address(text, nic.simulated); }},
+         [&nic](const char *text) {
+             Result<kiv::PciAddress> address = kiv::parse_pci_address(text);
+             if (address) kiv::set_pci_address(nic.simulated, *address);
+             return address.has_value();
+         }},
         {0, "nic-mmio", Takes::Value, "ADDRESS", "simulated MMIO base (default 0xfebc0000)", u32,
          store_number(nic.simulated.mmio_base)},
         {0, "nic-mac", Takes::Value, "MAC", "simulated MAC address (default 52:54:00:12:34:56)",
-         "six hex octets joined by ':'", [&nic](const char *text) { return kiv::parse_mac_address(text, nic.simulated); }},
+         "six hex octets joined by ':'",
+         [&nic](const char *text) {
+             Result<kiv::MacAddress> mac = kiv::parse_mac_address(text);
+             if (mac) kiv::set_mac_address(nic.simulated, *mac);
+             return mac.has_value();
+         }},
         {0, "nic-link", Takes::Value, "N", "simulated link word, 0 = down (default 1)", u32,
          store_number(nic.simulated.link)},
     };
@@ -266,10 +278,9 @@ FILE *open_trace_file(const std::string &path) {
 bool read_environment_options(const kiv::cli::Command &command, const char *text, kiv::CommandLine &line) {
     if (text == nullptr) return true;
     const std::string origin = kiv::kOptionsVariable;
-    std::string problem;
-    auto words = kiv::cli::split_words(text, problem);
+    Result<std::vector<std::string>> words = kiv::cli::split_words(text);
     if (!words) {
-        stop(line, kiv::kExitHostError, kiv::cli::usage_text(kName, origin + ": " + problem));
+        stop(line, kiv::kExitHostError, kiv::cli::usage_text(kName, origin + ": " + words.error()));
         return false;
     }
     std::vector<char *> argv{const_cast<char *>(kName)};
@@ -299,7 +310,7 @@ CommandLine read_command_line(int argc, char **argv, const char *environment_opt
         stop(line, reading.status, std::move(reading.text));
     } else if (reading.operands.empty()) {
         stop(line, kExitHostError, cli::usage_text(kName, "no program given"));
-    } else if (settings.coverage_format_given && !settings.run.coverage.enabled()) {
+    } else if (settings.coverage_format_given && !settings.run.settings.coverage.enabled()) {
         stop(line, kExitHostError, cli::usage_text(kName, "--coverage-format needs --coverage"));
     }
     line.run = std::move(settings.run);
@@ -311,12 +322,16 @@ CommandLine read_command_line(int argc, char **argv, const char *environment_opt
 void prepare_outputs(CommandLine &line) {
     // A coverage file that cannot be written is refused before the program
     // runs; a link is followed to the file it names.
-    CoverageSettings &coverage = line.run.coverage;
-    std::string error;
-    if (coverage.enabled() && !prepare_coverage_file(coverage.path, error))
-        return stop(line, kExitHostError,
-                    cli::usage_text(kName, "cannot write the coverage to '" + cli::shown(coverage.path) + "': " + error));
-    const TraceSettings &trace_settings = line.run.trace_settings;
+    CoverageSettings &coverage = line.run.settings.coverage;
+    if (coverage.enabled()) {
+        Result<std::string> own_path = prepare_coverage_file(coverage.path);
+        if (!own_path)
+            return stop(line, kExitHostError,
+                        cli::usage_text(kName, "cannot write the coverage to '" + cli::shown(coverage.path) +
+                                                   "': " + own_path.error()));
+        coverage.path = std::move(*own_path);
+    }
+    const TraceSettings &trace_settings = line.run.settings.trace_settings;
     if (!trace_settings.enabled && !trace_settings.summary_only) return;
     line.run.trace = line.trace_path ? open_trace_file(*line.trace_path) : stderr;
     if (line.run.trace != nullptr) return;

@@ -12,24 +12,17 @@ namespace {
 // 32-bit field can wrap around.
 bool within(std::span<const uint8_t> file, uint64_t offset, uint64_t size) { return offset + size <= file.size(); }
 
-std::nullopt_t fail(std::string &problem, std::string message) {
-    problem = std::move(message);
-    return std::nullopt;
-}
-
 }  // namespace
 
-std::optional<std::vector<Elf32_Shdr>> elf32_section_headers(std::span<const uint8_t> file, const Elf32_Ehdr &header,
-                                                             std::string &problem) {
-    if (header.e_shoff == 0 || header.e_shnum == 0) return fail(problem, "no section headers");
+Result<std::vector<Elf32_Shdr>> elf32_section_headers(std::span<const uint8_t> file, const Elf32_Ehdr &header) {
+    if (header.e_shoff == 0 || header.e_shnum == 0) return Failure{"no section headers"};
     if (header.e_shentsize < sizeof(Elf32_Shdr))
-        return fail(problem, "section header size " + std::to_string(header.e_shentsize) + " is below " +
-                                 std::to_string(sizeof(Elf32_Shdr)));
+        return Failure{"section header size " + std::to_string(header.e_shentsize) + " is below " +
+                       std::to_string(sizeof(Elf32_Shdr))};
     if (!within(file, header.e_shoff, uint64_t{header.e_shnum} * header.e_shentsize))
-        return fail(problem, "section headers run past the end of the file");
+        return Failure{"section headers run past the end of the file"};
     if (header.e_shnum > kMaxSections)
-        return fail(problem, std::to_string(header.e_shnum) + " section headers, more than " +
-                                 std::to_string(kMaxSections));
+        return Failure{std::to_string(header.e_shnum) + " section headers, more than " + std::to_string(kMaxSections)};
     std::vector<Elf32_Shdr> sections;
     sections.reserve(header.e_shnum);
     for (uint32_t i = 0; i < header.e_shnum; i++)

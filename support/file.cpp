@@ -12,31 +12,22 @@
 
 namespace kiv {
 
-namespace {
-
-std::nullopt_t fail(std::string &error, std::string message) {
-    error = std::move(message);
-    return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size, std::string &error) {
+Result<std::vector<uint8_t>> read_file(const std::string &path, uint64_t max_size) {
     // Opened without waiting: a fifo would otherwise wait for a writer
     // before it could be refused.
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) return fail(error, std::strerror(errno));
-    return read_file(fd.get(), max_size, error);
+    if (!fd.valid()) return Failure{std::strerror(errno)};
+    return read_file(fd.get(), max_size);
 }
 
-std::optional<std::vector<uint8_t>> read_file(int fd, uint64_t max_size, std::string &error) {
+Result<std::vector<uint8_t>> read_file(int fd, uint64_t max_size) {
     struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return fail(error, "not a regular file");
-    if (static_cast<uint64_t>(info.st_size) > max_size) return fail(error, "file too large for an executable");
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return Failure{"not a regular file"};
+    if (static_cast<uint64_t>(info.st_size) > max_size) return Failure{"file too large for an executable"};
     std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
     auto got = read_all_at(fd, bytes, 0);
-    if (!got) return fail(error, std::strerror(errno));
-    if (*got < bytes.size()) return fail(error, "file shrank while being read");
+    if (!got) return Failure{std::strerror(errno)};
+    if (*got < bytes.size()) return Failure{"file shrank while being read"};
     return bytes;
 }
 

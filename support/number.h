@@ -1,6 +1,7 @@
-// Whole-text decimal numbers, and the one grammar for numeric option values: decimal, or hexadecimal after
+// Whole-text decimal numbers, and the one grammar for numeric values given
+// by a user (options, injections, counters): decimal, or hexadecimal after
 // "0x"; no sign, no spaces, nothing after the digits, and the value must fit
-// the option's width. A leading zero before more digits is refused rather
+// the width asked for. A leading zero before more digits is refused rather
 // than read as octal or as decimal: "010" means different things to
 // different tools, so it means nothing here.
 #pragma once
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "support/hex.h"
+#include "support/result.h"
 
 namespace kiv {
 
@@ -28,32 +30,6 @@ std::optional<T> decimal_number(std::string_view text) {
     return value;
 }
 
-}  // namespace kiv
-
-namespace kiv::cli {
-
-// Decimal digits that fit T, without a leading zero before more of them.
-template <std::unsigned_integral T>
-std::optional<uint64_t> parse_decimal(std::string_view text) {
-    if (text.size() > 1 && text[0] == '0') return std::nullopt;
-    return decimal_number<T>(text);
-}
-
-template <std::unsigned_integral T>
-bool parse_number(std::string_view text, T &value) {
-    std::optional<uint64_t> parsed =
-        remove_hex_prefix(text) ? parse_hex(text, std::numeric_limits<T>::max()) : parse_decimal<T>(text);
-    if (!parsed) return false;
-    value = static_cast<T>(*parsed);
-    return true;
-}
-
-// An apply function for an option row that stores one number.
-template <std::unsigned_integral T>
-auto store_number(T &target) {
-    return [&target](const char *value) { return parse_number(value, target); };
-}
-
 // The grammar in words, for error messages: "a 32-bit number: decimal or
 // 0x-hex", with `limit` ("above 0") after "number" when given.
 template <std::unsigned_integral T>
@@ -63,4 +39,15 @@ std::string number_hint(std::string_view limit = {}) {
     return hint + ": decimal or 0x-hex";
 }
 
-}  // namespace kiv::cli
+// The number `text` spells in the one grammar, if it fits T; the refusal
+// is the grammar in words.
+template <std::unsigned_integral T>
+Result<T> parse_number(std::string_view text) {
+    std::optional<uint64_t> parsed;
+    if (remove_hex_prefix(text)) parsed = parse_hex(text, std::numeric_limits<T>::max());
+    else if (text.size() == 1 || !text.starts_with('0')) parsed = decimal_number<T>(text);
+    if (!parsed) return Failure{number_hint<T>()};
+    return static_cast<T>(*parsed);
+}
+
+}  // namespace kiv

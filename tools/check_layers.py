@@ -12,8 +12,9 @@ per finding, when
   - a layer includes a header of a layer it does not link, directly or
     through the layers below it, or names a kivrun header without its folder;
   - anything but the front end (the files directly in kivrun/) includes the
-    command-line library (tools/cli);
-  - support/ includes anything of kivrun or the tools.
+    command-line library (cli/);
+  - support/ includes anything of kivrun, cli/ or the tools, or cli/
+    includes anything but support/.
 """
 import os
 import re
@@ -23,6 +24,8 @@ INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 LAYER = re.compile(r'^kiv_layer\(\s*(\w+)(.*?)\)', re.S | re.M)
 SOURCE_SUFFIXES = ('.h', '.cpp')
 COMMAND_LINE_FOLDER = 'cli/'
+# The folders below kivrun and the tools: {folder: the folders it may include}.
+BASE_FOLDERS = {'support': {'support'}, 'cli': {'cli', 'support'}}
 
 
 def declared_layers(cmake_text):
@@ -126,11 +129,12 @@ def check(project):
             other = os.path.splitext(name)[0]
             if other != unit:
                 edges[unit].add(other)
-    for path in sources(os.path.join(project, 'support')):
-        for name in includes(path):
-            folder = os.path.dirname(name)
-            if folder and folder != 'support':
-                problems.append(f'{os.path.relpath(path, project)}: support includes {name}')
+    for base, allowed_folders in BASE_FOLDERS.items():
+        for path in sources(os.path.join(project, base)):
+            for name in includes(path):
+                folder = os.path.dirname(name)
+                if folder and folder not in allowed_folders:
+                    problems.append(f'{os.path.relpath(path, project)}: {base} includes {name}')
     for component in cycles(edges):
         problems.append('include cycle: ' + ' <-> '.join(component))
     return problems, len(edges), len(layers)

@@ -79,14 +79,10 @@ FileChange adding(Record mine, Parse parse, Format format) {
 
 }  // namespace
 
-bool parse_coverage_format(const char *text, CoverageFormat &format) {
-    for (const auto &[name, value] : kFormats) {
-        if (name == text) {
-            format = value;
-            return true;
-        }
-    }
-    return false;
+Result<CoverageFormat> parse_coverage_format(std::string_view text) {
+    for (const auto &[name, value] : kFormats)
+        if (name == text) return value;
+    return Failure{"lcov or drcov"};
 }
 
 uint64_t coverage_memory(const ExecutableImage &image) {
@@ -97,25 +93,15 @@ uint64_t coverage_memory(const ExecutableImage &image) {
 // rather than the file it names: the path becomes the file's own, as the
 // host resolved it on opening. Opening does not block, so a fifo is
 // refused at once rather than waited on.
-bool prepare_coverage_file(std::string &path, std::string &error) {
+Result<std::string> prepare_coverage_file(const std::string &path) {
     UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
     struct stat info;
-    if (!fd.valid() || fstat(fd.get(), &info) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-        return false;
-    }
+    if (!fd.valid() || fstat(fd.get(), &info) != 0) return Failure{std::strerror(errno)};
+    if (!S_ISREG(info.st_mode)) return Failure{"not a regular file"};
     std::error_code failure;
     std::filesystem::path resolved = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd.get()), failure);
-    if (failure) {
-        error = failure.message();
-        return false;
-    }
-    path = resolved.string();
-    return true;
+    if (failure) return Failure{failure.message()};
+    return resolved.string();
 }
 
 CoverageRecorder::CoverageRecorder(const CoverageSettings &settings, const ExecutableImage &image,

@@ -9,9 +9,11 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "machine/block_counts.h"
 #include "machine/loader.h"
+#include "support/result.h"
 
 namespace kiv {
 
@@ -24,13 +26,12 @@ struct CoverageSettings {
 };
 
 // "lcov" or "drcov".
-bool parse_coverage_format(const char *text, CoverageFormat &format);
+Result<CoverageFormat> parse_coverage_format(std::string_view text);
 // The host memory counting `image`'s blocks takes at most.
 uint64_t coverage_memory(const ExecutableImage &image);
-// Creates the file unless it exists, and makes `path` the file's own (a
-// link resolved); false with `error` (errno's text, or "not a regular
-// file").
-bool prepare_coverage_file(std::string &path, std::string &error);
+// Creates the file unless it exists; the file's own path (a link resolved),
+// or why not (errno's text, or "not a regular file").
+Result<std::string> prepare_coverage_file(const std::string &path);
 class CoverageRecorder {
 public:
     CoverageRecorder(const CoverageSettings &settings, const ExecutableImage &image, std::span<const uint8_t> file,

@@ -54,8 +54,11 @@ bool update_locked_file(const std::string &path, const FileChange &change, std::
         struct stat held, named;
         if (locked != 0 || fstat(fd.get(), &held) != 0) return system_error(error);
         if (::stat(path.c_str(), &named) != 0 || named.st_ino != held.st_ino || named.st_dev != held.st_dev) continue;
-        auto current = read_file(fd.get(), kMaxRecordSize, error);
-        if (!current) return false;
+        Result<std::vector<uint8_t>> current = read_file(fd.get(), kMaxRecordSize);
+        if (!current) {
+            error = current.error();
+            return false;
+        }
         auto changed =
             change(std::string_view(reinterpret_cast<const char *>(current->data()), current->size()), error);
         return changed && replace_contents(path, held.st_mode, *changed, error);

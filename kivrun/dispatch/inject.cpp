@@ -23,24 +23,31 @@ std::optional<int32_t> error_number(std::string_view name) {
     return std::nullopt;
 }
 
+// A count of calls, at least 1.
+std::optional<uint32_t> parse_count(std::string_view text) {
+    Result<uint32_t> count = parse_number<uint32_t>(text);
+    if (!count || *count == 0) return std::nullopt;
+    return *count;
+}
+
 // N, N+ or N+S, each N at least 1.
 bool parse_when(std::string_view text, Injection &injection) {
     size_t plus = text.find('+');
-    if (!cli::parse_number(text.substr(0, plus), injection.first) || injection.first == 0) return false;
+    std::optional<uint32_t> first = parse_count(text.substr(0, plus));
+    if (!first) return false;
+    injection.first = *first;
     injection.step = 0;
     if (plus == std::string_view::npos) return true;
-    std::string_view step = text.substr(plus + 1);
-    if (step.empty()) {
-        injection.step = 1;
-        return true;
-    }
-    return cli::parse_number(step, injection.step) && injection.step != 0;
+    std::string_view step_text = text.substr(plus + 1);
+    std::optional<uint32_t> step = step_text.empty() ? std::optional<uint32_t>{1} : parse_count(step_text);
+    if (step) injection.step = *step;
+    return step.has_value();
 }
 
 bool parse_int32(std::string_view text, int32_t &value) {
-    uint32_t parsed = 0;
-    if (!cli::parse_number(text, parsed) || parsed > INT32_MAX) return false;
-    value = static_cast<int32_t>(parsed);
+    Result<uint32_t> parsed = parse_number<uint32_t>(text);
+    if (!parsed || *parsed > INT32_MAX) return false;
+    value = static_cast<int32_t>(*parsed);
     return true;
 }
 
@@ -141,14 +148,15 @@ bool Injection::hits(uint32_t call_count) const {
     return step == 0 ? call_count == first : (call_count - first) % step == 0;
 }
 
-std::optional<std::vector<uint32_t>> parse_call_selection(std::string_view text, std::string &problem) {
+Result<std::vector<uint32_t>> parse_call_selection(std::string_view text) {
     bool negated = text.starts_with('!');
     if (negated) text.remove_prefix(1);
     std::vector<uint32_t> chosen;
+    std::string problem;
     if (text == "all") {
         for (const SyscallEntry &entry : all_syscalls()) chosen.push_back(entry.number);
     } else if (!add_selected_list(text, chosen, problem)) {
-        return std::nullopt;
+        return Failure{problem};
     }
     std::sort(chosen.begin(), chosen.end());
     chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
@@ -160,11 +168,12 @@ std::optional<std::vector<uint32_t>> parse_call_selection(std::string_view text,
     return rest;
 }
 
-std::optional<Injection> parse_injection(std::string_view text, std::string &problem) {
+Result<Injection> parse_injection(std::string_view text) {
     auto parts = split(text, ':');
-    auto calls = parse_call_selection(parts[0], problem);
-    if (!calls) return std::nullopt;
+    Result<std::vector<uint32_t>> calls = parse_call_selection(parts[0]);
+    if (!calls) return Failure{calls.error()};
     Injection injection{*calls};
+    std::string problem;
     bool has_action = false, has_when = false;
     for (size_t i = 1; i < parts.size() && problem.empty(); i++)
         problem = parse_setting(parts[i], injection, has_action, has_when);
@@ -174,7 +183,7 @@ std::optional<Injection> parse_injection(std::string_view text, std::string &pro
         if (still != calls->end())
             problem = fmt::format("short= on {}, which moves no bytes through a buffer", find_syscall(*still)->name);
     }
-    if (!problem.empty()) return std::nullopt;
+    if (!problem.empty()) return Failure{problem};
     return injection;
 }
 

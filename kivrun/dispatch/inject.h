@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "os/syscalls.h"
+#include "support/result.h"
 
 namespace kiv {
 
@@ -26,17 +27,22 @@ struct Injection {
     bool hits(uint32_t call_count) const;
 };
 
+// What the user asked of injection, for every process of the run.
+struct InjectionSettings {
+    std::vector<Injection> injections;  // in the order given: the first that hits a call wins
+};
+
 // "CALLS:error=ENAME|retval=N|short=N[:when=N|N+|N+S]", CALLS as
-// parse_call_selection reads them; for anything else (an unknown call or
-// error name, short= on a call that moves no bytes, a key twice) nullopt,
-// and `problem` names the part that is wrong.
-std::optional<Injection> parse_injection(std::string_view text, std::string &problem);
+// parse_call_selection reads them; anything else (an unknown call or
+// error name, short= on a call that moves no bytes, a key twice) is refused
+// naming the part that is wrong.
+Result<Injection> parse_injection(std::string_view text);
 
 // strace's call sets: "all", or items joined by ',', each a call's name or
 // a class (%file, %process, %memory, %desc, %console, %nic), the whole perhaps
-// negated by a leading '!'. The numbers, sorted, each once; or nullopt and
-// `problem` naming the unknown item (and listing the known ones).
-std::optional<std::vector<uint32_t>> parse_call_selection(std::string_view text, std::string &problem);
+// negated by a leading '!'. The numbers, sorted, each once; or the refusal
+// naming the unknown item (and listing the known ones).
+Result<std::vector<uint32_t>> parse_call_selection(std::string_view text);
 
 // Counts the calls of each number and says which ones an injection hits.
 class Injector {

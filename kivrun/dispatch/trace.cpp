@@ -20,26 +20,6 @@ std::unique_ptr<TraceWriter> writer_for(const TraceSettings &settings) {
 
 }  // namespace
 
-std::string TraceSettings::apply_expression(const std::string &expression) {
-    constexpr std::string_view kTrace = "trace=", kInject = "inject=";
-    std::string_view text = expression;
-    std::string problem;
-    if (text.starts_with(kTrace)) {
-        auto numbers = parse_call_selection(text.substr(kTrace.size()), problem);
-        if (!numbers) return problem;
-        // As in strace, choosing calls to trace turns the trace on.
-        enabled = true;
-        selected.insert(selected.end(), numbers->begin(), numbers->end());
-        std::sort(selected.begin(), selected.end());
-        selected.erase(std::unique(selected.begin(), selected.end()), selected.end());
-        return "";
-    }
-    if (!text.starts_with(kInject)) return "neither trace=CALLS nor inject=CALLS:ACTION";
-    auto injection = parse_injection(text.substr(kInject.size()), problem);
-    if (injection) injections.push_back(std::move(*injection));
-    return problem;
-}
-
 Trace::Trace(FILE *out, const TraceSettings &settings)
     : settings_(settings), writer_(writer_for(settings)), lines_(out) {}
 

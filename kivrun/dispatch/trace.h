@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "dispatch/inject.h"
 #include "dispatch/trace_lines.h"
 #include "dispatch/trace_output.h"
 #include "dispatch/trace_summary.h"
@@ -22,7 +21,7 @@ namespace kiv {
 
 enum class TraceFormat { Text, Json };
 
-// What the user asked of the trace and of injection.
+// What the user asked of the trace.
 struct TraceSettings {
     bool enabled = false;                 // kivrun writes a trace at all
     bool times = false;                   // wall-clock time before each line
@@ -31,12 +30,6 @@ struct TraceSettings {
     TraceFormat format = TraceFormat::Text;
     uint32_t string_limit = 32;           // bytes shown of a text or buffer
     std::vector<uint32_t> selected;       // their call numbers, sorted; empty: every call
-    std::vector<Injection> injections;
-
-    // Applies one -e expression: trace=CALLS (which turns the trace on) or
-    // inject=CALLS:WHAT[:when=EXPR]. Answers "" or, for a refused one, what is
-    // wrong with it.
-    std::string apply_expression(const std::string &expression);
 };
 
 class Trace {

@@ -21,11 +21,6 @@ constexpr uint32_t kStackAlignment = 16;
 
 static_assert(sizeof(Elf32_Phdr) == 32);
 
-std::optional<ExecutableImage> fail(ImageError &error, std::string message) {
-    error.message = std::move(message);
-    return std::nullopt;
-}
-
 uint32_t protection_of(uint32_t flags) {
     uint32_t protection = 0;
     if (flags & PF_R) protection |= kAccessRead;
@@ -83,36 +78,32 @@ std::optional<std::string> check_layout(const ExecutableImage &image) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> read_executable(const std::string &path, std::string &error) {
-    return read_file(path, kMaxExecutableSize, error);
-}
+Result<std::vector<uint8_t>> read_executable(const std::string &path) { return read_file(path, kMaxExecutableSize); }
 
-std::optional<std::vector<uint8_t>> read_executable(int fd, std::string &error) {
-    return read_file(fd, kMaxExecutableSize, error);
-}
+Result<std::vector<uint8_t>> read_executable(int fd) { return read_file(fd, kMaxExecutableSize); }
 
-std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, ImageError &error) {
-    if (auto problem = elf32_identity_problem(file)) return fail(error, *problem);
+Result<ExecutableImage> parse_executable(std::span<const uint8_t> file) {
+    if (auto problem = elf32_identity_problem(file)) return Failure{*problem};
     auto header = record_at<Elf32_Ehdr>(file, 0);
-    if (auto problem = check_header(file, header)) return fail(error, *problem);
+    if (auto problem = check_header(file, header)) return Failure{*problem};
 
     ExecutableImage image{header.e_entry, {}};
     for (uint32_t i = 0; i < header.e_phnum; i++) {
         auto ph = record_at<Elf32_Phdr>(file, header.e_phoff + uint64_t{i} * sizeof(Elf32_Phdr));
         switch (ph.p_type) {
-        case PT_INTERP: return fail(error, "dynamically linked (has an interpreter)");
-        case PT_DYNAMIC: return fail(error, "dynamically linked (has a dynamic section)");
-        case PT_TLS: return fail(error, "thread-local storage is not supported");
+        case PT_INTERP: return Failure{"dynamically linked (has an interpreter)"};
+        case PT_DYNAMIC: return Failure{"dynamically linked (has a dynamic section)"};
+        case PT_TLS: return Failure{"thread-local storage is not supported"};
         case PT_LOAD:
-            if (auto problem = check_segment(file, ph)) return fail(error, *problem);
+            if (auto problem = check_segment(file, ph)) return Failure{*problem};
             if (ph.p_memsz == 0) continue;
             image.segments.push_back({ph.p_vaddr, ph.p_memsz, ph.p_offset, ph.p_filesz, protection_of(ph.p_flags)});
             break;
         default: break;  // notes, stack markers and the like carry nothing to load
         }
     }
-    if (image.segments.empty()) return fail(error, "nothing to load (no loadable segment)");
-    if (auto problem = check_layout(image)) return fail(error, *problem);
+    if (image.segments.empty()) return Failure{"nothing to load (no loadable segment)"};
+    if (auto problem = check_layout(image)) return Failure{*problem};
     image.symbols = SymbolTable::from_elf(file);
     return image;
 }

@@ -12,6 +12,7 @@
 
 #include "machine/guest_memory.h"
 #include "machine/symbols.h"
+#include "support/result.h"
 
 namespace kiv {
 
@@ -33,18 +34,14 @@ struct ExecutableImage {
 // its stack.
 uint64_t memory_of(const ExecutableImage &image);
 
-struct ImageError {
-    std::string message;
-};
-
-// The whole file at `path`; nullopt with `error` set to one line when it
-// cannot be read or is too large to be an executable.
-std::optional<std::vector<uint8_t>> read_executable(const std::string &path, std::string &error);
+// The whole file at `path`, refused in one line when it cannot be read or is
+// too large to be an executable.
+Result<std::vector<uint8_t>> read_executable(const std::string &path);
 // The same for a file already open (the descriptor stays open).
-std::optional<std::vector<uint8_t>> read_executable(int fd, std::string &error);
+Result<std::vector<uint8_t>> read_executable(int fd);
 
-// Parses and checks `file`. On failure `error` names the problem in one line.
-std::optional<ExecutableImage> parse_executable(std::span<const uint8_t> file, ImageError &error);
+// Parses and checks `file`; a refusal names the problem in one line.
+Result<ExecutableImage> parse_executable(std::span<const uint8_t> file);
 
 // Maps every segment of `image` and fills it from `file`; false when a
 // mapping fails.

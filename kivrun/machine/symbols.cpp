@@ -30,8 +30,7 @@ struct SymbolSection {
 
 std::optional<SymbolSection> symbol_section(std::span<const uint8_t> file) {
     if (file.size() < sizeof(Elf32_Ehdr)) return std::nullopt;
-    std::string ignored;
-    auto sections = elf32_section_headers(file, record_at<Elf32_Ehdr>(file, 0), ignored);
+    auto sections = elf32_section_headers(file, record_at<Elf32_Ehdr>(file, 0));
     if (!sections) return std::nullopt;
     auto symbols = std::find_if(sections->begin(), sections->end(),
                                 [](const Elf32_Shdr &section) { return section.sh_type == SHT_SYMTAB; });

@@ -4,13 +4,14 @@
 
 namespace kiv {
 
-bool parse_tsc_sequence(const std::string &text, TscSequence &sequence) {
-    TscSequence parsed;
+Result<TscSequence> parse_tsc_sequence(std::string_view text) {
     size_t colon = text.find(':');
-    if (!cli::parse_number(text.substr(0, colon), parsed.start)) return false;
-    if (colon != std::string::npos && !cli::parse_number(text.substr(colon + 1), parsed.step)) return false;
-    sequence = parsed;
-    return true;
+    Result<uint64_t> start = parse_number<uint64_t>(text.substr(0, colon));
+    if (!start) return Failure{start.error()};
+    if (colon == std::string_view::npos) return TscSequence{*start};
+    Result<uint64_t> step = parse_number<uint64_t>(text.substr(colon + 1));
+    if (!step) return Failure{step.error()};
+    return TscSequence{*start, *step};
 }
 
 }  // namespace kiv

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <string_view>
+
+#include "support/result.h"
 
 namespace kiv {
 
@@ -18,7 +20,7 @@ struct TscSequence {
 };
 
 // "START" or "START:STEP", each a 64-bit number in the options' one number
-// grammar; the step defaults to 1. False on bad text.
-bool parse_tsc_sequence(const std::string &text, TscSequence &sequence);
+// grammar; the step defaults to 1.
+Result<TscSequence> parse_tsc_sequence(std::string_view text);
 
 }  // namespace kiv

@@ -1,6 +1,7 @@
 #include "os/nic_address.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "support/hex.h"
 
@@ -8,44 +9,48 @@ namespace kiv {
 
 namespace {
 
-constexpr unsigned kMaxDevice = 0x1f;
-constexpr unsigned kMaxFunction = 7;
+constexpr uint8_t kMaxDevice = 0x1f;
+constexpr uint8_t kMaxFunction = 7;
+constexpr size_t kPciTextSize = 7;
+constexpr size_t kOctetStride = 3;  // two digits and a ':'
 
 // Exactly `digits` hex digits at `at`, read as a number up to `max`.
-bool parse_hex_field(const std::string &text, size_t at, size_t digits, unsigned max, unsigned &value) {
-    if (at + digits > text.size()) return false;
-    auto parsed = parse_hex(std::string_view(text).substr(at, digits), max);
-    if (!parsed) return false;
-    value = static_cast<unsigned>(*parsed);
-    return true;
+std::optional<uint8_t> hex_field(std::string_view text, size_t at, size_t digits, uint8_t max) {
+    if (at + digits > text.size()) return std::nullopt;
+    auto parsed = parse_hex(text.substr(at, digits), max);
+    if (!parsed) return std::nullopt;
+    return static_cast<uint8_t>(*parsed);
 }
 
 }  // namespace
 
-bool parse_pci_address(const std::string &text, NicInfo &info) {
-    unsigned bus, device, function;
-    if (text.size() != 7 || text[2] != ':' || text[5] != '.') return false;
-    if (!parse_hex_field(text, 0, 2, UINT8_MAX, bus) || !parse_hex_field(text, 3, 2, kMaxDevice, device) ||
-        !parse_hex_field(text, 6, 1, kMaxFunction, function))
-        return false;
-    info.bus = static_cast<uint8_t>(bus);
-    info.device = static_cast<uint8_t>(device);
-    info.function = static_cast<uint8_t>(function);
-    return true;
+Result<PciAddress> parse_pci_address(std::string_view text) {
+    const Failure<std::string> refused{"BB:DD.F in hex, device up to 1f, function up to 7"};
+    if (text.size() != kPciTextSize || text[2] != ':' || text[5] != '.') return refused;
+    auto bus = hex_field(text, 0, 2, UINT8_MAX), device = hex_field(text, 3, 2, kMaxDevice),
+         function = hex_field(text, 6, 1, kMaxFunction);
+    if (!bus || !device || !function) return refused;
+    return PciAddress{*bus, *device, *function};
 }
 
-bool parse_mac_address(const std::string &text, NicInfo &info) {
-    constexpr size_t kOctets = 6;
-    if (text.size() != kOctets * 3 - 1) return false;
-    uint8_t mac[kOctets];
-    for (size_t i = 0; i < kOctets; i++) {
-        unsigned octet;
-        if (!parse_hex_field(text, i * 3, 2, UINT8_MAX, octet)) return false;
-        if (i + 1 < kOctets && text[i * 3 + 2] != ':') return false;
-        mac[i] = static_cast<uint8_t>(octet);
+Result<MacAddress> parse_mac_address(std::string_view text) {
+    const Failure<std::string> refused{"six hex octets joined by ':'"};
+    MacAddress mac;
+    if (text.size() != mac.size() * kOctetStride - 1) return refused;
+    for (size_t i = 0; i < mac.size(); i++) {
+        auto octet = hex_field(text, i * kOctetStride, 2, UINT8_MAX);
+        if (!octet || (i + 1 < mac.size() && text[i * kOctetStride + 2] != ':')) return refused;
+        mac[i] = *octet;
     }
-    std::copy(mac, mac + kOctets, info.mac);
-    return true;
+    return mac;
 }
+
+void set_pci_address(NicInfo &info, const PciAddress &address) {
+    info.bus = address.bus;
+    info.device = address.device;
+    info.function = address.function;
+}
+
+void set_mac_address(NicInfo &info, const MacAddress &mac) { std::copy(mac.begin(), mac.end(), info.mac); }
 
 }  // namespace kiv

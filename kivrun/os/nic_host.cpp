@@ -47,8 +47,10 @@ std::optional<uint64_t> read_hex(const fs::path &path) {
 // no place in the record and is only checked.
 bool parse_device_address(const std::string &name, NicInfo &info) {
     size_t colon = name.find(':');
-    return colon != std::string::npos && parse_hex_optional_prefix(std::string_view(name).substr(0, colon)) &&
-           parse_pci_address(name.substr(colon + 1), info);
+    if (colon == std::string::npos || !parse_hex_optional_prefix(std::string_view(name).substr(0, colon))) return false;
+    Result<PciAddress> address = parse_pci_address(std::string_view(name).substr(colon + 1));
+    if (address) set_pci_address(info, *address);
+    return address.has_value();
 }
 
 bool is_e1000(const fs::path &device) {
@@ -87,7 +89,9 @@ bool read_interface(const fs::path &device, NicInfo &info) {
     if (interfaces.empty()) return false;
     fs::path interface = device / "net" / interfaces.front();
     auto mac = read_first_line(interface / "address");
-    if (!mac || !parse_mac_address(*mac, info)) return false;
+    Result<MacAddress> address = mac ? parse_mac_address(*mac) : Failure{"no address"};
+    if (!address) return false;
+    set_mac_address(info, *address);
     info.link = read_first_line(interface / "carrier") == "1" ? 1 : 0;
     return true;
 }

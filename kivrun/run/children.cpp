@@ -183,18 +183,15 @@ std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string
         error = errno;
         return std::nullopt;
     }
-    std::string reason;
-    auto bytes = read_executable(fd.get(), reason);
-    ImageError image_error;
-    std::optional<ExecutableImage> image;
-    if (bytes && !(image = parse_executable(*bytes, image_error))) reason = image_error.message;
-    if (!reason.empty()) {
-        if (trace_ != nullptr) trace_->note("spawn: cannot run " + path + ": " + reason);
+    Result<std::vector<uint8_t>> bytes = read_executable(fd.get());
+    Result<ExecutableImage> image = bytes ? parse_executable(*bytes) : Failure{bytes.error()};
+    if (!image) {
+        if (trace_ != nullptr) trace_->note("spawn: cannot run " + path + ": " + image.error());
         error = ENOEXEC;
         return std::nullopt;
     }
-    image_memory = process_memory(*image, options_);
-    return bytes;
+    image_memory = process_memory(*image, options_.settings);
+    return std::move(*bytes);
 }
 
 SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std::string> &argv,
@@ -230,7 +227,7 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
         .inherited = {process_.sandbox.root(), process_.sandbox.current_directory(), fds, shared_.fd(), deadline_},
         .trace_fd = options_.trace != nullptr ? fileno(options_.trace) : -1,
         .diagnostics = options_.diagnostics != nullptr,
-        .settings = options_,
+        .settings = options_.settings,
     };
     int record_fd = write_spawn_record(record);
     if (record_fd < 0) return failure(errno);
@@ -247,7 +244,7 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
     std::string option = kSpawnedOption;
     char *words[] = {name.data(), option.data(), record_text.data(), nullptr};
     pid_t pid = 0;
-    int error = posix_spawn(&pid, options_.runner.c_str(), &actions, nullptr, words, environ);
+    int error = posix_spawn(&pid, options_.settings.runner.c_str(), &actions, nullptr, words, environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(record_fd);
     if (error != 0) return failure(error);

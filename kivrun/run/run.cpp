@@ -47,13 +47,13 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolT
     }
     case StopReason::TimedOut: {
         char seconds[32];
-        snprintf(seconds, sizeof seconds, "%g", options.timeout_seconds.value_or(0));
+        snprintf(seconds, sizeof seconds, "%g", options.settings.timeout_seconds.value_or(0));
         return failure(RunResult::Outcome::Stopped, kExitStopped,
                        program + ": stopped after the time limit of " + seconds + " s (--timeout)");
     }
     case StopReason::BlockLimit:
         return failure(RunResult::Outcome::Stopped, kExitStopped,
-                       program + ": stopped after " + std::to_string(options.block_limit) +
+                       program + ": stopped after " + std::to_string(options.settings.block_limit) +
                            " executed blocks (--max-blocks)");
     case StopReason::Refused:
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + stop.detail);
@@ -115,9 +115,9 @@ std::string program_host_path(const std::string &program, const Inheritance *inh
 // The time limit bounds the whole tree: a spawned process gets what is left.
 std::optional<Deadline> run_deadline(const RunOptions &options) {
     if (options.inherited != nullptr) return options.inherited->deadline;
-    if (!options.timeout_seconds) return std::nullopt;
+    if (!options.settings.timeout_seconds) return std::nullopt;
     return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.timeout_seconds));
+           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.settings.timeout_seconds));
 }
 
 // Arms the time limit and the stop a spawned process may be asked for, if
@@ -138,22 +138,22 @@ bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, 
 Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
                 int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
     uint32_t entry = image.entry;
-    Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
+    Process process(memory, sandbox, options.settings.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
-    process.skip_sleeps = options.skip_sleeps;
+    process.skip_sleeps = options.settings.skip_sleeps;
     process.diagnostics = options.diagnostics;
     std::optional<Trace> trace;
     if (options.trace != nullptr) {
-        trace.emplace(options.trace, options.trace_settings);
+        trace.emplace(options.trace, options.settings.trace_settings);
         trace->set_pid(getpid());
         trace->set_deadline(deadline);
     }
-    Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.trace_settings.injections);
-    cpu.set_block_limit(options.block_limit);
-    if (options.tsc) cpu.set_time_stamps(*options.tsc);
+    Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.settings.injection.injections);
+    cpu.set_block_limit(options.settings.block_limit);
+    if (options.settings.tsc) cpu.set_time_stamps(*options.settings.tsc);
     HostChildren children(process, options, deadline, trace ? &*trace : nullptr,
-                          process_memory(image, options));
-    if (!options.runner.empty()) process.children = &children;
+                          process_memory(image, options.settings));
+    if (!options.settings.runner.empty()) process.children = &children;
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
                                  : cpu.run(memory, dispatcher, entry, stack);
@@ -166,19 +166,17 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
 }  // namespace
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &argv, const RunOptions &options) {
-    std::string error;
-    auto file = read_executable(program, error);
-    if (!file) return failure(RunResult::Outcome::NotFound, kExitNotFound, "cannot open " + program + ": " + error);
+    Result<std::vector<uint8_t>> file = read_executable(program);
+    if (!file)
+        return failure(RunResult::Outcome::NotFound, kExitNotFound, "cannot open " + program + ": " + file.error());
     return run_image(program, *file, argv, options);
 }
 
 RunResult run_image(const std::string &program, std::span<const uint8_t> file, const std::vector<std::string> &argv,
                     const RunOptions &options) {
-    ImageError image_error;
-    auto image = parse_executable(file, image_error);
+    Result<ExecutableImage> image = parse_executable(file);
     if (!image)
-        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
-                       "cannot run " + program + ": " + image_error.message);
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + image.error());
 
     std::string error;
     Sandbox sandbox;
@@ -212,7 +210,10 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
                        "cannot run " + program + ": the arguments do not fit on the stack");
 
     std::optional<CoverageRecorder> coverage;
-    if (options.coverage.enabled()) cpu->count_blocks(coverage.emplace(options.coverage, *image, file, program_host_path(program, options.inherited)).counts());
+    const CoverageSettings &coverage_settings = options.settings.coverage;
+    if (coverage_settings.enabled())
+        cpu->count_blocks(
+            coverage.emplace(coverage_settings, *image, file, program_host_path(program, options.inherited)).counts());
     Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
     watchdog.reset();
     if (options.exit_after_run) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "coverage/coverage.h"
+#include "dispatch/inject.h"
 #include "dispatch/trace.h"
 #include "machine/memory_map.h"
 #include "machine/tsc.h"
@@ -20,7 +21,8 @@ struct Inheritance;
 
 struct RunSettings {
     NicConfig nic;
-    TraceSettings trace_settings;         // the trace's form, and the injections (which apply untraced too)
+    TraceSettings trace_settings;         // the trace's form
+    InjectionSettings injection;          // applied whether or not the run is traced
     std::optional<double> timeout_seconds;
     uint64_t block_limit = 0;             // executed basic blocks; 0 = none
     bool skip_sleeps = false;             // usleep returns at once
@@ -31,7 +33,8 @@ struct RunSettings {
     std::string runner;
 };
 
-struct RunOptions : RunSettings {
+struct RunOptions {
+    RunSettings settings;                 // handed to every spawned process
     std::string root = ".";               // the guest's file system root
     FILE *trace = nullptr;                // system-call trace, when set
     FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set

@@ -3,9 +3,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <concepts>
 #include <cstring>
+#include <functional>
+#include <span>
 #include <type_traits>
 
 #include "support/file.h"
@@ -49,6 +53,12 @@ void fields(Archive &archive, Record &record)
     archive(record.format);
     archive(record.string_limit);
     archive(record.selected);
+}
+
+template <class Archive, class Record>
+void fields(Archive &archive, Record &record)
+    requires std::same_as<std::remove_const_t<Record>, InjectionSettings>
+{
     archive(record.injections);
 }
 
@@ -60,6 +70,7 @@ void fields(Archive &archive, Record &record)
     archive(record.nic.simulated);
     archive(record.nic.sysfs_root);
     archive(record.trace_settings);
+    archive(record.injection);
     archive(record.timeout_seconds);
     archive(record.block_limit);
     archive(record.skip_sleeps);
@@ -116,13 +127,26 @@ constexpr size_t field_count() {
 
 // A field added to one of these types needs its line in the lists above.
 static_assert(field_count<Injection>() == 5);
-static_assert(field_count<TraceSettings>() == 8);
+static_assert(field_count<TraceSettings>() == 7);
+static_assert(field_count<InjectionSettings>() == 1);
 static_assert(field_count<NicConfig>() == 3);
-static_assert(field_count<RunSettings>() == 8);
+static_assert(field_count<RunSettings>() == 9);
 static_assert(field_count<CoverageSettings>() == 2);
 static_assert(field_count<Inheritance>() == 5);
 static_assert(field_count<InheritedFd>() == 3);
 static_assert(field_count<SpawnRecord>() == 8);
+
+// Every value of each enumeration a record holds; any other byte pattern is
+// a broken record. An enumeration without its list here does not compile.
+constexpr NicSource kNicSources[] = {NicSource::Simulated, NicSource::Host, NicSource::Absent};
+constexpr TraceFormat kTraceFormats[] = {TraceFormat::Text, TraceFormat::Json};
+constexpr Injection::Kind kInjectionKinds[] = {Injection::Kind::Error, Injection::Kind::Retval, Injection::Kind::Short};
+constexpr CoverageFormat kCoverageFormats[] = {CoverageFormat::Lcov, CoverageFormat::Drcov};
+
+std::span<const NicSource> values_of(NicSource) { return kNicSources; }
+std::span<const TraceFormat> values_of(TraceFormat) { return kTraceFormats; }
+std::span<const Injection::Kind> values_of(Injection::Kind) { return kInjectionKinds; }
+std::span<const CoverageFormat> values_of(CoverageFormat) { return kCoverageFormats; }
 
 template <class T>
 concept Composite = requires(T &value, std::string &bytes) { fields(bytes, value); };
@@ -174,6 +198,12 @@ public:
             }
             value.resize(static_cast<size_t>(size));
             for (auto &element : value) (*this)(element);
+        } else if constexpr (std::is_enum_v<T>) {
+            std::underlying_type_t<T> raw{};
+            (*this)(raw);
+            value = static_cast<T>(raw);
+            auto known = values_of(value);
+            ok_ = ok_ && std::find(known.begin(), known.end(), value) != known.end();
         } else if constexpr (std::is_same_v<T, bool>) {
             // Any byte but 0 and 1 is no bool: a broken record.
             uint8_t byte = 0;
@@ -197,8 +227,25 @@ private:
     bool ok_ = true;
 };
 
-bool known(NicSource source) {
-    return source == NicSource::Simulated || source == NicSource::Host || source == NicSource::Absent;
+// Call numbers as a selection holds them: known calls, ascending, each once
+// (the trace looks them up by binary search).
+bool valid_selection(const std::vector<uint32_t> &numbers) {
+    auto unknown = [](uint32_t number) { return find_syscall(number) == nullptr; };
+    return std::none_of(numbers.begin(), numbers.end(), unknown) &&
+           std::adjacent_find(numbers.begin(), numbers.end(), std::greater_equal<>()) == numbers.end();
+}
+
+bool valid(const Injection &injection) {
+    return valid_selection(injection.calls) && injection.value >= 0 && injection.first >= 1;
+}
+
+// What the readers of the settings rely on beyond each field's own type.
+bool valid(const RunSettings &settings) {
+    const std::vector<Injection> &injections = settings.injection.injections;
+    const std::optional<double> &timeout = settings.timeout_seconds;
+    return valid_selection(settings.trace_settings.selected) &&
+           std::all_of(injections.begin(), injections.end(), [](const Injection &one) { return valid(one); }) &&
+           (!timeout || (std::isfinite(*timeout) && *timeout > 0));
 }
 
 }  // namespace
@@ -216,18 +263,18 @@ int write_spawn_record(const SpawnRecord &record) {
     return fd;
 }
 
-std::optional<SpawnRecord> read_spawn_record(int fd) {
-    std::string ignored;
-    auto bytes = read_file(fd, UINT64_MAX, ignored);
-    if (!bytes) return std::nullopt;
+Result<SpawnRecord> read_spawn_record(int fd) {
+    Result<std::vector<uint8_t>> bytes = read_file(fd, UINT64_MAX);
+    if (!bytes) return Failure{bytes.error()};
     return parse_spawn_record(std::string_view(reinterpret_cast<const char *>(bytes->data()), bytes->size()));
 }
 
-std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes) {
+Result<SpawnRecord> parse_spawn_record(std::string_view bytes) {
     SpawnRecord record;
     Reader reader(bytes);
     reader(record);
-    if (!reader.complete() || !known(record.settings.nic.source)) return std::nullopt;
+    if (!reader.complete()) return Failure{"a cut or broken record"};
+    if (!valid(record.settings)) return Failure{"settings no command line gives"};
     return record;
 }
 

@@ -13,6 +13,7 @@
 
 #include "os/child_processes.h"
 #include "run/run_options.h"
+#include "support/result.h"
 
 namespace kiv {
 
@@ -44,11 +45,12 @@ struct SpawnRecord {
 
 // An anonymous memory file holding the record; -1 with errno set on failure.
 int write_spawn_record(const SpawnRecord &record);
-// The record in `fd`; nullopt when it cannot be read whole.
-std::optional<SpawnRecord> read_spawn_record(int fd);
-// The record these bytes hold; nullopt unless they hold exactly one, with
-// every field valid.
-std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes);
+// The record in `fd`, refused when it cannot be read whole.
+Result<SpawnRecord> read_spawn_record(int fd);
+// The record these bytes hold, refused unless they hold exactly one with
+// every field valid: each enumeration one of its values, each selection of
+// calls known calls in ascending order.
+Result<SpawnRecord> parse_spawn_record(std::string_view bytes);
 std::string spawn_record_bytes(const SpawnRecord &record);
 
 }  // namespace kiv

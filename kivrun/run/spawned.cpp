@@ -8,16 +8,19 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "run/run.h"
 #include "run/spawn_record.h"
+#include "support/number.h"
+#include "support/text.h"
 
 namespace kiv {
 
@@ -72,13 +75,22 @@ int catch_stop_requests() {
 
 RunOptions options_from(const SpawnRecord &record, FILE *trace, FILE *diagnostics) {
     RunOptions options;
-    static_cast<RunSettings &>(options) = record.settings;
+    options.settings = record.settings;
     options.trace = trace;
     if (record.diagnostics) options.diagnostics = diagnostics;
     options.console_in = options.console_out = options.console_err = -1;
     options.inherited = &record.inherited;
     options.stop_fd = g_stop_fd;
     return options;
+}
+
+// The start record's descriptor as the parent wrote it: a decimal number.
+Result<int> record_descriptor(const char *text) {
+    std::optional<uint32_t> fd = decimal_number<uint32_t>(text);
+    if (!fd || *fd > static_cast<uint32_t>(INT_MAX))
+        return Failure{std::string("kivrun: no descriptor after ") + kSpawnedOption + ": '" +
+                       c_escaped(std::span(reinterpret_cast<const uint8_t *>(text), std::strlen(text))) + "'"};
+    return static_cast<int>(*fd);
 }
 
 // "kivrun: prog: ..." becomes "kivrun: [pid N] prog: ...".
@@ -95,9 +107,13 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     // Nothing outlives the tree: a parent that dies stops this process.
     int stop_fd = catch_stop_requests();
     prctl(PR_SET_PDEATHSIG, stop_fd >= 0 ? SIGTERM : SIGKILL);
-    int record_fd = atoi(argv[2]);
-    auto record = read_spawn_record(record_fd);
-    ::close(record_fd);
+    Result<int> record_fd = record_descriptor(argv[2]);
+    if (!record_fd) {
+        fprintf(stderr, "%s\n", with_pid(record_fd.error()).c_str());
+        return kExitHostError;
+    }
+    Result<SpawnRecord> record = read_spawn_record(*record_fd);
+    ::close(*record_fd);
     if (!record) {
         fprintf(stderr, "%s\n", with_pid("kivrun: unreadable start record of a spawned process").c_str());
         return kExitHostError;

@@ -44,11 +44,11 @@ class CallClasses : public testing::TestWithParam<ClassCase> {};
 
 TEST_P(CallClasses, ChooseTheirCallsAndTheRestIsTheirComplement) {
     const ClassCase &form = GetParam();
-    std::string problem;
-    auto chosen = parse_call_selection(form.name, problem);
-    EXPECT_EQ(chosen, sorted_numbers(form.calls)) << problem;
-    auto others = parse_call_selection(std::string("!") + form.name, problem);
-    ASSERT_TRUE(others.has_value()) << problem;
+    Result<std::vector<uint32_t>> chosen = parse_call_selection(form.name);
+    ASSERT_TRUE(chosen) << chosen.error();
+    EXPECT_EQ(*chosen, sorted_numbers(form.calls));
+    auto others = parse_call_selection(std::string("!") + form.name);
+    ASSERT_TRUE(others) << others.error();
     EXPECT_EQ(others->size() + form.calls.size(), all_syscalls().size());
 }
 
@@ -69,11 +69,10 @@ const ShortCase kShortCalls[] = {
 class ShortInjection : public testing::TestWithParam<ShortCase> {};
 
 TEST_P(ShortInjection, OnlyFitsCallsThatMoveBytes) {
-    std::string problem;
-    auto injection = parse_injection(std::string(GetParam().name) + ":short=1", problem);
-    EXPECT_EQ(injection.has_value(), GetParam().accepted) << problem;
+    auto injection = parse_injection(std::string(GetParam().name) + ":short=1");
+    EXPECT_EQ(injection.has_value(), GetParam().accepted);
     if (!GetParam().accepted) {
-        EXPECT_NE(problem.find("moves no bytes"), std::string::npos) << problem;
+        EXPECT_NE(injection.error().find("moves no bytes"), std::string::npos) << injection.error();
     }
 }
 

@@ -78,7 +78,9 @@ TEST_P(ConsoleOutput, WritesExactlyThesePieces) {
     RunOptions options;
     options.root = sandbox.path();
     if (!scenario.injection.empty()) {
-        ASSERT_EQ(options.trace_settings.apply_expression("inject=" + scenario.injection), "");
+        Result<Injection> injection = parse_injection(scenario.injection);
+        ASSERT_TRUE(injection) << injection.error();
+        options.settings.injection.injections.push_back(*injection);
     }
     GuestRun run = run_guest(guest_program("fx_console"), {scenario.name}, options);
     ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;

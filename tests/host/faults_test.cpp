@@ -176,8 +176,8 @@ struct Limit {
 };
 
 const Limit kLimits[] = {
-    {"time", [](RunOptions &o) { o.timeout_seconds = 0.2; }, "time limit of 0.2 s", "+++ stopped by the time limit +++"},
-    {"blocks", [](RunOptions &o) { o.block_limit = 50000; }, "50000 executed blocks",
+    {"time", [](RunOptions &o) { o.settings.timeout_seconds = 0.2; }, "time limit of 0.2 s", "+++ stopped by the time limit +++"},
+    {"blocks", [](RunOptions &o) { o.settings.block_limit = 50000; }, "50000 executed blocks",
      "+++ stopped by the block limit +++"},
 };
 
@@ -290,7 +290,7 @@ TEST_P(BlockedInTheHost, IsStoppedByTheTimeLimit) {
     TempDir sandbox;
     RunOptions options;
     options.root = sandbox.path();
-    options.timeout_seconds = 0.1;
+    options.settings.timeout_seconds = 0.1;
     options.console_in = input[0];
     options.console_out = output[1];
     RunResult result = run_program(guest_program(GetParam().program), {GetParam().program, GetParam().name}, options);

@@ -28,8 +28,7 @@ inline std::string command_program(const std::string &name) { return std::string
 // The whole file; empty when it cannot be read, so the test fails on what
 // it expected to find.
 inline std::vector<uint8_t> read_test_file(const std::string &path) {
-    std::string ignored;
-    return read_file(path, UINT64_MAX, ignored).value_or(std::vector<uint8_t>{});
+    return read_file(path, UINT64_MAX).value_or(std::vector<uint8_t>{});
 }
 
 // `file` with its section header table moved to the end and each entry
@@ -190,7 +189,7 @@ inline GuestRun run_guest(const std::string &program, const std::vector<std::str
     options.console_out = out;
     options.trace = trace;
     options.diagnostics = notes;
-    options.runner = KIVRUN_PATH;
+    options.settings.runner = KIVRUN_PATH;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     GuestRun run{run_program(program, argv, options), read_all_from_start(out), read_all_from_start(fileno(trace)),

@@ -118,9 +118,8 @@ TEST(KivmetaRead, SoundImageGivesBothRecords) {
         SCOPED_TRACE(entry_size);
         Image image = sound_image();
         if (entry_size != sizeof(Elf32_Shdr)) kiv::test::widen_section_headers(image.bytes, entry_size);
-        kiv::meta::ReadError error;
-        auto metadata = kiv::meta::read_metadata(image.bytes, error);
-        ASSERT_TRUE(metadata) << error.message;
+        auto metadata = kiv::meta::read_metadata(image.bytes);
+        ASSERT_TRUE(metadata) << metadata.error().message;
         ASSERT_EQ(metadata->size(), 2u);
         EXPECT_EQ((*metadata)[0].label, "command");
         EXPECT_EQ((*metadata)[0].strings, (std::vector<std::string>{"Probe Intel e1000 NIC.", "nicsounder"}));
@@ -189,8 +188,9 @@ TEST(KivmetaRead, BrokenImagesAreRefusedWithTheirFault) {
         SCOPED_TRACE(broken.name);
         Image image = sound_image();
         broken.damage(image);
-        kiv::meta::ReadError error;
-        EXPECT_FALSE(kiv::meta::read_metadata(image.bytes, error));
+        auto metadata = kiv::meta::read_metadata(image.bytes);
+        ASSERT_FALSE(metadata);
+        const kiv::meta::ReadError &error = metadata.error();
         EXPECT_EQ(error.problem, broken.problem);
         EXPECT_NE(error.message.find(broken.message), std::string::npos) << error.message;
         EXPECT_EQ(error.message.find('\n'), std::string::npos);
@@ -227,14 +227,13 @@ const RecordCase kRecordCases[] = {
 TEST(KivmetaRecord, RecordsAreCheckedByteForByte) {
     for (const auto &record : kRecordCases) {
         SCOPED_TRACE(record.name);
-        std::string error;
-        auto strings = kiv::meta::parse_record(bytes_of(record.bytes), "KCMD", error);
+        auto strings = kiv::meta::parse_record(bytes_of(record.bytes), "KCMD");
         if (record.error == nullptr) {
-            ASSERT_TRUE(strings) << error;
+            ASSERT_TRUE(strings) << strings.error();
             EXPECT_EQ(*strings, record.strings);
         } else {
-            EXPECT_FALSE(strings);
-            EXPECT_NE(error.find(record.error), std::string::npos) << error;
+            ASSERT_FALSE(strings);
+            EXPECT_NE(strings.error().find(record.error), std::string::npos) << strings.error();
         }
     }
 }
@@ -262,9 +261,8 @@ Bytes readelf_section(const std::string &path, const std::string &section) {
 
 TEST(KivmetaNicsounder, RecordsMatchTheirLayoutAndBinutils) {
     Bytes file = kiv::test::read_test_file(kNicsounder);
-    kiv::meta::ReadError error;
-    auto metadata = kiv::meta::read_metadata(file, error);
-    ASSERT_TRUE(metadata) << error.message;
+    auto metadata = kiv::meta::read_metadata(file);
+    ASSERT_TRUE(metadata) << metadata.error().message;
     const Bytes *expected[] = {&kCommandRecord, &kPackageRecord};
     for (size_t r = 0; r < metadata->size(); r++) {
         const auto &record = (*metadata)[r];

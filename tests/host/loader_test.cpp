@@ -85,9 +85,9 @@ TEST_P(Malformed, IsRefusedWithItsReason) {
     Bytes file = valid_executable();
     ASSERT_GE(file.size(), sizeof(Elf32_Ehdr));
     GetParam().damage(file);
-    ImageError error;
-    EXPECT_FALSE(parse_executable(file, error).has_value());
-    EXPECT_NE(error.message.find(GetParam().reason), std::string::npos) << error.message;
+    Result<ExecutableImage> image = parse_executable(file);
+    ASSERT_FALSE(image.has_value());
+    EXPECT_NE(image.error().find(GetParam().reason), std::string::npos) << image.error();
 
     // The same file given to the stand-in: refused with status 126.
     TempDir directory;
@@ -100,9 +100,8 @@ TEST_P(Malformed, IsRefusedWithItsReason) {
 INSTANTIATE_TEST_SUITE_P(Files, Malformed, testing::ValuesIn(kMalformations), kCaseName);
 
 TEST(Loader, AcceptsTheValidExecutable) {
-    ImageError error;
-    auto image = parse_executable(valid_executable(), error);
-    ASSERT_TRUE(image.has_value()) << error.message;
+    Result<ExecutableImage> image = parse_executable(valid_executable());
+    ASSERT_TRUE(image.has_value()) << image.error();
     EXPECT_EQ(image->entry, 0x400000u);
 }
 
@@ -123,8 +122,8 @@ TEST(Loader, SurvivesRandomDamage) {
     TempDir directory;
     RunOptions options;
     options.root = directory.path();
-    options.block_limit = 20000;
-    options.timeout_seconds = 5;
+    options.settings.block_limit = 20000;
+    options.settings.timeout_seconds = 5;
     const Bytes &valid = valid_executable();
     for (int round = 0; round < 300; round++) {
         Bytes file = valid;

@@ -29,9 +29,11 @@ GuestRun run_command(const std::vector<std::string> &args, const NicConfig &nic 
     TempDir sandbox;
     RunOptions options;
     options.root = sandbox.path();
-    options.nic = nic;
+    options.settings.nic = nic;
     if (!injection.empty()) {
-        EXPECT_EQ(options.trace_settings.apply_expression("inject=" + injection), "");
+        Result<Injection> parsed = parse_injection(injection);
+        EXPECT_TRUE(parsed) << parsed.error();
+        if (parsed) options.settings.injection.injections.push_back(*parsed);
     }
     return run_guest(command_program("nicsounder"), args, options);
 }

@@ -27,7 +27,7 @@ const uint64_t kCounters[] = {0, 1, 2, uint64_t{1} << 32, 0x123456789abcdef0ull,
 // `counter` is unset.
 std::vector<int> unseeded_values(std::optional<uint64_t> counter) {
     RunOptions options;
-    if (counter) options.tsc = TscSequence{*counter, 1};
+    if (counter) options.settings.tsc = TscSequence{*counter, 1};
     GuestRun run = run_guest(guest_program("fx_rand_seed"), {}, options);
     EXPECT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
     std::vector<int> values;

@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "case_name.h"
+#include "dispatch/expression.h"
 #include "guest_runner.h"
 #include "run/spawn_record.h"
 
@@ -244,7 +245,7 @@ TEST(Processes, TheStartRecordCarriesTheRunsSettings) {
     settings.nic.simulated.mac[5] = 0x99;
     settings.nic.sysfs_root = "/fake/sys";
     for (const char *expression : {"trace=write,exit", "inject=write:error=EIO:when=3+", "inject=read:short=1"})
-        ASSERT_EQ(settings.trace_settings.apply_expression(expression), "");
+        ASSERT_TRUE(apply_expression(expression, settings.trace_settings, settings.injection));
     settings.trace_settings.enabled = settings.trace_settings.times = settings.trace_settings.epoch_times = true;
     settings.trace_settings.format = TraceFormat::Json;
     settings.trace_settings.string_limit = 7;
@@ -257,7 +258,7 @@ TEST(Processes, TheStartRecordCarriesTheRunsSettings) {
     int fd = write_spawn_record(sent);
     ASSERT_GE(fd, 0);
     auto got = read_spawn_record(fd);
-    ASSERT_TRUE(got.has_value());
+    ASSERT_TRUE(got.has_value()) << got.error();
     EXPECT_EQ(got->parent, sent.parent);
     EXPECT_EQ(got->image, sent.image);
     EXPECT_EQ(got->argv, sent.argv);
@@ -276,9 +277,10 @@ TEST(Processes, TheStartRecordCarriesTheRunsSettings) {
     EXPECT_EQ(trace.format, TraceFormat::Json);
     EXPECT_EQ(trace.string_limit, 7u);
     EXPECT_EQ(trace.selected, settings.trace_settings.selected);
-    ASSERT_EQ(trace.injections.size(), 2u);
-    for (size_t i = 0; i < trace.injections.size(); i++) {
-        const Injection &want = settings.trace_settings.injections[i], &have = trace.injections[i];
+    const std::vector<Injection> &injections = arrived.injection.injections;
+    ASSERT_EQ(injections.size(), 2u);
+    for (size_t i = 0; i < injections.size(); i++) {
+        const Injection &want = settings.injection.injections[i], &have = injections[i];
         EXPECT_EQ(have.calls, want.calls);
         EXPECT_EQ(have.kind, want.kind);
         EXPECT_EQ(have.value, want.value);

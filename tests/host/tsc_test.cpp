@@ -36,13 +36,13 @@ const SequenceText kSequenceTexts[] = {
 TEST(TscOption, ParsesStartAndStep) {
     for (const auto &c : kSequenceTexts) {
         SCOPED_TRACE(c.text);
-        TscSequence sequence{7, 7};
-        ASSERT_EQ(parse_tsc_sequence(c.text, sequence), c.valid);
+        Result<TscSequence> sequence = parse_tsc_sequence(c.text);
+        ASSERT_EQ(sequence.has_value(), c.valid);
         if (c.valid) {
-            EXPECT_EQ(sequence.start, c.start);
-            EXPECT_EQ(sequence.step, c.step);
+            EXPECT_EQ(sequence->start, c.start);
+            EXPECT_EQ(sequence->step, c.step);
         } else {
-            EXPECT_EQ(sequence.start, 7u);  // left alone on bad text
+            EXPECT_EQ(sequence.error(), "a 64-bit number: decimal or 0x-hex");
         }
     }
 }
@@ -68,7 +68,7 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
         TempDir sandbox;
         RunOptions options;
         options.root = sandbox.path().string();
-        options.tsc = reads.sequence;
+        options.settings.tsc = reads.sequence;
         GuestRun run = run_guest(guest_program("fx_rdtsc"), {}, options);
         ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
         EXPECT_EQ(run.out, reads.out);
@@ -77,7 +77,7 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
 
 TEST(TscRun, AProgramSpellingRdtscEverywhereIsRefused) {
     RunOptions options;
-    options.tsc = TscSequence{};
+    options.settings.tsc = TscSequence{};
     GuestRun run = run_guest(guest_program("fx_fault"), {"rdtsc-everywhere"}, options);
     EXPECT_EQ(run.result.exit_code, kExitNotLoadable);
     EXPECT_NE(run.result.message.find("places in its code spell rdtsc"), std::string::npos) << run.result.message;

@@ -130,8 +130,8 @@ TEST_P(WrapperTrace, ReachesTheKernelAsExpected) {
     TempDir sandbox;
     RunOptions options;
     options.root = sandbox.path();
-    options.skip_sleeps = true;
-    options.timeout_seconds = 5;  // a call that waits by mistake fails the case
+    options.settings.skip_sleeps = true;
+    options.settings.timeout_seconds = 5;  // a call that waits by mistake fails the case
     GuestRun run = run_guest(guest_program("fx_wrappers"), {scenario.name}, options, "in");
     ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
     EXPECT_EQ(run.result.status, 0) << run.out;

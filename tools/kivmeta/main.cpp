@@ -96,12 +96,10 @@ int main(int argc, char **argv) {
     if (files.size() != 1) kiv::cli::usage_error(command, "expected exactly one FILE");
 
     const std::string &path = files[0];
-    std::string read_error;
-    auto file = kiv::read_file(path, kiv::kMaxExecutableSize, read_error);
-    if (!file) fail(kUnreadable, kiv::cli::shown(path) + ": " + read_error);
-    kiv::meta::ReadError error;
-    auto metadata = kiv::meta::read_metadata(*file, error);
-    if (!metadata) fail(exit_status(error.problem), kiv::cli::shown(path) + ": " + error.message);
+    auto file = kiv::read_file(path, kiv::kMaxExecutableSize);
+    if (!file) fail(kUnreadable, kiv::cli::shown(path) + ": " + file.error());
+    auto metadata = kiv::meta::read_metadata(*file);
+    if (!metadata) fail(exit_status(metadata.error().problem), kiv::cli::shown(path) + ": " + metadata.error().message);
     json ? print_json(*metadata) : print_plain(*metadata);
     return kOk;
 }

@@ -5,11 +5,12 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "support/result.h"
 
 namespace kiv::meta {
 
@@ -38,17 +39,15 @@ struct ReadError {
     std::string message;  // one line, naming the section where there is one
 };
 
-// Locates the section called `name`; nullopt with `error` set when the file
-// is not an ELF32 file with a usable section table or has no such section.
-std::optional<std::span<const uint8_t>> find_section(std::span<const uint8_t> file, const std::string &name,
-                                                     ReadError &error);
+// Locates the section called `name`; refused when the file is not an ELF32
+// file with a usable section table or has no such section.
+Result<std::span<const uint8_t>, ReadError> find_section(std::span<const uint8_t> file, const std::string &name);
 
 // Checks a record's magic and version and reads its strings up to the empty
 // one. Bytes after the empty string are not looked at.
-std::optional<std::vector<std::string>> parse_record(std::span<const uint8_t> bytes, std::string_view magic,
-                                                     std::string &error);
+Result<std::vector<std::string>> parse_record(std::span<const uint8_t> bytes, std::string_view magic);
 
-// Both records of an executable; nullopt with `error` set at the first fault.
-std::optional<Metadata> read_metadata(std::span<const uint8_t> file, ReadError &error);
+// Both records of an executable, or the first fault.
+Result<Metadata, ReadError> read_metadata(std::span<const uint8_t> file);
 
 }  // namespace kiv::meta

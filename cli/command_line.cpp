@@ -189,14 +189,11 @@ constexpr std::string_view kBlanks = " \t\n";
 // Splits as split_words says, one character at a time.
 class WordSplitter {
 public:
-    std::optional<std::vector<std::string>> split(std::string_view text, std::string &problem) {
+    Result<std::vector<std::string>> split(std::string_view text) {
         for (size_t at = 0; at < text.size(); at++) {
             char c = text[at];
             if (c == '\\' && escapes(text, at)) {
-                if (++at == text.size()) {
-                    problem = "it ends with a backslash";
-                    return std::nullopt;
-                }
+                if (++at == text.size()) return Failure{"it ends with a backslash"};
                 add(text[at]);
             } else if (quote_ != 0) {
                 if (c == quote_) quote_ = 0;
@@ -210,10 +207,7 @@ public:
                 add(c);
             }
         }
-        if (quote_ != 0) {
-            problem = std::string("a ") + quote_ + " is not closed";
-            return std::nullopt;
-        }
+        if (quote_ != 0) return Failure{std::string("a ") + quote_ + " is not closed"};
         end_word();
         return std::move(words_);
     }
@@ -248,8 +242,8 @@ Reading read(const Command &command, int argc, char **argv, std::string_view ori
     return Reader(command, argc, argv, origin).read();
 }
 
-std::optional<std::vector<std::string>> split_words(std::string_view text, std::string &problem) {
-    return WordSplitter().split(text, problem);
+Result<std::vector<std::string>> split_words(std::string_view text) {
+    return WordSplitter().split(text);
 }
 
 std::vector<std::string> parse(const Command &command, int argc, char **argv) {

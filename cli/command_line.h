@@ -3,11 +3,15 @@
 // errors, so none of them can say something the others do not.
 #pragma once
 
+#include <concepts>
 #include <functional>
-#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "support/number.h"
+#include "support/result.h"
 
 namespace kiv::cli {
 
@@ -49,7 +53,8 @@ struct Command {
     std::vector<Option> options;  // -h/--help and --version come with every command
 };
 
-// Apply functions for the common rows: a flag set, a text kept as given.
+// Apply functions for the common rows: a flag set, a text kept as given,
+// what a parser answers, a number in the one grammar.
 inline auto set_flag(bool &target) {
     return [&target](const char *) {
         target = true;
@@ -62,6 +67,22 @@ inline auto store_text(std::string &target) {
         target = value;
         return true;
     };
+}
+
+// `parse` takes the text and answers a Result; the target is left alone
+// when it refuses.
+template <class Target, class Parse>
+auto store_parsed(Target &target, Parse parse) {
+    return [&target, parse](const char *value) {
+        auto parsed = parse(value);
+        if (parsed) target = std::move(*parsed);
+        return parsed.has_value();
+    };
+}
+
+template <std::unsigned_integral T>
+auto store_number(T &target) {
+    return store_parsed(target, parse_number<T>);
 }
 
 // What reading a command line came to: the operands, or a stop after
@@ -82,9 +103,9 @@ Reading read(const Command &command, int argc, char **argv, std::string_view ori
 // The words of `text` as a shell splits a simple command: blanks (space,
 // tab, line break) separate them; '...' keeps what it encloses as it is;
 // "..." too, but for \" and \\ standing for " and \; elsewhere a
-// backslash keeps the character after it. Nothing is expanded. nullopt,
-// with `problem` saying why, for an unfinished quote or a final backslash.
-std::optional<std::vector<std::string>> split_words(std::string_view text, std::string &problem);
+// backslash keeps the character after it. Nothing is expanded. An
+// unfinished quote or a final backslash is refused, saying which.
+Result<std::vector<std::string>> split_words(std::string_view text);
 
 // The same for a program's entry: answers the operands, or prints what
 // read stopped with and exits.
