@@ -183,7 +183,7 @@ std::function<void(const CommandLine &)> environment_mistake(std::string message
 const Reading kReadings[] = {
     {"trace_letters", {"-tt", "-s", "7", "--trace-format=json", "prog", "-t"}, std::nullopt,
      [](const CommandLine &line) {
-         const TraceSettings &trace = line.run.trace_settings;
+         const TraceSettings &trace = line.run.settings.trace_settings;
          EXPECT_TRUE(trace.enabled && trace.times && !trace.summary_only);
          EXPECT_EQ(trace.string_limit, 7u);
          EXPECT_EQ(trace.format, TraceFormat::Json);
@@ -193,12 +193,12 @@ const Reading kReadings[] = {
     {"trace_file_and_selection", {"-o", "/tmp/t", "-e", "trace=write,exit", "-c", "prog"}, std::nullopt,
      [](const CommandLine &line) {
          EXPECT_EQ(line.trace_path, "/tmp/t");
-         EXPECT_EQ(line.run.trace_settings.selected.size(), 2u);
-         EXPECT_TRUE(line.run.trace_settings.summary_only);
+         EXPECT_EQ(line.run.settings.trace_settings.selected.size(), 2u);
+         EXPECT_TRUE(line.run.settings.trace_settings.summary_only);
      }},
     {"injections_in_order", {"-e", "inject=write:error=EIO:when=2+3", "-e", "inject=read:short=1", "prog"}, std::nullopt,
      [](const CommandLine &line) {
-         const auto &injections = line.run.trace_settings.injections;
+         const auto &injections = line.run.settings.injection.injections;
          ASSERT_EQ(injections.size(), 2u);
          EXPECT_EQ(injections[0].kind, Injection::Kind::Error);
          EXPECT_EQ(injections[0].value, EIO);
@@ -208,20 +208,20 @@ const Reading kReadings[] = {
      }},
     {"limits_and_machine", {"--timeout=1.5", "--max-blocks", "9", "--tsc", "5:2", "--no-sleep", "-g", "0", "-r", "/r", "p"}, std::nullopt,
      [](const CommandLine &line) {
-         EXPECT_EQ(line.run.timeout_seconds, 1.5);
-         EXPECT_EQ(line.run.block_limit, 9u);
-         ASSERT_TRUE(line.run.tsc.has_value());
-         EXPECT_EQ(line.run.tsc->at(1), 7u);
-         EXPECT_TRUE(line.run.skip_sleeps);
+         EXPECT_EQ(line.run.settings.timeout_seconds, 1.5);
+         EXPECT_EQ(line.run.settings.block_limit, 9u);
+         ASSERT_TRUE(line.run.settings.tsc.has_value());
+         EXPECT_EQ(line.run.settings.tsc->at(1), 7u);
+         EXPECT_TRUE(line.run.settings.skip_sleeps);
          EXPECT_EQ(line.run.gdb_port, 0);
          EXPECT_EQ(line.run.root, "/r");
      }},
     {"nic", {"--nic=host", "--sysfs-root", "/s", "--nic-mac", "00:1b:21:aa:bb:cc", "--nic-link=0", "p"}, std::nullopt,
      [](const CommandLine &line) {
-         EXPECT_EQ(line.run.nic.source, NicSource::Host);
-         EXPECT_EQ(line.run.nic.sysfs_root, "/s");
-         EXPECT_EQ(line.run.nic.simulated.mac[5], 0xcc);
-         EXPECT_EQ(line.run.nic.simulated.link, 0u);
+         EXPECT_EQ(line.run.settings.nic.source, NicSource::Host);
+         EXPECT_EQ(line.run.settings.nic.sysfs_root, "/s");
+         EXPECT_EQ(line.run.settings.nic.simulated.mac[5], 0xcc);
+         EXPECT_EQ(line.run.settings.nic.simulated.link, 0u);
      }},
     {"help_stops_reading", {"--help", "--bogus"}, 0,
      [](const CommandLine &line) {
@@ -241,17 +241,17 @@ const Reading kReadings[] = {
     {"environment_before_the_command_line", {"--timeout=1.5", "-e", "inject=read:short=1", "p", "--max-blocks=3"},
      std::nullopt,
      [](const CommandLine &line) {
-         EXPECT_EQ(line.run.timeout_seconds, 1.5);
-         EXPECT_EQ(line.run.block_limit, 9u);
+         EXPECT_EQ(line.run.settings.timeout_seconds, 1.5);
+         EXPECT_EQ(line.run.settings.block_limit, 9u);
          EXPECT_EQ(line.run.root, "/a b/c'd");
-         EXPECT_EQ(line.run.trace_settings.injections.size(), 2u);
+         EXPECT_EQ(line.run.settings.injection.injections.size(), 2u);
          EXPECT_EQ(line.program, (std::vector<std::string>{"p", "--max-blocks=3"}));
      },
      "--timeout 5 \t--max-blocks=9 -r '/a b'\"/c'd\" -e inject=write:error=EIO\n"},
     {"environment_of_blanks", {"p"}, std::nullopt,
      [](const CommandLine &line) { EXPECT_EQ(line.run.root, RunOptions{}.root); }, " \t\n"},
     {"environment_coverage", {"p"}, std::nullopt,
-     [](const CommandLine &line) { EXPECT_EQ(line.run.coverage.path, "/suite/all.info"); },
+     [](const CommandLine &line) { EXPECT_EQ(line.run.settings.coverage.path, "/suite/all.info"); },
      "--coverage=/suite/all.info"},
     {"environment_help", {"p"}, 0,
      [](const CommandLine &line) { EXPECT_TRUE(line.message.starts_with("Usage: kivrun ")) << line.message; },
@@ -328,9 +328,10 @@ const NumberText kNumberTexts[] = {
 TEST(Cli, NumbersAreDecimalOrHexWithinTheWidth) {
     for (const auto &number : kNumberTexts) {
         SCOPED_TRACE(number.text);
-        uint32_t value = 7;
-        ASSERT_EQ(cli::parse_number(number.text, value), number.value.has_value());
-        EXPECT_EQ(value, number.value.value_or(7));  // left alone when refused
+        Result<uint32_t> value = parse_number<uint32_t>(number.text);
+        ASSERT_EQ(value.has_value(), number.value.has_value());
+        if (value) EXPECT_EQ(*value, *number.value);
+        else EXPECT_EQ(value.error(), "a 32-bit number: decimal or 0x-hex");
     }
 }
 
@@ -359,10 +360,10 @@ const SplitText kSplitTexts[] = {
 TEST(Cli, EnvironmentWordsSplitAsAShellQuotes) {
     for (const auto &split : kSplitTexts) {
         SCOPED_TRACE(split.text);
-        std::string problem;
-        auto words = cli::split_words(split.text, problem);
-        EXPECT_EQ(words, split.words);
-        EXPECT_EQ(problem.empty(), split.words.has_value()) << problem;
+        Result<std::vector<std::string>> words = cli::split_words(split.text);
+        ASSERT_EQ(words.has_value(), split.words.has_value());
+        if (words) EXPECT_EQ(*words, *split.words);
+        else EXPECT_TRUE(words.error() == "it ends with a backslash" || words.error().ends_with(" is not closed"));
     }
 }
 
