@@ -444,20 +444,6 @@ TEST(Cli, TraceOptionsShapeTheTrace) {
     }
 }
 
-// strace's %desc: the calls that take a descriptor, and no other.
-TEST(Cli, DescriptorClassIsTheCallsTakingOne) {
-    std::vector<uint32_t> expected;
-    for (const char *name : {"write", "read", "close", "kivfs_stream_write", "kivfs_stream_end", "mmap", "lseek", "dup",
-                             "dup2", "fd_set_stdio", "fd_set_nonblock"})
-        expected.push_back(find_syscall_named(name)->number);
-    std::sort(expected.begin(), expected.end());
-    std::string problem;
-    EXPECT_EQ(parse_call_selection("%desc", problem), expected) << problem;
-    auto others = parse_call_selection("!%desc", problem);
-    ASSERT_TRUE(others.has_value());
-    EXPECT_EQ(others->size() + expected.size(), all_syscalls().size());
-}
-
 TEST(Cli, InjectionReachesTheCommand) {
     Invocation run = run_kivrun({"-e", "inject=nic_query:retval=1", command_program("nicsounder")});
     EXPECT_EQ(run.status, 1);
