@@ -14,7 +14,10 @@ per finding, when
   - anything but the front end (the files directly in kivrun/) includes the
     command-line library (cli/);
   - support/ includes anything of kivrun, cli/ or the tools, or cli/
-    includes anything but support/.
+    includes anything but support/;
+  - a layer's host tests (tests/host/LAYER/) include a header of a layer it
+    does not link, or the tests' shared helpers (tests/host/common/) any
+    kivrun header.
 """
 import os
 import re
@@ -26,6 +29,8 @@ SOURCE_SUFFIXES = ('.h', '.cpp')
 COMMAND_LINE_FOLDER = 'cli/'
 # The folders below kivrun and the tools: {folder: the folders it may include}.
 BASE_FOLDERS = {'support': {'support'}, 'cli': {'cli', 'support'}}
+HOST_TESTS = os.path.join('tests', 'host')
+TEST_HELPERS = 'common'
 
 
 def declared_layers(cmake_text):
@@ -98,6 +103,24 @@ def cycles(edges):
     return found
 
 
+def test_problems(project, layers):
+    """Includes of kivrun headers from a layer's host tests beyond what the
+    layer links. e2e/ sits on all the layers, and the tools' tests on none."""
+    problems = []
+    kivrun, tests = os.path.join(project, 'kivrun'), os.path.join(project, HOST_TESTS)
+    for path in sources(tests):
+        folder = os.path.relpath(path, tests).split(os.sep)[0]
+        if folder != TEST_HELPERS and folder not in layers:
+            continue
+        allowed = reachable(layers, folder) if folder in layers else set()
+        for name in includes(path):
+            if os.path.exists(os.path.join(kivrun, name)) and os.path.dirname(name) not in allowed:
+                what = (f'the tests of {folder} include {name}, which their binary does not link' if folder in layers
+                        else f'a helper shared by every test folder includes {name}')
+                problems.append(f'{os.path.relpath(path, project)}: {what}')
+    return problems
+
+
 def check(project):
     kivrun = os.path.join(project, 'kivrun')
     with open(os.path.join(kivrun, 'CMakeLists.txt')) as text:
@@ -135,6 +158,7 @@ def check(project):
                 folder = os.path.dirname(name)
                 if folder and folder not in allowed_folders:
                     problems.append(f'{os.path.relpath(path, project)}: {base} includes {name}')
+    problems += test_problems(project, layers)
     for component in cycles(edges):
         problems.append('include cycle: ' + ' <-> '.join(component))
     return problems, len(edges), len(layers)

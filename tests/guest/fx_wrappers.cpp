@@ -1,9 +1,8 @@
 // Calls system-call wrappers with chosen arguments so that the host can
-// check, from the trace, exactly what reached the kernel and what it
-// answered. argv[1] names the scenario.
+// check, from the trace, exactly what reached the kernel. argv[1] names the
+// scenario.
 #include "check.h"
 #include "fcntl.h"
-#include "kiv_syscalls.h"
 
 namespace {
 
@@ -97,55 +96,9 @@ int spawning() {
     return 0;
 }
 
-// Past the wrappers, for the kernel's own answers.
-
-int nonblocking() {
-    static char block[69632];  // more than a pipe holds
-    int ends[2];
-    pipe(ends);
-    fd_set_nonblock(ends[0], 1);
-    fd_set_nonblock(ends[1], 1);
-    read(ends[0], g_buffer, 1);       // empty
-    read(ends[1], g_buffer, 1);       // the write end
-    write(ends[0], "x", 1);           // the read end
-    write(ends[1], block, sizeof block);
-    write(ends[1], "x", 1);           // full
-    return 0;
-}
-
-int console_copies() {
-    fd_set_nonblock(dup(1), 1);
-    dup2(0, 7);
-    fd_set_nonblock(7, 1);
-    return 0;
-}
-
-// Counts of 2^31 and more, which no wrapper passes on.
-int huge_counts() {
-    constexpr uint32_t kTwoGiB = 0x80000000u;
-    const auto buffer = reinterpret_cast<uintptr_t>(g_buffer);
-    check_raw_call(KIV_SYS_write, 1, buffer, kTwoGiB);
-    check_raw_call(KIV_SYS_read, 0, buffer, kTwoGiB);
-    check_raw_call(KIV_SYS_writefile, reinterpret_cast<uintptr_t>("w.txt"), buffer, kTwoGiB);
-    check_raw_call(KIV_SYS_kivfs_stream_write, 1, buffer, 0xffffffffu);
-    return 0;
-}
-
-// A seek past what the guest's offsets can hold leaves the position alone.
-int refused_seek() {
-    int fd = open("seek.txt", O_RDWR | O_CREAT);
-    write(fd, "0123456789", 10);
-    lseek(fd, 5, SEEK_SET);
-    lseek(fd, 0x7fffffff, SEEK_CUR);
-    lseek(fd, 0, SEEK_CUR);
-    return 0;
-}
-
 constexpr check_scenario kScenarios[] = {
     {"transfers", transfers}, {"opening", opening},         {"paths", paths},       {"sleeping", sleeping},
     {"memory", memory},       {"descriptors", descriptors}, {"spawning", spawning},
-    {"nonblocking", nonblocking}, {"console-copies", console_copies}, {"huge-counts", huge_counts},
-    {"refused-seek", refused_seek},
 };
 
 }  // namespace

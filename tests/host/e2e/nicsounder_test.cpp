@@ -1,7 +1,7 @@
 // The command from outside: the report's exact bytes for chosen
 // controllers, which arguments ask for the usage line, the failure path,
-// the system-call pattern of the whole run, and the metadata records in
-// the executable file.
+// the system-call pattern of the whole run, the metadata records in the
+// executable file, and the report of the host's controller.
 #include <elf.h>
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "case_name.h"
+#include "../os/fake_sysfs.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -258,6 +259,45 @@ TEST(Nicsounder, MetadataRecordsAreInTheExecutable) {
         EXPECT_GE(section->sh_addr, previous_end);
         EXPECT_EQ(elf.segment_flags(section->sh_addr), static_cast<uint32_t>(PF_R));
         previous_end = section->sh_addr + section->sh_size;
+    }
+}
+
+// nicsounder's report over a fake sysfs tree, through kivrun's host NIC.
+struct ReportCase {
+    const char *name;
+    std::vector<FakeDevice> devices;
+    int32_t status;
+    const char *out;
+    bool tells_no_controller;  // kivrun says why the query failed
+};
+
+const ReportCase kReportCases[] = {
+    {"controller found",
+     {{.address = "0000:00:19.0",
+       .resource = "0x00000000f7f00000 0x00000000f7f1ffff 0x40200",
+       .mac = "00:1b:21:aa:bb:cc",
+       .carrier = "0"}},
+     0,
+     "E1000 Probe Results:\n  PCI: 00:19.0\n  MMIO Base: 0xf7f00000\n  MAC: 00:1b:21:aa:bb:cc\n  Link: DOWN\n",
+     false},
+    {"no controller", {}, 1, "nicsounder: probe failed\n", true},
+};
+
+TEST(HostNic, NicsounderReportsTheHostController) {
+    for (const auto &c : kReportCases) {
+        SCOPED_TRACE(c.name);
+        FakeSysfs sysfs(c.devices);
+        TempDir sandbox;
+        RunOptions options;
+        options.root = sandbox.path().string();
+        options.nic.source = NicSource::Host;
+        options.nic.sysfs_root = sysfs.root();
+        GuestRun run = run_guest(command_program("nicsounder"), {}, options);
+        ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
+        EXPECT_EQ(run.result.status, c.status);
+        EXPECT_EQ(run.out, c.out);
+        std::string told = "kivrun: --nic host: no e1000 controller in " + sysfs.root() + "/bus/pci/devices\n";
+        EXPECT_EQ(run.notes, c.tells_no_controller ? told : "");
     }
 }
 

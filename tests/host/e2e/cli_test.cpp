@@ -13,6 +13,7 @@
 #include "dispatch/inject.h"
 #include "guest_runner.h"
 #include "options.h"
+#include "os/call_columns.h"
 #include "support/number.h"
 #include "support/unique_fd.h"
 
@@ -509,6 +510,13 @@ TEST(Cli, FaultReportGoesToStandardError) {
     EXPECT_EQ(run.status, 139);
     EXPECT_NE(run.err.find("general protection fault"), std::string::npos);
     EXPECT_EQ(line_count(run.err), 1u);
+}
+
+// The help names the classes in its own words: a class added to the table
+// must be added there (and so to the README and the manual page) too.
+TEST(CallClassNames, AreAllInTheHelp) {
+    CommandRun run = run_kivrun({"--help"});
+    for (const char *name : kCallClassNames) EXPECT_NE(run.out.find(name), std::string::npos) << name;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The made-up time-stamp counter: its option text, and what the guest's
-// rdtsc reads with it (both halves, wrapping modulo 2^64).
+// The made-up time-stamp counter: what the guest's rdtsc reads with it
+// (both halves, wrapping modulo 2^64).
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
@@ -7,45 +7,6 @@
 
 namespace kiv::test {
 namespace {
-
-struct SequenceText {
-    const char *text;
-    bool valid;
-    uint64_t start, step;
-};
-
-const SequenceText kSequenceTexts[] = {
-    {"5", true, 5, 1},
-    {"0x10:0x3", true, 0x10, 3},
-    {"18446744073709551615:0", true, UINT64_MAX, 0},
-    {"0XfF:0", true, 0xff, 0},
-    {"", false},
-    {":3", false},
-    {"5:", false},
-    {"5:3:1", false},
-    {"0x", false},
-    {"010:8", false},  // a leading zero could mean octal: refused
-    {"-1", false},
-    {"+1", false},
-    {" 1", false},
-    {"1:-1", false},
-    {"18446744073709551616", false},
-    {"12abc", false},
-};
-
-TEST(TscOption, ParsesStartAndStep) {
-    for (const auto &c : kSequenceTexts) {
-        SCOPED_TRACE(c.text);
-        Result<TscSequence> sequence = parse_tsc_sequence(c.text);
-        ASSERT_EQ(sequence.has_value(), c.valid);
-        if (c.valid) {
-            EXPECT_EQ(sequence->start, c.start);
-            EXPECT_EQ(sequence->step, c.step);
-        } else {
-            EXPECT_EQ(sequence.error(), "a 64-bit number: decimal or 0x-hex");
-        }
-    }
-}
 
 struct Reads {
     const char *name;
@@ -68,7 +29,7 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
         TempDir sandbox;
         RunOptions options;
         options.root = sandbox.path().string();
-        options.settings.tsc = reads.sequence;
+        options.tsc = reads.sequence;
         GuestRun run = run_guest(guest_program("fx_rdtsc"), {}, options);
         ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
         EXPECT_EQ(run.out, reads.out);
@@ -77,7 +38,7 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
 
 TEST(TscRun, AProgramSpellingRdtscEverywhereIsRefused) {
     RunOptions options;
-    options.settings.tsc = TscSequence{};
+    options.tsc = TscSequence{};
     GuestRun run = run_guest(guest_program("fx_fault"), {"rdtsc-everywhere"}, options);
     EXPECT_EQ(run.result.exit_code, kExitNotLoadable);
     EXPECT_NE(run.result.message.find("places in its code spell rdtsc"), std::string::npos) << run.result.message;

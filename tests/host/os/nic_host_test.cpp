@@ -1,6 +1,5 @@
 // The NIC query answered from the host's sysfs: which PCI device counts as
-// the e1000, what is read from it, when the query fails; and nicsounder's
-// report over a fake tree.
+// the e1000, what is read from it, when the query fails.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,65 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "guest_runner.h"
+#include "fake_sysfs.h"
 #include "os/nic_host.h"
 
 namespace kiv::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct FakeDevice {
-    std::string address = "0000:00:03.0";
-    std::string vendor = "0x8086";
-    std::string device = "0x100e";
-    std::string pci_class = "0x020000";
-    std::string driver = "e1000";  // empty: bound to no driver
-    std::string resource = "0x00000000febc0000 0x00000000febdffff 0x0000000000040200";
-    std::string interface = "eth0";  // empty: no network interface
-    std::string mac = "52:54:00:12:34:56";
-    std::optional<std::string> carrier = "1";
-};
-
-// PCI devices laid out as Linux does: the device directory under devices/,
-// a link to it under bus/pci/devices/, the driver as a link to its
-// directory, the network interface under net/.
-class FakeSysfs {
-public:
-    explicit FakeSysfs(const std::vector<FakeDevice> &devices) {
-        fs::create_directories(root_.path() / "bus/pci/devices");
-        for (const auto &device : devices) add(device);
-    }
-
-    std::string root() const { return root_.path().string(); }
-
-private:
-    void add(const FakeDevice &device) {
-        std::string relative = "devices/pci0000:00/" + device.address;
-        fs::path directory = root_.path() / relative;
-        fs::create_directories(directory);
-        fs::create_directory_symlink("../../../" + relative, root_.path() / "bus/pci/devices" / device.address);
-        write(directory / "vendor", device.vendor);
-        write(directory / "device", device.device);
-        write(directory / "class", device.pci_class);
-        write(directory / "resource", device.resource + "\n" + std::string(2, '\n'));
-        if (!device.driver.empty())
-            fs::create_directory_symlink("../../../bus/pci/drivers/" + device.driver, directory / "driver");
-        if (device.interface.empty()) return;
-        fs::path interface = directory / "net" / device.interface;
-        fs::create_directories(interface);
-        write(interface / "address", device.mac);
-        if (device.carrier) write(interface / "carrier", *device.carrier);
-    }
-
-    static void write(const fs::path &path, const std::string &line) {
-        FILE *file = fopen(path.c_str(), "w");
-        fprintf(file, "%s\n", line.c_str());
-        fclose(file);
-    }
-
-    TempDir root_;
-};
 
 // What the record should say, written as the report prints it.
 struct Expected {
@@ -149,44 +94,6 @@ TEST(HostNic, NoSysfsMeansNoController) {
     TempDir empty;
     std::string problem;
     EXPECT_FALSE(query_host_nic(empty / "missing", problem));
-}
-
-struct ReportCase {
-    const char *name;
-    std::vector<FakeDevice> devices;
-    int32_t status;
-    const char *out;
-    bool tells_no_controller;  // kivrun says why the query failed
-};
-
-const ReportCase kReportCases[] = {
-    {"controller found",
-     {{.address = "0000:00:19.0",
-       .resource = "0x00000000f7f00000 0x00000000f7f1ffff 0x40200",
-       .mac = "00:1b:21:aa:bb:cc",
-       .carrier = "0"}},
-     0,
-     "E1000 Probe Results:\n  PCI: 00:19.0\n  MMIO Base: 0xf7f00000\n  MAC: 00:1b:21:aa:bb:cc\n  Link: DOWN\n",
-     false},
-    {"no controller", {}, 1, "nicsounder: probe failed\n", true},
-};
-
-TEST(HostNic, NicsounderReportsTheHostController) {
-    for (const auto &c : kReportCases) {
-        SCOPED_TRACE(c.name);
-        FakeSysfs sysfs(c.devices);
-        TempDir sandbox;
-        RunOptions options;
-        options.root = sandbox.path().string();
-        options.settings.nic.source = NicSource::Host;
-        options.settings.nic.sysfs_root = sysfs.root();
-        GuestRun run = run_guest(command_program("nicsounder"), {}, options);
-        ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
-        EXPECT_EQ(run.result.status, c.status);
-        EXPECT_EQ(run.out, c.out);
-        std::string told = "kivrun: --nic host: no e1000 controller in " + sysfs.root() + "/bus/pci/devices\n";
-        EXPECT_EQ(run.notes, c.tells_no_controller ? told : "");
-    }
 }
 
 }  // namespace

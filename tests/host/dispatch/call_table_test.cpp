@@ -8,7 +8,7 @@
 
 #include "case_name.h"
 #include "dispatch/inject.h"
-#include "guest_runner.h"
+#include "os/call_columns.h"
 
 namespace kiv::test {
 namespace {
@@ -54,13 +54,6 @@ TEST_P(CallClasses, ChooseTheirCallsAndTheRestIsTheirComplement) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, CallClasses, testing::ValuesIn(kClasses), kCaseName);
-
-// The help names the classes in its own words: a class added to the table
-// must be added there (and so to the README and the manual page) too.
-TEST(CallClassNames, AreAllInTheHelp) {
-    CommandRun run = run_kivrun({"--help"});
-    for (const char *name : kCallClassNames) EXPECT_NE(run.out.find(name), std::string::npos) << name;
-}
 
 struct ShortCase {
     const char *name;

@@ -15,9 +15,10 @@
 
 #include <gtest/gtest.h>
 
-#include "guest_runner.h"
+#include "host_command.h"
 #include "kivmeta/metadata.h"
 #include "support/elf_sections.h"
+#include "test_files.h"
 
 namespace {
 
