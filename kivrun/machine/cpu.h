@@ -154,6 +154,7 @@ private:
                                      void *self);
     // The page check (page_check.cpp, with on_tlb_fill and on_invalid_memory).
     void check_pages();
+    void journal_fill(uint32_t page, uc_mem_type type, uc_tlb_entry &entry);
     void count_tlb_fill();
 
     // An access refused by the page check, the only place where guest
