@@ -27,7 +27,7 @@ bool ForkServer::greet(uint32_t map_size) const { return write_word(fork_server_
 
 // A child left behind by a server that went away would run on unwatched:
 // it dies with the server.
-ForkServer::Role ForkServer::serve() {
+ForkServer::Role ForkServer::serve(const std::function<void()> &before_fork) {
     uint32_t killed = 0;
     while (read_word(killed)) {
         if (child_stopped_ && killed != 0) {
@@ -39,6 +39,7 @@ ForkServer::Role ForkServer::serve() {
             child_stopped_ = false;
         } else {
             pid_t server = getpid();
+            before_fork();
             child_ = fork();
             if (child_ == 0) {
                 prctl(PR_SET_PDEATHSIG, SIGKILL);

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 
 namespace kiv {
 
@@ -37,7 +38,8 @@ public:
     enum class Role { Child, ServerDone };
     // Serves executions until AFL++ closes the control pipe (ServerDone);
     // returns Child in each new child, with both descriptors closed.
-    Role serve();
+    // `before_fork` runs in the server before each fork.
+    Role serve(const std::function<void()> &before_fork);
 
     // In a persistent child: this execution is over; returns when the next
     // one starts.

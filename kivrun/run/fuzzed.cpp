@@ -15,6 +15,7 @@
 #include "machine/snapshot.h"
 #include "run/afl_map.h"
 #include "run/fork_server.h"
+#include "run/shared_translations.h"
 #include "run/watchdog.h"
 
 namespace kiv {
@@ -177,18 +178,27 @@ Stop run_for_afl(const FuzzedProgram &program) {
     auto map = AflMap::attach(*program.options.afl_shm_id, error);
     if (!map) return host_error(error);
     EdgeMap edges(map->bytes());
-    program.cpu.listen_to_blocks(edges);
-    if (auto failed = program.cpu.start(program.memory, program.handler, program.image.entry, program.stack))
-        return *failed;
     ForkServer server;
     bool forking = server.greet(static_cast<uint32_t>(map->bytes().size()));
+    // A persistent child keeps its translations from one input to the next.
+    bool persistent = forking && function_address(program.image.symbols, kLoopFunction).has_value();
+    std::optional<SharedTranslations> shared;
+    if (forking && !persistent && shared.emplace(edges).opened()) program.cpu.listen_to_blocks(*shared);
+    else program.cpu.listen_to_blocks(edges);
+    if (auto failed = program.cpu.start(program.memory, program.handler, program.image.entry, program.stack))
+        return *failed;
     GuestCalls calls(program.cpu);
     if (!catch_calls(calls, program.image.symbols, forking)) return host_error("cannot hook the program's calls");
     if (forking) {
-        if (server.serve() == ForkServer::Role::ServerDone) _exit(0);
+        auto before_fork = [&] {
+            if (shared) shared->translate(program.cpu.engine());
+        };
+        if (server.serve(before_fork) == ForkServer::Role::ServerDone) _exit(0);
         if (!fresh_cancellation(program.cancel_fd)) return host_error("cannot renew the cancellation eventfd");
     }
-    return run_executions(program, calls, edges);
+    Stop stop = run_executions(program, calls, edges);
+    if (shared) shared->send();
+    return stop;
 }
 
 }  // namespace kiv
