@@ -6,10 +6,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <iterator>
 #include <set>
 #include <vector>
 
+#include "debug/gdb_socket.h"
 #include "debug/gdb_stub.h"
 #include "debug/registers.h"
 
@@ -36,7 +37,9 @@ class CpuTarget final : public DebugTarget {
 public:
     CpuTarget(Cpu &cpu, GuestMemory &memory, int cancel_fd)
         : cpu_(cpu), memory_(memory), uc_(cpu.engine()), cancel_fd_(cancel_fd) {}
-    ~CpuTarget() override { release(); }
+    // A hook that stayed cannot fire: the CPU runs no more once its
+    // session is over.
+    ~CpuTarget() override { (void)release(); }
     CpuTarget(const CpuTarget &) = delete;
     CpuTarget &operator=(const CpuTarget &) = delete;
 
@@ -75,8 +78,7 @@ public:
         if (data.empty()) return true;
         if (!in_user_mappings(address, data.size())) return false;
         memory_.poke(address, data.data(), static_cast<uint32_t>(data.size()));
-        uc_ctl_remove_cache(uc_, uint64_t{address}, uint64_t{address} + data.size());
-        return true;
+        return uc_ctl_remove_cache(uc_, uint64_t{address}, uint64_t{address} + data.size()) == UC_ERR_OK;
     }
 
     bool add_breakpoint(BreakKind kind, uint32_t address) override {
@@ -106,7 +108,10 @@ public:
         leaving_ = true;
         stop_.reset();
         watch_hit_.reset();
-        update_hooks();
+        if (!update_hooks()) {
+            final_ = Stop{StopReason::EmulatorError, 0, {}, "cannot change the debugger's hooks"};
+            return debug_stop(*final_);
+        }
         auto ended = cpu_.resume();
         stepping_ = false;
         if (!ended) return stop_.value_or(DebugStop{DebugStop::Kind::Interrupted});
@@ -124,12 +129,13 @@ public:
         (void)!::write(cancel_fd_, &one, sizeof one);
     }
 
-    // Drops every breakpoint and watchpoint, with their hooks.
-    void release() {
+    // Drops every breakpoint and watchpoint, with their hooks; false when
+    // a hook stays, which must then never run again.
+    bool release() {
         breakpoints_.clear();
         watchpoints_.clear();
         stepping_ = false;
-        update_hooks();
+        return update_hooks();
     }
 
     // How the program ended, once it has.
@@ -162,30 +168,40 @@ private:
 
     // Hooks are compiled into translated code: changing them drops every
     // translation, at once (a whole flush would wait for the running block
-    // to come back to the emulator's loop).
-    void update_hooks() {
-        bool changed = set_hook(code_hook_, stepping_ || !breakpoints_.empty() || !watchpoints_.empty(),
-                                UC_HOOK_CODE, reinterpret_cast<void *>(on_code));
-        changed |= set_hook(read_hook_, watching(UC_MEM_READ), UC_HOOK_MEM_READ, reinterpret_cast<void *>(on_access));
-        changed |= set_hook(write_hook_, watching(UC_MEM_WRITE), UC_HOOK_MEM_WRITE,
-                            reinterpret_cast<void *>(on_access));
-        if (!changed) return;
+    // to come back to the emulator's loop). False when the emulator refuses
+    // a change: a missing hook misses points, a stale one outlives them.
+    bool update_hooks() {
+        const HookChange changes[] = {
+            set_hook(code_hook_, stepping_ || !breakpoints_.empty() || !watchpoints_.empty(), UC_HOOK_CODE,
+                     reinterpret_cast<void *>(on_code)),
+            set_hook(read_hook_, watching(UC_MEM_READ), UC_HOOK_MEM_READ, reinterpret_cast<void *>(on_access)),
+            set_hook(write_hook_, watching(UC_MEM_WRITE), UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(on_access)),
+        };
+        auto any = [&changes](HookChange change) {
+            return std::find(std::begin(changes), std::end(changes), change) != std::end(changes);
+        };
+        if (any(HookChange::Refused)) return false;
+        if (!any(HookChange::Made)) return true;
         for (const auto &mapping : memory_.mappings())
-            if ((mapping.protection & kAccessExec) != 0)
-                uc_ctl_remove_cache(uc_, uint64_t{mapping.start}, uint64_t{mapping.start} + mapping.size);
+            if ((mapping.protection & kAccessExec) != 0 &&
+                uc_ctl_remove_cache(uc_, uint64_t{mapping.start}, uint64_t{mapping.start} + mapping.size) != UC_ERR_OK)
+                return false;
+        return true;
     }
 
-    bool set_hook(std::optional<uc_hook> &hook, bool wanted, int type, void *callback) {
-        if (wanted == hook.has_value()) return false;
+    enum class HookChange { None, Made, Refused };
+
+    HookChange set_hook(std::optional<uc_hook> &hook, bool wanted, int type, void *callback) {
+        if (wanted == hook.has_value()) return HookChange::None;
         if (hook) {
-            uc_hook_del(uc_, *hook);
+            if (uc_hook_del(uc_, *hook) != UC_ERR_OK) return HookChange::Refused;
             hook.reset();
-            return true;
+            return HookChange::Made;
         }
         uc_hook added;
-        if (uc_hook_add(uc_, &added, type, callback, this, 1, 0) != UC_ERR_OK) return false;
+        if (uc_hook_add(uc_, &added, type, callback, this, 1, 0) != UC_ERR_OK) return HookChange::Refused;
         hook = added;
-        return true;
+        return HookChange::Made;
     }
 
     void stop_with(DebugStop stop) {
@@ -249,10 +265,9 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
     auto socket = accept_gdb(port, cancel_fd, announce, error);
     // Only the time limit cancels the wait.
     if (!socket) return error.empty() ? Stop{StopReason::TimedOut} : Stop{StopReason::EmulatorError, 0, {}, error};
-    std::unique_ptr<int, void (*)(int *)> closer(&*socket, [](int *fd) { ::close(*fd); });
 
     CpuTarget target(cpu, memory, cancel_fd);
-    switch (serve_gdb(*socket, cancel_fd, target)) {
+    switch (serve_gdb(socket->get(), cancel_fd, target)) {
     case SessionEnd::ProgramEnded:
         return target.final_stop().value_or(Stop{StopReason::EmulatorError, 0, {}, "the debugger ended the run"});
     case SessionEnd::Killed:
@@ -260,7 +275,7 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
         return {StopReason::Faulted, 0,
                 Fault{"killed by the debugger", cpu.reg(UC_X86_REG_EIP), std::nullopt, kSignalStatusBase + SIGKILL}};
     case SessionEnd::Detached: {
-        target.release();
+        if (!target.release()) return {StopReason::EmulatorError, 0, {}, "cannot remove the debugger's hooks"};
         // Nothing is left to pause it; a request still on its way just lets it go on.
         std::optional<Stop> ended;
         while (!(ended = cpu.resume())) {

@@ -101,7 +101,10 @@ uc_err Cpu::emulate(uint64_t begin, uint64_t until) {
         return UC_ERR_OK;
     }
     t_translation_escape = &escape;
-    check_pages();
+    if (!check_pages()) {
+        t_translation_escape = nullptr;
+        return UC_ERR_OK;
+    }
     set_in_guest_code(true);
     uc_err error = uc_emu_start(uc_, begin, until, 0, 0);
     set_in_guest_code(false);
@@ -168,7 +171,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     if (!memory.protect(kKernelPage, 0))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot protect the kernel page"};
     // The block at the entry was translated to stop there: drop it.
-    uc_ctl_remove_cache(uc_, uint64_t{entry}, uint64_t{entry} + 1);
+    if (!drop_translation(entry)) return stop_;
     started_ = true;
     return std::nullopt;
 }
@@ -204,13 +207,14 @@ bool Cpu::add_hooks() {
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), UC_X86_INS_OUT, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), UC_X86_INS_SYSENTER, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_syscall), UC_X86_INS_SYSCALL, true},
+        {UC_HOOK_INSN, reinterpret_cast<void *>(on_cpuid), UC_X86_INS_CPUID, true},
     };
     for (const Hook &hook : hooks) {
         uc_hook handle;
         if (hook.wanted && uc_hook_add(uc_, &handle, hook.type, hook.callback, this, 1, 0, hook.instruction) != UC_ERR_OK)
             return false;
     }
-    return serve_cpuid(uc_);
+    return true;
 }
 
 std::optional<Stop> Cpu::stop_after(uc_err error) const {
@@ -236,6 +240,11 @@ void Cpu::fault(Fault fault) {
     uc_emu_stop(uc_);
 }
 
+void Cpu::emulator_failed(std::string what) {
+    if (!stop_) stop_ = Stop{StopReason::EmulatorError, 0, std::nullopt, std::move(what)};
+    uc_emu_stop(uc_);
+}
+
 // The number and the six argument words, read in one batch: the
 // emulator's per-call overhead shows at every system call.
 void Cpu::serve_syscall() {
@@ -245,8 +254,7 @@ void Cpu::serve_syscall() {
     static_assert(std::size(kSyscallRegisters) == std::size(values));
     if (uc_reg_read_batch(uc_, const_cast<int *>(kSyscallRegisters), values,
                           static_cast<int>(std::size(values))) != UC_ERR_OK) {
-        if (!stop_) stop_ = Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot read the system-call registers"};
-        uc_emu_stop(uc_);
+        emulator_failed("cannot read the system-call registers");
         return;
     }
     if (timed_out()) {
@@ -258,14 +266,16 @@ void Cpu::serve_syscall() {
     set_in_guest_code(false);
     checking_pages_ = false;
     SyscallResult result = handler_->syscall(registers);
-    check_pages();
+    bool checking = check_pages();
     set_in_guest_code(true);
+    if (!checking) return;
     if (result.ends_process) {
         stop_ = Stop{StopReason::Exited, result.value};
         uc_emu_stop(uc_);
         return;
     }
-    uc_reg_write(uc_, UC_X86_REG_EAX, &result.value);
+    if (uc_reg_write(uc_, UC_X86_REG_EAX, &result.value) != UC_ERR_OK)
+        emulator_failed("cannot return the system call's value");
     if (timed_out_ || paused_) uc_emu_stop(uc_);
 }
 
@@ -276,6 +286,12 @@ void Cpu::on_interrupt(uc_engine *, uint32_t vector, void *self_pointer) {
         return;
     }
     self->fault_by_interrupt(vector);
+}
+
+// CPUID answers from kivrun's own table (served_cpuid).
+int Cpu::on_cpuid(uc_engine *uc, void *self_pointer) {
+    if (!answer_cpuid(uc)) static_cast<Cpu *>(self_pointer)->emulator_failed("cannot answer cpuid");
+    return kSkipEmulatorsCpuid;
 }
 
 void Cpu::on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self_pointer) {

@@ -11,14 +11,23 @@ namespace kiv {
 // From here until the emulator is next entered from outside, the pages the
 // program touches are checked against its mappings: nothing the emulator
 // learnt of them unchecked, or before they changed, may stay in its TLB.
-void Cpu::check_pages() {
-    if (tlb_stale_ || memory_changes_ != memory_->changes()) {
-        uc_ctl_flush_tlb(uc_);
-        tlb_fills_ = 0;
-    }
+bool Cpu::check_pages() {
+    if ((tlb_stale_ || memory_changes_ != memory_->changes()) && !flush_tlb()) return false;
     tlb_stale_ = false;
     memory_changes_ = memory_->changes();
     checking_pages_ = started_;
+    return true;
+}
+
+// A TLB that cannot be flushed may still hold what the program may no
+// longer touch: the run ends.
+bool Cpu::flush_tlb() {
+    if (uc_ctl_flush_tlb(uc_) != UC_ERR_OK) {
+        emulator_failed("cannot flush the emulator's TLB");
+        return false;
+    }
+    tlb_fills_ = 0;
+    return true;
 }
 
 // Refusing a page stops the program at the instruction that wanted it.
@@ -76,9 +85,7 @@ void Cpu::journal_fill(uint32_t page, uc_mem_type type, uc_tlb_entry &entry) {
 void Cpu::count_tlb_fill() {
     constexpr uint32_t kTlbReach = 64u << 20;
     if (++tlb_fills_ < 2 * tlb_entries_ || tlb_entries_ >= kTlbReach / kPageSize) return;
-    uc_ctl_flush_tlb(uc_);
-    tlb_fills_ = 0;
-    tlb_entries_ *= 2;
+    if (flush_tlb()) tlb_entries_ *= 2;
 }
 
 // Accesses the emulator finds unmapped itself (the page check leaves it

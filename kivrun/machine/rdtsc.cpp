@@ -1,5 +1,6 @@
 // The guest's rdtsc answered from a made-up sequence (--tsc).
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <vector>
@@ -11,6 +12,8 @@ namespace kiv {
 namespace {
 
 constexpr uint8_t kRdtsc[] = {0x0f, 0x31};
+// What rdtsc changes: the counter's low and high halves, and EIP past it.
+constexpr int kRdtscRegisters[] = {UC_X86_REG_EAX, UC_X86_REG_EDX, UC_X86_REG_EIP};
 
 // Addresses in executable memory whose bytes spell rdtsc, whether or not an
 // instruction starts there; the search ends after one more than
@@ -63,14 +66,19 @@ std::optional<Stop> Cpu::hook_rdtsc_sites() {
 void Cpu::emulate_rdtsc() {
     uint32_t eip = reg(UC_X86_REG_EIP);
     uint8_t code[sizeof kRdtsc];
-    if (uc_mem_read(uc_, eip, code, sizeof code) != UC_ERR_OK || !std::equal(code, code + sizeof code, kRdtsc))
+    if (uc_mem_read(uc_, eip, code, sizeof code) != UC_ERR_OK) {
+        emulator_failed("cannot read the code at an rdtsc site");
         return;
+    }
+    if (!std::equal(code, code + sizeof code, kRdtsc)) return;
     uint64_t value = tsc_->at(tsc_reads_++);
     uint32_t low = static_cast<uint32_t>(value), high = static_cast<uint32_t>(value >> 32);
     uint32_t next = eip + sizeof kRdtsc;
-    uc_reg_write(uc_, UC_X86_REG_EAX, &low);
-    uc_reg_write(uc_, UC_X86_REG_EDX, &high);
-    uc_reg_write(uc_, UC_X86_REG_EIP, &next);
+    void *values[] = {&low, &high, &next};
+    static_assert(std::size(kRdtscRegisters) == std::size(values));
+    if (uc_reg_write_batch(uc_, const_cast<int *>(kRdtscRegisters), values, static_cast<int>(std::size(values))) !=
+        UC_ERR_OK)
+        emulator_failed("cannot answer rdtsc");
 }
 
 void Cpu::on_rdtsc(uc_engine *, uint64_t, uint32_t, void *self) { static_cast<Cpu *>(self)->emulate_rdtsc(); }
