@@ -148,7 +148,9 @@ Stop run_executions(const FuzzedProgram &program, GuestCalls &calls, EdgeMap &ed
             looping = true;
             continue;
         }
-        if (--executions_left == 0) {
+        // The count reached (or a call again after the loop ended): the
+        // program goes on to its end.
+        if (executions_left == 0 || --executions_left == 0) {
             if (!calls.answer(program.memory, 0)) return host_error("cannot return from the loop's call");
             continue;
         }
