@@ -6,6 +6,7 @@
 #   make coverage run the guest test programs under kivrun --coverage, report the library's lines (HTML)
 #   make sanitize build the host programs with ASan and UBSan (in SANITIZE_DIR), run every test
 #   make fuzz     build the fuzz targets with clang and run each for FUZZ_SECONDS on its corpus
+#   make fuzz-example  AFL++ on an example parser under kivrun and natively, FUZZ_EXAMPLE_SECONDS per campaign
 #   make fidelity compare COUNT random instruction sequences (SEED) on this CPU and on kivrun's
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
@@ -29,6 +30,9 @@ WITH_TESTS := ON
 BENCH_PACKAGES := qemu-user
 # Only the fuzz targets need these: clang, libFuzzer and clang's sanitizer runtimes.
 FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
+# Only make fuzz-example needs AFL++ (its afl-clang-fast builds the native side).
+AFL_PACKAGES := afl++
+FUZZ_EXAMPLE_SECONDS ?= 60
 
 SANITIZE_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
@@ -42,7 +46,7 @@ GUEST := $(BUILD_DIR)/guest
 MAKEFLAGS += --no-print-directory
 CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fidelity clean
+.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fuzz-example fidelity clean
 
 all: build
 
@@ -139,6 +143,13 @@ fuzz: fuzz-deps
 	    { tail -n 60 $(FUZZ_DIR)/fuzz_$$target.log; exit 1; }; \
 	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' $(FUZZ_DIR)/fuzz_$$target.log; \
 	done
+
+# kivrun as AFL++'s target (docs/fuzzing.md): four campaigns on the example
+# parser, each FUZZ_EXAMPLE_SECONDS long.
+fuzz-example: PACKAGES += $(AFL_PACKAGES)
+fuzz-example: configure
+	@$(CMAKE_BUILD) --target kivrun guest-tests
+	tools/fuzz-example.sh $(BUILD_DIR) $(FUZZ_EXAMPLE_SECONDS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

@@ -9,6 +9,8 @@
 #include <cstdlib>
 
 #include "options.h"
+#include "run/afl_exit.h"
+#include "run/afl_map.h"
 #include "run/run.h"
 #include "run/spawned.h"
 
@@ -40,9 +42,10 @@ int main(int argc, char **argv) {
     run.diagnostics = stderr;
     run.exit_after_run = true;
     run.settings.runner = "/proc/self/exe";
+    run.afl_shm_id = kiv::afl_shm_id_from_environment();
 
     kiv::RunResult result = kiv::run_program(line.program[0], line.program, run);
     if (run.trace != nullptr && run.trace != stderr) fclose(run.trace);
     if (!result.message.empty()) fprintf(stderr, "%s\n", result.message.c_str());
-    return result.exit_code;
+    return run.afl_shm_id ? kiv::afl_exit_status(result) : result.exit_code;
 }

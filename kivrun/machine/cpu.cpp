@@ -201,7 +201,8 @@ bool Cpu::add_hooks() {
         {UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction), 0, true},
         // Counting blocks costs a little per block: only when a limit or
         // coverage is asked for.
-        {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0, block_limit_ != 0 || block_counts_ != nullptr},
+        {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0,
+         block_limit_ != 0 || block_counts_ != nullptr || block_listener_ != nullptr},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), UC_X86_INS_IN, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), UC_X86_INS_OUT, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), UC_X86_INS_SYSENTER, true},
@@ -296,6 +297,7 @@ int Cpu::on_cpuid(uc_engine *uc, void *self_pointer) {
 void Cpu::on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
     if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
+    if (self->block_listener_ != nullptr) self->block_listener_->entered(static_cast<uint32_t>(address));
     if (self->block_limit_ != 0 && ++self->blocks_ > self->block_limit_) {
         if (!self->stop_) self->stop_ = Stop{StopReason::BlockLimit};
         uc_emu_stop(uc);

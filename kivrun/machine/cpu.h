@@ -15,6 +15,7 @@
 #include <unicorn/unicorn.h>
 
 #include "machine/block_counts.h"
+#include "machine/block_listener.h"
 #include "machine/guest_memory.h"
 #include "machine/syscall_types.h"
 #include "machine/tsc.h"
@@ -71,6 +72,8 @@ public:
     void set_block_limit(uint64_t blocks) { block_limit_ = blocks; }
     // Count every executed block there (for coverage).
     void count_blocks(BlockCounts &counts) { block_counts_ = &counts; }
+    // Tell `listener` of every block entered, in order.
+    void listen_to_blocks(BlockListener &listener) { block_listener_ = &listener; }
     // Answer the guest's rdtsc from `sequence` instead of the host's counter.
     void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
     // The run ends as timed out once `deadline` has passed. Besides the
@@ -164,6 +167,7 @@ private:
     // The page check (page_check.cpp, with on_tlb_fill and on_invalid_memory);
     // false when the run ended with the emulator failing it.
     bool check_pages();
+    void journal_fill(uint32_t page, uc_mem_type type, uc_tlb_entry &entry);
     void count_tlb_fill();
     bool flush_tlb();
 
@@ -192,6 +196,7 @@ private:
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;
     BlockCounts *block_counts_ = nullptr;
+    BlockListener *block_listener_ = nullptr;
     std::optional<TscSequence> tsc_;
     uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;

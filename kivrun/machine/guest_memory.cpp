@@ -204,6 +204,7 @@ std::optional<uint32_t> GuestMemory::protection_at(uint32_t address) const {
 
 std::optional<std::span<uint8_t>> GuestMemory::view(uint32_t address, uint64_t length, uint32_t access) const {
     if (!usable(address, length, access)) return std::nullopt;
+    if ((access & kAccessWrite) != 0) before_write(address, length);
     return std::span(host(address), static_cast<size_t>(length));
 }
 
@@ -219,8 +220,15 @@ bool GuestMemory::write(uint32_t address, const void *data, uint32_t length) {
 
 bool GuestMemory::poke(uint32_t address, const void *data, uint32_t length) {
     auto bytes = view(address, length, 0);
+    if (bytes) before_write(address, length);
     if (bytes) std::copy_n(static_cast<const uint8_t *>(data), length, bytes->begin());
     return bytes.has_value();
+}
+
+void GuestMemory::before_write(uint32_t address, uint64_t length) const {
+    if (journal_ == nullptr || length == 0) return;
+    for (uint64_t page = page_floor(address); page < address + length; page += kPageSize)
+        if (!journal_->recorded(static_cast<uint32_t>(page))) journal_->record(static_cast<uint32_t>(page));
 }
 
 std::optional<std::string> GuestMemory::read_text(uint32_t address, uint32_t max_length) const {

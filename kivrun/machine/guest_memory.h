@@ -32,6 +32,15 @@ inline constexpr FlagRow kProtections[] = {{kAccessRead, UC_PROT_READ, "PROT_REA
                                            {kAccessWrite, UC_PROT_WRITE, "PROT_WRITE"},
                                            {kAccessExec, UC_PROT_EXEC, "PROT_EXEC"}};
 
+// Told of each page before its first write since it last started over:
+// the page still holds what it held (a snapshot keeps that copy).
+class WriteJournal {
+public:
+    virtual ~WriteJournal() = default;
+    virtual bool recorded(uint32_t page) const = 0;
+    virtual void record(uint32_t page) = 0;
+};
+
 class GuestMemory {
 public:
     // Without the host's reservation for the address space (see reserved())
@@ -83,6 +92,15 @@ public:
     // Writes regardless of protection (the loader filling read-only pages).
     bool poke(uint32_t address, const void *data, uint32_t length);
 
+    // From now on every write to a page `journal` has not recorded yet, by
+    // a system call or by guest code, is told to it first (nullptr: none).
+    void journal_writes(WriteJournal *journal) { journal_ = journal; }
+    // Whether the emulator must not get write access to `page` yet: its
+    // first write is still to be told to the journal.
+    bool write_journaled(uint32_t page) const { return journal_ != nullptr && !journal_->recorded(page); }
+    // Tells the journal of the pages of [address, address + length) before they change.
+    void before_write(uint32_t address, uint64_t length) const;
+
     // A NUL-terminated text of at most `max_length` bytes; nullopt when it is
     // unreadable or longer.
     std::optional<std::string> read_text(uint32_t address, uint32_t max_length) const;
@@ -126,6 +144,7 @@ private:
     Extents mappings_;  // as the program made them
     Extents regions_;   // as the emulator holds them
     uint64_t changes_ = 0;
+    WriteJournal *journal_ = nullptr;
 };
 
 }  // namespace kiv

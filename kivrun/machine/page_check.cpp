@@ -57,10 +57,20 @@ bool Cpu::on_tlb_fill(uc_engine *, uint64_t address, uc_mem_type type, uc_tlb_en
     if (type == UC_MEM_FETCH && !protection) return true;
     if (protection && (*protection & kind->needs) != 0) {
         entry->perms = static_cast<uc_prot>(GuestMemory::emulator_protection(*protection));
+        self->journal_fill(page, type, *entry);
         return true;
     }
     self->refused_ = RefusedAccess{page, type, protection.has_value()};
     return false;
+}
+
+// While memory writes are journaled (a snapshot), a page's first write is
+// told to the journal before it happens: until then the TLB gets no write
+// access to the page, so that the write comes back here as a write fill.
+void Cpu::journal_fill(uint32_t page, uc_mem_type type, uc_tlb_entry &entry) {
+    if ((entry.perms & UC_PROT_WRITE) == 0 || !memory_->write_journaled(page)) return;
+    if (type == UC_MEM_WRITE) memory_->before_write(page, kPageSize);
+    else entry.perms = static_cast<uc_prot>(entry.perms & ~UC_PROT_WRITE);
 }
 
 // The emulator's TLB is direct-mapped and starts with 256 entries: pages a

@@ -17,6 +17,7 @@
 #include "os/process.h"
 #include "os/sandbox.h"
 #include "run/children.h"
+#include "run/fuzzed.h"
 #include "run/spawn_record.h"
 #include "machine/symbols.h"
 #include "support/text.h"
@@ -120,20 +121,6 @@ std::optional<Deadline> run_deadline(const RunOptions &options) {
            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.settings.timeout_seconds));
 }
 
-// Arms the time limit and the stop a spawned process may be asked for, if
-// there are any: then the CPU stops and every call that waits gives up.
-// False when the host refused the watchdog.
-bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, std::optional<Deadline> deadline,
-                    int stop_fd) {
-    if (!deadline && stop_fd < 0) return true;
-    watchdog.emplace(deadline, stop_fd, [&cpu, cancel_fd] {
-        cpu.stop_for_timeout();
-        uint64_t one = 1;
-        (void)!::write(cancel_fd, &one, sizeof one);
-    });
-    return watchdog->armed();
-}
-
 // Runs the loaded program to its end.
 Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
                 int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
@@ -155,8 +142,9 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
                           process_memory(image, options.settings));
     if (!options.settings.runner.empty()) process.children = &children;
 
-    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
-                                 : cpu.run(memory, dispatcher, entry, stack);
+    Stop stop = options.afl_shm_id ? run_for_afl({cpu, memory, dispatcher, image, stack, cancel_fd, options})
+                : options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
+                                   : cpu.run(memory, dispatcher, entry, stack);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
     trace->end(end_line(stop));
@@ -195,7 +183,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::HostError, kExitHostError, std::string("eventfd: ") + std::strerror(errno));
     // From here on, all the work a program's size decides runs under the
     // time limit.
-    std::optional<Deadline> deadline = run_deadline(options);
+    // AFL++'s target starts the limit anew for each execution (run/fuzzed.h).
+    std::optional<Deadline> deadline = options.afl_shm_id ? std::nullopt : run_deadline(options);
     if (deadline) cpu->set_deadline(*deadline);
     std::optional<Watchdog> watchdog;
     if (!arm_time_limit(watchdog, *cpu, cancel.get(), deadline, options.stop_fd))

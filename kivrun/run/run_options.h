@@ -50,6 +50,9 @@ struct RunOptions {
     // Readable once the process is asked to stop (its parent ended): it
     // stops as at the time limit, and still records its coverage. -1: none.
     int stop_fd = -1;
+    // AFL++'s coverage map (its shared-memory segment): the run is AFL++'s
+    // target (run/afl.h).
+    std::optional<int> afl_shm_id;
 };
 
 }  // namespace kiv

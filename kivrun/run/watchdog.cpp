@@ -57,4 +57,15 @@ Watchdog::~Watchdog() {
     thread_.join();
 }
 
+bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd,
+                    std::optional<std::chrono::steady_clock::time_point> deadline, int stop_fd) {
+    if (!deadline && stop_fd < 0) return true;
+    watchdog.emplace(deadline, stop_fd, [&cpu, cancel_fd] {
+        cpu.stop_for_timeout();
+        uint64_t one = 1;
+        (void)!::write(cancel_fd, &one, sizeof one);
+    });
+    return watchdog->armed();
+}
+
 }  // namespace kiv

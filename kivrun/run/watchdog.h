@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+#include "machine/cpu.h"
 #include "support/unique_fd.h"
 
 namespace kiv {
@@ -29,5 +30,11 @@ private:
     UniqueFd done_;  // readable once the watchdog is destroyed
     std::thread thread_;
 };
+
+// Arms the time limit and the stop a spawned process may be asked for, if
+// there are any: then the CPU stops and every call that waits gives up.
+// False when the host refused the watchdog.
+bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd,
+                    std::optional<std::chrono::steady_clock::time_point> deadline, int stop_fd);
 
 }  // namespace kiv
