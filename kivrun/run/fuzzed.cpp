@@ -131,7 +131,7 @@ uint32_t loop_executions(std::optional<uint32_t> count) { return count.value_or(
 // goes on to its end).
 Stop run_executions(const FuzzedProgram &program, GuestCalls &calls, EdgeMap &edges) {
     Cpu &cpu = program.cpu;
-    ExecutionLimit limit(cpu, program.cancel_fd, program.options.timeout_seconds);
+    ExecutionLimit limit(cpu, program.cancel_fd, program.options.settings.timeout_seconds);
     Snapshot snapshot(cpu.engine(), program.memory);
     bool looping = false;
     uint32_t executions_left = 0;

@@ -23,8 +23,7 @@ inline std::string command_program(const std::string &name) { return std::string
 // The whole file; empty when it cannot be read, so the test fails on what
 // it expected to find.
 inline std::vector<uint8_t> read_test_file(const std::string &path) {
-    std::string ignored;
-    return read_file(path, UINT64_MAX, ignored).value_or(std::vector<uint8_t>{});
+    return read_file(path, UINT64_MAX).value_or(std::vector<uint8_t>{});
 }
 
 // `file` with its section header table moved to the end and each entry

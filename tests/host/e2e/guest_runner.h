@@ -128,7 +128,7 @@ inline GuestRun run_guest(const std::string &program, const std::vector<std::str
     options.console_out = out;
     options.trace = trace;
     options.diagnostics = notes;
-    options.runner = KIVRUN_PATH;
+    options.settings.runner = KIVRUN_PATH;
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
     GuestRun run{run_program(program, argv, options), read_all_from_start(out), read_all_from_start(fileno(trace)),

@@ -290,8 +290,8 @@ TEST(HostNic, NicsounderReportsTheHostController) {
         TempDir sandbox;
         RunOptions options;
         options.root = sandbox.path().string();
-        options.nic.source = NicSource::Host;
-        options.nic.sysfs_root = sysfs.root();
+        options.settings.nic.source = NicSource::Host;
+        options.settings.nic.sysfs_root = sysfs.root();
         GuestRun run = run_guest(command_program("nicsounder"), {}, options);
         ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
         EXPECT_EQ(run.result.status, c.status);

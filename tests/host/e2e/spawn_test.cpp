@@ -20,6 +20,7 @@
 
 #include "case_name.h"
 #include "guest_runner.h"
+#include "run/spawn_record.h"
 
 namespace kiv::test {
 namespace {

@@ -29,7 +29,7 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
         TempDir sandbox;
         RunOptions options;
         options.root = sandbox.path().string();
-        options.tsc = reads.sequence;
+        options.settings.tsc = reads.sequence;
         GuestRun run = run_guest(guest_program("fx_rdtsc"), {}, options);
         ASSERT_EQ(run.result.outcome, RunResult::Outcome::Exited) << run.result.message;
         EXPECT_EQ(run.out, reads.out);
@@ -38,7 +38,7 @@ TEST(TscRun, EveryReadTakesTheNextValue) {
 
 TEST(TscRun, AProgramSpellingRdtscEverywhereIsRefused) {
     RunOptions options;
-    options.tsc = TscSequence{};
+    options.settings.tsc = TscSequence{};
     GuestRun run = run_guest(guest_program("fx_fault"), {"rdtsc-everywhere"}, options);
     EXPECT_EQ(run.result.exit_code, kExitNotLoadable);
     EXPECT_NE(run.result.message.find("places in its code spell rdtsc"), std::string::npos) << run.result.message;
