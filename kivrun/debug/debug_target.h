@@ -11,12 +11,18 @@
 
 namespace kiv {
 
-// Like Cpu::run, but first waits for gdb on 127.0.0.1:port (0: any free
-// port, announced on standard error) and lets it drive the program from
-// before its first instruction. `cancel_fd` becomes readable when the run
-// is being stopped; it is also made readable when gdb vanishes, so blocking
-// system calls give up.
+struct GdbSettings {
+    uint16_t port = 0;         // 0: any free port, announced on standard error
+    // gdb may also run the program backwards: every system call's answer
+    // must come again without the host when the run is repeated.
+    bool reversible = false;
+};
+
+// Like Cpu::run, but first waits for gdb on 127.0.0.1 and lets it drive the
+// program from before its first instruction. `cancel_fd` becomes readable
+// when the run is being stopped; it is also made readable when gdb
+// vanishes, so blocking system calls give up.
 Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32_t entry, uint32_t stack,
-                  uint16_t port, int cancel_fd);
+                  const GdbSettings &settings, int cancel_fd);
 
 }  // namespace kiv

@@ -241,7 +241,7 @@ private:
         snprintf(reply, sizeof reply,
                  "PacketSize=%zx;qXfer:features:read+;qXfer:siginfo:read+;swbreak+;hwbreak+;vContSupported+",
                  kMaxPacket);
-        return reply;
+        return reply + std::string(target_.reversible() ? ";ReverseStep+;ReverseContinue+" : "");
     }
 
     // "target.xml:OFFSET,LENGTH": 'm' and a piece, or 'l' and the last one.
@@ -298,6 +298,7 @@ private:
         case Kind::Fault: return "T" + gdb_signal(last_.signal) + kThreadField;
         case Kind::Exited: return "W" + hex_byte(static_cast<uint8_t>(last_.status));
         case Kind::Ended: return "X" + gdb_signal(last_.signal);
+        case Kind::HistoryStart: return "T" + trap + "replaylog:begin;";
         }
         return "X" + gdb_signal(SIGKILL);
     }
@@ -417,6 +418,16 @@ private:
         return stop_reply();
     }
 
+    // Going back is open after a fault too: it is how one finds its cause.
+    std::optional<std::string> reverse(bool step) {
+        if (!target_.reversible()) return "";
+        last_ = target_.reverse(step);
+        if (last_.kind == DebugStop::Kind::Ended) end_ = SessionEnd::ProgramEnded;
+        return stop_reply();
+    }
+    std::optional<std::string> reverse_step(std::string_view) { return reverse(true); }
+    std::optional<std::string> reverse_continue(std::string_view) { return reverse(false); }
+
     std::optional<std::string> resume_continue(std::string_view arguments) { return resume(false, arguments); }
     std::optional<std::string> resume_step(std::string_view arguments) { return resume(true, arguments); }
 
@@ -486,6 +497,8 @@ const Session::Command Session::kCommands[] = {
     {"X", &Session::write_memory_binary, nullptr},
     {"Z", &Session::insert_point, nullptr},
     {"z", &Session::remove_point, nullptr},
+    {"bs", &Session::reverse_step, nullptr},
+    {"bc", &Session::reverse_continue, nullptr},
     {"c", &Session::resume_continue, nullptr},
     {"C", &Session::resume_continue_signal, nullptr},
     {"s", &Session::resume_step, nullptr},

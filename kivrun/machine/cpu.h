@@ -104,6 +104,20 @@ public:
     uint32_t reg(int id) const;
     std::string register_dump() const;
 
+    // What the run has counted and whether it has ended: a debugger that
+    // brings back an earlier point of the run brings this back with it.
+    struct Progress {
+        uint64_t blocks;
+        uint64_t tsc_reads;
+        std::optional<Stop> stop;
+    };
+    Progress progress() const { return {blocks_, tsc_reads_, stop_}; }
+    void rewind(const Progress &progress) {
+        blocks_ = progress.blocks;
+        tsc_reads_ = progress.tsc_reads;
+        stop_ = progress.stop;
+    }
+
 private:
     static void on_interrupt(uc_engine *uc, uint32_t vector, void *self);
     static bool on_invalid_memory(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,

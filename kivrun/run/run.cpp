@@ -155,7 +155,8 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
                           process_memory(image, options));
     if (!options.runner.empty()) process.children = &children;
 
-    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, GdbSettings{*options.gdb_port},
+                                                cancel_fd)
                                  : cpu.run(memory, dispatcher, entry, stack);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
