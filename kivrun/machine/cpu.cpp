@@ -222,7 +222,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     if (timed_out()) return Stop{StopReason::TimedOut};
     if (!prepare_user_mode(uc_, memory, entry, stack))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
-    if (tsc_) {
+    if (tsc_ || time_stamps_ != nullptr) {
         if (auto refusal = hook_rdtsc_sites()) return *refusal;
     }
     handler_ = &handler;
@@ -265,7 +265,7 @@ bool Cpu::add_hooks() {
         {UC_HOOK_INSN_INVALID, reinterpret_cast<void *>(on_invalid_instruction), 0, true},
         // Counting blocks costs a little per block: only when a limit or
         // coverage is asked for.
-        {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0, block_limit_ != 0 || block_counts_ != nullptr},
+        {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0, block_limit_ != 0 || block_counts_ != nullptr || counting_blocks_},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), UC_X86_INS_IN, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), UC_X86_INS_OUT, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), UC_X86_INS_SYSENTER, true},
@@ -317,8 +317,13 @@ void Cpu::emulate_rdtsc() {
     uint8_t code[sizeof kRdtsc];
     if (uc_mem_read(uc_, eip, code, sizeof code) != UC_ERR_OK || !std::equal(code, code + sizeof code, kRdtsc))
         return;
-    uint64_t value = tsc_->at(tsc_reads_++);
-    uint32_t low = static_cast<uint32_t>(value), high = static_cast<uint32_t>(value >> 32);
+    std::optional<uint64_t> value = time_stamps_ != nullptr ? time_stamps_->read() : tsc_->at(tsc_reads_++);
+    if (!value) {
+        if (!stop_) stop_ = Stop{StopReason::Refused, 0, std::nullopt, "no time-stamp counter value"};
+        uc_emu_stop(uc_);
+        return;
+    }
+    uint32_t low = static_cast<uint32_t>(*value), high = static_cast<uint32_t>(*value >> 32);
     uint32_t next = eip + sizeof kRdtsc;
     uc_reg_write(uc_, UC_X86_REG_EAX, &low);
     uc_reg_write(uc_, UC_X86_REG_EDX, &high);
@@ -530,7 +535,8 @@ void Cpu::on_rdtsc(uc_engine *, uint64_t, uint32_t, void *self) { static_cast<Cp
 void Cpu::on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
     if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
-    if (self->block_limit_ != 0 && ++self->blocks_ > self->block_limit_) {
+    ++self->blocks_;
+    if (self->block_limit_ != 0 && self->blocks_ > self->block_limit_) {
         if (!self->stop_) self->stop_ = Stop{StopReason::BlockLimit};
         uc_emu_stop(uc);
     }

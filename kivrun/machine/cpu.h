@@ -73,6 +73,13 @@ public:
     void count_blocks(BlockCounts &counts) { block_counts_ = &counts; }
     // Answer the guest's rdtsc from `sequence` instead of the host's counter.
     void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
+    // Answer it from `source` (which outlives the run) instead.
+    void set_time_stamp_source(TimeStamps &source) { time_stamps_ = &source; }
+    // Count executed blocks even without a limit or coverage: a recording
+    // places every outside value at its block.
+    void count_executed_blocks() { counting_blocks_ = true; }
+    // Basic blocks begun so far, when they are counted.
+    uint64_t blocks() const { return blocks_; }
     // The run ends as timed out once `deadline` has passed. Besides the
     // watchdog's stop, the deadline is checked before the first instruction
     // and at every system call, so one that has already passed is never missed.
@@ -192,6 +199,8 @@ private:
     uint64_t blocks_ = 0;
     BlockCounts *block_counts_ = nullptr;
     std::optional<TscSequence> tsc_;
+    TimeStamps *time_stamps_ = nullptr;
+    bool counting_blocks_ = false;
     uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;
     std::atomic<bool> timed_out_{false};

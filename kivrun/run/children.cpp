@@ -20,6 +20,7 @@
 #include "machine/syscall_types.h"
 #include "os/process.h"
 #include "run/run_options.h"
+#include "run/recorded_run.h"
 #include "support/unique_fd.h"
 
 extern char **environ;
@@ -232,6 +233,8 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
         .diagnostics = options_.diagnostics != nullptr,
         .settings = options_,
     };
+    if (options_.recording.mode == RecordingSettings::Mode::Record)
+        record.settings.recording = child_recording(options_.recording, ++recorded_spawns_);
     int record_fd = write_spawn_record(record);
     if (record_fd < 0) return failure(errno);
 

@@ -107,6 +107,7 @@ private:
     SharedRun shared_;
     uint64_t memory_held_ = 0;
     std::map<pid_t, Child> children_;
+    uint32_t recorded_spawns_ = 0;  // names the children's recordings
 };
 
 }  // namespace kiv

@@ -17,6 +17,7 @@
 #include "os/process.h"
 #include "os/sandbox.h"
 #include "run/children.h"
+#include "run/recorded_run.h"
 #include "run/spawn_record.h"
 #include "machine/symbols.h"
 #include "support/text.h"
@@ -136,7 +137,7 @@ bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, 
 
 // Runs the loaded program to its end.
 Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
-                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
+                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options, RecordedRun &recorded) {
     uint32_t entry = image.entry;
     Process process(memory, sandbox, options.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
@@ -154,10 +155,12 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     HostChildren children(process, options, deadline, trace ? &*trace : nullptr,
                           process_memory(image, options));
     if (!options.runner.empty()) process.children = &children;
+    recorded.attach(cpu, dispatcher);
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, GdbSettings{*options.gdb_port},
                                                 cancel_fd)
                                  : cpu.run(memory, dispatcher, entry, stack);
+    stop = recorded.finish(cpu, stop);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
     trace->end(end_line(stop));
@@ -180,6 +183,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     if (!image)
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": " + image_error.message);
+    RecordedRun recorded(options);
+    if (auto problem = recorded.open(file, argv)) return failure(RunResult::Outcome::HostError, problem->exit_code, problem->message);
 
     std::string error;
     Sandbox sandbox;
@@ -214,7 +219,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
 
     std::optional<CoverageRecorder> coverage;
     if (options.coverage.enabled()) cpu->count_blocks(coverage.emplace(options.coverage, *image, file, program_host_path(program, options.inherited)).counts());
-    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
+    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options, recorded);
     watchdog.reset();
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
@@ -227,6 +232,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_cpu = cpu.release();
     }
     RunResult result = outcome_of(stop, program, image->symbols, options);
+    if (const auto &problem = recorded.problem())
+        result = failure(RunResult::Outcome::HostError, problem->exit_code, program + ": " + problem->message);
     if (coverage) record_coverage(*coverage, options, result);
     return result;
 }

@@ -18,6 +18,15 @@ namespace kiv {
 
 struct Inheritance;
 
+// Recording a run, or replaying one (docs/replay.md): each process of the
+// run has its own recording, named by its place in the tree, in one directory.
+struct RecordingSettings {
+    enum class Mode : uint8_t { Off, Record, Replay };
+    Mode mode = Mode::Off;
+    std::string directory;    // absolute
+    std::string name = "0";   // this process's recording in it: its parent's name, a dot, its spawn's ordinal
+};
+
 struct RunSettings {
     NicConfig nic;
     TraceSettings trace_settings;         // the trace's form, and the injections (which apply untraced too)
@@ -29,6 +38,7 @@ struct RunSettings {
     // The kivrun that runs spawned programs; none (spawn fails with ENOSYS)
     // unless the embedding names one: a library user must not start itself.
     std::string runner;
+    RecordingSettings recording;
 };
 
 struct RunOptions : RunSettings {

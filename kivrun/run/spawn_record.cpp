@@ -67,6 +67,16 @@ void fields(Archive &archive, Record &record)
     archive(record.coverage.path);
     archive(record.coverage.format);
     archive(record.runner);
+    archive(record.recording);
+}
+
+template <class Archive, class Record>
+void fields(Archive &archive, Record &record)
+    requires std::same_as<std::remove_const_t<Record>, RecordingSettings>
+{
+    archive(record.mode);
+    archive(record.directory);
+    archive(record.name);
 }
 
 template <class Archive, class Record>
@@ -118,7 +128,8 @@ constexpr size_t field_count() {
 static_assert(field_count<Injection>() == 5);
 static_assert(field_count<TraceSettings>() == 8);
 static_assert(field_count<NicConfig>() == 3);
-static_assert(field_count<RunSettings>() == 8);
+static_assert(field_count<RunSettings>() == 9);
+static_assert(field_count<RecordingSettings>() == 3);
 static_assert(field_count<CoverageSettings>() == 2);
 static_assert(field_count<Inheritance>() == 5);
 static_assert(field_count<InheritedFd>() == 3);
@@ -201,6 +212,8 @@ bool known(NicSource source) {
     return source == NicSource::Simulated || source == NicSource::Host || source == NicSource::Absent;
 }
 
+bool known(RecordingSettings::Mode mode) { return mode <= RecordingSettings::Mode::Replay; }
+
 }  // namespace
 
 int write_spawn_record(const SpawnRecord &record) {
@@ -227,7 +240,8 @@ std::optional<SpawnRecord> parse_spawn_record(std::string_view bytes) {
     SpawnRecord record;
     Reader reader(bytes);
     reader(record);
-    if (!reader.complete() || !known(record.settings.nic.source)) return std::nullopt;
+    if (!reader.complete() || !known(record.settings.nic.source) || !known(record.settings.recording.mode))
+        return std::nullopt;
     return record;
 }
 
