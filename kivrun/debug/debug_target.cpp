@@ -166,8 +166,8 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
                   const GdbSettings &settings, int cancel_fd) {
     if (auto failed = cpu.start(memory, handler, entry, stack)) return *failed;
     std::unique_ptr<MachineTarget> target;
-    if (settings.reversible) {
-        auto reversible = std::make_unique<ReverseTarget>(cpu, memory, cancel_fd);
+    if (settings.inputs) {
+        auto reversible = std::make_unique<ReverseTarget>(cpu, memory, cancel_fd, settings.inputs);
         if (!reversible->start())
             return Stop{StopReason::EmulatorError, 0, {}, "cannot keep checkpoints of the run"};
         target = std::move(reversible);

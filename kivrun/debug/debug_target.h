@@ -6,16 +6,19 @@
 
 #include <cstdint>
 
+#include "debug/timeline.h"
 #include "machine/cpu.h"
 #include "machine/guest_memory.h"
 
 namespace kiv {
 
 struct GdbSettings {
-    uint16_t port = 0;         // 0: any free port, announced on standard error
-    // gdb may also run the program backwards: every system call's answer
-    // must come again without the host when the run is repeated.
-    bool reversible = false;
+    uint16_t port = 0;  // 0: any free port, announced on standard error
+    // Set when gdb may also run the program backwards, which repeats parts
+    // of the run: every value from outside must then come again without
+    // the host, as a replay's do. It notes where the values stand and gives
+    // what brings them back there.
+    InputBookmark inputs;
 };
 
 // Like Cpu::run, but first waits for gdb on 127.0.0.1 and lets it drive the

@@ -102,7 +102,7 @@ DebugStop ReverseTarget::continue_back() {
             auto last = timeline_.run({Direction::Back, false, limit}).last_stop;
             if (last) return timeline_.go_to(last->first) ? last->second : kLost;
         }
-        if (checkpoint == 0) return kHistoryStart;
+        if (checkpoint == 0) return timeline_.go_to_checkpoint(0) ? kHistoryStart : kLost;
         limit = from;
     }
 }

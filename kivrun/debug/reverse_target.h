@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "debug/machine_target.h"
 #include "debug/timeline.h"
@@ -12,8 +13,8 @@ namespace kiv {
 
 class ReverseTarget final : public MachineTarget {
 public:
-    ReverseTarget(Cpu &cpu, GuestMemory &memory, int cancel_fd)
-        : MachineTarget(cpu, memory, cancel_fd), timeline_(cpu, memory) {}
+    ReverseTarget(Cpu &cpu, GuestMemory &memory, int cancel_fd, InputBookmark inputs)
+        : MachineTarget(cpu, memory, cancel_fd), timeline_(cpu, memory, std::move(inputs)) {}
 
     // Before the program's first instruction; false when the run cannot
     // be recorded.

@@ -11,8 +11,8 @@ constexpr uint32_t kAllBegin = 1, kAllEnd = 0;
 
 }  // namespace
 
-Timeline::Timeline(Cpu &cpu, GuestMemory &memory)
-    : cpu_(cpu), memory_(memory), uc_(cpu.engine()),
+Timeline::Timeline(Cpu &cpu, GuestMemory &memory, InputBookmark inputs)
+    : cpu_(cpu), memory_(memory), uc_(cpu.engine()), inputs_(std::move(inputs)),
       watches_(cpu, memory, [](void *self, const DebugStop &stop) { static_cast<Timeline *>(self)->on_watched(stop); },
                this) {}
 
@@ -36,7 +36,7 @@ Position Timeline::now() const { return {continuing_ ? block_ : block_ + 1, cpu_
 void Timeline::capture() {
     const Checkpoint *previous = checkpoints_.empty() ? nullptr : checkpoints_.back().state.get();
     auto state = Checkpoint::capture(cpu_, memory_, previous);
-    if (state) checkpoints_.push_back({now(), block_, continuing_, std::move(state)});
+    if (state) checkpoints_.push_back({now(), block_, continuing_, std::move(state), inputs_()});
 }
 
 size_t Timeline::checkpoint_before(Position position) const {
@@ -57,6 +57,7 @@ bool Timeline::go_to(Position position) {
 bool Timeline::go_to_checkpoint(size_t index) {
     const Saved &saved = checkpoints_[index];
     if (!saved.state->restore(cpu_, memory_)) return false;
+    saved.inputs_back();
     block_ = saved.block;
     continuing_ = saved.continuing;
     return true;

@@ -19,6 +19,7 @@
 #include <atomic>
 #include <compare>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -38,6 +39,10 @@ struct Position {
     uint32_t eip;
     auto operator<=>(const Position &) const = default;
 };
+
+// Notes where the program's inputs from outside the machine stand (a
+// replay's place in its recording), and gives what brings them back there.
+using InputBookmark = std::function<std::function<void()>()>;
 
 // About 2.5 million instructions of compiled code, some tens of
 // milliseconds of running: going back to any point re-runs at most this far.
@@ -72,7 +77,7 @@ struct Outcome {
 
 class Timeline {
 public:
-    Timeline(Cpu &cpu, GuestMemory &memory);
+    Timeline(Cpu &cpu, GuestMemory &memory, InputBookmark inputs);
     ~Timeline();
     Timeline(const Timeline &) = delete;
     Timeline &operator=(const Timeline &) = delete;
@@ -106,6 +111,7 @@ private:
         uint64_t block;   // block_ and continuing_ there
         bool continuing;
         std::unique_ptr<Checkpoint> state;
+        std::function<void()> inputs_back;
     };
 
     static void on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self);
@@ -125,6 +131,7 @@ private:
     Cpu &cpu_;
     GuestMemory &memory_;
     uc_engine *uc_;
+    InputBookmark inputs_;
     WatchHooks watches_;
     std::vector<Saved> checkpoints_;
     uint64_t block_ = 0;        // blocks entered so far

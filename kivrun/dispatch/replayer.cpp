@@ -121,7 +121,11 @@ SyscallResult Replayer::answer(const SyscallEntry &entry, const SyscallArgs &wor
     if (!divergence_.empty()) return process_end(0);
     calls_++;
     injected = (head.flags & kCallInjected) != 0;
-    if ((head.flags & kCallConsole) != 0 && head.value > 0) write_console(process, words[0], words[1], head.value);
+    // A debugger going back runs calls again: their output was made already.
+    if ((head.flags & kCallConsole) != 0 && head.value > 0 && calls_ > echoed_calls_) {
+        write_console(process, words[0], words[1], head.value);
+        echoed_calls_ = calls_;
+    }
     return {head.value, head.error, (head.flags & kCallEndsProcess) != 0};
 }
 

@@ -57,6 +57,7 @@ private:
     const Cpu &cpu_;
     RecordingCursor cursor_;
     uint64_t calls_ = 0;
+    uint64_t echoed_calls_ = 0;  // the console writes up to this call were made again
     std::string divergence_;
 };
 

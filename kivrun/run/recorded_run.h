@@ -44,6 +44,8 @@ public:
     // recorded run was stopped from outside gets the recorded stop back).
     Stop finish(const Cpu &cpu, const Stop &stop);
     const std::optional<RecordingProblem> &problem() const { return problem_; }
+    // The replayer, when replaying.
+    Replayer *replayer() { return replayer_ ? &*replayer_ : nullptr; }
 
 private:
     std::string path() const;

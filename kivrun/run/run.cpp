@@ -135,6 +135,14 @@ bool arm_time_limit(std::optional<Watchdog> &watchdog, Cpu &cpu, int cancel_fd, 
     return watchdog->armed();
 }
 
+// A replayed run can go back: its replayer answers again from where it was.
+GdbSettings gdb_settings(uint16_t port, RecordedRun &recorded) {
+    GdbSettings settings{port};
+    if (Replayer *replayer = recorded.replayer())
+        settings.inputs = [replayer] { return [replayer, at = replayer->position()] { replayer->seek(at); }; };
+    return settings;
+}
+
 // Runs the loaded program to its end.
 Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
                 int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options, RecordedRun &recorded) {
@@ -157,9 +165,9 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     if (!options.runner.empty()) process.children = &children;
     recorded.attach(cpu, dispatcher);
 
-    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, GdbSettings{*options.gdb_port},
-                                                cancel_fd)
-                                 : cpu.run(memory, dispatcher, entry, stack);
+    Stop stop = options.gdb_port
+                    ? run_with_gdb(cpu, memory, dispatcher, entry, stack, gdb_settings(*options.gdb_port, recorded), cancel_fd)
+                    : cpu.run(memory, dispatcher, entry, stack);
     stop = recorded.finish(cpu, stop);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
