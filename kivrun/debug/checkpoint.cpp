@@ -87,7 +87,8 @@ bool Checkpoint::restore_layout(GuestMemory &memory) const {
     auto now = user_layout(memory);
     if (std::equal(now.begin(), now.end(), layout_.begin(), layout_.end(), same_mapping)) return true;
     auto kept = [](const std::vector<GuestMemory::Mapping> &in, const GuestMemory::Mapping &mapping) {
-        return std::any_of(in.begin(), in.end(), [&](const auto &m) { return m.start == mapping.start && m.size == mapping.size; });
+        return std::any_of(in.begin(), in.end(),
+                           [&](const auto &m) { return m.start == mapping.start && m.size == mapping.size; });
     };
     for (const auto &mapping : now)
         if (!kept(layout_, mapping) && !memory.unmap(mapping.start, mapping.size)) return false;

@@ -70,7 +70,7 @@ DebugStop ReverseTarget::reverse(bool step) {
 
 std::optional<Position> ReverseTarget::scan_start(size_t checkpoint, Position here) {
     if (!timeline_.go_to_checkpoint(checkpoint)) return std::nullopt;
-    Goal goal{Direction::Back, false, here, here.block - 1};
+    Goal goal{Direction::Back, false, std::nullopt, here, here.block - 1};
     std::vector<Position> starts = timeline_.run(goal).block_starts;
     starts.push_back(timeline_.checkpoint_position(checkpoint));
     std::erase_if(starts, [&](Position start) { return start >= here; });
@@ -86,7 +86,7 @@ DebugStop ReverseTarget::step_back() {
     if (here <= timeline_.checkpoint_position(checkpoint)) return kHistoryStart;
     auto start = scan_start(checkpoint, here);
     if (!start || !timeline_.go_to(*start)) return kLost;
-    auto previous = timeline_.run({Direction::Back, true, here}).last_instruction;
+    auto previous = timeline_.run({Direction::Back, true, std::nullopt, here}).last_instruction;
     if (!previous || !timeline_.go_to(*previous)) return kLost;
     return {DebugStop::Kind::Step};
 }
@@ -99,7 +99,7 @@ DebugStop ReverseTarget::continue_back() {
         if (!timeline_.go_to_checkpoint(checkpoint)) return kLost;
         Position from = timeline_.checkpoint_position(checkpoint);
         if (from < limit) {
-            auto last = timeline_.run({Direction::Back, false, limit}).last_stop;
+            auto last = timeline_.run({Direction::Back, false, std::nullopt, limit}).last_stop;
             if (last) return timeline_.go_to(last->first) ? last->second : kLost;
         }
         if (checkpoint == 0) return timeline_.go_to_checkpoint(0) ? kHistoryStart : kLost;

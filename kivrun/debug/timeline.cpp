@@ -36,7 +36,9 @@ Position Timeline::now() const { return {continuing_ ? block_ : block_ + 1, cpu_
 void Timeline::capture() {
     const Checkpoint *previous = checkpoints_.empty() ? nullptr : checkpoints_.back().state.get();
     auto state = Checkpoint::capture(cpu_, memory_, previous);
-    if (state) checkpoints_.push_back({now(), block_, continuing_, std::move(state), inputs_()});
+    if (!state) return;
+    checkpoints_.push_back({now(), block_, continuing_, std::move(state), inputs_()});
+    next_checkpoint_block_ = block_ + kCheckpointBlocks;
 }
 
 size_t Timeline::checkpoint_before(Position position) const {
@@ -69,6 +71,7 @@ void Timeline::rewrite_here() {
     auto first_later = std::partition_point(checkpoints_.begin() + 1, checkpoints_.end(),
                                             [&](const Saved &saved) { return saved.at < here; });
     checkpoints_.erase(first_later, checkpoints_.end());
+    next_checkpoint_block_ = checkpoints_.back().block + kCheckpointBlocks;
     capture();
 }
 
@@ -161,7 +164,8 @@ void Timeline::on_block(uc_engine *, uint64_t address, uint32_t, void *self_poin
     } else {
         self->enter_block(static_cast<uint32_t>(address));
     }
-    if (self->interrupt_.exchange(false)) {
+    if (self->goal_.limit && self->block_ > self->goal_.limit->block) self->halt(std::nullopt);
+    if (self->interrupt_.load(std::memory_order_relaxed) && self->interrupt_.exchange(false)) {
         self->outcome_.interrupted_at = Position{self->block_, static_cast<uint32_t>(address)};
         self->halt(DebugStop{DebugStop::Kind::Interrupted});
     }
@@ -171,18 +175,20 @@ void Timeline::on_block(uc_engine *, uint64_t address, uint32_t, void *self_poin
 void Timeline::enter_block(uint32_t address) {
     block_++;
     if (block_ >= goal_.note_blocks_from) outcome_.block_starts.push_back({block_, address});
-    if (block_ < checkpoints_.back().block + kCheckpointBlocks || cpu_.reg(UC_X86_REG_EIP) != address) return;
+    if (block_ < next_checkpoint_block_ || cpu_.reg(UC_X86_REG_EIP) != address) return;
     continuing_ = true;
     capture();
     continuing_ = false;
 }
+
+bool Timeline::before_limit(Position position) const { return !goal_.limit || position < *goal_.limit; }
 
 void Timeline::on_instruction(uc_engine *, uint64_t address, uint32_t, void *self_pointer) {
     auto *self = static_cast<Timeline *>(self_pointer);
     if (self->cpu_.pinpointing()) return;
     Position here{self->block_, static_cast<uint32_t>(address)};
     if (self->goal_.direction == Goal::Direction::Back) {
-        if (here < self->goal_.until.value_or(here)) self->outcome_.last_instruction = here;
+        if (self->before_limit(here)) self->outcome_.last_instruction = here;
         return;
     }
     if (here == self->start_) return;  // the instruction the run leaves from
@@ -199,7 +205,7 @@ void Timeline::on_breakpoint(uc_engine *, uint64_t address, uint32_t, void *self
     DebugStop stop{DebugStop::Kind::Breakpoint, 0, 0, found->second};
     if (self->goal_.direction == Goal::Direction::Forward) {
         if (here != self->start_) self->halt(stop);
-    } else if (here < self->goal_.until.value_or(here)) {
+    } else if (self->before_limit(here)) {
         self->outcome_.last_stop = {here, stop};
     }
 }
@@ -218,7 +224,7 @@ void Timeline::on_watched(const DebugStop &stop) {
         return;
     }
     Position here{block_, cpu_.reg(UC_X86_REG_EIP)};
-    if (here < goal_.until.value_or(here)) outcome_.last_stop = {here, stop};
+    if (before_limit(here)) outcome_.last_stop = {here, stop};
 }
 
 }  // namespace kiv

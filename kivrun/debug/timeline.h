@@ -52,12 +52,15 @@ inline constexpr uint64_t kCheckpointBlocks = 1u << 19;
 struct Goal {
     enum class Direction {
         Forward,  // stops at breakpoints and watched accesses, as gdb's continue
-        Back,     // stops nowhere but at `until`: notes the last of them before it
+        Back,     // stops at none of them: notes the last of them before `limit`
     } direction = Direction::Forward;
     // Forward: stop before the next instruction. Back: note every
-    // instruction before `until`.
+    // instruction before `limit`.
     bool each_instruction = false;
     std::optional<Position> until;  // stop exactly here
+    // Back: what it notes comes before this point; the run stops somewhere
+    // after it, which costs less than an exact stop.
+    std::optional<Position> limit;
     // Note where each block from this one on starts.
     uint64_t note_blocks_from = UINT64_MAX;
 };
@@ -65,7 +68,7 @@ struct Goal {
 struct Outcome {
     std::optional<Stop> ended;            // the program ended
     std::optional<DebugStop> stop;        // Forward: why it stopped
-    // Back: the last stop Forward would have made before `until`, and
+    // Back: the last stop Forward would have made before `limit`, and
     // where (a watched access stops before the instruction making it).
     std::optional<std::pair<Position, DebugStop>> last_stop;
     std::optional<Position> last_instruction;  // Back, each_instruction
@@ -122,6 +125,7 @@ private:
     void on_watched(const DebugStop &stop);
 
     void capture();
+    bool before_limit(Position position) const;
     void halt(std::optional<DebugStop> stop);
     // A hook on the code at [begin, end], or on all of it when begin > end.
     std::optional<uc_hook> add_hook(int type, void *callback, uint32_t begin, uint32_t end);
@@ -138,6 +142,7 @@ private:
     bool continuing_ = false;   // the emulator stopped inside block_: entering it again is no new block
     bool entered_ = false;      // the current run entered a block
     std::atomic<bool> interrupt_{false};
+    uint64_t next_checkpoint_block_ = 0;
     std::optional<uc_hook> block_hook_, instruction_hook_, until_hook_;
     uint32_t until_address_ = 0;    // where until_hook_ is
     std::set<std::pair<uint32_t, BreakKind>> breakpoints_;

@@ -165,9 +165,9 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     if (!options.runner.empty()) process.children = &children;
     recorded.attach(cpu, dispatcher);
 
-    Stop stop = options.gdb_port
-                    ? run_with_gdb(cpu, memory, dispatcher, entry, stack, gdb_settings(*options.gdb_port, recorded), cancel_fd)
-                    : cpu.run(memory, dispatcher, entry, stack);
+    Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack,
+                                                gdb_settings(*options.gdb_port, recorded), cancel_fd)
+                                 : cpu.run(memory, dispatcher, entry, stack);
     stop = recorded.finish(cpu, stop);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);

@@ -1,7 +1,8 @@
 // A computation for gdb to run backwards: a running total written once per
 // round of a loop, a call to step into, over and out of, and a spin of
 // about four instructions per round (its count the first argument, in
-// decimal) to go back across. Exits 0 when the total is right.
+// decimal) to go back across. Exits 0 when the total is right; with a
+// second argument it stores through a null pointer instead.
 #include <stdlib.h>
 
 #include "check.h"
@@ -37,5 +38,6 @@ extern "C" int main(int argc, char **argv) {
     }
     spin(rounds);
     report(g_total);
+    if (argc > 2) *static_cast<volatile int *>(nullptr) = g_report;
     return g_report == 55 ? 0 : 1;
 }
