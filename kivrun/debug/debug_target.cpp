@@ -6,10 +6,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "debug/gdb_socket.h"
 #include "debug/gdb_stub.h"
 #include "debug/machine_target.h"
 #include "debug/reverse_target.h"
@@ -33,7 +35,9 @@ struct Watchpoint {
 class CpuTarget final : public MachineTarget {
 public:
     CpuTarget(Cpu &cpu, GuestMemory &memory, int cancel_fd) : MachineTarget(cpu, memory, cancel_fd) {}
-    ~CpuTarget() override { release(); }
+    // A hook that stayed cannot fire: the CPU runs no more once its
+    // session is over.
+    ~CpuTarget() override { (void)release(); }
     CpuTarget(const CpuTarget &) = delete;
     CpuTarget &operator=(const CpuTarget &) = delete;
 
@@ -64,7 +68,10 @@ public:
         leaving_ = true;
         stop_.reset();
         watch_hit_.reset();
-        update_hooks();
+        if (!update_hooks()) {
+            final_ = Stop{StopReason::EmulatorError, 0, {}, "cannot change the debugger's hooks"};
+            return ended(*final_);
+        }
         auto ended = cpu_.resume();
         stepping_ = false;
         if (!ended) return stop_.value_or(DebugStop{DebugStop::Kind::Interrupted});
@@ -74,12 +81,11 @@ public:
 
     void interrupt() override { cpu_.pause(); }
 
-    // Drops every breakpoint and watchpoint, with their hooks.
-    void release() {
+    bool release() override {
         breakpoints_.clear();
         watchpoints_.clear();
         stepping_ = false;
-        update_hooks();
+        return update_hooks();
     }
 
 
@@ -90,27 +96,35 @@ private:
 
     // Hooks are compiled into translated code: changing them drops every
     // translation, at once (a whole flush would wait for the running block
-    // to come back to the emulator's loop).
-    void update_hooks() {
-        bool changed = set_hook(code_hook_, stepping_ || !breakpoints_.empty() || !watchpoints_.empty(),
-                                UC_HOOK_CODE, reinterpret_cast<void *>(on_code));
-        changed |= set_hook(read_hook_, watching(UC_MEM_READ), UC_HOOK_MEM_READ, reinterpret_cast<void *>(on_access));
-        changed |= set_hook(write_hook_, watching(UC_MEM_WRITE), UC_HOOK_MEM_WRITE,
-                            reinterpret_cast<void *>(on_access));
-        if (changed) drop_translations(uc_, memory_);
+    // to come back to the emulator's loop). False when the emulator refuses
+    // a change: a missing hook misses points, a stale one outlives them.
+    bool update_hooks() {
+        const HookChange changes[] = {
+            set_hook(code_hook_, stepping_ || !breakpoints_.empty() || !watchpoints_.empty(), UC_HOOK_CODE,
+                     reinterpret_cast<void *>(on_code)),
+            set_hook(read_hook_, watching(UC_MEM_READ), UC_HOOK_MEM_READ, reinterpret_cast<void *>(on_access)),
+            set_hook(write_hook_, watching(UC_MEM_WRITE), UC_HOOK_MEM_WRITE, reinterpret_cast<void *>(on_access)),
+        };
+        auto any = [&changes](HookChange change) {
+            return std::find(std::begin(changes), std::end(changes), change) != std::end(changes);
+        };
+        if (any(HookChange::Refused)) return false;
+        return !any(HookChange::Made) || drop_translations(uc_, memory_);
     }
 
-    bool set_hook(std::optional<uc_hook> &hook, bool wanted, int type, void *callback) {
-        if (wanted == hook.has_value()) return false;
+    enum class HookChange { None, Made, Refused };
+
+    HookChange set_hook(std::optional<uc_hook> &hook, bool wanted, int type, void *callback) {
+        if (wanted == hook.has_value()) return HookChange::None;
         if (hook) {
-            uc_hook_del(uc_, *hook);
+            if (uc_hook_del(uc_, *hook) != UC_ERR_OK) return HookChange::Refused;
             hook.reset();
-            return true;
+            return HookChange::Made;
         }
         uc_hook added;
-        if (uc_hook_add(uc_, &added, type, callback, this, 1, 0) != UC_ERR_OK) return false;
+        if (uc_hook_add(uc_, &added, type, callback, this, 1, 0) != UC_ERR_OK) return HookChange::Refused;
         hook = added;
-        return true;
+        return HookChange::Made;
     }
 
     void stop_with(DebugStop stop) {
@@ -178,9 +192,8 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
     auto socket = accept_gdb(settings.port, cancel_fd, announce, error);
     // Only the time limit cancels the wait.
     if (!socket) return error.empty() ? Stop{StopReason::TimedOut} : Stop{StopReason::EmulatorError, 0, {}, error};
-    std::unique_ptr<int, void (*)(int *)> closer(&*socket, [](int *fd) { ::close(*fd); });
 
-    switch (serve_gdb(*socket, cancel_fd, *target)) {
+    switch (serve_gdb(socket->get(), cancel_fd, *target)) {
     case SessionEnd::ProgramEnded:
         return target->final_stop().value_or(Stop{StopReason::EmulatorError, 0, {}, "the debugger ended the run"});
     case SessionEnd::Killed:
@@ -188,8 +201,7 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
         return {StopReason::Faulted, 0,
                 Fault{"killed by the debugger", cpu.reg(UC_X86_REG_EIP), std::nullopt, kSignalStatusBase + SIGKILL}};
     case SessionEnd::Detached: {
-        // Its breakpoints and watchpoints go with it.
-        target.reset();
+        if (!target->release()) return {StopReason::EmulatorError, 0, {}, "cannot remove the debugger's hooks"};
         // Nothing is left to pause it; a request still on its way just lets it go on.
         std::optional<Stop> ended;
         while (!(ended = cpu.resume())) {

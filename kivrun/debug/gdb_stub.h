@@ -4,9 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
-#include <string>
 
 #include "debug/gdb_packet.h"
 
@@ -83,16 +81,8 @@ enum class SessionEnd {
     GivenUp,        // the run is being stopped (its time limit): gdb was told the program was killed
 };
 
-// Serves gdb on `socket` (owned by the caller) until the session ends, or
-// until `cancel_fd` becomes readable: the time limit counts the time spent
-// in the debugger too.
-SessionEnd serve_gdb(int socket, int cancel_fd, DebugTarget &target);
+// Serves gdb on `channel` until the session ends (gdb_session.cpp); the
+// socket transport is in gdb_socket.h.
 SessionEnd serve_gdb(gdb::Channel &channel, DebugTarget &target);
-
-// Listens on 127.0.0.1:port (0: any free port) and waits for one connection;
-// `announce` gets the port actually listened on before the wait. Gives up
-// when `cancel_fd` becomes readable. The connected socket, or nullopt with
-// `error` set.
-std::optional<int> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port), std::string &error);
 
 }  // namespace kiv

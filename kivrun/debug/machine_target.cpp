@@ -52,8 +52,7 @@ bool MachineTarget::write_memory(uint32_t address, std::span<const uint8_t> data
     if (data.empty()) return true;
     if (!in_user_mappings(address, data.size())) return false;
     memory_.poke(address, data.data(), static_cast<uint32_t>(data.size()));
-    uc_ctl_remove_cache(uc_, uint64_t{address}, uint64_t{address} + data.size());
-    return true;
+    return uc_ctl_remove_cache(uc_, uint64_t{address}, uint64_t{address} + data.size()) == UC_ERR_OK;
 }
 
 void MachineTarget::abandon() {

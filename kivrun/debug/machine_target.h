@@ -24,6 +24,9 @@ public:
     bool write_memory(uint32_t address, std::span<const uint8_t> data) override;
     void abandon() override;
 
+    // Drops every breakpoint and watchpoint, with their hooks; false when
+    // a hook stays, which must then never run again.
+    virtual bool release() = 0;
     // How the program ended, once it has.
     const std::optional<Stop> &final_stop() const { return final_; }
 

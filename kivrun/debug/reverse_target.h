@@ -30,6 +30,7 @@ public:
     bool reversible() const override { return true; }
     DebugStop reverse(bool step) override;
     void interrupt() override { timeline_.interrupt(); }
+    bool release() override { return timeline_.release(); }
 
 private:
     DebugStop step_back();

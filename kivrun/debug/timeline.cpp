@@ -16,10 +16,20 @@ Timeline::Timeline(Cpu &cpu, GuestMemory &memory, InputBookmark inputs)
       watches_(cpu, memory, [](void *self, const DebugStop &stop) { static_cast<Timeline *>(self)->on_watched(stop); },
                this) {}
 
-Timeline::~Timeline() {
-    for (auto *hook : {&block_hook_, &instruction_hook_, &until_hook_})
-        if (*hook) uc_hook_del(uc_, **hook);
-    for (const auto &[address, hook] : breakpoint_hooks_) uc_hook_del(uc_, hook);
+Timeline::~Timeline() { (void)release(); }
+
+// A run that goes on without the debugger counts nothing and keeps nothing.
+bool Timeline::release() {
+    bool removed = watches_.clear();
+    for (auto *hook : {&block_hook_, &instruction_hook_, &until_hook_}) {
+        if (*hook) removed &= uc_hook_del(uc_, **hook) == UC_ERR_OK;
+        hook->reset();
+    }
+    for (const auto &[address, hook] : breakpoint_hooks_) removed &= uc_hook_del(uc_, hook) == UC_ERR_OK;
+    breakpoint_hooks_.clear();
+    breakpoints_.clear();
+    checkpoints_.clear();
+    return drop_translations(uc_, memory_) && removed;
 }
 
 bool Timeline::start() {

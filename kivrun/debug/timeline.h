@@ -104,6 +104,10 @@ public:
     void rewrite_here();
     uint64_t checkpoint_bytes() const;
 
+    // Drops every hook, breakpoint, watchpoint and checkpoint; false when
+    // a hook stays.
+    bool release();
+
     void add_breakpoint(BreakKind kind, uint32_t address);
     bool remove_breakpoint(BreakKind kind, uint32_t address);
     WatchHooks &watches() { return watches_; }

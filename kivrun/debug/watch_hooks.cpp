@@ -12,14 +12,21 @@ constexpr uint32_t kWidestAccess = 16;
 
 }  // namespace
 
-void drop_translations(uc_engine *uc, const GuestMemory &memory) {
+bool drop_translations(uc_engine *uc, const GuestMemory &memory) {
     for (const auto &mapping : memory.mappings())
-        if ((mapping.protection & kAccessExec) != 0)
-            uc_ctl_remove_cache(uc, uint64_t{mapping.start}, uint64_t{mapping.start} + mapping.size);
+        if ((mapping.protection & kAccessExec) != 0 &&
+            uc_ctl_remove_cache(uc, uint64_t{mapping.start}, uint64_t{mapping.start} + mapping.size) != UC_ERR_OK)
+            return false;
+    return true;
 }
 
-WatchHooks::~WatchHooks() {
-    for (auto &watch : watches_) unhook(watch);
+WatchHooks::~WatchHooks() { (void)clear(); }
+
+bool WatchHooks::clear() {
+    bool removed = true;
+    for (auto &watch : watches_) removed &= unhook(watch);
+    watches_.clear();
+    return removed && drop_translations(cpu_.engine(), memory_);
 }
 
 bool WatchHooks::sees(WatchKind kind, uc_mem_type type) {
@@ -35,14 +42,13 @@ bool WatchHooks::add(WatchKind kind, uint32_t address, uint32_t length) {
         uc_hook hook;
         if (uc_hook_add(cpu_.engine(), &hook, type, reinterpret_cast<void *>(on_access), this, begin, end) !=
             UC_ERR_OK) {
-            unhook(watch);
+            (void)unhook(watch);
             return false;
         }
         watch.hooks.push_back(hook);
     }
     watches_.push_back(std::move(watch));
-    drop_translations(cpu_.engine(), memory_);
-    return true;
+    return drop_translations(cpu_.engine(), memory_);
 }
 
 bool WatchHooks::remove(WatchKind kind, uint32_t address, uint32_t length) {
@@ -50,15 +56,16 @@ bool WatchHooks::remove(WatchKind kind, uint32_t address, uint32_t length) {
         return watch.kind == kind && watch.address == address && watch.length == length;
     });
     if (found == watches_.end()) return false;
-    unhook(*found);
+    bool removed = unhook(*found);
     watches_.erase(found);
-    drop_translations(cpu_.engine(), memory_);
-    return true;
+    return drop_translations(cpu_.engine(), memory_) && removed;
 }
 
-void WatchHooks::unhook(Watch &watch) {
-    for (uc_hook hook : watch.hooks) uc_hook_del(cpu_.engine(), hook);
+bool WatchHooks::unhook(Watch &watch) {
+    bool removed = true;
+    for (uc_hook hook : watch.hooks) removed &= uc_hook_del(cpu_.engine(), hook) == UC_ERR_OK;
     watch.hooks.clear();
+    return removed;
 }
 
 // Called before the access; the first watch it reaches into names it.

@@ -28,6 +28,8 @@ public:
     bool add(WatchKind kind, uint32_t address, uint32_t length);
     bool remove(WatchKind kind, uint32_t address, uint32_t length);
     bool empty() const { return watches_.empty(); }
+    // Drops every watch; false when a hook stays.
+    bool clear();
 
 private:
     struct Watch {
@@ -39,7 +41,7 @@ private:
 
     static void on_access(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value, void *self);
     static bool sees(WatchKind kind, uc_mem_type type);
-    void unhook(Watch &watch);
+    bool unhook(Watch &watch);
 
     Cpu &cpu_;
     GuestMemory &memory_;
@@ -49,7 +51,8 @@ private:
 };
 
 // Translated code keeps the hooks it was translated with: after a hook
-// change every executable mapping is translated again.
-void drop_translations(uc_engine *uc, const GuestMemory &memory);
+// change every executable mapping is translated again. False when the
+// emulator refuses.
+bool drop_translations(uc_engine *uc, const GuestMemory &memory);
 
 }  // namespace kiv

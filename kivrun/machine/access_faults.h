@@ -1,5 +1,5 @@
 // What a refused access needs and how its fault is named, for the page
-// check (cpu.cpp) and for pinpointing the fault (pinpoint.cpp).
+// check (page_check.cpp) and for pinpointing the fault (pinpoint.cpp).
 #pragma once
 
 #include <cstdint>

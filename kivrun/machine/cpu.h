@@ -135,7 +135,10 @@ private:
     static void on_port_out(uc_engine *uc, uint32_t port, int size, uint32_t value, void *self);
     static void on_sysenter(uc_engine *uc, void *self);
     static void on_syscall(uc_engine *uc, void *self);
-    // The fault of an instruction an instruction hook caught.
+    static int on_cpuid(uc_engine *uc, void *self);
+    // Fault decoding (fault_decoding.cpp): the fault of any interrupt but
+    // the system call's, and of an instruction an instruction hook caught.
+    void fault_by_interrupt(uint32_t vector);
     void hooked_fault(unsigned instruction, const char *what, int signal);
     // The first instruction of a kind (a Capstone id) from `block` on.
     std::optional<uint32_t> first_instruction(uint32_t block, unsigned instruction) const;
@@ -150,11 +153,16 @@ private:
     // Why emulation returned with `error`, when the program cannot go on.
     std::optional<Stop> stop_after(uc_err error) const;
     bool add_hooks();
-    // How the run ends instead when the sites cannot be hooked.
+    // The time-stamp counter (rdtsc.cpp). How the run ends instead when the
+    // sites cannot be hooked.
     std::optional<Stop> hook_rdtsc_sites();
     void emulate_rdtsc();
     void serve_syscall();
     void fault(Fault fault);
+    // The run ends with an emulator error, unless it has already ended:
+    // every emulator call whose failure would leave the program running
+    // wrongly ends here, named by `what`.
+    void emulator_failed(std::string what);
     // Another thread's stop reaches the emulator only while guest code runs:
     // before the emulator is set up, during a map or a hook change (all made
     // outside guest code) it would corrupt the engine. Outside guest code the
@@ -164,14 +172,21 @@ private:
     // The fault of the access the page check refused, at the instruction
     // that made it and with the exact address it touched.
     Fault pinpoint_memory_fault();
+    void rerun_refused_instruction(uint32_t eip);
+    // Drops the code translated at `address`; false when the run ended with
+    // the emulator failing it.
+    bool drop_translation(uint32_t address);
     // Whether the refused access is the fetch of code after the block's
     // start, and the run up to it (pinpoint.cpp).
     bool code_ahead_refused() const;
     uc_err run_up_to_refused_code();
     static void on_pinpointed_access(uc_engine *uc, uc_mem_type type, uint64_t address, int size, int64_t value,
                                      void *self);
-    void check_pages();
+    // The page check (page_check.cpp, with on_tlb_fill and on_invalid_memory);
+    // false when the run ended with the emulator failing it.
+    bool check_pages();
     void count_tlb_fill();
+    bool flush_tlb();
 
     // An access refused by the page check, the only place where guest
     // instructions meet page protections: the emulator then stops at the

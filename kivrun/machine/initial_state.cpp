@@ -62,17 +62,22 @@ constexpr CpuidLeaf kCpuidLeaves[] = {
 
 constexpr int kCpuidRegisters[] = {UC_X86_REG_EAX, UC_X86_REG_EBX, UC_X86_REG_ECX, UC_X86_REG_EDX};
 
-// Returning 1 skips the emulator's own CPUID.
+// An answer the emulator does not take ends the emulation early.
 int on_cpuid(uc_engine *uc, void *) {
-    uint32_t leaf = 0;
-    uc_reg_read(uc, UC_X86_REG_EAX, &leaf);
-    CpuidAnswer answer = served_cpuid(leaf);
-    void *values[] = {&answer.eax, &answer.ebx, &answer.ecx, &answer.edx};
-    uc_reg_write_batch(uc, const_cast<int *>(kCpuidRegisters), values, static_cast<int>(std::size(values)));
-    return 1;
+    if (!answer_cpuid(uc)) uc_emu_stop(uc);
+    return kSkipEmulatorsCpuid;
 }
 
 }  // namespace
+
+bool answer_cpuid(uc_engine *uc) {
+    uint32_t leaf = 0;
+    if (uc_reg_read(uc, UC_X86_REG_EAX, &leaf) != UC_ERR_OK) return false;
+    CpuidAnswer answer = served_cpuid(leaf);
+    void *values[] = {&answer.eax, &answer.ebx, &answer.ecx, &answer.edx};
+    return uc_reg_write_batch(uc, const_cast<int *>(kCpuidRegisters), values, static_cast<int>(std::size(values))) ==
+           UC_ERR_OK;
+}
 
 CpuidAnswer served_cpuid(uint32_t leaf) {
     auto found = std::find_if(std::begin(kCpuidLeaves), std::end(kCpuidLeaves),

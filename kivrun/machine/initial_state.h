@@ -31,8 +31,15 @@ inline constexpr uint32_t kUserModeTrampoline = kKernelPage;
 bool enable_floating_point(uc_engine *uc);
 bool reset_floating_point(uc_engine *uc);
 
-// CPUID answers from kivrun's own table (served_cpuid) from now on.
+// CPUID answers from kivrun's own table (served_cpuid) from now on, for an
+// engine without a Cpu; an answer the emulator refuses stops emulation.
 bool serve_cpuid(uc_engine *uc);
+
+// Within a CPUID hook: answers the leaf in EAX from the table; false when
+// the emulator refuses the registers. The hook's return value then skips
+// the emulator's own CPUID.
+bool answer_cpuid(uc_engine *uc);
+inline constexpr int kSkipEmulatorsCpuid = 1;
 
 struct CpuidAnswer {
     uint32_t eax, ebx, ecx, edx;
