@@ -119,10 +119,25 @@ SyscallResult Replayer::answer(const SyscallEntry &entry, const SyscallArgs &wor
     if (divergence_.empty() && !write_back(event->call, entry, words, process))
         diverge(describe(event) + " filling guest memory", made() + " where that memory is not writable", head.block);
     if (!divergence_.empty()) return process_end(0);
+    follow_children(event->call);
+    if (!divergence_.empty()) return process_end(0);
     calls_++;
     injected = (head.flags & kCallInjected) != 0;
     if ((head.flags & kCallConsole) != 0 && head.value > 0) write_console(process, words[0], words[1], head.value);
     return {head.value, head.error, (head.flags & kCallEndsProcess) != 0};
+}
+
+// A child's replay starts where the recorded spawn started the child, and
+// ends before the recorded wait for it returns.
+void Replayer::follow_children(const RecordedCall &call) {
+    const RecordedCallHead &head = call.head;
+    if (children_ == nullptr || head.value <= 0) return;
+    if (head.number == KIV_SYS_spawn || head.number == KIV_SYS_spawn_ex) {
+        if (auto problem = children_->start(head.value))
+            diverge("the recording of child " + std::to_string(head.value), *problem, head.block);
+    } else if (head.number == KIV_SYS_waitpid) {
+        children_->finish(head.value);
+    }
 }
 
 std::optional<uint64_t> Replayer::read() {

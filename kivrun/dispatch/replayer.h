@@ -20,6 +20,19 @@
 
 namespace kiv {
 
+// The replays of a replayed process's children, each a process replaying
+// its own recording (for its console output, its trace and its coverage).
+class ReplayedChildren {
+public:
+    virtual ~ReplayedChildren() = default;
+    // Starts the replay of the child the recording says a spawn started as
+    // `pid`; why it cannot, in one line, otherwise.
+    virtual std::optional<std::string> start(int32_t pid) = 0;
+    // Waits for the replay of the child recorded as `pid`, as the recorded
+    // run waited for the child.
+    virtual void finish(int32_t pid) = 0;
+};
+
 class Replayer : public TimeStamps {
 public:
     Replayer(const Recording &recording, const Cpu &cpu) : recording_(recording), cpu_(cpu), cursor_(recording.events()) {}
@@ -31,6 +44,8 @@ public:
     };
     Position position() const { return {cursor_.offset(), calls_}; }
     void seek(const Position &position);
+    // Replays the children too (none are started without it).
+    void replay_children(ReplayedChildren &children) { children_ = &children; }
 
     // The recorded answer to this call; after a divergence, the end of the process.
     SyscallResult answer(const SyscallEntry &entry, const SyscallArgs &words, Process &process, bool &injected);
@@ -52,12 +67,14 @@ private:
     uint64_t block_of(const std::optional<RecordedEvent> &event) const;
     void diverge(const std::string &expected, const std::string &found, uint64_t block);
     bool write_back(const RecordedCall &call, const SyscallEntry &entry, const SyscallArgs &words, Process &process);
+    void follow_children(const RecordedCall &call);
 
     const Recording &recording_;
     const Cpu &cpu_;
     RecordingCursor cursor_;
     uint64_t calls_ = 0;
     std::string divergence_;
+    ReplayedChildren *children_ = nullptr;
 };
 
 }  // namespace kiv

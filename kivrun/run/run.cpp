@@ -146,7 +146,8 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     std::optional<Trace> trace;
     if (options.trace != nullptr) {
         trace.emplace(options.trace, options.trace_settings);
-        trace->set_pid(getpid());
+        // A replay's trace names the processes as the recorded run's did.
+        trace->set_pid(recorded.recorded_pid().value_or(getpid()));
         trace->set_deadline(deadline);
     }
     Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.trace_settings.injections);
@@ -155,7 +156,7 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     HostChildren children(process, options, deadline, trace ? &*trace : nullptr,
                           process_memory(image, options));
     if (!options.runner.empty()) process.children = &children;
-    recorded.attach(cpu, dispatcher);
+    recorded.attach(cpu, dispatcher, options.runner.empty() ? nullptr : &children);
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
                                  : cpu.run(memory, dispatcher, entry, stack);
@@ -183,7 +184,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": " + image_error.message);
     RecordedRun recorded(options);
-    if (auto problem = recorded.open(file, argv)) return failure(RunResult::Outcome::HostError, problem->exit_code, problem->message);
+    if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr)) return failure(RunResult::Outcome::HostError, problem->exit_code, problem->message);
 
     std::string error;
     Sandbox sandbox;
