@@ -150,12 +150,22 @@ std::optional<uint64_t> Replayer::read() {
 
 std::optional<uint64_t> Replayer::stop_block() const {
     const RecordedEnd &end = recording_.end;
-    if (end.stop == RecordedStop::TimedOut || end.stop == RecordedStop::BlockLimit) return end.block;
+    // The recorded count includes the block the stop kept from running.
+    if (end.stop == RecordedStop::TimedOut || end.stop == RecordedStop::BlockLimit)
+        return std::max<uint64_t>(end.block, 2) - 1;
     return std::nullopt;
 }
 
 Stop Replayer::recorded_stop() const {
     return Stop{recording_.end.stop == RecordedStop::TimedOut ? StopReason::TimedOut : StopReason::BlockLimit};
+}
+
+bool Replayer::at_recorded_stop() const {
+    if (!divergence_.empty() || !stop_block()) return false;
+    RecordingCursor ahead = cursor_;
+    std::string error;
+    std::optional<RecordedEvent> event = ahead.next(error);
+    return event && event->kind == EventKind::End;
 }
 
 void Replayer::finish(const Stop &stop) {

@@ -53,11 +53,14 @@ public:
 
     // Checks that the run ended where and as the recording did.
     void finish(const Stop &stop);
-    // The block at which the recorded run was stopped from outside (its time
-    // limit, a signal, its block limit), if it was.
+    // The blocks the recorded run ran before it was stopped from outside
+    // (by its time limit, a signal, its block limit), if it was.
     std::optional<uint64_t> stop_block() const;
     // The stop the recording ends with, for a replay stopped at stop_block().
     Stop recorded_stop() const;
+    // Whether the replay stands where the recorded run was stopped from
+    // outside: the CPU or the dispatcher stops it there.
+    bool at_recorded_stop() const;
 
     // The first difference, one line; empty while the run follows the recording.
     const std::string &divergence() const { return divergence_; }

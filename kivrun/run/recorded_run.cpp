@@ -99,6 +99,11 @@ RecordingSettings child_recording(const RecordingSettings &parent) {
     return child;
 }
 
+std::optional<uint64_t> RecordedRun::stop_block() const {
+    if (!replayer_) return std::nullopt;
+    return replayer_->stop_block();
+}
+
 std::optional<int32_t> RecordedRun::recorded_pid() const {
     if (!recording_) return std::nullopt;
     return recording_->program.pid;
@@ -150,7 +155,7 @@ Stop RecordedRun::finish(const Cpu &cpu, const Stop &stop) {
         return stop;
     }
     if (!replayer_) return stop;
-    Stop kept = stop.reason == StopReason::BlockLimit && replayer_->stop_block() ? replayer_->recorded_stop() : stop;
+    Stop kept = replayer_->at_recorded_stop() ? replayer_->recorded_stop() : stop;
     replayer_->finish(kept);
     if (!replayer_->divergence().empty()) problem_ = diverged(replayer_->divergence());
     return kept;

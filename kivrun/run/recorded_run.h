@@ -47,6 +47,8 @@ public:
     // Hands the recorder or replayer to the CPU and the dispatcher; a
     // replay's children are replayed through `children`, when there are any.
     void attach(Cpu &cpu, Dispatcher &dispatcher, HostChildren *children);
+    // The block at which the replayed run was stopped from outside, if it was.
+    std::optional<uint64_t> stop_block() const;
     // The process id the recording was made under, when replaying.
     std::optional<int32_t> recorded_pid() const;
     // The run's stop as the recording keeps it (a replay stopped where the

@@ -231,7 +231,10 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_memory = memory.release();
         left_cpu = cpu.release();
     }
-    RunResult result = outcome_of(stop, program, image->symbols, options);
+    // A replay stopped where the recorded run was tells the recorded block.
+    RunOptions told = options;
+    told.block_limit = recorded.stop_block().value_or(options.block_limit);
+    RunResult result = outcome_of(stop, program, image->symbols, told);
     if (const auto &problem = recorded.problem())
         result = failure(RunResult::Outcome::HostError, problem->exit_code, program + ": " + problem->message);
     if (coverage) record_coverage(*coverage, options, result);
