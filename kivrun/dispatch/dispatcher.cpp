@@ -16,6 +16,8 @@ double seconds_since(Clock::time_point start) {
 
 SyscallResult Dispatcher::syscall(const SyscallRegisters &registers) {
     // The clock is read only for a trace, which shows how long calls take.
+    // The recorded run was stopped from outside as it made this call.
+    if (replayer_ != nullptr && replayer_->at_recorded_stop()) return process_end(0);
     Clock::time_point start = trace_ != nullptr ? Clock::now() : Clock::time_point{};
     const SyscallEntry *entry = find_syscall(registers.number);
     if (entry == nullptr) {

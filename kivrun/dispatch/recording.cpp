@@ -23,7 +23,20 @@ std::string at_byte(uint64_t offset) { return " at byte " + std::to_string(offse
 
 bool known_stop(RecordedStop stop) { return static_cast<uint8_t>(stop) <= static_cast<uint8_t>(RecordedStop::Other); }
 
-// The header and the arguments; the offset of the first event, or nullopt.
+// A length-prefixed text at `offset`, which moves past it.
+std::optional<std::string> read_text(std::span<const uint8_t> bytes, uint64_t &offset, std::string &error) {
+    uint32_t length = 0;
+    if (bytes.size() - offset < sizeof length) return refuse(error, "truncated" + at_byte(offset));
+    std::memcpy(&length, bytes.data() + offset, sizeof length);
+    offset += sizeof length;
+    if (length > bytes.size() - offset) return refuse(error, "text longer than the file" + at_byte(offset));
+    std::string text(reinterpret_cast<const char *>(bytes.data() + offset), length);
+    offset += length;
+    return text;
+}
+
+// The header, the arguments, the name and the image; the offset of the
+// first event, or nullopt.
 std::optional<uint64_t> read_program(std::span<const uint8_t> bytes, RecordedProgram &program, std::string &error) {
     RecordingHeader header;
     if (bytes.size() < sizeof header) return refuse(error, "too short for a kivrun recording");
@@ -34,19 +47,21 @@ std::optional<uint64_t> read_program(std::span<const uint8_t> bytes, RecordedPro
                                  std::to_string(kRecordingVersion));
     if (header.argument_count == 0 || header.argument_count > kMaxRecordedArguments)
         return refuse(error, "bad argument count " + std::to_string(header.argument_count));
+    if ((header.flags & ~kRecordingHasImage) != 0) return refuse(error, "unknown recording flags " + std::to_string(header.flags));
     program.image_size = header.image_size;
     program.image_hash = header.image_hash;
+    program.pid = header.pid;
     uint64_t offset = sizeof header;
-    for (uint32_t i = 0; i < header.argument_count; i++) {
-        uint32_t length = 0;
-        if (bytes.size() - offset < sizeof length) return refuse(error, "truncated" + at_byte(offset));
-        std::memcpy(&length, bytes.data() + offset, sizeof length);
-        offset += sizeof length;
-        if (length > bytes.size() - offset) return refuse(error, "argument longer than the file" + at_byte(offset));
-        program.argv.emplace_back(reinterpret_cast<const char *>(bytes.data() + offset), length);
-        offset += length;
+    for (uint32_t i = 0; i <= header.argument_count; i++) {
+        auto text = read_text(bytes, offset, error);
+        if (!text) return std::nullopt;
+        (i < header.argument_count ? program.argv.emplace_back() : program.name) = std::move(*text);
     }
-    return offset;
+    if ((header.flags & kRecordingHasImage) == 0) return offset;
+    if (header.image_size > bytes.size() - offset) return refuse(error, "image longer than the file" + at_byte(offset));
+    program.image = bytes.subspan(offset, header.image_size);
+    if (image_hash(program.image) != header.image_hash) return refuse(error, "the image does not match its hash");
+    return offset + header.image_size;
 }
 
 }  // namespace
@@ -123,7 +138,7 @@ std::optional<Recording> parse_recording(std::vector<uint8_t> bytes, std::string
         if (!event) return refuse(error, error + " (the recording is cut short or damaged)");
         recording.event_count++;
     } while (event->kind != EventKind::End);
-    if (!cursor.at_end()) return refuse(error, "bytes after the end of the run" + at_byte(recording.events_offset + cursor.offset()));
+    if (!cursor.at_end()) return refuse(error, "bytes after the end of the run" + at_byte(cursor.offset()));
     recording.end = event->end;
     return recording;
 }
@@ -146,18 +161,23 @@ bool RecordingWriter::open(const std::string &path, const RecordedProgram &progr
     }
     buffer_.resize(kWriteBuffer);
     setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
-    RecordingHeader header{kRecordingMagic, kRecordingVersion, static_cast<uint32_t>(program.argv.size()),
-                           program.image_size, program.image_hash};
+    RecordingHeader header{kRecordingMagic,   kRecordingVersion, static_cast<uint32_t>(program.argv.size()),
+                           program.image_size, program.image_hash, program.pid,
+                           program.image.empty() ? 0 : kRecordingHasImage};
     put(&header, sizeof header);
-    for (const std::string &argument : program.argv) {
-        uint32_t length = static_cast<uint32_t>(argument.size());
-        put(&length, sizeof length);
-        put(argument.data(), length);
-    }
+    for (const std::string &argument : program.argv) put_text(argument);
+    put_text(program.name);
+    put(program.image.data(), program.image.size());
     return true;
 }
 
 void RecordingWriter::put(const void *data, size_t length) { fwrite(data, 1, length, file_); }
+
+void RecordingWriter::put_text(const std::string &text) {
+    uint32_t length = static_cast<uint32_t>(text.size());
+    put(&length, sizeof length);
+    put(text.data(), length);
+}
 
 void RecordingWriter::call(const RecordedCall &call) {
     EventKind kind = EventKind::Call;

@@ -30,14 +30,23 @@ inline constexpr uint8_t kMaxCallWords = 6;
 // safeguard against one made to collide.
 uint64_t image_hash(std::span<const uint8_t> bytes);
 
+// After the header: each argument as its length (uint32_t) and its bytes,
+// the program's name the same way, and with kRecordingHasImage the image's
+// bytes (image_size of them).
 struct RecordingHeader {
     std::array<char, 8> magic;
     uint32_t version;
-    uint32_t argument_count;  // each argument follows: its length (uint32_t), its bytes
+    uint32_t argument_count;
     uint64_t image_size;
     uint64_t image_hash;
+    int32_t pid;     // the recorded process's, as its trace and its parent saw it
+    uint32_t flags;  // kRecording* bits
 };
-static_assert(sizeof(RecordingHeader) == 32);
+static_assert(sizeof(RecordingHeader) == 40);
+
+// A spawned process's recording holds its image: its replay cannot read
+// the program's file, which may have changed since.
+inline constexpr uint32_t kRecordingHasImage = 1;
 
 enum class EventKind : uint8_t { Call = 1, TimeStamp = 2, End = 3 };
 
@@ -89,14 +98,18 @@ struct RecordedEvent {
 struct RecordedProgram {
     uint64_t image_size = 0;
     uint64_t image_hash = 0;
+    int32_t pid = 0;
+    std::string name;                 // as run_image was given it
     std::vector<std::string> argv;
+    std::span<const uint8_t> image;   // empty unless the recording holds it
 };
 
 // Reads events one after the other from bytes already checked whole by
 // parse_recording (so that a replay never meets a bad one mid-run).
 class RecordingCursor {
 public:
-    explicit RecordingCursor(std::span<const uint8_t> events) : bytes_(events) {}
+    // Offsets, in messages too, count from the start of `bytes`.
+    RecordingCursor(std::span<const uint8_t> bytes, uint64_t start) : bytes_(bytes), offset_(start) {}
     // The next event; nullopt with `error` set when the bytes do not hold one.
     std::optional<RecordedEvent> next(std::string &error);
     bool at_end() const { return offset_ == bytes_.size(); }
@@ -120,9 +133,7 @@ struct Recording {
     uint64_t event_count = 0;
     RecordedEnd end{};
 
-    RecordingCursor events() const {
-        return RecordingCursor(std::span<const uint8_t>(bytes).subspan(events_offset));
-    }
+    RecordingCursor events() const { return RecordingCursor(bytes, events_offset); }
 };
 
 // The recording these bytes hold, checked from the first byte to the last;
@@ -147,6 +158,7 @@ public:
 
 private:
     void put(const void *data, size_t length);
+    void put_text(const std::string &text);
     FILE *file_ = nullptr;
     std::vector<char> buffer_;
 };

@@ -119,6 +119,8 @@ SyscallResult Replayer::answer(const SyscallEntry &entry, const SyscallArgs &wor
     if (divergence_.empty() && !write_back(event->call, entry, words, process))
         diverge(describe(event) + " filling guest memory", made() + " where that memory is not writable", head.block);
     if (!divergence_.empty()) return process_end(0);
+    follow_children(event->call);
+    if (!divergence_.empty()) return process_end(0);
     calls_++;
     injected = (head.flags & kCallInjected) != 0;
     // A debugger going back runs calls again: their output was made already.
@@ -127,6 +129,19 @@ SyscallResult Replayer::answer(const SyscallEntry &entry, const SyscallArgs &wor
         echoed_calls_ = calls_;
     }
     return {head.value, head.error, (head.flags & kCallEndsProcess) != 0};
+}
+
+// A child's replay starts where the recorded spawn started the child, and
+// ends before the recorded wait for it returns.
+void Replayer::follow_children(const RecordedCall &call) {
+    const RecordedCallHead &head = call.head;
+    if (children_ == nullptr || head.value <= 0) return;
+    if (head.number == KIV_SYS_spawn || head.number == KIV_SYS_spawn_ex) {
+        if (auto problem = children_->start(head.value))
+            diverge("the recording of child " + std::to_string(head.value), *problem, head.block);
+    } else if (head.number == KIV_SYS_waitpid) {
+        children_->finish(head.value);
+    }
 }
 
 std::optional<uint64_t> Replayer::read() {
@@ -139,12 +154,22 @@ std::optional<uint64_t> Replayer::read() {
 
 std::optional<uint64_t> Replayer::stop_block() const {
     const RecordedEnd &end = recording_.end;
-    if (end.stop == RecordedStop::TimedOut || end.stop == RecordedStop::BlockLimit) return end.block;
+    // The recorded count includes the block the stop kept from running.
+    if (end.stop == RecordedStop::TimedOut || end.stop == RecordedStop::BlockLimit)
+        return std::max<uint64_t>(end.block, 2) - 1;
     return std::nullopt;
 }
 
 Stop Replayer::recorded_stop() const {
     return Stop{recording_.end.stop == RecordedStop::TimedOut ? StopReason::TimedOut : StopReason::BlockLimit};
+}
+
+bool Replayer::at_recorded_stop() const {
+    if (!divergence_.empty() || !stop_block()) return false;
+    RecordingCursor ahead = cursor_;
+    std::string error;
+    std::optional<RecordedEvent> event = ahead.next(error);
+    return event && event->kind == EventKind::End;
 }
 
 void Replayer::finish(const Stop &stop) {

@@ -88,6 +88,7 @@ public:
 
     // The process id in JSON lines.
     void set_pid(int pid) { pid_ = pid; }
+    int pid() const { return pid_; }
     // From now on every text line starts with "[pid N] ", as soon as the run
     // has more than one process.
     void tag(int pid) { tag_ = "[pid " + std::to_string(pid) + "] "; }

@@ -51,7 +51,8 @@ std::optional<Stop> Cpu::hook_rdtsc_sites() {
     if (!sites) return failed;
     if (sites->size() > kMaxRdtscSites)
         return Stop{StopReason::Refused, 0, std::nullopt,
-                    "more than " + std::to_string(kMaxRdtscSites) + " places in its code spell rdtsc (--tsc)"};
+                    "more than " + std::to_string(kMaxRdtscSites) +
+                        " places in its code spell rdtsc (--tsc, --record, --replay)"};
     for (uint64_t address : *sites) {
         uc_hook hook;
         if (uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void *>(on_rdtsc), this, address, address) !=

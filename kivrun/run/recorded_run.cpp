@@ -1,7 +1,11 @@
 #include "run/recorded_run.h"
 
 #include <algorithm>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <system_error>
 
 #include "run/run.h"
@@ -48,22 +52,72 @@ std::optional<RecordingProblem> prepare_directory(const std::string &directory) 
     return std::nullopt;
 }
 
+// Each child's replay reads the recording its recorded run made.
+class ChildReplays : public ReplayedChildren {
+public:
+    ChildReplays(HostChildren &children, const RecordingSettings &parent) : children_(children), parent_(parent) {}
+
+    std::optional<std::string> start(int32_t pid) override {
+        RecordingSettings recording = parent_;
+        recording.name = std::to_string(pid);
+        std::string path = recording.directory + "/" + recording.name, error;
+        auto child = read_recording(path, error);
+        if (!child) return "cannot replay " + path + ": " + error;
+        if (child->program.image.empty()) return path + " holds no program image";
+        const RecordedProgram &program = child->program;
+        SyscallResult started = children_.replay(program.name, {program.image.begin(), program.image.end()},
+                                                 program.argv, recording);
+        if (started.value < 0) return "cannot start the replay of " + path + ": " + std::strerror(started.error);
+        replays_[pid] = started.value;
+        return std::nullopt;
+    }
+
+    void finish(int32_t pid) override {
+        auto replay = replays_.find(pid);
+        if (replay == replays_.end()) return;
+        int32_t status = 0;
+        children_.wait(replay->second, false, status);
+        replays_.erase(replay);
+    }
+
+private:
+    HostChildren &children_;
+    RecordingSettings parent_;
+    std::map<int32_t, int32_t> replays_;  // recorded id -> the replay's
+};
+
 }  // namespace
 
-std::string RecordedRun::path() const { return settings_.directory + "/" + settings_.name; }
+std::string RecordedRun::path() const {
+    return settings_.directory + "/" + (settings_.name.empty() ? std::to_string(getpid()) : settings_.name);
+}
 
-RecordingSettings child_recording(const RecordingSettings &parent, uint32_t ordinal) {
+RecordingSettings child_recording(const RecordingSettings &parent) {
+    if (parent.mode != RecordingSettings::Mode::Record) return {};
     RecordingSettings child = parent;
-    child.name += "." + std::to_string(ordinal);
+    child.name.clear();
     return child;
 }
 
-std::optional<RecordingProblem> RecordedRun::open(std::span<const uint8_t> image, const std::vector<std::string> &argv) {
+std::optional<uint64_t> RecordedRun::stop_block() const {
+    if (!replayer_) return std::nullopt;
+    return replayer_->stop_block();
+}
+
+std::optional<int32_t> RecordedRun::recorded_pid() const {
+    if (!recording_) return std::nullopt;
+    return recording_->program.pid;
+}
+
+std::optional<RecordingProblem> RecordedRun::open(const std::string &program, std::span<const uint8_t> image,
+                                                  const std::vector<std::string> &argv, bool spawned) {
     std::string error;
     if (settings_.mode == RecordingSettings::Mode::Record) {
-        if (settings_.name == "0")
+        if (!spawned)
             if (auto problem = prepare_directory(settings_.directory)) return problem;
-        if (!writer_.open(path(), {image.size(), image_hash(image), argv}, error)) return unusable(error);
+        RecordedProgram recorded{image.size(), image_hash(image), getpid(), program, argv,
+                                 spawned ? image : std::span<const uint8_t>()};
+        if (!writer_.open(path(), recorded, error)) return unusable(error);
     } else if (settings_.mode == RecordingSettings::Mode::Replay) {
         recording_ = read_recording(path(), error);
         if (!recording_) return unusable("cannot replay " + path() + ": " + error);
@@ -73,7 +127,7 @@ std::optional<RecordingProblem> RecordedRun::open(std::span<const uint8_t> image
     return std::nullopt;
 }
 
-void RecordedRun::attach(Cpu &cpu, Dispatcher &dispatcher) {
+void RecordedRun::attach(Cpu &cpu, Dispatcher &dispatcher, HostChildren *children) {
     if (!active()) return;
     cpu.count_executed_blocks();
     if (settings_.mode == RecordingSettings::Mode::Record) {
@@ -85,6 +139,10 @@ void RecordedRun::attach(Cpu &cpu, Dispatcher &dispatcher) {
     Replayer &replayer = replayer_.emplace(*recording_, cpu);
     cpu.set_time_stamp_source(replayer);
     dispatcher.replay_from(replayer);
+    if (children != nullptr) {
+        children_ = std::make_unique<ChildReplays>(*children, settings_);
+        replayer.replay_children(*children_);
+    }
     // A stop from outside comes again at its block; the replay's own limit
     // is the recording's.
     cpu.set_block_limit(replayer.stop_block().value_or(0));
@@ -97,7 +155,7 @@ Stop RecordedRun::finish(const Cpu &cpu, const Stop &stop) {
         return stop;
     }
     if (!replayer_) return stop;
-    Stop kept = stop.reason == StopReason::BlockLimit && replayer_->stop_block() ? replayer_->recorded_stop() : stop;
+    Stop kept = replayer_->at_recorded_stop() ? replayer_->recorded_stop() : stop;
     replayer_->finish(kept);
     if (!replayer_->divergence().empty()) problem_ = diverged(replayer_->divergence());
     return kept;

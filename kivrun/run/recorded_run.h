@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,6 +16,7 @@
 #include "dispatch/recording.h"
 #include "dispatch/replayer.h"
 #include "machine/cpu.h"
+#include "run/children.h"
 #include "run/run_options.h"
 
 namespace kiv {
@@ -25,8 +27,10 @@ struct RecordingProblem {
     std::string message;
 };
 
-// Where the recording of the `ordinal`th spawn (from 1) of a process recorded under `parent` goes.
-RecordingSettings child_recording(const RecordingSettings &parent, uint32_t ordinal);
+// What a child spawned by a process run under `parent` records: a recorded
+// child names its recording by its own id, which the parent's recording
+// holds as the spawn's answer.
+RecordingSettings child_recording(const RecordingSettings &parent);
 
 class RecordedRun {
 public:
@@ -37,9 +41,16 @@ public:
     bool active() const { return settings_.mode != RecordingSettings::Mode::Off; }
     // Creates the recording, or reads the one to replay and checks that it
     // is of this image and these arguments.
-    std::optional<RecordingProblem> open(std::span<const uint8_t> image, const std::vector<std::string> &argv);
-    // Hands the recorder or replayer to the CPU and the dispatcher.
-    void attach(Cpu &cpu, Dispatcher &dispatcher);
+    // A spawned process's recording holds its image too.
+    std::optional<RecordingProblem> open(const std::string &program, std::span<const uint8_t> image,
+                                         const std::vector<std::string> &argv, bool spawned);
+    // Hands the recorder or replayer to the CPU and the dispatcher; a
+    // replay's children are replayed through `children`, when there are any.
+    void attach(Cpu &cpu, Dispatcher &dispatcher, HostChildren *children);
+    // The block at which the replayed run was stopped from outside, if it was.
+    std::optional<uint64_t> stop_block() const;
+    // The process id the recording was made under, when replaying.
+    std::optional<int32_t> recorded_pid() const;
     // The run's stop as the recording keeps it (a replay stopped where the
     // recorded run was stopped from outside gets the recorded stop back).
     Stop finish(const Cpu &cpu, const Stop &stop);
@@ -56,6 +67,7 @@ private:
     std::optional<Recording> recording_;
     std::optional<Recorder> recorder_;
     std::optional<Replayer> replayer_;
+    std::unique_ptr<ReplayedChildren> children_;
     std::optional<RecordingProblem> problem_;
 };
 

@@ -154,7 +154,8 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     std::optional<Trace> trace;
     if (options.trace != nullptr) {
         trace.emplace(options.trace, options.trace_settings);
-        trace->set_pid(getpid());
+        // A replay's trace names the processes as the recorded run's did.
+        trace->set_pid(recorded.recorded_pid().value_or(getpid()));
         trace->set_deadline(deadline);
     }
     Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.trace_settings.injections);
@@ -163,7 +164,7 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     HostChildren children(process, options, deadline, trace ? &*trace : nullptr,
                           process_memory(image, options));
     if (!options.runner.empty()) process.children = &children;
-    recorded.attach(cpu, dispatcher);
+    recorded.attach(cpu, dispatcher, options.runner.empty() ? nullptr : &children);
 
     Stop stop = options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack,
                                                 gdb_settings(*options.gdb_port, recorded), cancel_fd)
@@ -192,7 +193,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": " + image_error.message);
     RecordedRun recorded(options);
-    if (auto problem = recorded.open(file, argv)) return failure(RunResult::Outcome::HostError, problem->exit_code, problem->message);
+    if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr)) return failure(RunResult::Outcome::HostError, problem->exit_code, problem->message);
 
     std::string error;
     Sandbox sandbox;
@@ -239,7 +240,10 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_memory = memory.release();
         left_cpu = cpu.release();
     }
-    RunResult result = outcome_of(stop, program, image->symbols, options);
+    // A replay stopped where the recorded run was tells the recorded block.
+    RunOptions told = options;
+    told.block_limit = recorded.stop_block().value_or(options.block_limit);
+    RunResult result = outcome_of(stop, program, image->symbols, told);
     if (const auto &problem = recorded.problem())
         result = failure(RunResult::Outcome::HostError, problem->exit_code, program + ": " + problem->message);
     if (coverage) record_coverage(*coverage, options, result);
