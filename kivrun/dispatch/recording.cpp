@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "support/file.h"
 
@@ -144,6 +145,10 @@ std::optional<Recording> parse_recording(std::vector<uint8_t> bytes, std::string
 }
 
 std::optional<Recording> read_recording(const std::string &path, std::string &error) {
+    std::error_code unknown;
+    uint64_t size = std::filesystem::file_size(path, unknown);
+    if (!unknown && size > kMaxRecordingBytes)
+        return refuse(error, "larger than a recording may be (" + std::to_string(kMaxRecordingBytes) + " bytes)");
     auto bytes = read_file(path, kMaxRecordingBytes, error);
     if (!bytes) return std::nullopt;
     return parse_recording(std::move(*bytes), error);

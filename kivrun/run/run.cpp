@@ -115,6 +115,8 @@ std::string program_host_path(const std::string &program, const Inheritance *inh
 
 // The time limit bounds the whole tree: a spawned process gets what is left.
 std::optional<Deadline> run_deadline(const RunOptions &options) {
+    // A replay stops where the recorded run was stopped, whatever the clock says.
+    if (options.recording.mode == RecordingSettings::Mode::Replay) return std::nullopt;
     if (options.inherited != nullptr) return options.inherited->deadline;
     if (!options.timeout_seconds) return std::nullopt;
     return std::chrono::steady_clock::now() +
