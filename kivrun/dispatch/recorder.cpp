@@ -59,7 +59,10 @@ RecordedEnd recorded_end(const Stop &stop, uint64_t block) {
     case StopReason::Exited: kept = RecordedStop::Exited, status = stop.status; break;
     case StopReason::Faulted: kept = RecordedStop::Faulted, status = stop.fault->exit_code; break;
     case StopReason::TimedOut: kept = RecordedStop::TimedOut; break;
-    case StopReason::BlockLimit: kept = RecordedStop::BlockLimit; break;
+    case StopReason::BlockLimit:
+        // The limit is met as the next block begins, which does not run.
+        kept = RecordedStop::BlockLimit, block = block > 0 ? block - 1 : 0;
+        break;
     case StopReason::Refused:
     case StopReason::EmulatorError: break;
     }

@@ -30,7 +30,8 @@ private:
     uint64_t reads_ = 0;
 };
 
-// How a stop is kept in a recording.
+// How a stop is kept in a recording: with the blocks that ran, given
+// the blocks the CPU began.
 RecordedEnd recorded_end(const Stop &stop, uint64_t block);
 
 }  // namespace kiv

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "support/file.h"
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr uint64_t kFnvOffset = 0xcbf29ce484222325ull;
 constexpr uint64_t kFnvPrime = 0x100000001b3ull;
-// The writer's buffer: a call-heavy program makes millions of small events.
 constexpr size_t kWriteBuffer = 1 << 20;
 
 std::nullopt_t refuse(std::string &error, std::string message) {
@@ -144,6 +144,10 @@ std::optional<Recording> parse_recording(std::vector<uint8_t> bytes, std::string
 }
 
 std::optional<Recording> read_recording(const std::string &path, std::string &error) {
+    std::error_code unknown;
+    uint64_t size = std::filesystem::file_size(path, unknown);
+    if (!unknown && size > kMaxRecordingBytes)
+        return refuse(error, "larger than a recording may be (" + std::to_string(kMaxRecordingBytes) + " bytes)");
     auto bytes = read_file(path, kMaxRecordingBytes, error);
     if (!bytes) return std::nullopt;
     return parse_recording(std::move(*bytes), error);
@@ -159,8 +163,7 @@ bool RecordingWriter::open(const std::string &path, const RecordedProgram &progr
         error = "cannot write the recording " + path + ": " + std::strerror(errno);
         return false;
     }
-    buffer_.resize(kWriteBuffer);
-    setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+    buffer_.reserve(kWriteBuffer);
     RecordingHeader header{kRecordingMagic,   kRecordingVersion, static_cast<uint32_t>(program.argv.size()),
                            program.image_size, program.image_hash, program.pid,
                            program.image.empty() ? 0 : kRecordingHasImage};
@@ -171,7 +174,22 @@ bool RecordingWriter::open(const std::string &path, const RecordedProgram &progr
     return true;
 }
 
-void RecordingWriter::put(const void *data, size_t length) { fwrite(data, 1, length, file_); }
+// Events are gathered here and written in large pieces: a call-heavy
+// program makes millions of small ones.
+void RecordingWriter::put(const void *data, size_t length) {
+    if (buffer_.size() + length > kWriteBuffer) flush();
+    if (length > kWriteBuffer) {
+        fwrite(data, 1, length, file_);
+        return;
+    }
+    const char *bytes = static_cast<const char *>(data);
+    buffer_.insert(buffer_.end(), bytes, bytes + length);
+}
+
+void RecordingWriter::flush() {
+    fwrite(buffer_.data(), 1, buffer_.size(), file_);
+    buffer_.clear();
+}
 
 void RecordingWriter::put_text(const std::string &text) {
     uint32_t length = static_cast<uint32_t>(text.size());
@@ -201,6 +219,7 @@ bool RecordingWriter::end(const RecordedEnd &end, std::string &error) {
     EventKind kind = EventKind::End;
     put(&kind, sizeof kind);
     put(&end, sizeof end);
+    flush();
     bool written = ferror(file_) == 0;
     int closed = fclose(file_);
     file_ = nullptr;

@@ -159,6 +159,7 @@ public:
 private:
     void put(const void *data, size_t length);
     void put_text(const std::string &text);
+    void flush();
     FILE *file_ = nullptr;
     std::vector<char> buffer_;
 };

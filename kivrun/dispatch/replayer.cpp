@@ -154,9 +154,7 @@ std::optional<uint64_t> Replayer::read() {
 
 std::optional<uint64_t> Replayer::stop_block() const {
     const RecordedEnd &end = recording_.end;
-    // The recorded count includes the block the stop kept from running.
-    if (end.stop == RecordedStop::TimedOut || end.stop == RecordedStop::BlockLimit)
-        return std::max<uint64_t>(end.block, 2) - 1;
+    if (end.stop == RecordedStop::TimedOut || end.stop == RecordedStop::BlockLimit) return end.block;
     return std::nullopt;
 }
 

@@ -295,12 +295,13 @@ int Cpu::on_cpuid(uc_engine *uc, void *self_pointer) {
 
 void Cpu::on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
-    if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
-    ++self->blocks_;
-    if (self->block_limit_ != 0 && self->blocks_ > self->block_limit_) {
+    // A block the limit stops does not run: it is not counted either.
+    if (++self->blocks_ > self->block_limit_ && self->block_limit_ != 0) {
         if (!self->stop_) self->stop_ = Stop{StopReason::BlockLimit};
         uc_emu_stop(uc);
+        return;
     }
+    if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
 }
 
 }  // namespace kiv

@@ -20,7 +20,6 @@
 #include "machine/syscall_types.h"
 #include "os/process.h"
 #include "run/run_options.h"
-#include "run/recorded_run.h"
 #include "support/unique_fd.h"
 
 extern char **environ;

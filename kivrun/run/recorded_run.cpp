@@ -8,7 +8,6 @@
 #include <map>
 #include <system_error>
 
-#include "run/run.h"
 #include "support/text.h"
 
 namespace kiv {
@@ -16,8 +15,8 @@ namespace kiv {
 namespace {
 
 // A recording that cannot be made or read: as a bad trace or coverage file.
-RecordingProblem unusable(std::string message) { return {kExitHostError, std::move(message)}; }
-RecordingProblem diverged(std::string message) { return {kExitDiverged, std::move(message)}; }
+RecordingProblem unusable(std::string message) { return {RecordingProblem::Kind::Unusable, std::move(message)}; }
+RecordingProblem diverged(std::string message) { return {RecordingProblem::Kind::Diverged, std::move(message)}; }
 
 // The first difference between the recorded program and this one.
 std::optional<std::string> program_difference(const RecordedProgram &recorded, std::span<const uint8_t> image,
@@ -90,13 +89,6 @@ private:
 
 std::string RecordedRun::path() const {
     return settings_.directory + "/" + (settings_.name.empty() ? std::to_string(getpid()) : settings_.name);
-}
-
-RecordingSettings child_recording(const RecordingSettings &parent) {
-    if (parent.mode != RecordingSettings::Mode::Record) return {};
-    RecordingSettings child = parent;
-    child.name.clear();
-    return child;
 }
 
 std::optional<uint64_t> RecordedRun::stop_block() const {

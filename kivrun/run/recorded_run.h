@@ -23,14 +23,9 @@ namespace kiv {
 
 // Why a recorded or replayed run cannot go on, or ended otherwise than recorded.
 struct RecordingProblem {
-    int exit_code;
+    enum class Kind { Unusable, Diverged } kind;
     std::string message;
 };
-
-// What a child spawned by a process run under `parent` records: a recorded
-// child names its recording by its own id, which the parent's recording
-// holds as the spawn's answer.
-RecordingSettings child_recording(const RecordingSettings &parent);
 
 class RecordedRun {
 public:

@@ -64,6 +64,11 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolT
     return failure(RunResult::Outcome::HostError, kExitHostError, program + ": unknown stop");
 }
 
+// A recording that cannot be used is refused as a bad trace or coverage file is.
+int exit_code(const RecordingProblem &problem) {
+    return problem.kind == RecordingProblem::Kind::Diverged ? kExitDiverged : kExitHostError;
+}
+
 // How the trace's last line tells the end of the run, as strace does.
 std::string end_line(const Stop &stop) {
     switch (stop.reason) {
@@ -115,6 +120,8 @@ std::string program_host_path(const std::string &program, const Inheritance *inh
 
 // The time limit bounds the whole tree: a spawned process gets what is left.
 std::optional<Deadline> run_deadline(const RunOptions &options) {
+    // A replay stops where the recorded run was stopped, whatever the clock says.
+    if (options.recording.mode == RecordingSettings::Mode::Replay) return std::nullopt;
     if (options.inherited != nullptr) return options.inherited->deadline;
     if (!options.timeout_seconds) return std::nullopt;
     return std::chrono::steady_clock::now() +
@@ -193,7 +200,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
                        "cannot run " + program + ": " + image_error.message);
     RecordedRun recorded(options);
-    if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr)) return failure(RunResult::Outcome::HostError, problem->exit_code, problem->message);
+    if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr))
+        return failure(RunResult::Outcome::HostError, exit_code(*problem), problem->message);
 
     std::string error;
     Sandbox sandbox;
@@ -245,7 +253,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     told.block_limit = recorded.stop_block().value_or(options.block_limit);
     RunResult result = outcome_of(stop, program, image->symbols, told);
     if (const auto &problem = recorded.problem())
-        result = failure(RunResult::Outcome::HostError, problem->exit_code, program + ": " + problem->message);
+        result = failure(RunResult::Outcome::HostError, exit_code(*problem), program + ": " + problem->message);
     if (coverage) record_coverage(*coverage, options, result);
     return result;
 }

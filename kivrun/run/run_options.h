@@ -24,8 +24,18 @@ struct RecordingSettings {
     enum class Mode : uint8_t { Off, Record, Replay };
     Mode mode = Mode::Off;
     std::string directory;    // absolute
-    std::string name = "0";   // this process's recording in it: its parent's name, a dot, its spawn's ordinal
+    std::string name = "0";   // this process's recording in it: "0" for the first process, else its id
 };
+
+// What a child spawned by a process run under `parent` records: a recorded
+// child names its recording by its own id, which the parent's recording
+// holds as the spawn's answer. (A replay starts its children itself.)
+inline RecordingSettings child_recording(const RecordingSettings &parent) {
+    if (parent.mode != RecordingSettings::Mode::Record) return {};
+    RecordingSettings child = parent;
+    child.name.clear();
+    return child;
+}
 
 struct RunSettings {
     NicConfig nic;
