@@ -181,7 +181,8 @@ std::vector<Option> option_table(Settings &settings) {
          "before the program's first instruction, wait for one gdb connection on 127.0.0.1:PORT (0: any free "
          "port; the port is shown on standard error) and let gdb drive the run ('target remote "
          "127.0.0.1:PORT'); after detach the program runs on to its own status, after kill it ends with 137 "
-         "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125)",
+         "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125); "
+         "with --replay gdb can also run the program backwards (docs/reverse.md)",
          kiv::cli::number_hint<uint16_t>(),
          [&run](const char *text) {
              uint16_t port = 0;
