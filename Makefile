@@ -39,7 +39,8 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
 # fuzz target:seed corpus under fuzz/corpus
 FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace gdb:gdb spawn_record:spawn_record \
-             lcov:lcov drcov:drcov debug_lines:debug_lines
+             lcov:lcov drcov:drcov debug_lines:debug_lines \
+             recording:recording
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest

@@ -45,8 +45,9 @@ value (-e and -t add to the variable's). Blanks separate the words; '...'
 and "..." quote as in a shell, without expansion.
 
 Exit status: the program's own status (0-255), or
+  123  --replay met another program, argument or call than the recorded ones
   124  stopped by --timeout or --max-blocks
-  125  bad usage, unusable root or trace file, or a failure of the emulator
+  125  bad usage, unusable root, trace file or recording, or a failure of the emulator
   126  PROGRAM is not an executable this kernel runs
   127  PROGRAM cannot be opened
   128+N  the program faulted; N is the signal a Linux process would get:
@@ -88,6 +89,15 @@ Result<double> parse_seconds(const char *text) {
     double parsed = std::strtod(text, &end);
     if (*end != '\0' || errno != 0 || !(parsed > 0) || parsed > kMaxSeconds) return refused;
     return parsed;
+}
+
+// --record and --replay name the recording's directory, as an absolute path
+// (spawned processes run elsewhere).
+bool store_recording(kiv::RunSettings &run, const char *path, kiv::RecordingSettings::Mode mode) {
+    std::error_code error;
+    run.recording.directory = std::filesystem::absolute(path, error).lexically_normal().string();
+    run.recording.mode = mode;
+    return *path != '\0' && !error;
 }
 
 // The option rows, in --help's order. The trace's letters are strace's.
@@ -182,7 +192,8 @@ std::vector<Option> option_table(Settings &settings) {
          "before the program's first instruction, wait for one gdb connection on 127.0.0.1:PORT (0: any free "
          "port; the port is shown on standard error) and let gdb drive the run ('target remote "
          "127.0.0.1:PORT'); after detach the program runs on to its own status, after kill it ends with 137 "
-         "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125)",
+         "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125); "
+         "with --replay gdb can also run the program backwards (docs/reverse.md)",
          number_hint<uint16_t>(),
          store_parsed(options.gdb_port, parse_number<uint16_t>)},
         {0, "coverage", Takes::Value, "FILE",
@@ -208,6 +219,14 @@ std::vector<Option> option_table(Settings &settings) {
              "; a program with more than " + std::to_string(kiv::kMaxRdtscSites) + " places spelling rdtsc is refused",
          "START or START:STEP, " + tsc_parts,
          store_parsed(run.tsc, kiv::parse_tsc_sequence)},
+        {0, "record", Takes::Value, "DIR",
+         "record the run in the directory DIR (made if missing): the program's identity and arguments and every "
+         "value that reaches it from outside, each process of the run in a file of its own (docs/replay.md)",
+         "a directory name", [&run](const char *path) { return store_recording(run, path, kiv::RecordingSettings::Mode::Record); }},
+        {0, "replay", Takes::Value, "DIR",
+         "run the program again from the recording in DIR alone: no host file, pipe, NIC or child is touched, the "
+         "console output is made again, and the first difference from the recording stops the run (status 123)",
+         "a directory name", [&run](const char *path) { return store_recording(run, path, kiv::RecordingSettings::Mode::Replay); }},
         {0, "nic", Takes::Value, "SOURCE",
          "what the NIC query reports: sim (a simulated e1000, the default), host (the host's first e1000 "
          "controller, read from sysfs at each query: PCI address, BAR0 as MMIO base, MAC and carrier of its "

@@ -101,6 +101,7 @@ std::string stop_reply(const DebugStop &stop) {
     case Kind::Fault: return "T" + signal_text(stop.signal) + kThreadField;
     case Kind::Exited: return "W" + hex_byte(static_cast<uint8_t>(stop.status));
     case Kind::Ended: return "X" + signal_text(stop.signal);
+    case Kind::HistoryStart: return "T" + trap + "replaylog:begin;";
     }
     return "X" + signal_text(SIGKILL);
 }

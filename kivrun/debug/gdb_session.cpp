@@ -16,6 +16,8 @@ namespace {
 constexpr std::string_view kFeatures[] = {
     "qXfer:features:read+", "qXfer:siginfo:read+", "swbreak+", "hwbreak+", "vContSupported+",
 };
+// Only a target that can go back offers it.
+constexpr std::string_view kReverseFeatures[] = {"ReverseStep+", "ReverseContinue+"};
 
 // The actions of vCont that this stub takes: continue and step, with or
 // without a signal (which the program cannot be given).
@@ -57,6 +59,8 @@ constexpr Session::Packet Session::kPackets[] = {
     {"X", &Session::write_memory_binary, nullptr},
     {"Z", &Session::insert_point, nullptr},
     {"z", &Session::remove_point, nullptr},
+    {"bs", &Session::reverse_step, nullptr},
+    {"bc", &Session::reverse_continue, nullptr},
     {"c", &Session::resume_continue, nullptr},
     {"C", &Session::resume_continue_signal, nullptr},
     {"s", &Session::resume_step, nullptr},
@@ -100,6 +104,8 @@ Session::Reply Session::supported(std::string_view) {
     snprintf(size, sizeof size, "PacketSize=%zx", kMaxPacket);
     std::string reply = size;
     for (std::string_view feature : kFeatures) (reply += ';') += feature;
+    if (target_.reversible())
+        for (std::string_view feature : kReverseFeatures) (reply += ';') += feature;
     return reply;
 }
 
@@ -164,6 +170,17 @@ std::string Session::run(bool step) {
         end_ = SessionEnd::ProgramEnded;
     return stop_reply(last_);
 }
+
+// Going back is open after a fault too: it is how one finds its cause.
+Session::Reply Session::reverse(bool step) {
+    if (!target_.reversible()) return "";
+    last_ = target_.reverse(step);
+    if (last_.kind == DebugStop::Kind::Ended) end_ = SessionEnd::ProgramEnded;
+    return stop_reply(last_);
+}
+
+Session::Reply Session::reverse_step(std::string_view) { return reverse(true); }
+Session::Reply Session::reverse_continue(std::string_view) { return reverse(false); }
 
 Session::Reply Session::resume_continue(std::string_view arguments) { return resume(false, arguments); }
 Session::Reply Session::resume_step(std::string_view arguments) { return resume(true, arguments); }

@@ -60,6 +60,10 @@ private:
     Reply resume_actions(std::string_view arguments);
     // Runs the target (one instruction when `step`) and answers its stop.
     std::string run(bool step);
+    // Runs it backwards, when it can.
+    Reply reverse(bool step);
+    Reply reverse_step(std::string_view);
+    Reply reverse_continue(std::string_view);
 
     // The program's state (gdb_state.cpp).
     std::string register_text(uint32_t number);

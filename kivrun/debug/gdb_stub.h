@@ -25,6 +25,7 @@ struct DebugStop {
         Fault,        // a fault the program cannot go past
         Exited,       // the program ended itself
         Ended,        // a limit or a failure ended the program
+        HistoryStart, // going back reached the start of the run
     } kind;
     int signal = 0;              // Fault, Ended
     int32_t status = 0;          // Exited
@@ -58,6 +59,12 @@ public:
     // Runs from the current EIP (one instruction when `step`) until the next
     // stop.
     virtual DebugStop resume(bool step) = 0;
+    // Whether the program can also run backwards.
+    virtual bool reversible() const { return false; }
+    // Runs back from the current point (one instruction when `step`) to
+    // the last stop a forward run would have made before it. Without a
+    // history the program is at its start.
+    virtual DebugStop reverse(bool /*step*/) { return {DebugStop::Kind::HistoryStart}; }
     // From another thread while resume() runs: stop soon as Interrupted.
     virtual void interrupt() = 0;
     // From another thread: the debugger is gone; also give up blocking

@@ -16,6 +16,8 @@ double seconds_since(Clock::time_point start) {
 
 SyscallResult Dispatcher::syscall(const SyscallRegisters &registers) {
     // The clock is read only for a trace, which shows how long calls take.
+    // The recorded run was stopped from outside as it made this call.
+    if (replayer_ != nullptr && replayer_->at_recorded_stop()) return process_end(0);
     Clock::time_point start = trace_ != nullptr ? Clock::now() : Clock::time_point{};
     const SyscallEntry *entry = find_syscall(registers.number);
     if (entry == nullptr) {
@@ -23,12 +25,18 @@ SyscallResult Dispatcher::syscall(const SyscallRegisters &registers) {
         return {-1};  // no host errno: the trace line says why
     }
     if (trace_ != nullptr) trace_->begin(*entry, registers.args, process_.memory);
-    const Injection *injection = injector_.next(entry->number);
-    SyscallResult result = injection != nullptr
-                               ? Injector::perform(*injection, *entry, process_, registers.args)
-                               : entry->handler(process_, registers.args);
-    if (trace_ != nullptr)
-        trace_->call(*entry, registers.args, result, process_.memory, injection != nullptr, seconds_since(start));
+    bool injected = false;
+    SyscallResult result = perform(*entry, registers.args, injected);
+    if (trace_ != nullptr) trace_->call(*entry, registers.args, result, process_.memory, injected, seconds_since(start));
+    return result;
+}
+
+SyscallResult Dispatcher::perform(const SyscallEntry &entry, const SyscallArgs &words, bool &injected) {
+    if (replayer_ != nullptr) return replayer_->answer(entry, words, process_, injected);
+    const Injection *injection = injector_.next(entry.number);
+    injected = injection != nullptr;
+    SyscallResult result = injected ? Injector::perform(*injection, entry, process_, words) : entry.handler(process_, words);
+    if (recorder_ != nullptr) recorder_->call(entry, words, process_, result, injected);
     return result;
 }
 

@@ -61,6 +61,7 @@ public:
 
     // The process id in JSON lines.
     void set_pid(int pid) { lines_.process().pid = pid; }
+    int pid() const { return lines_.process().pid; }
     // From now on every text line starts with "[pid N] ", as soon as the run
     // has more than one process.
     void tag(int pid) { lines_.process().tag = pid_tag(pid); }

@@ -158,7 +158,7 @@ std::optional<Stop> Cpu::start(GuestMemory &memory, SyscallHandler &handler, uin
     if (timed_out()) return Stop{StopReason::TimedOut};
     if (!prepare_user_mode(uc_, memory, entry, stack))
         return Stop{StopReason::EmulatorError, 0, std::nullopt, "cannot set up user mode"};
-    if (tsc_) {
+    if (tsc_ || time_stamps_ != nullptr) {
         if (auto refusal = hook_rdtsc_sites()) return *refusal;
     }
     handler_ = &handler;
@@ -202,7 +202,8 @@ bool Cpu::add_hooks() {
         // Counting blocks costs a little per block: only when a limit or
         // coverage is asked for.
         {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0,
-         block_limit_ != 0 || block_counts_ != nullptr || block_listener_ != nullptr},
+         block_limit_ != 0 || block_counts_ != nullptr || block_listener_ != nullptr ||
+             counting_blocks_},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), UC_X86_INS_IN, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), UC_X86_INS_OUT, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), UC_X86_INS_SYSENTER, true},
@@ -296,12 +297,14 @@ int Cpu::on_cpuid(uc_engine *uc, void *self_pointer) {
 
 void Cpu::on_block(uc_engine *uc, uint64_t address, uint32_t size, void *self_pointer) {
     auto *self = static_cast<Cpu *>(self_pointer);
-    if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
-    if (self->block_listener_ != nullptr) self->block_listener_->entered(static_cast<uint32_t>(address));
-    if (self->block_limit_ != 0 && ++self->blocks_ > self->block_limit_) {
+    // A block the limit stops does not run: it is not counted either.
+    if (++self->blocks_ > self->block_limit_ && self->block_limit_ != 0) {
         if (!self->stop_) self->stop_ = Stop{StopReason::BlockLimit};
         uc_emu_stop(uc);
+        return;
     }
+    if (self->block_counts_ != nullptr) self->block_counts_->count(address, size);
+    if (self->block_listener_ != nullptr) self->block_listener_->entered(static_cast<uint32_t>(address));
 }
 
 }  // namespace kiv

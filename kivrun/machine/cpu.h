@@ -76,6 +76,13 @@ public:
     void listen_to_blocks(BlockListener &listener) { block_listener_ = &listener; }
     // Answer the guest's rdtsc from `sequence` instead of the host's counter.
     void set_time_stamps(const TscSequence &sequence) { tsc_ = sequence; }
+    // Answer it from `source` (which outlives the run) instead.
+    void set_time_stamp_source(TimeStamps &source) { time_stamps_ = &source; }
+    // Count executed blocks even without a limit or coverage: a recording
+    // places every outside value at its block.
+    void count_executed_blocks() { counting_blocks_ = true; }
+    // Basic blocks begun so far, when they are counted.
+    uint64_t blocks() const { return blocks_; }
     // The run ends as timed out once `deadline` has passed. Besides the
     // watchdog's stop, the deadline is checked before the first instruction
     // and at every system call, so one that has already passed is never missed.
@@ -106,6 +113,20 @@ public:
 
     uint32_t reg(int id) const;
     std::string register_dump() const;
+
+    // What the run has counted and whether it has ended: a debugger that
+    // brings back an earlier point of the run brings this back with it.
+    struct Progress {
+        uint64_t blocks;
+        uint64_t tsc_reads;
+        std::optional<Stop> stop;
+    };
+    Progress progress() const { return {blocks_, tsc_reads_, stop_}; }
+    void rewind(const Progress &progress) {
+        blocks_ = progress.blocks;
+        tsc_reads_ = progress.tsc_reads;
+        stop_ = progress.stop;
+    }
 
 private:
     static void on_interrupt(uc_engine *uc, uint32_t vector, void *self);
@@ -198,6 +219,8 @@ private:
     BlockCounts *block_counts_ = nullptr;
     BlockListener *block_listener_ = nullptr;
     std::optional<TscSequence> tsc_;
+    TimeStamps *time_stamps_ = nullptr;
+    bool counting_blocks_ = false;
     uint64_t tsc_reads_ = 0;
     std::optional<Stop> stop_;
     std::atomic<bool> timed_out_{false};

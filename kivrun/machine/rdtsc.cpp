@@ -51,7 +51,8 @@ std::optional<Stop> Cpu::hook_rdtsc_sites() {
     if (!sites) return failed;
     if (sites->size() > kMaxRdtscSites)
         return Stop{StopReason::Refused, 0, std::nullopt,
-                    "more than " + std::to_string(kMaxRdtscSites) + " places in its code spell rdtsc (--tsc)"};
+                    "more than " + std::to_string(kMaxRdtscSites) +
+                        " places in its code spell rdtsc (--tsc, --record, --replay)"};
     for (uint64_t address : *sites) {
         uc_hook hook;
         if (uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void *>(on_rdtsc), this, address, address) !=
@@ -71,8 +72,13 @@ void Cpu::emulate_rdtsc() {
         return;
     }
     if (!std::equal(code, code + sizeof code, kRdtsc)) return;
-    uint64_t value = tsc_->at(tsc_reads_++);
-    uint32_t low = static_cast<uint32_t>(value), high = static_cast<uint32_t>(value >> 32);
+    std::optional<uint64_t> value = time_stamps_ != nullptr ? time_stamps_->read() : tsc_->at(tsc_reads_++);
+    if (!value) {
+        if (!stop_) stop_ = Stop{StopReason::Refused, 0, std::nullopt, "no time-stamp counter value"};
+        uc_emu_stop(uc_);
+        return;
+    }
+    uint32_t low = static_cast<uint32_t>(*value), high = static_cast<uint32_t>(*value >> 32);
     uint32_t next = eip + sizeof kRdtsc;
     void *values[] = {&low, &high, &next};
     static_assert(std::size(kRdtscRegisters) == std::size(values));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "support/result.h"
@@ -17,6 +18,15 @@ struct TscSequence {
 
     // The value of the read numbered `index` (0 for the first).
     uint64_t at(uint64_t index) const { return start + index * step; }
+};
+
+// Where the guest's rdtsc reads come from when they are neither the host's
+// counter nor a sequence: a recording's values, or the host's noted down.
+class TimeStamps {
+public:
+    virtual ~TimeStamps() = default;
+    // The next read's value; nullopt ends the run (the source says why).
+    virtual std::optional<uint64_t> read() = 0;
 };
 
 // "START" or "START:STEP", each a 64-bit number in the options' one number

@@ -172,7 +172,7 @@ void HostChildren::return_memory(uint64_t bytes) {
 }
 
 void HostChildren::tag_trace() {
-    if (trace_ != nullptr) trace_->tag(getpid());
+    if (trace_ != nullptr) trace_->tag(trace_->pid());
 }
 
 std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string &path, uint64_t &image_memory,
@@ -203,13 +203,34 @@ SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std
     uint64_t image_memory = 0;
     auto image = load_program(path, image_memory, error);
     if (!image) return failure(error);
+    return start(path, std::move(*image), image_memory, argv, fds, child_recording(options_.recording));
+}
+
+SyscallResult HostChildren::replay(const std::string &path, std::vector<uint8_t> image,
+                                   const std::vector<std::string> &argv, const RecordingSettings &recording) {
+    if (shared_.fd() < 0) return failure(EAGAIN);
+    ImageError image_error;
+    auto parsed = parse_executable(image, image_error);
+    if (!parsed) return failure(ENOEXEC);
+    // A replay touches only the console.
+    std::vector<InheritedFd> consoles;
+    for (int32_t guest = 0; guest <= STDERR_FILENO; guest++)
+        if (const FdTable::Descriptor *descriptor = process_.fds.find(guest); descriptor != nullptr && descriptor->console)
+            consoles.push_back({guest, descriptor->host_fd, true});
+    uint64_t image_memory = process_memory(*parsed, options_);
+    return start(path, std::move(image), image_memory, argv, consoles, recording);
+}
+
+SyscallResult HostChildren::start(const std::string &path, std::vector<uint8_t> image, uint64_t image_memory,
+                                  const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds,
+                                  const RecordingSettings &recording) {
     if (!shared_.take_memory(image_memory)) return failure(ENOMEM);
     if (!shared_.reserve()) {
         shared_.return_memory(image_memory);
         return failure(EAGAIN);
     }
     // From here on the child holds the image's memory, and gives it back.
-    SyscallResult answer = launch(path, std::move(*image), argv, fds);
+    SyscallResult answer = launch(path, std::move(image), argv, fds, recording);
     if (answer.value < 0) {
         shared_.release();
         shared_.return_memory(image_memory);
@@ -218,7 +239,8 @@ SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std
 }
 
 SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t> image,
-                               const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds) {
+                               const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds,
+                               const RecordingSettings &recording) {
     SpawnRecord record{
         .parent = getpid(),
         .program = path,
@@ -229,6 +251,7 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
         .diagnostics = options_.diagnostics != nullptr,
         .settings = options_.settings,
     };
+    record.settings.recording = recording;
     int record_fd = write_spawn_record(record);
     if (record_fd < 0) return failure(errno);
 

@@ -86,6 +86,10 @@ public:
     SyscallResult spawn(const std::string &path, const std::vector<std::string> &argv,
                         const std::vector<InheritedFd> &fds) override;
     SyscallResult wait(int32_t pid, bool no_hang, int32_t &status) override;
+    // Starts a process replaying `recording` of the program `image`, with
+    // only the console for descriptors; its host id.
+    SyscallResult replay(const std::string &path, std::vector<uint8_t> image, const std::vector<std::string> &argv,
+                         const RecordingSettings &recording);
     bool take_memory(uint64_t bytes) override;
     void return_memory(uint64_t bytes) override;
 
@@ -96,8 +100,11 @@ private:
     void share_trace(bool shared);
     void tag_trace();
     std::optional<std::vector<uint8_t>> load_program(const std::string &path, uint64_t &image_memory, int &error);
+    SyscallResult start(const std::string &path, std::vector<uint8_t> image, uint64_t image_memory,
+                        const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds,
+                        const RecordingSettings &recording);
     SyscallResult launch(const std::string &path, std::vector<uint8_t> image, const std::vector<std::string> &argv,
-                      const std::vector<InheritedFd> &fds);
+                         const std::vector<InheritedFd> &fds, const RecordingSettings &recording);
     std::optional<int32_t> reap(pid_t pid);
 
     Process &process_;

@@ -18,6 +18,7 @@
 #include "os/sandbox.h"
 #include "run/children.h"
 #include "run/fuzzed.h"
+#include "run/recorded_run.h"
 #include "run/spawn_record.h"
 #include "machine/symbols.h"
 #include "support/text.h"
@@ -62,6 +63,11 @@ RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolT
         return failure(RunResult::Outcome::HostError, kExitHostError, program + ": " + stop.detail);
     }
     return failure(RunResult::Outcome::HostError, kExitHostError, program + ": unknown stop");
+}
+
+// A recording that cannot be used is refused as a bad trace or coverage file is.
+int exit_code(const RecordingProblem &problem) {
+    return problem.kind == RecordingProblem::Kind::Diverged ? kExitDiverged : kExitHostError;
 }
 
 // How the trace's last line tells the end of the run, as strace does.
@@ -115,15 +121,25 @@ std::string program_host_path(const std::string &program, const Inheritance *inh
 
 // The time limit bounds the whole tree: a spawned process gets what is left.
 std::optional<Deadline> run_deadline(const RunOptions &options) {
+    // A replay stops where the recorded run was stopped, whatever the clock says.
+    if (options.settings.recording.mode == RecordingSettings::Mode::Replay) return std::nullopt;
     if (options.inherited != nullptr) return options.inherited->deadline;
     if (!options.settings.timeout_seconds) return std::nullopt;
     return std::chrono::steady_clock::now() +
            std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.settings.timeout_seconds));
 }
 
+// A replayed run can go back: its replayer answers again from where it was.
+GdbSettings gdb_settings(uint16_t port, RecordedRun &recorded) {
+    GdbSettings settings{port};
+    if (Replayer *replayer = recorded.replayer())
+        settings.inputs = [replayer] { return [replayer, at = replayer->position()] { replayer->seek(at); }; };
+    return settings;
+}
+
 // Runs the loaded program to its end.
 Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const ExecutableImage &image, uint32_t stack,
-                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options) {
+                int cancel_fd, std::optional<Deadline> deadline, const RunOptions &options, RecordedRun &recorded) {
     uint32_t entry = image.entry;
     Process process(memory, sandbox, options.settings.nic, options.console_in, options.console_out, options.console_err,
                     cancel_fd);
@@ -132,7 +148,8 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     std::optional<Trace> trace;
     if (options.trace != nullptr) {
         trace.emplace(options.trace, options.settings.trace_settings);
-        trace->set_pid(getpid());
+        // A replay's trace names the processes as the recorded run's did.
+        trace->set_pid(recorded.recorded_pid().value_or(getpid()));
         trace->set_deadline(deadline);
     }
     Dispatcher dispatcher(process, trace ? &*trace : nullptr, options.settings.injection.injections);
@@ -141,10 +158,13 @@ Stop run_loaded(Cpu &cpu, GuestMemory &memory, Sandbox &sandbox, const Executabl
     HostChildren children(process, options, deadline, trace ? &*trace : nullptr,
                           process_memory(image, options.settings));
     if (!options.settings.runner.empty()) process.children = &children;
+    recorded.attach(cpu, dispatcher, options.settings.runner.empty() ? nullptr : &children);
 
     Stop stop = options.afl_shm_id ? run_for_afl({cpu, memory, dispatcher, image, stack, cancel_fd, options})
-                : options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack, *options.gdb_port, cancel_fd)
+                : options.gdb_port ? run_with_gdb(cpu, memory, dispatcher, entry, stack,
+                                                  gdb_settings(*options.gdb_port, recorded), cancel_fd)
                                    : cpu.run(memory, dispatcher, entry, stack);
+    stop = recorded.finish(cpu, stop);
     if (!trace) return stop;
     if (stop.reason == StopReason::Faulted) trace_fault(*trace, *stop.fault, cpu, memory, image.symbols);
     trace->end(end_line(stop));
@@ -165,6 +185,9 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     Result<ExecutableImage> image = parse_executable(file);
     if (!image)
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + image.error());
+    RecordedRun recorded(options);
+    if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr))
+        return failure(RunResult::Outcome::HostError, exit_code(*problem), problem->message);
 
     std::string error;
     Sandbox sandbox;
@@ -203,7 +226,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     if (coverage_settings.enabled())
         cpu->count_blocks(
             coverage.emplace(coverage_settings, *image, file, program_host_path(program, options.inherited)).counts());
-    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options);
+    Stop stop = run_loaded(*cpu, *memory, sandbox, *image, *stack, cancel.get(), deadline, options, recorded);
     watchdog.reset();
     if (options.exit_after_run) {
         // Unmapping the guest's memory and closing the emulator take a good
@@ -215,7 +238,12 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
         left_memory = memory.release();
         left_cpu = cpu.release();
     }
-    RunResult result = outcome_of(stop, program, image->symbols, options);
+    // A replay stopped where the recorded run was tells the recorded block.
+    RunOptions told = options;
+    told.block_limit = recorded.stop_block().value_or(options.block_limit);
+    RunResult result = outcome_of(stop, program, image->symbols, told);
+    if (const auto &problem = recorded.problem())
+        result = failure(RunResult::Outcome::HostError, exit_code(*problem), program + ": " + problem->message);
     if (coverage) record_coverage(*coverage, options, result);
     return result;
 }

@@ -13,6 +13,7 @@ namespace kiv {
 
 // kivrun's exit statuses besides the guest's own.
 enum ExitCode : int {
+    kExitDiverged = 123,     // a replay met a program or call other than the recorded one
     kExitStopped = 124,      // time or block limit reached
     kExitHostError = 125,    // bad usage, unusable root, emulator failure
     kExitNotLoadable = 126,  // not an executable this kernel runs

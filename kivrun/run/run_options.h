@@ -19,6 +19,25 @@ namespace kiv {
 
 struct Inheritance;
 
+// Recording a run, or replaying one (docs/replay.md): each process of the
+// run has its own recording, named by its place in the tree, in one directory.
+struct RecordingSettings {
+    enum class Mode : uint8_t { Off, Record, Replay };
+    Mode mode = Mode::Off;
+    std::string directory;    // absolute
+    std::string name = "0";   // this process's recording in it: "0" for the first process, else its id
+};
+
+// What a child spawned by a process run under `parent` records: a recorded
+// child names its recording by its own id, which the parent's recording
+// holds as the spawn's answer. (A replay starts its children itself.)
+inline RecordingSettings child_recording(const RecordingSettings &parent) {
+    if (parent.mode != RecordingSettings::Mode::Record) return {};
+    RecordingSettings child = parent;
+    child.name.clear();
+    return child;
+}
+
 struct RunSettings {
     NicConfig nic;
     TraceSettings trace_settings;         // the trace's form
@@ -31,6 +50,7 @@ struct RunSettings {
     // The kivrun that runs spawned programs; none (spawn fails with ENOSYS)
     // unless the embedding names one: a library user must not start itself.
     std::string runner;
+    RecordingSettings recording;
 };
 
 struct RunOptions {

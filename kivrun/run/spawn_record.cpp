@@ -78,6 +78,16 @@ void fields(Archive &archive, Record &record)
     archive(record.coverage.path);
     archive(record.coverage.format);
     archive(record.runner);
+    archive(record.recording);
+}
+
+template <class Archive, class Record>
+void fields(Archive &archive, Record &record)
+    requires std::same_as<std::remove_const_t<Record>, RecordingSettings>
+{
+    archive(record.mode);
+    archive(record.directory);
+    archive(record.name);
 }
 
 template <class Archive, class Record>
@@ -130,7 +140,8 @@ static_assert(field_count<Injection>() == 5);
 static_assert(field_count<TraceSettings>() == 7);
 static_assert(field_count<InjectionSettings>() == 1);
 static_assert(field_count<NicConfig>() == 3);
-static_assert(field_count<RunSettings>() == 9);
+static_assert(field_count<RunSettings>() == 10);
+static_assert(field_count<RecordingSettings>() == 3);
 static_assert(field_count<CoverageSettings>() == 2);
 static_assert(field_count<Inheritance>() == 5);
 static_assert(field_count<InheritedFd>() == 3);
@@ -142,11 +153,14 @@ constexpr NicSource kNicSources[] = {NicSource::Simulated, NicSource::Host, NicS
 constexpr TraceFormat kTraceFormats[] = {TraceFormat::Text, TraceFormat::Json};
 constexpr Injection::Kind kInjectionKinds[] = {Injection::Kind::Error, Injection::Kind::Retval, Injection::Kind::Short};
 constexpr CoverageFormat kCoverageFormats[] = {CoverageFormat::Lcov, CoverageFormat::Drcov};
+constexpr RecordingSettings::Mode kRecordingModes[] = {RecordingSettings::Mode::Off, RecordingSettings::Mode::Record,
+                                                       RecordingSettings::Mode::Replay};
 
 std::span<const NicSource> values_of(NicSource) { return kNicSources; }
 std::span<const TraceFormat> values_of(TraceFormat) { return kTraceFormats; }
 std::span<const Injection::Kind> values_of(Injection::Kind) { return kInjectionKinds; }
 std::span<const CoverageFormat> values_of(CoverageFormat) { return kCoverageFormats; }
+std::span<const RecordingSettings::Mode> values_of(RecordingSettings::Mode) { return kRecordingModes; }
 
 template <class T>
 concept Composite = requires(T &value, std::string &bytes) { fields(bytes, value); };

@@ -93,11 +93,17 @@ Result<int> record_descriptor(const char *text) {
     return static_cast<int>(*fd);
 }
 
-// "kivrun: prog: ..." becomes "kivrun: [pid N] prog: ...".
-std::string with_pid(const std::string &message) {
+// "kivrun: prog: ..." becomes "kivrun: [pid N] prog: ...", N as the trace
+// shows it (a replay's is the recorded process's).
+std::string with_pid(const std::string &message, const std::string &pid) {
     constexpr std::string_view kPrefix = "kivrun: ";
     if (message.rfind(kPrefix, 0) != 0) return message;
-    return std::string(kPrefix) + "[pid " + std::to_string(getpid()) + "] " + message.substr(kPrefix.size());
+    return std::string(kPrefix) + "[pid " + pid + "] " + message.substr(kPrefix.size());
+}
+
+std::string shown_pid(const SpawnRecord &record) {
+    const RecordingSettings &recording = record.settings.recording;
+    return recording.mode == RecordingSettings::Mode::Replay ? recording.name : std::to_string(getpid());
 }
 
 }  // namespace
@@ -109,13 +115,14 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     prctl(PR_SET_PDEATHSIG, stop_fd >= 0 ? SIGTERM : SIGKILL);
     Result<int> record_fd = record_descriptor(argv[2]);
     if (!record_fd) {
-        fprintf(stderr, "%s\n", with_pid(record_fd.error()).c_str());
+        fprintf(stderr, "%s\n", with_pid(record_fd.error(), std::to_string(getpid())).c_str());
         return kExitHostError;
     }
     Result<SpawnRecord> record = read_spawn_record(*record_fd);
     ::close(*record_fd);
     if (!record) {
-        fprintf(stderr, "%s\n", with_pid("kivrun: unreadable start record of a spawned process").c_str());
+        std::string message = "kivrun: unreadable start record of a spawned process";
+        fprintf(stderr, "%s\n", with_pid(message, std::to_string(getpid())).c_str());
         return kExitHostError;
     }
     // The parent may have died before the death signal was armed.
@@ -131,7 +138,7 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     bool before_deadline = !record->inherited.deadline || std::chrono::steady_clock::now() < *record->inherited.deadline;
     if (g_stop_requested != 0 && before_deadline && result.outcome == RunResult::Outcome::Stopped)
         result.message = "kivrun: " + record->program + ": stopped as its parent ended";
-    if (!result.message.empty()) fprintf(diagnostics, "%s\n", with_pid(result.message).c_str());
+    if (!result.message.empty()) fprintf(diagnostics, "%s\n", with_pid(result.message, shown_pid(*record)).c_str());
     return result.exit_code;
 }
 

@@ -103,6 +103,17 @@ public:
         if (++resumed_ > kResumesBeforeExit) return {Kind::Exited, 0, static_cast<int32_t>(resumed_)};
         return {kind, 11, 0, BreakKind::Hardware, WatchKind::Access, kMemoryStart + resumed_};
     }
+    bool reversible() const override { return has_history; }
+    // The next planned stop, else one step back or back to the start.
+    DebugStop reverse(bool step) override {
+        reversals.push_back(step);
+        if (!planned.empty()) {
+            DebugStop stop = planned.front();
+            planned.pop_front();
+            return stop;
+        }
+        return {step ? DebugStop::Kind::Step : DebugStop::Kind::HistoryStart};
+    }
     void interrupt() override {}
     void abandon() override {}
 
@@ -112,6 +123,8 @@ public:
     std::set<Watchpoint> watchpoints;
     std::deque<DebugStop> planned;  // the next stops, before the turns
     std::vector<bool> steps;        // each resumption: whether it was one step
+    bool has_history = false;       // it can run backwards
+    std::vector<bool> reversals;    // each run back: whether it was one step
 
 private:
     static bool inside(uint32_t address, uint64_t length) {

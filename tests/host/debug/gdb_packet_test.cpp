@@ -30,6 +30,7 @@ std::string serve(const std::string &input, FakeTarget &target) {
 struct Dialogue {
     const char *name;
     std::vector<std::pair<std::string, std::string>> turns;  // payload sent, payload answered
+    bool has_history = false;                                // the target can run backwards
 };
 
 const std::string kSiginfoRead = "qXfer:siginfo:read::0,80";
@@ -70,6 +71,17 @@ const Dialogue kDialogues[] = {
     {"unknown_annex", {{"qXfer:features:read:other.xml:0,fff", "E00"}, {"qXfer:siginfo:read:x:0,80", "E00"}}},
     {"no_siginfo_before_a_fault", {{kSiginfoRead, "E14"}}},
     {"detach", {{"D", "OK"}}},
+    {"no_reverse_without_history", {{"bs", ""}, {"bc", ""}}},
+    {"reverse_features",
+     {{"qSupported:multiprocess+;swbreak+",
+       "PacketSize=4000;qXfer:features:read+;qXfer:siginfo:read+;swbreak+;hwbreak+;vContSupported+;"
+       "ReverseStep+;ReverseContinue+"}},
+     true},
+    {"reverse_step_then_back_to_the_start", {{"bs", "T05thread:1;"}, {"bc", "T05thread:1;replaylog:begin;"}}, true},
+    // A fault cannot be gone past, but it can be gone back from.
+    {"reverse_after_a_fault", {{"c", "T05thread:1;hwbreak:;"}, {"c", "T05thread:1;awatch:400002;"},
+                               {"c", "T02thread:1;"}, {"c", "T0bthread:1;"}, {"bs", "T05thread:1;"},
+                               {"c", "T05thread:1;"}}, true},
 };
 
 class PacketDialogues : public testing::TestWithParam<Dialogue> {};
@@ -81,6 +93,7 @@ TEST_P(PacketDialogues, AreAnsweredInTurn) {
         expected += "+" + packet(reply);
     }
     FakeTarget target;
+    target.has_history = GetParam().has_history;
     EXPECT_EQ(serve(input, target), expected);
 }
 
@@ -149,6 +162,14 @@ TEST(GdbPackets, ResumptionsStepOrContinueAsAsked) {
     FakeTarget target;
     serve(packet("s") + packet("c") + packet("vCont;s:1") + packet("S05") + packet("vCont;c") + packet("C05"), target);
     EXPECT_EQ(target.steps, (std::vector<bool>{true, false, true, true, false, false}));
+}
+
+TEST(GdbPackets, ReversalsStepOrContinueAsAsked) {
+    FakeTarget target;
+    target.has_history = true;
+    serve(packet("bs") + packet("bc") + packet("bs"), target);
+    EXPECT_EQ(target.reversals, (std::vector<bool>{true, false, true}));
+    EXPECT_TRUE(target.steps.empty());
 }
 
 // A fault's details reach gdb as Linux's siginfo_t: si_signo, si_code and
