@@ -148,8 +148,11 @@ std::optional<Recording> read_recording(const std::string &path, std::string &er
     uint64_t size = std::filesystem::file_size(path, unknown);
     if (!unknown && size > kMaxRecordingBytes)
         return refuse(error, "larger than a recording may be (" + std::to_string(kMaxRecordingBytes) + " bytes)");
-    auto bytes = read_file(path, kMaxRecordingBytes, error);
-    if (!bytes) return std::nullopt;
+    Result<std::vector<uint8_t>> bytes = read_file(path, kMaxRecordingBytes);
+    if (!bytes) {
+        error = bytes.error();
+        return std::nullopt;
+    }
     return parse_recording(std::move(*bytes), error);
 }
 

@@ -203,21 +203,20 @@ SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std
     uint64_t image_memory = 0;
     auto image = load_program(path, image_memory, error);
     if (!image) return failure(error);
-    return start(path, std::move(*image), image_memory, argv, fds, child_recording(options_.recording));
+    return start(path, std::move(*image), image_memory, argv, fds, child_recording(options_.settings.recording));
 }
 
 SyscallResult HostChildren::replay(const std::string &path, std::vector<uint8_t> image,
                                    const std::vector<std::string> &argv, const RecordingSettings &recording) {
     if (shared_.fd() < 0) return failure(EAGAIN);
-    ImageError image_error;
-    auto parsed = parse_executable(image, image_error);
+    Result<ExecutableImage> parsed = parse_executable(image);
     if (!parsed) return failure(ENOEXEC);
     // A replay touches only the console.
     std::vector<InheritedFd> consoles;
     for (int32_t guest = 0; guest <= STDERR_FILENO; guest++)
         if (const FdTable::Descriptor *descriptor = process_.fds.find(guest); descriptor != nullptr && descriptor->console)
             consoles.push_back({guest, descriptor->host_fd, true});
-    uint64_t image_memory = process_memory(*parsed, options_);
+    uint64_t image_memory = process_memory(*parsed, options_.settings);
     return start(path, std::move(image), image_memory, argv, consoles, recording);
 }
 

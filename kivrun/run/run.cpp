@@ -185,7 +185,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     Result<ExecutableImage> image = parse_executable(file);
     if (!image)
         return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + image.error());
-    RecordedRun recorded(options);
+    RecordedRun recorded(options.settings);
     if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr))
         return failure(RunResult::Outcome::HostError, exit_code(*problem), problem->message);
 
@@ -240,7 +240,7 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
     }
     // A replay stopped where the recorded run was tells the recorded block.
     RunOptions told = options;
-    told.block_limit = recorded.stop_block().value_or(options.block_limit);
+    told.settings.block_limit = recorded.stop_block().value_or(options.settings.block_limit);
     RunResult result = outcome_of(stop, program, image->symbols, told);
     if (const auto &problem = recorded.problem())
         result = failure(RunResult::Outcome::HostError, exit_code(*problem), program + ": " + problem->message);

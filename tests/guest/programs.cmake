@@ -9,7 +9,7 @@ set(KIV_GUEST_SELF_CHECKS
 set(KIV_GUEST_FIXTURES
     fx_args.cpp fx_console.cpp fx_coverage.cpp fx_fault.cpp fx_files.cpp fx_fs.cpp fx_fscanf.cpp fx_fuzz_parser.c fx_machine.cpp
     fx_porting.cpp fx_process.cpp fx_math.cpp fx_rand_seed.cpp fx_rdtsc.cpp fx_replay.cpp fx_reverse.cpp fx_spawn.cpp
-    fx_strtold.cpp fx_syscall_loop.cpp fx_wrappers.cpp
+    fx_strtold.cpp fx_syscall_loop.cpp fx_wrappers.cpp)
 # fixed_*: linked with the command's fixed image instead of the roomy one.
 set(KIV_GUEST_FIXED_PROGRAMS fixed_hello.cpp)
 # Programs that look at the library's internals.
