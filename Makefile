@@ -7,6 +7,8 @@
 #   make sanitize build the host programs with ASan and UBSan (in SANITIZE_DIR), run every test
 #   make fuzz     build the fuzz targets with clang and run each for FUZZ_SECONDS on its corpus
 #   make fidelity compare COUNT random instruction sequences (SEED) on this CPU and on kivrun's
+#   make format   lay out the C and C++ files as .clang-format says
+#   make format-check  fail, naming them, when files are not laid out so
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
@@ -21,7 +23,10 @@ RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i6
                 libdw-dev libelf-dev zlib1g-dev liblzma-dev libbz2-dev
 # libc6-dev-i386-cross: native static i686 twins (the C++ kit tests, the
 # differential tester and the programs compared with this CPU).
-PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov libc6-dev-i386-cross
+# clang-format-14: make format and format-check.
+FORMAT_PACKAGES := clang-format-14
+PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov libc6-dev-i386-cross \
+            $(FORMAT_PACKAGES)
 # Whether the build tree holds the tests and benchmarks (make run turns them off).
 WITH_TESTS := ON
 
@@ -42,7 +47,8 @@ GUEST := $(BUILD_DIR)/guest
 MAKEFLAGS += --no-print-directory
 CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fidelity clean
+.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fidelity format \
+        format-check clean
 
 all: build
 
@@ -139,6 +145,14 @@ fuzz: fuzz-deps
 	    { tail -n 60 $(FUZZ_DIR)/fuzz_$$target.log; exit 1; }; \
 	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' $(FUZZ_DIR)/fuzz_$$target.log; \
 	done
+
+format:
+	$(call install_missing,$(FORMAT_PACKAGES))
+	tools/format.sh format
+
+format-check:
+	$(call install_missing,$(FORMAT_PACKAGES))
+	tools/format.sh check
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)
