@@ -38,9 +38,6 @@ FUZZ_PACKAGES := clang-14 libclang-rt-14-dev
 SANITIZE_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-# fuzz target:seed corpus under fuzz/corpus
-FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace gdb:gdb spawn_record:spawn_record \
-             lcov:lcov drcov:drcov debug_lines:debug_lines
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest
@@ -130,18 +127,18 @@ sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
-# Each fuzz target runs for FUZZ_SECONDS on a copy of its seed corpus; the
-# first crash stops it and fails, with the input kept in $(FUZZ_DIR)/crashes.
+# Each fuzz target of fuzz/targets.txt runs for FUZZ_SECONDS on a copy of
+# its seed corpus; the first crash stops it and fails, with the input kept in $(FUZZ_DIR)/crashes.
 fuzz: fuzz-deps
 	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DKIV_FUZZ=ON > /dev/null
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
 	@mkdir -p $(FUZZ_DIR)/crashes
-	@for run in $(FUZZ_RUNS); do \
-	  target=$${run%%:*}; corpus=$(FUZZ_DIR)/corpus/$$target; \
-	  rm -rf $$corpus && mkdir -p $$corpus && cp fuzz/corpus/$${run#*:}/* $$corpus/ && \
+	@grep '^[a-z]' fuzz/targets.txt | while read -r target seeds; do \
+	  corpus=$(FUZZ_DIR)/corpus/$$target; \
+	  rm -rf $$corpus && mkdir -p $$corpus && cp fuzz/corpus/$$seeds/* $$corpus/ && \
 	  echo "fuzz_$$target: $(FUZZ_SECONDS) s" && \
 	  $(FUZZ_DIR)/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=30 -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_DIR)/crashes/$$target- $$corpus 2> $(FUZZ_DIR)/fuzz_$$target.log || \
+	    -artifact_prefix=$(FUZZ_DIR)/crashes/$$target- $$corpus < /dev/null 2> $(FUZZ_DIR)/fuzz_$$target.log || \
 	    { tail -n 60 $(FUZZ_DIR)/fuzz_$$target.log; exit 1; }; \
 	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' $(FUZZ_DIR)/fuzz_$$target.log; \
 	done
