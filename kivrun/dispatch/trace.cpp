@@ -96,8 +96,8 @@ std::string whence(uint32_t value) {
 std::string argv_list(const GuestMemory &memory, uint32_t address, int32_t count) {
     if (address == 0 || count < 0) return pointer_text(address);
     std::string text = "[";
-    for (int32_t i = 0; i < count; i++) {
-        if (i == static_cast<int32_t>(kShownArguments)) {
+    for (uint32_t i = 0; i < static_cast<uint32_t>(count); i++) {
+        if (i == kShownArguments) {
             text += ", ...";
             break;
         }
@@ -214,10 +214,11 @@ std::string call_start(const SyscallEntry &entry, const SyscallArgs &args, const
 // the line stays valid UTF-8 whatever the guest wrote.
 std::string json_string(std::string_view bytes) {
     std::string text = "\"";
-    for (unsigned char c : bytes) {
-        if (c == '"' || c == '\\') text += {'\\', static_cast<char>(c)};
-        else if (printable_ascii(c)) text += static_cast<char>(c);
-        else text += fmt::format("\\u{:04x}", c);
+    for (char byte : bytes) {
+        auto code = static_cast<unsigned char>(byte);
+        if (byte == '"' || byte == '\\') text += {'\\', byte};
+        else if (printable_ascii(code)) text += byte;
+        else text += fmt::format("\\u{:04x}", code);
     }
     return text + "\"";
 }
