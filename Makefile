@@ -128,7 +128,8 @@ sanitize: deps
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
 # Each fuzz target of fuzz/targets.txt runs for FUZZ_SECONDS on a copy of
-# its seed corpus; the first crash stops it and fails, with the input kept in $(FUZZ_DIR)/crashes.
+# its seed corpus; the first crash stops it and fails, with the input kept
+# in $(FUZZ_DIR)/crashes.
 fuzz: fuzz-deps
 	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DKIV_FUZZ=ON > /dev/null
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
