@@ -8,6 +8,8 @@
 #   make fuzz     build the fuzz targets with clang and run each for FUZZ_SECONDS on its corpus
 #   make fuzz-example  AFL++ on an example parser under kivrun and natively, FUZZ_EXAMPLE_SECONDS per campaign
 #   make fidelity compare COUNT random instruction sequences (SEED) on this CPU and on kivrun's
+#   make format   lay out the C and C++ files as .clang-format says
+#   make format-check  fail, naming them, when files are not laid out so
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
@@ -22,7 +24,10 @@ RUN_PACKAGES := cmake make g++ gcc-i686-linux-gnu g++-i686-linux-gnu binutils-i6
                 libdw-dev libelf-dev zlib1g-dev liblzma-dev libbz2-dev
 # libc6-dev-i386-cross: native static i686 twins (the C++ kit tests, the
 # differential tester and the programs compared with this CPU).
-PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov libc6-dev-i386-cross
+# clang-format-14: make format and format-check.
+FORMAT_PACKAGES := clang-format-14
+PACKAGES := $(RUN_PACKAGES) libgtest-dev libbenchmark-dev nlohmann-json3-dev gdb python3 lcov libc6-dev-i386-cross \
+            $(FORMAT_PACKAGES)
 # Whether the build tree holds the tests and benchmarks (make run turns them off).
 WITH_TESTS := ON
 
@@ -37,17 +42,14 @@ FUZZ_EXAMPLE_SECONDS ?= 60
 SANITIZE_DIR ?= build-asan
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-# fuzz target:seed corpus under fuzz/corpus
-FUZZ_RUNS := loader:loader loader_run:loader metadata:metadata trace:trace gdb:gdb spawn_record:spawn_record \
-             lcov:lcov drcov:drcov debug_lines:debug_lines \
-             recording:recording
 
 KIVRUN := $(BUILD_DIR)/kivrun/kivrun
 GUEST := $(BUILD_DIR)/guest
 MAKEFLAGS += --no-print-directory
 CMAKE_BUILD := cmake --build $(BUILD_DIR) -j $(JOBS)
 
-.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fuzz-example fidelity clean
+.PHONY: all deps fuzz-deps configure build run test bench coverage install sanitize fuzz fuzz-example fidelity \
+        format format-check clean
 
 all: build
 
@@ -129,18 +131,19 @@ sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	ctest --test-dir $(SANITIZE_DIR) --output-on-failure -j $(JOBS)
 
-# Each fuzz target runs for FUZZ_SECONDS on a copy of its seed corpus; the
-# first crash stops it and fails, with the input kept in $(FUZZ_DIR)/crashes.
+# Each fuzz target of fuzz/targets.txt runs for FUZZ_SECONDS on a copy of
+# its seed corpus; the first crash stops it and fails, with the input kept
+# in $(FUZZ_DIR)/crashes.
 fuzz: fuzz-deps
 	@CC=clang-14 CXX=clang++-14 cmake -S . -B $(FUZZ_DIR) -DKIV_FUZZ=ON > /dev/null
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_targets
 	@mkdir -p $(FUZZ_DIR)/crashes
-	@for run in $(FUZZ_RUNS); do \
-	  target=$${run%%:*}; corpus=$(FUZZ_DIR)/corpus/$$target; \
-	  rm -rf $$corpus && mkdir -p $$corpus && cp fuzz/corpus/$${run#*:}/* $$corpus/ && \
+	@grep '^[a-z]' fuzz/targets.txt | while read -r target seeds; do \
+	  corpus=$(FUZZ_DIR)/corpus/$$target; \
+	  rm -rf $$corpus && mkdir -p $$corpus && cp fuzz/corpus/$$seeds/* $$corpus/ && \
 	  echo "fuzz_$$target: $(FUZZ_SECONDS) s" && \
 	  $(FUZZ_DIR)/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=30 -print_final_stats=1 \
-	    -artifact_prefix=$(FUZZ_DIR)/crashes/$$target- $$corpus 2> $(FUZZ_DIR)/fuzz_$$target.log || \
+	    -artifact_prefix=$(FUZZ_DIR)/crashes/$$target- $$corpus < /dev/null 2> $(FUZZ_DIR)/fuzz_$$target.log || \
 	    { tail -n 60 $(FUZZ_DIR)/fuzz_$$target.log; exit 1; }; \
 	  grep -E '^stat::(number_of_executed_units|peak_rss_mb)' $(FUZZ_DIR)/fuzz_$$target.log; \
 	done
@@ -151,6 +154,14 @@ fuzz-example: PACKAGES += $(AFL_PACKAGES)
 fuzz-example: configure
 	@$(CMAKE_BUILD) --target kivrun guest-tests
 	tools/fuzz-example.sh $(BUILD_DIR) $(FUZZ_EXAMPLE_SECONDS)
+
+format:
+	$(call install_missing,$(FORMAT_PACKAGES))
+	tools/format.sh format
+
+format-check:
+	$(call install_missing,$(FORMAT_PACKAGES))
+	tools/format.sh check
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) $(FUZZ_DIR)

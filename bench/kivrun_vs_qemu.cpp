@@ -81,7 +81,7 @@ std::optional<std::string> output_of(const Argv &args) {
         output.emplace();
         char buffer[4096];
         ssize_t got;
-        for (off_t at = 0; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got) output->append(buffer, got);
+        for (off_t at = 0; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got) output->append(buffer, static_cast<size_t>(got));
     }
     if (fd >= 0) close(fd);
     return output;
@@ -100,9 +100,9 @@ Argv side_argv(const Comparison &comparison, Side side) {
     return argv;
 }
 
-bool same_work(const Comparison &comparison, int sides) {
+bool same_work(const Comparison &comparison, size_t sides) {
     std::optional<std::string> expected = output_of(side_argv(comparison, kKivrun));
-    for (int side = 0; side < sides && expected; side++) {
+    for (size_t side = 0; side < sides && expected; side++) {
         std::optional<std::string> output = output_of(side_argv(comparison, static_cast<Side>(side)));
         if (!output) {
             std::fprintf(stderr, "%s: the %s run failed%s\n", comparison.work, kSideNames[side],
@@ -121,18 +121,18 @@ bool same_work(const Comparison &comparison, int sides) {
 // the others.
 class RoundTimes {
 public:
-    void add(const std::array<double, kSides> &times, int sides) {
-        for (int side = 0; side < sides; side++) {
+    void add(const std::array<double, kSides> &times, size_t sides) {
+        for (size_t side = 0; side < sides; side++) {
             times_[side].push_back(times[side]);
             ratios_[side].push_back(times[kKivrun] / times[side]);
         }
     }
     double ratio(Side side) const { return median(ratios_[side]); }
-    void print(const char *what, int sides) const {
+    void print(const char *what, size_t sides) const {
         std::printf("  %-4s", what);
-        for (int side = 0; side < sides; side++)
+        for (size_t side = 0; side < sides; side++)
             std::printf("  %s %8.2f ms", kSideNames[side], median(times_[side]) * 1e3);
-        for (int side = kQemuSide; side < sides; side++)
+        for (size_t side = kQemuSide; side < sides; side++)
             std::printf("  kivrun/%s %5.2f", kSideNames[side], ratio(static_cast<Side>(side)));
         std::printf("\n");
     }
@@ -147,12 +147,12 @@ struct Ratios {
 };
 
 // kivrun's wall and CPU time over qemu-i386's, once printed.
-std::optional<Ratios> compare(const Comparison &comparison, int sides, int null_fd) {
+std::optional<Ratios> compare(const Comparison &comparison, size_t sides, int null_fd) {
     if (!same_work(comparison, sides)) return std::nullopt;
     RoundTimes wall, cpu;
     for (int round = 0; round < comparison.rounds; round++) {
         std::array<double, kSides> walls{}, cpus{};
-        for (int side = 0; side < sides; side++) {
+        for (size_t side = 0; side < sides; side++) {
             std::optional<Times> times = run(side_argv(comparison, static_cast<Side>(side)), null_fd);
             if (!times) {
                 std::fprintf(stderr, "%s: a %s run failed during timing\n", comparison.work, kSideNames[side]);
@@ -219,7 +219,7 @@ int main(int argc, char **argv) {
     };
     int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null_fd < 0) return 1;
-    int sides = host_runs_i386(start_up[0].twin, null_fd) ? kSides : kNative;
+    size_t sides = host_runs_i386(start_up[0].twin, null_fd) ? kSides : kNative;
     std::printf("Whole processes: kivrun against qemu-i386%s (medians; ratios: of the per-round ones)\n",
                 sides == kSides ? " and the Linux twin run natively" : "");
     if (sides != kSides) std::printf("(this host does not run i386 programs: no native column)\n");

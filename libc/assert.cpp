@@ -10,13 +10,13 @@ namespace kiv::assertion {
 namespace {
 
 constexpr int kDiagnosticDescriptor = 2;
-constexpr int kLineDigits = 10;
+constexpr size_t kLineDigits = 10;
 
 void say(const char *text) { write(kDiagnosticDescriptor, text, strlen(text)); }
 
 void say_number(unsigned int value) {
     char digits[kLineDigits];
-    int at = kLineDigits;
+    size_t at = kLineDigits;
     do {
         digits[--at] = static_cast<char>('0' + value % 10);
         value /= 10;

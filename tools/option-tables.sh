@@ -1,9 +1,9 @@
 #!/bin/bash
-# The option tables of README.md and of kivrun's manual page, made from
+# The option tables of docs/kivrun.md and of kivrun's manual page, made from
 # `kivrun --help`, which kivrun writes from its own option table: the three
 # cannot drift apart. Each table is the text between its two marker lines.
-#   option-tables.sh KIVRUN README MANPAGE           rewrite both tables
-#   option-tables.sh --check KIVRUN README MANPAGE   fail, showing the
+#   option-tables.sh KIVRUN REFERENCE MANPAGE           rewrite both tables
+#   option-tables.sh --check KIVRUN REFERENCE MANPAGE   fail, showing the
 #                                                    difference, when either
 #                                                    is not what KIVRUN says
 set -eu
@@ -14,13 +14,13 @@ if [ "${1:-}" = --check ]; then
     shift
 fi
 if [ $# -ne 3 ]; then
-    echo "Usage: $0 [--check] KIVRUN README MANPAGE" >&2
+    echo "Usage: $0 [--check] KIVRUN REFERENCE MANPAGE" >&2
     exit 2
 fi
-kivrun=$1 readme=$2 manpage=$3
+kivrun=$1 reference=$2 manpage=$3
 
-readme_start='<!-- options: made from kivrun --help by tools/option-tables.sh -->'
-readme_end='<!-- end of options -->'
+reference_start='<!-- options: made from kivrun --help by tools/option-tables.sh -->'
+reference_end='<!-- end of options -->'
 man_start='.\" options: made from kivrun --help by tools/option-tables.sh'
 man_end='.\" end of options'
 
@@ -78,7 +78,7 @@ replaced() {
 }
 
 status=0
-for target in "$readme|$readme_start|$readme_end|markdown_rows" "$manpage|$man_start|$man_end|man_entries"; do
+for target in "$reference|$reference_start|$reference_end|markdown_rows" "$manpage|$man_start|$man_end|man_entries"; do
     IFS='|' read -r file start end generator <<< "$target"
     made=$(replaced "$file" "$start" "$end" "$generator")
     if [ "$check" = yes ]; then

@@ -56,8 +56,8 @@ InstructionCounts::InstructionCounts(const std::vector<CodeRange> &ranges, const
     : ranges_(ranges) {
     std::map<uint32_t, int64_t> changes;
     for (const BlockRun &run : runs) {
-        auto range = std::find_if(ranges.begin(), ranges.end(), [&run](const CodeRange &range) {
-            return run.start >= range.begin && run.start < range.end;
+        auto range = std::find_if(ranges.begin(), ranges.end(), [&run](const CodeRange &candidate) {
+            return run.start >= candidate.begin && run.start < candidate.end;
         });
         if (range == ranges.end()) continue;
         changes[run.start] += static_cast<int64_t>(run.count);

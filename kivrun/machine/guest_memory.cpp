@@ -239,8 +239,7 @@ std::optional<std::string> GuestMemory::read_text(uint32_t address, uint32_t max
         uint64_t stop = std::min(limit, end_of(*region));
         const void *nul = std::memchr(host(static_cast<uint32_t>(cursor)), 0, stop - cursor);
         if (nul != nullptr)
-            return std::string(reinterpret_cast<const char *>(host(address)),
-                               static_cast<const uint8_t *>(nul) - host(address));
+            return std::string(reinterpret_cast<const char *>(host(address)), static_cast<const char *>(nul));
         cursor = stop;
     }
     return std::nullopt;

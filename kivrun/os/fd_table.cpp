@@ -9,6 +9,13 @@
 
 namespace kiv {
 
+namespace {
+
+// The entry of a descriptor its caller has found not negative.
+size_t slot(int32_t guest_fd) { return static_cast<size_t>(guest_fd); }
+
+}  // namespace
+
 FdTable::FdTable(int console_in, int console_out, int console_err) {
     for (int host_fd : {console_in, console_out, console_err}) {
         entries_.push_back(std::nullopt);
@@ -48,8 +55,8 @@ void FdTable::release(Descriptor &entry) {
 }
 
 const FdTable::Descriptor *FdTable::find(int32_t guest_fd) const {
-    if (guest_fd < 0 || static_cast<size_t>(guest_fd) >= entries_.size() || !entries_[guest_fd]) return nullptr;
-    return &*entries_[guest_fd];
+    if (guest_fd < 0 || slot(guest_fd) >= entries_.size() || !entries_[slot(guest_fd)]) return nullptr;
+    return &*entries_[slot(guest_fd)];
 }
 
 FdTable::Descriptor *FdTable::find(int32_t guest_fd) {
@@ -91,8 +98,8 @@ std::optional<FdTable::Descriptor> FdTable::copy(int32_t guest_fd) const {
 
 bool FdTable::close(int32_t guest_fd) {
     if (host(guest_fd) < 0) return false;
-    release(*entries_[guest_fd]);
-    entries_[guest_fd].reset();
+    release(*entries_[slot(guest_fd)]);
+    entries_[slot(guest_fd)].reset();
     return true;
 }
 
@@ -117,9 +124,9 @@ void FdTable::install(int32_t guest_fd, int host_fd, bool console) {
 }
 
 void FdTable::put(int32_t guest_fd, const Descriptor &entry) {
-    if (static_cast<size_t>(guest_fd) >= entries_.size()) entries_.resize(guest_fd + 1);
-    if (entries_[guest_fd]) release(*entries_[guest_fd]);
-    entries_[guest_fd] = entry;
+    if (slot(guest_fd) >= entries_.size()) entries_.resize(slot(guest_fd) + 1);
+    if (entries_[slot(guest_fd)]) release(*entries_[slot(guest_fd)]);
+    entries_[slot(guest_fd)] = entry;
 }
 
 }  // namespace kiv

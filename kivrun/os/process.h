@@ -17,10 +17,10 @@
 namespace kiv {
 
 struct Process {
-    Process(GuestMemory &memory, Sandbox &sandbox, const NicConfig &nic, int console_in, int console_out,
-            int console_err, int cancel_fd)
-        : memory(memory), sandbox(sandbox), nic(nic), fds(console_in, console_out, console_err),
-          cancel_fd(cancel_fd) {}
+    Process(GuestMemory &guest_memory, Sandbox &guest_sandbox, const NicConfig &nic_config, int console_in,
+            int console_out, int console_err, int cancel)
+        : memory(guest_memory), sandbox(guest_sandbox), nic(nic_config), fds(console_in, console_out, console_err),
+          cancel_fd(cancel) {}
 
     GuestMemory &memory;
     Sandbox &sandbox;

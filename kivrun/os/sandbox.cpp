@@ -22,7 +22,7 @@ constexpr unsigned kNewDirectoryMode = 0755;
 
 int open_beneath(int root_fd, const std::string &relative, int flags, unsigned mode) {
     open_how how{};
-    how.flags = static_cast<uint64_t>(flags) | O_CLOEXEC;
+    how.flags = static_cast<uint32_t>(flags | O_CLOEXEC);
     how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     int fd;

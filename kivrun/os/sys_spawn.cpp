@@ -51,10 +51,11 @@ std::optional<std::vector<InheritedFd>> child_descriptors(const FdTable &fds, co
     int32_t shared = all ? fds.capacity() : static_cast<int32_t>(chosen.size());
     for (int32_t fd = 0; fd < shared; fd++)
         if (fds.host(fd) >= 0) given[fd] = {fd, fds.host(fd), fds.find(fd)->console};
-    for (int32_t fd = 0; fd < static_cast<int32_t>(chosen.size()); fd++) {
-        int32_t source = chosen[fd];
+    for (size_t slot = 0; slot < chosen.size(); slot++) {
+        int32_t source = chosen[slot];
         if (source == -1) continue;
         if (fds.host(source) < 0) return std::nullopt;
+        auto fd = static_cast<int32_t>(slot);
         given[fd] = {fd, fds.host(source), fds.find(source)->console};
     }
     std::vector<InheritedFd> list;

@@ -102,8 +102,8 @@ Exponent read_exponent(Reading &r, Byte lower, Byte upper) {
     if (*q == '+' || *q == '-') q++;
     if (decimal_value(*q) == kNoDigit) return {false, false, 0};
     uint32_t e = 0;
-    for (; decimal_value(*q) != kNoDigit; q++) {
-        e = e * kDecimal + decimal_value(*q);
+    for (int digit; (digit = decimal_value(*q)) != kNoDigit; q++) {
+        e = e * kDecimal + static_cast<uint32_t>(digit);
         if (e > kExponentCeiling) e = kExponentCeiling;
     }
     r.p = q;
@@ -174,7 +174,7 @@ int atoi(const char *s) {
     bool negative = *p == '-';
     if (*p == '+' || *p == '-') p++;
     uint32_t value = 0;
-    for (; decimal_value(*p) != kNoDigit; p++) value = value * kDecimal + decimal_value(*p);
+    for (int digit; (digit = decimal_value(*p)) != kNoDigit; p++) value = value * kDecimal + static_cast<uint32_t>(digit);
     return static_cast<int>(negative ? 0u - value : value);
 }
 

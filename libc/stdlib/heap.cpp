@@ -63,8 +63,9 @@ void *calloc(size_t count, size_t size) {
     if (count == 0 || size == 0) return malloc(0);
     uint64_t product = uint64_t{count} * size;
     if (product > UINT32_MAX) return out_of_memory();
-    void *block = allocate(static_cast<uint32_t>(product));
-    if (block != nullptr) memset(block, 0, product);
+    auto bytes = static_cast<uint32_t>(product);
+    void *block = allocate(bytes);
+    if (block != nullptr) memset(block, 0, bytes);
     return block;
 }
 

@@ -316,7 +316,7 @@ void *calloc(size_t count, size_t size) {
     uint64_t product = uint64_t{count} * size;
     if (product > kMaxRequest) return out_of_memory();
     void *block = allocate(product);
-    if (block != nullptr) memset(block, 0, product);
+    if (block != nullptr) memset(block, 0, static_cast<size_t>(product));
     return block;
 }
 

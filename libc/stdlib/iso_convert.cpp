@@ -142,7 +142,7 @@ Digits read_digits(const Byte *&p, int radix, int significant) {
         if (v >= radix) break;
         d.any = true;
         if (kept < significant && (kept > 0 || v != 0)) {
-            d.significand = d.significand * radix + v;
+            d.significand = d.significand * static_cast<uint32_t>(radix) + static_cast<uint32_t>(v);
             kept++;
             if (after_point) d.exponent--;
         } else if (kept >= significant) {

@@ -50,7 +50,7 @@ void integer_conversions(int argc, char **argv, Convert convert) {
     for (int i = 0; i + 1 < argc; i += 2) {
         char *end = nullptr;
         errno = 0;
-        uint64_t value = convert(argv[i + 1], &end, atoi(argv[i]));
+        auto value = static_cast<uint64_t>(convert(argv[i + 1], &end, atoi(argv[i])));
         say_hex(value, 16);
         check_say(" ");
         say_field(end - argv[i + 1]);
@@ -89,12 +89,13 @@ void sort_and_search(int argc, char **argv) {
     static int numbers[4096];
     int count = 0;
     for (; count < argc && !check_text_equal(argv[count], "--"); count++) numbers[count] = atoi(argv[count]);
-    qsort(numbers, count, sizeof numbers[0], compare_ints);
+    auto sorted = static_cast<size_t>(count);
+    qsort(numbers, sorted, sizeof numbers[0], compare_ints);
     for (int i = 0; i < count; i++) say_field(numbers[i]);
     check_say("\n");
     for (int i = count + 1; i < argc; i++) {
         int key = atoi(argv[i]);
-        const int *found = static_cast<const int *>(bsearch(&key, numbers, count, sizeof numbers[0], compare_ints));
+        const int *found = static_cast<const int *>(bsearch(&key, numbers, sorted, sizeof numbers[0], compare_ints));
         check_say(found != nullptr && *found == key ? "1" : "0");
     }
     check_say("\n");

@@ -34,7 +34,7 @@ int number_argument() {
 void note_spawned(int pid) {
     if (pid <= 0) return;
     char note[24];
-    int at = sizeof note;
+    size_t at = sizeof note;
     note[--at] = '\n';
     do {
         note[--at] = static_cast<char>('0' + pid % 10);
@@ -82,7 +82,7 @@ int fault() {
 }
 int flood() {
     static unsigned char chunk[4096];
-    for (int sent = 0; sent < kFloodBytes; sent += static_cast<int>(sizeof chunk)) {
+    for (unsigned sent = 0; sent < kFloodBytes; sent += sizeof chunk) {
         for (unsigned i = 0; i < sizeof chunk; i++) chunk[i] = static_cast<unsigned char>((sent + i) % 251);
         if (write(1, chunk, sizeof chunk) != static_cast<int>(sizeof chunk)) return 1;
     }

@@ -81,18 +81,18 @@ void *map_page(void *hint) { return mmap(hint, kPage, kReadWrite, kPrivateAnonym
 // of them are granted, each page stays its own, and all of them are
 // released.
 void check_many_adjacent_mappings() {
-    constexpr int kPages = 5000;
+    constexpr unsigned kPages = 5000;
     static unsigned char *pages[kPages];
-    int mapped = 0;
+    unsigned mapped = 0;
     while (mapped < kPages && (pages[mapped] = static_cast<unsigned char *>(map_page(nullptr))) != MAP_FAILED)
         mapped++;
     CHECK_EQ(mapped, kPages);
-    for (int i = 0; i < mapped; i++) pages[i][i % kPage] = static_cast<unsigned char>(i);
-    int intact = 0;
-    for (int i = 0; i < mapped; i++) intact += pages[i][i % kPage] == static_cast<unsigned char>(i);
+    for (unsigned i = 0; i < mapped; i++) pages[i][i % kPage] = static_cast<unsigned char>(i);
+    unsigned intact = 0;
+    for (unsigned i = 0; i < mapped; i++) intact += pages[i][i % kPage] == static_cast<unsigned char>(i);
     CHECK_EQ(intact, mapped);
-    int released = 0;
-    for (int i = 0; i < mapped; i++) released += munmap(pages[i], kPage) == 0;
+    unsigned released = 0;
+    for (unsigned i = 0; i < mapped; i++) released += munmap(pages[i], kPage) == 0;
     CHECK_EQ(released, mapped);
 }
 
@@ -100,16 +100,16 @@ void check_many_adjacent_mappings() {
 // refuses one well before the emulator would break, and after
 // a release mapping works again.
 void check_scattered_mappings_are_refused_in_time() {
-    constexpr int kAttempts = 5000;
+    constexpr unsigned kAttempts = 5000;
     static void *pages[kAttempts];
     auto *base = reinterpret_cast<unsigned char *>(0x50000000u);
-    int mapped = 0;
+    unsigned mapped = 0;
     while (mapped < kAttempts && (pages[mapped] = map_page(base + 2u * kPage * mapped)) == base + 2u * kPage * mapped)
         mapped++;
     CHECK(mapped >= 400);
     CHECK(mapped < kAttempts);
     CHECK(pages[mapped] == MAP_FAILED);
-    for (int i = 0; i < mapped; i++) CHECK_EQ(munmap(pages[i], kPage), 0);
+    for (unsigned i = 0; i < mapped; i++) CHECK_EQ(munmap(pages[i], kPage), 0);
     void *again = map_page(nullptr);
     CHECK(again != MAP_FAILED);
     CHECK_EQ(munmap(again, kPage), 0);

@@ -236,21 +236,21 @@ void test_search() {
 // past two whole words, against a byte-at-a-time model; the bytes around
 // the destination must stay as they were.
 constexpr int kSpan = 48;
-constexpr int kMaxLength = 19;
+constexpr size_t kMaxLength = 19;
 
 void fill_pattern(unsigned char *area, int seed) {
     for (int i = 0; i < kSpan; i++) area[i] = static_cast<unsigned char>(i * 7 + seed);
 }
 
 void test_memcpy_alignments() {
-    for (int d_off = 0; d_off < 4; d_off++) {
-        for (int s_off = 0; s_off < 4; s_off++) {
-            for (int n = 0; n <= kMaxLength; n++) {
+    for (size_t d_off = 0; d_off < 4; d_off++) {
+        for (size_t s_off = 0; s_off < 4; s_off++) {
+            for (size_t n = 0; n <= kMaxLength; n++) {
                 unsigned char src[kSpan], dst[kSpan], want[kSpan];
                 fill_pattern(src, 1);
                 fill_pattern(dst, 100);
                 fill_pattern(want, 100);
-                for (int i = 0; i < n; i++) want[8 + d_off + i] = src[8 + s_off + i];
+                for (size_t i = 0; i < n; i++) want[8 + d_off + i] = src[8 + s_off + i];
                 CHECK(memcpy(dst + 8 + d_off, src + 8 + s_off, n) == dst + 8 + d_off);
                 int before = g_check_failures;
                 CHECK_BYTES(dst, want, kSpan);
@@ -266,12 +266,12 @@ void test_memcpy_alignments() {
 
 // A forward byte copy onto itself a few bytes higher repeats the first bytes.
 void test_memcpy_forward_overlap() {
-    for (int gap = 1; gap <= 5; gap++) {
-        for (int n = 0; n <= kMaxLength; n++) {
+    for (size_t gap = 1; gap <= 5; gap++) {
+        for (size_t n = 0; n <= kMaxLength; n++) {
             unsigned char area[kSpan], want[kSpan];
             fill_pattern(area, 3);
             fill_pattern(want, 3);
-            for (int i = 0; i < n; i++) want[9 + gap + i] = want[9 + i];
+            for (size_t i = 0; i < n; i++) want[9 + gap + i] = want[9 + i];
             memcpy(area + 9 + gap, area + 9, n);
             int before = g_check_failures;
             CHECK_BYTES(area, want, kSpan);
@@ -286,18 +286,18 @@ void test_memcpy_forward_overlap() {
 
 void test_memmove() {
     for (int shift = -6; shift <= 6; shift++) {
-        for (int n = 0; n <= kMaxLength; n++) {
+        for (size_t n = 0; n <= kMaxLength; n++) {
             unsigned char area[kSpan], want[kSpan];
             fill_pattern(area, 5);
             fill_pattern(want, 5);
             unsigned char before_move[kSpan];
             fill_pattern(before_move, 5);
-            for (int i = 0; i < n; i++) want[16 + shift + i] = before_move[16 + i];
+            for (size_t i = 0; i < n; i++) (want + 16 + shift)[i] = before_move[16 + i];
             CHECK(memmove(area + 16 + shift, area + 16, n) == area + 16 + shift);
             int before = g_check_failures;
             CHECK_BYTES(area, want, kSpan);
             if (g_check_failures != before) {
-                check_say_number(shift * 100 + n);
+                check_say_number(int64_t{shift} * 100 + n);
                 check_say(" = memmove shift, length\n");
                 return;
             }
@@ -311,12 +311,12 @@ void test_memmove() {
 }
 
 void test_memset() {
-    for (int off = 0; off < 4; off++) {
-        for (int n = 0; n <= kMaxLength; n++) {
+    for (size_t off = 0; off < 4; off++) {
+        for (size_t n = 0; n <= kMaxLength; n++) {
             unsigned char area[kSpan], want[kSpan];
             fill_pattern(area, 9);
             fill_pattern(want, 9);
-            for (int i = 0; i < n; i++) want[8 + off + i] = 0xab;
+            for (size_t i = 0; i < n; i++) want[8 + off + i] = 0xab;
             CHECK(memset(area + 8 + off, 0x1ab, n) == area + 8 + off);
             int before = g_check_failures;
             CHECK_BYTES(area, want, kSpan);

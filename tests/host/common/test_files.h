@@ -33,7 +33,7 @@ inline void widen_section_headers(std::vector<uint8_t> &file, uint16_t entry_siz
     std::memcpy(&header, file.data(), sizeof header);
     std::vector<uint8_t> table;
     for (size_t i = 0; i < header.e_shnum; i++) {
-        auto entry = file.begin() + header.e_shoff + i * header.e_shentsize;
+        auto entry = file.begin() + static_cast<std::ptrdiff_t>(header.e_shoff + i * header.e_shentsize);
         table.insert(table.end(), entry, entry + header.e_shentsize);
         table.resize(table.size() + entry_size - header.e_shentsize);
     }

@@ -120,7 +120,8 @@ TEST_P(CoverageCounts, AreExactPerLineAndFunction) {
                                [](const auto &call) { return call.first.find("square") != std::string::npos; });
     ASSERT_NE(square, fixture.calls.end()) << coverage.record();
     EXPECT_EQ(square->second, iterations);
-    size_t hit = std::count_if(fixture.lines.begin(), fixture.lines.end(), [](auto &line) { return line.second; });
+    auto hit = static_cast<uint64_t>(
+        std::count_if(fixture.lines.begin(), fixture.lines.end(), [](auto &line) { return line.second; }));
     EXPECT_EQ(fixture.totals["LF"], fixture.lines.size());
     EXPECT_EQ(fixture.totals["LH"], hit);
     // The #line name stays inside its SF line.

@@ -137,7 +137,7 @@ private:
 
 std::string packet(const std::string &payload) {
     unsigned sum = 0;
-    for (unsigned char c : payload) sum += c;
+    for (char c : payload) sum += static_cast<unsigned char>(c);
     char checksum[4];
     snprintf(checksum, sizeof checksum, "%02x", sum & 0xff);
     return "$" + payload + "#" + checksum;

@@ -116,7 +116,7 @@ void check_table(const MathFunction &function, unsigned index, unsigned bound, G
         ASSERT_TRUE(guest.next(result, guest_error)) << type << ": the guest stopped at argument " << i;
         errno = 0;
         T expected = kiv_math_table::evaluate(function, arguments);
-        unsigned host_error = errno;
+        auto host_error = static_cast<unsigned>(errno);
         long double reference = kiv_math_table::evaluate<long double>(function, {arguments.x, arguments.y});
         __int128 d = distance(result, expected);
         bool glibc_off = distance(expected, static_cast<T>(reference)) > bound;
@@ -154,7 +154,7 @@ TEST_P(MathTable, GuestWithinBoundOfGlibc) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Functions, MathTable, ::testing::Range(0u, kiv_math_table::kFunctionCount),
-                         [](const auto &info) { return kiv::test::test_name(kiv_math_table::kFunctions[info.param].name); });
+                         [](const auto &instance) { return kiv::test::test_name(kiv_math_table::kFunctions[instance.param].name); });
 
 // The ulp distance itself, on neighbours the host computes.
 TEST(MathDistance, CountsRepresentableValues) {

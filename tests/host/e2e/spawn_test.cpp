@@ -163,7 +163,7 @@ std::vector<std::vector<std::string>> lines_by_process(const std::string &trace)
             by_process.emplace_back();
             at = order.end() - 1;
         }
-        by_process[at - order.begin()].push_back(json_line_text(line));
+        by_process[static_cast<size_t>(at - order.begin())].push_back(json_line_text(line));
     }
     return by_process;
 }

@@ -82,7 +82,8 @@ private:
         if (at(k) == '+' || at(k) == '-') k++;
         if (decimal(at(k)) < 0) return false;
         magnitude = 0;
-        for (; decimal(at(k)) >= 0; k++) magnitude = std::min(magnitude * 10 + decimal(at(k)), kExponentCeiling);
+        for (int digit; (digit = decimal(at(k))) >= 0; k++)
+            magnitude = std::min(magnitude * 10 + static_cast<unsigned>(digit), kExponentCeiling);
         i_ = k;
         return true;
     }

@@ -112,10 +112,11 @@ Image sound_image() {
 
 constexpr size_t kCommandIndex = 2;  // after the null section and .text
 constexpr size_t kPackageIndex = 3;
+constexpr uint16_t kShdrSize = sizeof(Elf32_Shdr);
 
 // Section header entries may be wider than Elf32_Shdr.
 TEST(KivmetaRead, SoundImageGivesBothRecords) {
-    for (uint16_t entry_size : {sizeof(Elf32_Shdr), sizeof(Elf32_Shdr) + 8}) {
+    for (uint16_t entry_size : {kShdrSize, uint16_t{kShdrSize + 8}}) {
         SCOPED_TRACE(entry_size);
         Image image = sound_image();
         if (entry_size != sizeof(Elf32_Shdr)) kiv::test::widen_section_headers(image.bytes, entry_size);
