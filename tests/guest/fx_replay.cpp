@@ -53,12 +53,13 @@ int say_child() {
     int pid = spawn_ex(kSelf, argv, 3, -1, ends[1], -1, 0);
     close(ends[1]);
     char text[256];
-    int total = 0, got;
-    while (total < static_cast<int>(sizeof text) && (got = read(ends[0], text + total, sizeof text - total)) > 0)
-        total += got;
+    unsigned total = 0;
+    int got;
+    while (total < sizeof text && (got = read(ends[0], text + total, sizeof text - total)) > 0)
+        total += static_cast<unsigned>(got);
     close(ends[0]);
     check_say("pipe: ");
-    if (total > 0) write(1, text, static_cast<unsigned>(total));
+    if (total > 0) write(1, text, total);
     int status = -1;
     waitpid(pid, &status, 0);
     say_line("child status: ", status);
