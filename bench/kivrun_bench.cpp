@@ -7,12 +7,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <benchmark/benchmark.h>
+
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
 
 #include "run/run.h"
 
@@ -103,8 +103,9 @@ void BM_Coverage(benchmark::State &state, const char *kernel) {
     NullConsole console;
     kiv::RunOptions options = quiet_options(console);
     std::filesystem::path record = std::filesystem::temp_directory_path() / "kivrun-bench-coverage";
-    if (state.range(0) != 0) options.settings.coverage = {record.string(), state.range(0) == 1 ? kiv::CoverageFormat::Lcov
-                                                                                      : kiv::CoverageFormat::Drcov};
+    if (state.range(0) != 0)
+        options.settings.coverage = {record.string(),
+                                     state.range(0) == 1 ? kiv::CoverageFormat::Lcov : kiv::CoverageFormat::Drcov};
     for (auto _ : state) {
         std::filesystem::remove(record);
         if (!run_once(state, {kCompute, kernel}, options)) break;

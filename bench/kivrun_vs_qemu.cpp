@@ -81,7 +81,8 @@ std::optional<std::string> output_of(const Argv &args) {
         output.emplace();
         char buffer[4096];
         ssize_t got;
-        for (off_t at = 0; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got) output->append(buffer, static_cast<size_t>(got));
+        for (off_t at = 0; (got = pread(fd, buffer, sizeof buffer, at)) > 0; at += got)
+            output->append(buffer, static_cast<size_t>(got));
     }
     if (fd >= 0) close(fd);
     return output;
@@ -175,14 +176,18 @@ std::optional<Ratios> compare(const Comparison &comparison, size_t sides, int nu
 bool host_runs_i386(const Argv &twin, int null_fd) { return run(twin, null_fd).has_value(); }
 
 Comparison compute(const char *work, const char *name, int rounds) {
-    return {work, {KIVRUN_PATH, kGuestDir + "/bench/bench_compute", name}, {kGuestDir + "/bench/linux_compute", name},
+    return {work,
+            {KIVRUN_PATH, kGuestDir + "/bench/bench_compute", name},
+            {kGuestDir + "/bench/linux_compute", name},
             rounds};
 }
 
 // The kivos program with one of the kit's heaps; its twin uses glibc's malloc.
 Comparison heap(const char *work, const std::string &kit_heap, const char *name, int rounds) {
-    return {work, {KIVRUN_PATH, kGuestDir + "/bench/bench_heap_" + kit_heap, name},
-            {kGuestDir + "/bench/linux_heap_glibc", name}, rounds};
+    return {work,
+            {KIVRUN_PATH, kGuestDir + "/bench/bench_heap_" + kit_heap, name},
+            {kGuestDir + "/bench/linux_heap_glibc", name},
+            rounds};
 }
 
 // Only the comparisons whose description holds the word, when one is given.

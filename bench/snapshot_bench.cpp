@@ -23,7 +23,7 @@ constexpr uint32_t kMaxPages = 256;
 
 // pause; for each address in the table: store to it; and again from the top.
 constexpr uint8_t kProgram[] = {
-    0xb8, 1, 0, 0, 0,                    // mov eax, 1
+    0xb8, 1,    0,    0,    0,           // mov eax, 1
     0xcd, 0x80,                          // int 0x80 (pauses)
     0xbe, 0x00, 0x00, 0x10, 0x08,        // mov esi, kTable
     0x8b, 0x3e,                          // mov edi, [esi]

@@ -1,9 +1,9 @@
 #include "cli/command_line.h"
 
-#include "support/text.h"
-
 #include <cstdio>
 #include <cstdlib>
+
+#include "support/text.h"
 
 namespace kiv::cli {
 
@@ -25,7 +25,8 @@ std::string spelling(const Option &option) {
     std::string text = option.letter != 0 ? std::string("-") + option.letter + ", " : "    ";
     text += "--" + std::string(option.name);
     if (option.takes == Takes::Value) text += " " + std::string(option.value_name);
-    if (option.takes == Takes::Optional || option.takes == Takes::OptionalLongOnly) text += "[=" + std::string(option.value_name) + "]";
+    if (option.takes == Takes::Optional || option.takes == Takes::OptionalLongOnly)
+        text += "[=" + std::string(option.value_name) + "]";
     return text;
 }
 
@@ -154,8 +155,7 @@ private:
         const char *value = equals != std::string_view::npos ? word.data() + equals + 1 : nullptr;
         if (value != nullptr && option->takes == Takes::Nothing)
             return mistake("option '" + shown(typed) + "' takes no value");
-        if (value == nullptr && option->takes == Takes::Value && (value = next_word_as_value(typed)) == nullptr)
-            return;
+        if (value == nullptr && option->takes == Takes::Value && (value = next_word_as_value(typed)) == nullptr) return;
         apply(*option, typed, value);
     }
 
@@ -242,9 +242,7 @@ Reading read(const Command &command, int argc, char **argv, std::string_view ori
     return Reader(command, argc, argv, origin).read();
 }
 
-Result<std::vector<std::string>> split_words(std::string_view text) {
-    return WordSplitter().split(text);
-}
+Result<std::vector<std::string>> split_words(std::string_view text) { return WordSplitter().split(text); }
 
 std::vector<std::string> parse(const Command &command, int argc, char **argv) {
     Reading reading = read(command, argc, argv);

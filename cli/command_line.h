@@ -16,15 +16,15 @@
 namespace kiv::cli {
 
 enum class Takes {
-    Nothing,   // --flag; "--flag=x" is refused
-    Value,     // --name VALUE, --name=VALUE, -xVALUE, -x VALUE
-    Optional,  // --name[=VALUE], -x[VALUE]: only an attached value counts
+    Nothing,           // --flag; "--flag=x" is refused
+    Value,             // --name VALUE, --name=VALUE, -xVALUE, -x VALUE
+    Optional,          // --name[=VALUE], -x[VALUE]: only an attached value counts
     OptionalLongOnly,  // --name[=VALUE], but -x takes none: -xx is the letter twice
 };
 
 struct Option {
-    char letter;             // the short form, or 0 for a long option only
-    const char *name;        // the long form, without "--"
+    char letter;       // the short form, or 0 for a long option only
+    const char *name;  // the long form, without "--"
     Takes takes;
     const char *value_name;  // "DIR", "N"; unused for Takes::Nothing
     std::string help;        // one sentence for --help, wrapped there
@@ -71,8 +71,7 @@ inline auto store_text(std::string &target) {
 
 // `parse` takes the text and answers a Result; the target is left alone
 // when it refuses.
-template <class Target, class Parse>
-auto store_parsed(Target &target, Parse parse) {
+template <class Target, class Parse> auto store_parsed(Target &target, Parse parse) {
     return [&target, parse](const char *value) {
         auto parsed = parse(value);
         if (parsed) target = std::move(*parsed);
@@ -80,18 +79,15 @@ auto store_parsed(Target &target, Parse parse) {
     };
 }
 
-template <std::unsigned_integral T>
-auto store_number(T &target) {
-    return store_parsed(target, parse_number<T>);
-}
+template <std::unsigned_integral T> auto store_number(T &target) { return store_parsed(target, parse_number<T>); }
 
 // What reading a command line came to: the operands, or a stop after
 // --help, --version or a mistake with what to print and the exit status.
 struct Reading {
     std::vector<std::string> operands;
     bool stopped = false;
-    std::string text;    // the help or version text (standard output), or the usage error (standard error)
-    int status = 0;      // the exit status after a stop
+    std::string text;  // the help or version text (standard output), or the usage error (standard error)
+    int status = 0;    // the exit status after a stop
 };
 
 // Applies the options of argv in order until the end, --help, --version or

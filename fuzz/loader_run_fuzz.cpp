@@ -73,9 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kiv::fuzz::require(file.valid());
     std::string path = "/proc/self/fd/" + std::to_string(file.get());
     auto result = kiv::run_program(path, {"fuzzed"}, scratch.fresh_run());
-    if (result.outcome == kiv::RunResult::Outcome::Exited)
-        kiv::fuzz::require(result.message.empty());
-    else
-        kiv::fuzz::require(kiv::fuzz::one_line(result.message));
+    if (result.outcome == kiv::RunResult::Outcome::Exited) kiv::fuzz::require(result.message.empty());
+    else kiv::fuzz::require(kiv::fuzz::one_line(result.message));
     return 0;
 }

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &record : *metadata) {
         require(record.bytes.data() >= data && record.bytes.data() + record.bytes.size() <= data + size);
         for (const auto &text : record.strings)
-            require(!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; }));
+            require(!text.empty() &&
+                    std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; }));
     }
     return 0;
 }

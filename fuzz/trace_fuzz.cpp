@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "machine/cpu.h"
+#include "dispatch/trace.h"
 #include "fuzz_check.h"
+#include "machine/cpu.h"
 #include "machine/guest_memory.h"
 #include "os/syscalls.h"
-#include "dispatch/trace.h"
 
 namespace {
 
@@ -60,7 +60,8 @@ struct FakeGuest {
     GuestMemory memory{cpu.engine()};
 
     FakeGuest() {
-        for (const auto &mapping : kMappings) kiv::fuzz::require(memory.map(mapping.start, mapping.size, mapping.access));
+        for (const auto &mapping : kMappings)
+            kiv::fuzz::require(memory.map(mapping.start, mapping.size, mapping.access));
     }
 
     void fill(std::span<const uint8_t> bytes) {

@@ -26,11 +26,11 @@ using kiv::number_hint;
 using kiv::parse_number;
 using kiv::Result;
 using kiv::cli::Option;
-using kiv::cli::Takes;
 using kiv::cli::set_flag;
-using kiv::cli::store_parsed;
 using kiv::cli::store_number;
+using kiv::cli::store_parsed;
 using kiv::cli::store_text;
+using kiv::cli::Takes;
 
 constexpr const char *kDescription = R"(Run a kivos i386 executable on an emulated CPU, serving its system calls
 with the host's facilities. PROGRAM gets ARG... as its arguments, with
@@ -116,7 +116,8 @@ std::vector<Option> option_table(Settings &settings) {
         {'t', "trace", Takes::OptionalLongOnly, "FILE",
          "log every system call, one line per call, to standard error or FILE (only in the long form: -t takes "
          "no value); -tt adds the wall-clock time to each line, -ttt as seconds since the epoch",
-         "", [&settings](const char *path) {
+         "",
+         [&settings](const char *path) {
              if (path != nullptr) settings.trace_path = path;
              return count_trace_letter(settings);
          }},
@@ -136,7 +137,8 @@ std::vector<Option> option_table(Settings &settings) {
          "error, or N) or inject=CALLS:short=N (a read or write moves at most N bytes), on every such call, or "
          "with :when=N only the Nth, N+ the Nth and later, N+S the Nth and every Sth after it; may be given "
          "several times",
-         "", [&trace, &injection](const char *text) { return kiv::apply_expression(text, trace, injection).has_value(); },
+         "",
+         [&trace, &injection](const char *text) { return kiv::apply_expression(text, trace, injection).has_value(); },
          [](const char *text) {
              kiv::TraceSettings scratch_trace;
              kiv::InjectionSettings scratch_injection;
@@ -194,13 +196,13 @@ std::vector<Option> option_table(Settings &settings) {
          "127.0.0.1:PORT'); after detach the program runs on to its own status, after kill it ends with 137 "
          "(or its fault's status when stopped at a fault), and a lost connection ends the run (status 125); "
          "with --replay gdb can also run the program backwards (docs/reverse.md)",
-         number_hint<uint16_t>(),
-         store_parsed(options.gdb_port, parse_number<uint16_t>)},
+         number_hint<uint16_t>(), store_parsed(options.gdb_port, parse_number<uint16_t>)},
         {0, "coverage", Takes::Value, "FILE",
          "count what the program runs and add it to FILE at the end of the run, however it ends (every spawned "
          "process adds its own): an lcov tracefile of the lines and functions of its debug information; FILE is a "
          "regular file or new, a link is followed",
-         "a file name", [&run](const char *path) {
+         "a file name",
+         [&run](const char *path) {
              std::error_code error;
              run.coverage.path = std::filesystem::absolute(path, error).string();
              return *path != '\0' && !error;
@@ -217,16 +219,17 @@ std::vector<Option> option_table(Settings &settings) {
         {0, "tsc", Takes::Value, "START[:STEP]",
          "the time-stamp counter reads START first, then STEP more at every read (default STEP 1); " + tsc_parts +
              "; a program with more than " + std::to_string(kiv::kMaxRdtscSites) + " places spelling rdtsc is refused",
-         "START or START:STEP, " + tsc_parts,
-         store_parsed(run.tsc, kiv::parse_tsc_sequence)},
+         "START or START:STEP, " + tsc_parts, store_parsed(run.tsc, kiv::parse_tsc_sequence)},
         {0, "record", Takes::Value, "DIR",
          "record the run in the directory DIR (made if missing): the program's identity and arguments and every "
          "value that reaches it from outside, each process of the run in a file of its own (docs/replay.md)",
-         "a directory name", [&run](const char *path) { return store_recording(run, path, kiv::RecordingSettings::Mode::Record); }},
+         "a directory name",
+         [&run](const char *path) { return store_recording(run, path, kiv::RecordingSettings::Mode::Record); }},
         {0, "replay", Takes::Value, "DIR",
          "run the program again from the recording in DIR alone: no host file, pipe, NIC or child is touched, the "
          "console output is made again, and the first difference from the recording stops the run (status 123)",
-         "a directory name", [&run](const char *path) { return store_recording(run, path, kiv::RecordingSettings::Mode::Replay); }},
+         "a directory name",
+         [&run](const char *path) { return store_recording(run, path, kiv::RecordingSettings::Mode::Replay); }},
         {0, "nic", Takes::Value, "SOURCE",
          "what the NIC query reports: sim (a simulated e1000, the default), host (the host's first e1000 "
          "controller, read from sysfs at each query: PCI address, BAR0 as MMIO base, MAC and carrier of its "
@@ -355,8 +358,8 @@ void prepare_outputs(CommandLine &line) {
     line.run.trace = line.trace_path ? open_trace_file(*line.trace_path) : stderr;
     if (line.run.trace != nullptr) return;
     stop(line, kExitHostError,
-         cli::usage_text(kName, "cannot write the trace to '" + cli::shown(*line.trace_path) + "': " +
-                                    std::strerror(errno)));
+         cli::usage_text(kName,
+                         "cannot write the trace to '" + cli::shown(*line.trace_path) + "': " + std::strerror(errno)));
 }
 
 }  // namespace kiv

@@ -35,6 +35,8 @@ char *setlocale(int category, const char *locale) {
     return kiv::locale::kName;
 }
 
-struct lconv *localeconv(void) { return &kiv::locale::g_conventions; }
+struct lconv *localeconv(void) {
+    return &kiv::locale::g_conventions;
+}
 
 }  // extern "C"

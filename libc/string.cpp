@@ -45,8 +45,7 @@ Byte fold_ascii(Byte b) { return (b >= 'A' && b <= 'Z') ? static_cast<Byte>(b + 
 
 // Walks both strings until the folded bytes differ, `a` ends, or n bytes
 // were compared; the answer is the difference of the folded bytes there.
-template <Byte (*fold)(Byte)>
-int compare_folded(const char *a, const char *b, size_t n) {
+template <Byte (*fold)(Byte)> int compare_folded(const char *a, const char *b, size_t n) {
     const Byte *x = reinterpret_cast<const Byte *>(a);
     const Byte *y = reinterpret_cast<const Byte *>(b);
     for (size_t i = 0; i < n; i++) {
@@ -250,10 +249,8 @@ char *strstr(const char *haystack, const char *needle) {
 void *memcpy(void *d, const void *s, size_t n) {
     Byte *to = static_cast<Byte *>(d);
     const Byte *from = static_cast<const Byte *>(s);
-    if (overlaps_closely_above(d, s))
-        copy_bytes_forward(to, from, n);
-    else
-        copy_words_forward(to, from, n);
+    if (overlaps_closely_above(d, s)) copy_bytes_forward(to, from, n);
+    else copy_words_forward(to, from, n);
     return d;
 }
 
@@ -261,10 +258,8 @@ void *memmove(void *d, const void *s, size_t n) {
     if (d == s || n == 0) return d;
     Byte *to = static_cast<Byte *>(d);
     const Byte *from = static_cast<const Byte *>(s);
-    if (reinterpret_cast<uintptr_t>(d) < reinterpret_cast<uintptr_t>(s))
-        copy_words_forward(to, from, n);
-    else
-        copy_words_backward(to, from, n);
+    if (reinterpret_cast<uintptr_t>(d) < reinterpret_cast<uintptr_t>(s)) copy_words_forward(to, from, n);
+    else copy_words_backward(to, from, n);
     return d;
 }
 

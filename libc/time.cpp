@@ -126,8 +126,8 @@ struct Composite {
 };
 
 constexpr Composite kComposites[] = {
-    {'c', "a b e H:M:S Y"}, {'D', "m/d/y"}, {'F', "Y-m-d"}, {'T', "H:M:S"}, {'R', "H:M"}, {'r', "I:M:S p"},
-    {'x', "m/d/y"},         {'X', "H:M:S"}, {'h', "b"},
+    {'c', "a b e H:M:S Y"}, {'D', "m/d/y"}, {'F', "Y-m-d"}, {'T', "H:M:S"}, {'R', "H:M"},
+    {'r', "I:M:S p"},       {'x', "m/d/y"}, {'X', "H:M:S"}, {'h', "b"},
 };
 
 // Letters of the expansion are conversions, anything else is copied.
@@ -218,7 +218,9 @@ struct tm *gmtime(const time_t *when) {
     return &g_broken_down;
 }
 
-struct tm *localtime(const time_t *when) { return gmtime(when); }
+struct tm *localtime(const time_t *when) {
+    return gmtime(when);
+}
 
 // "Sun Sep 16 01:03:52 1973\n", in one static buffer.
 char *asctime(const struct tm *broken_down) {

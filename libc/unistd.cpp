@@ -96,13 +96,10 @@ int lseek(int fd, int offset, int whence) {
 
 int kivfs_stream_write(int handle, const void *buf, size_t count) {
     if (buf == nullptr) return -1;
-    return call3(KIV_SYS_kivfs_stream_write, static_cast<uint32_t>(handle), word(buf),
-                 clamp_count(count));
+    return call3(KIV_SYS_kivfs_stream_write, static_cast<uint32_t>(handle), word(buf), clamp_count(count));
 }
 
-int kivfs_stream_end(int handle) {
-    return call1(KIV_SYS_kivfs_stream_end, static_cast<uint32_t>(handle));
-}
+int kivfs_stream_end(int handle) { return call1(KIV_SYS_kivfs_stream_end, static_cast<uint32_t>(handle)); }
 
 int munmap(void *addr, size_t length) { return call3(KIV_SYS_munmap, word(addr), length, 0); }
 
@@ -134,8 +131,7 @@ int spawn(const char *path, char *const argv[], int argc) {
 }
 
 int waitpid(int pid, int *status, int options) {
-    return call3(KIV_SYS_waitpid, static_cast<uint32_t>(pid), word(status),
-                 static_cast<uint32_t>(options));
+    return call3(KIV_SYS_waitpid, static_cast<uint32_t>(pid), word(status), static_cast<uint32_t>(options));
 }
 
 int spawn_ex(const char *path, char *const argv[], int argc, int child_stdin, int child_stdout, int child_stderr,

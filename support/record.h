@@ -9,8 +9,7 @@
 
 namespace kiv {
 
-template <typename Record>
-Record record_at(std::span<const uint8_t> bytes, uint64_t offset) {
+template <typename Record> Record record_at(std::span<const uint8_t> bytes, uint64_t offset) {
     static_assert(std::is_trivially_copyable_v<Record>);
     Record record;
     std::memcpy(&record, bytes.data() + offset, sizeof record);

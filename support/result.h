@@ -13,21 +13,16 @@ namespace kiv {
 
 // The error side of a Result, so that a function answers `return
 // Failure{message}` where it would answer a value.
-template <class Error>
-struct Failure {
-    Error error;
-};
-template <class Error>
-Failure(Error) -> Failure<Error>;
-Failure(const char *) -> Failure<std::string>;
+template <class Error> struct Failure { Error error; };
+template <class Error> Failure(Error) -> Failure<Error>;
+Failure(const char *)->Failure<std::string>;
 
-template <class T, class Error = std::string>
-class [[nodiscard]] Result {
+template <class T, class Error = std::string> class [[nodiscard]] Result {
 public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     template <class Other>
-        requires std::is_constructible_v<Error, Other>
-    Result(Failure<Other> failure) : state_(std::in_place_index<1>, std::move(failure.error)) {}
+    requires std::is_constructible_v<Error, Other> Result(Failure<Other> failure)
+        : state_(std::in_place_index<1>, std::move(failure.error)) {}
 
     bool has_value() const { return state_.index() == 0; }
     explicit operator bool() const { return has_value(); }
@@ -49,13 +44,12 @@ private:
 };
 
 // A step that has no value to answer: done, or the reason it was not.
-template <class Error>
-class [[nodiscard]] Result<void, Error> {
+template <class Error> class [[nodiscard]] Result<void, Error> {
 public:
     Result() = default;
     template <class Other>
-        requires std::is_constructible_v<Error, Other>
-    Result(Failure<Other> failure) : error_(std::move(failure.error)), failed_(true) {}
+    requires std::is_constructible_v<Error, Other> Result(Failure<Other> failure)
+        : error_(std::move(failure.error)), failed_(true) {}
 
     bool has_value() const { return !failed_; }
     explicit operator bool() const { return has_value(); }

@@ -142,10 +142,8 @@ struct Work {
 };
 
 constexpr Work kWorks[] = {
-    {"crc32", crc32_arena},       {"sieve", sieve},
-    {"heapsort", heapsort},       {"calls", calls},
-    {"movsb", copy_by_movsb},     {"memcpy", copy_by_memcpy},
-    {"printf", formatted_lines},  {"syscalls", system_calls},
+    {"crc32", crc32_arena},   {"sieve", sieve},           {"heapsort", heapsort},      {"calls", calls},
+    {"movsb", copy_by_movsb}, {"memcpy", copy_by_memcpy}, {"printf", formatted_lines}, {"syscalls", system_calls},
 };
 
 }  // namespace

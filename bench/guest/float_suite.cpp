@@ -58,10 +58,12 @@ void conversions() {
         snprintf(name, sizeof name, "float(d%u)", i);
         print_float(name, static_cast<float>(value));
         snprintf(name, sizeof name, "int(d%u)", i);
-        printf("%s %08x\n", name, static_cast<uint32_t>(static_cast<int32_t>(value < 2147483648.0 && value > -2147483649.0 ? value : 0)));
+        printf("%s %08x\n", name,
+               static_cast<uint32_t>(static_cast<int32_t>(value < 2147483648.0 && value > -2147483649.0 ? value : 0)));
         snprintf(name, sizeof name, "int64(d%u)", i);
         auto wide = static_cast<int64_t>(value > -9.2e18 && value < 9.2e18 ? value : 0);
-        printf("%s %08x%08x\n", name, static_cast<uint32_t>(static_cast<uint64_t>(wide) >> 32), static_cast<uint32_t>(wide));
+        printf("%s %08x%08x\n", name, static_cast<uint32_t>(static_cast<uint64_t>(wide) >> 32),
+               static_cast<uint32_t>(wide));
         snprintf(name, sizeof name, "d%u/3", i);
         print_double(name, value / g_doubles[6]);
     }

@@ -58,10 +58,8 @@ void print(const char *format, ...) {
         }
         uint32_t width = 0;
         for (p++; *p >= '0' && *p <= '9'; p++) width = width * 10 + static_cast<uint32_t>(*p - '0');
-        if (*p == 's')
-            put_text(va_arg(args, const char *));
-        else
-            put_number(va_arg(args, uint32_t), *p == 'x' ? 16 : 10, width);
+        if (*p == 's') put_text(va_arg(args, const char *));
+        else put_number(va_arg(args, uint32_t), *p == 'x' ? 16 : 10, width);
     }
     va_end(args);
 }

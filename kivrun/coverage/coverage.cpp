@@ -47,7 +47,8 @@ DrcovModule program_module(const ExecutableImage &image, const std::string &prog
         module.base = std::min(module.base, page_floor(segment.address));
         module.end = std::max(module.end, segment.address + segment.memory_size);
     }
-    std::replace_if(module.path.begin(), module.path.end(), [](char c) { return c == '\n' || c == '\r'; }, '?');
+    std::replace_if(
+        module.path.begin(), module.path.end(), [](char c) { return c == '\n' || c == '\r'; }, '?');
     return module;
 }
 
@@ -62,8 +63,7 @@ const std::string &kit_sources() {
 
 // The change that adds `mine` to a file holding a record of the same form
 // (or nothing yet).
-template <class Record, class Parse, class Format>
-FileChange adding(Record mine, Parse parse, Format format) {
+template <class Record, class Parse, class Format> FileChange adding(Record mine, Parse parse, Format format) {
     return [mine = std::move(mine), parse, format](std::string_view current,
                                                    std::string &error) -> std::optional<std::string> {
         Record all;
@@ -85,9 +85,7 @@ Result<CoverageFormat> parse_coverage_format(std::string_view text) {
     return Failure{"lcov or drcov"};
 }
 
-uint64_t coverage_memory(const ExecutableImage &image) {
-    return BlockCounts::table_bytes(executable_ranges(image));
-}
+uint64_t coverage_memory(const ExecutableImage &image) { return BlockCounts::table_bytes(executable_ranges(image)); }
 
 // The record is replaced whole by a rename, which would replace a link
 // rather than the file it names: the path becomes the file's own, as the
@@ -99,14 +97,18 @@ Result<std::string> prepare_coverage_file(const std::string &path) {
     if (!fd.valid() || fstat(fd.get(), &info) != 0) return Failure{std::strerror(errno)};
     if (!S_ISREG(info.st_mode)) return Failure{"not a regular file"};
     std::error_code failure;
-    std::filesystem::path resolved = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd.get()), failure);
+    std::filesystem::path resolved = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd.get()),
+                                                                   failure);
     if (failure) return Failure{failure.message()};
     return resolved.string();
 }
 
 CoverageRecorder::CoverageRecorder(const CoverageSettings &settings, const ExecutableImage &image,
                                    std::span<const uint8_t> file, std::string program)
-    : settings_(settings), image_(image), file_(file), program_(std::move(program)),
+    : settings_(settings),
+      image_(image),
+      file_(file),
+      program_(std::move(program)),
       counts_(executable_ranges(image)) {}
 
 CoverageRecorder::Saved CoverageRecorder::save() const {
@@ -123,15 +125,16 @@ CoverageRecorder::Saved CoverageRecorder::save() const {
         // A refused debug information counts as none, with its reason told.
         std::string lacking = refusal.empty() ? " has no debug information" : "'s debug information " + refusal;
         if (!debug && image_.symbols.functions().empty()) {
-            saved.note = program_ + (refusal.empty() ? " has neither debug information nor a symbol table"
-                                                     : lacking + " and it has no symbol table") +
+            saved.note = program_ +
+                         (refusal.empty() ? " has neither debug information nor a symbol table"
+                                          : lacking + " and it has no symbol table") +
                          ": no coverage recorded";
             return saved;
         }
         if (!debug) saved.note = program_ + lacking + ": its functions are recorded, not its lines";
-        change = adding(debug ? tracefile_from_lines(*debug, counts)
-                              : tracefile_from_symbols(program_, image_.symbols, counts),
-                        parse_lcov, format_lcov);
+        change = adding(
+            debug ? tracefile_from_lines(*debug, counts) : tracefile_from_symbols(program_, image_.symbols, counts),
+            parse_lcov, format_lcov);
     }
     std::string error;
     if (!update_locked_file(settings_.path, change, error))

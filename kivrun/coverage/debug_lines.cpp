@@ -107,8 +107,7 @@ void add_lines(Dwarf_Die &unit, FileNames &names, DebugLines &found) {
         const char *file = dwarf_linesrc(line, nullptr, nullptr);
         // The end of a sequence marks the address after its last byte.
         if (line == nullptr || dwarf_lineendsequence(line, &end_of_sequence) != 0 || end_of_sequence ||
-            dwarf_lineaddr(line, &address) != 0 || dwarf_lineno(line, &number) != 0 || number <= 0 ||
-            file == nullptr)
+            dwarf_lineaddr(line, &address) != 0 || dwarf_lineno(line, &number) != 0 || number <= 0 || file == nullptr)
             continue;
         found.lines.push_back({names.index(file), static_cast<uint32_t>(number), static_cast<uint32_t>(address)});
     }

@@ -111,7 +111,8 @@ std::optional<DrcovLog> parse_drcov(std::string_view bytes, std::string &error) 
     if (!flavor || !flavor->starts_with(kFlavorPrefix)) return refuse(error, cursor.at_line(), "no drcov flavor");
     auto module_count = cursor.counted_line(kModuleTablePrefix);
     if (!module_count || *module_count > kMaxDrcovModules)
-        return refuse(error, cursor.at_line(), "no module table of at most " + std::to_string(kMaxDrcovModules) + " modules");
+        return refuse(error, cursor.at_line(),
+                      "no module table of at most " + std::to_string(kMaxDrcovModules) + " modules");
     if (cursor.line() != kColumnsLine)
         return refuse(error, cursor.at_line(), "not the columns id, base, end, entry, path");
     DrcovLog log;

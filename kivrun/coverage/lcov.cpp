@@ -18,17 +18,13 @@ std::string recorded_name(std::string_view name) {
     std::string recorded;
     for (char c : name) {
         auto byte = static_cast<uint8_t>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            recorded.append("\\x").append(hex_byte(byte));
-        else
-            recorded += c;
+        if (byte < 0x20 || byte == 0x7f) recorded.append("\\x").append(hex_byte(byte));
+        else recorded += c;
     }
     return recorded;
 }
 
-FileCoverage &file_record(Tracefile &tracefile, std::string_view path) {
-    return tracefile.files[recorded_name(path)];
-}
+FileCoverage &file_record(Tracefile &tracefile, std::string_view path) { return tracefile.files[recorded_name(path)]; }
 
 // Counts from files stop at the largest count rather than wrap to a small one.
 void add_count(uint64_t &into, uint64_t more) { into = more > UINT64_MAX - into ? UINT64_MAX : into + more; }
@@ -48,8 +44,7 @@ void note_function(FileCoverage &file, std::string_view name, uint32_t line, uin
 }
 
 // "NUMBER,TEXT" as FN, FNDA and DA spell their values.
-template <class Number>
-bool split_pair(std::string_view value, Number &number, std::string_view &rest) {
+template <class Number> bool split_pair(std::string_view value, Number &number, std::string_view &rest) {
     auto parts = split_once(value, ',');
     if (!parts) return false;
     rest = parts->second;
@@ -106,10 +101,13 @@ bool skip(std::string_view, Tracefile &, FileCoverage *&) { return true; }
 
 // Totals are recomputed on writing.
 const std::map<std::string_view, LineReader> kLineReaders = {
-    {"TN", skip},         {"SF", read_source},        {"FN", read_function},   {"FNDA", read_function_count},
-    {"FNF", skip},        {"FNH", skip},              {"DA", read_line},       {"LF", skip},
-    {"LH", skip},         {"BRDA", skip},             {"BRF", skip},           {"BRH", skip},
-    {"VER", skip},        {"end_of_record", read_end},
+    {"TN", skip},          {"SF", read_source},
+    {"FN", read_function}, {"FNDA", read_function_count},
+    {"FNF", skip},         {"FNH", skip},
+    {"DA", read_line},     {"LF", skip},
+    {"LH", skip},          {"BRDA", skip},
+    {"BRF", skip},         {"BRH", skip},
+    {"VER", skip},         {"end_of_record", read_end},
 };
 
 }  // namespace
@@ -132,7 +130,8 @@ Tracefile tracefile_from_symbols(const std::string &program, const SymbolTable &
                                  const InstructionCounts &counts) {
     Tracefile tracefile;
     for (const SymbolTable::Function &function : symbols.functions())
-        if (auto count = counts.at(function.start)) note_function(file_record(tracefile, program), function.name, 0, *count);
+        if (auto count = counts.at(function.start))
+            note_function(file_record(tracefile, program), function.name, 0, *count);
     return tracefile;
 }
 
@@ -140,8 +139,7 @@ void merge(Tracefile &into, const Tracefile &other) {
     for (const auto &[path, file] : other.files) {
         FileCoverage &target = into.files[path];
         for (const auto &[line, count] : file.lines) add_count(target.lines[line], count);
-        for (const auto &[name, function] : file.functions)
-            note_function(target, name, function.line, function.count);
+        for (const auto &[name, function] : file.functions) note_function(target, name, function.line, function.count);
     }
 }
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "machine/block_counts.h"
 #include "coverage/debug_lines.h"
+#include "machine/block_counts.h"
 #include "machine/symbols.h"
 
 namespace kiv {

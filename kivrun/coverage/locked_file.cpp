@@ -50,7 +50,8 @@ bool update_locked_file(const std::string &path, const FileChange &change, std::
         UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
         if (!fd.valid()) return system_error(error);
         int locked;
-        while ((locked = flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {}
+        while ((locked = flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
+        }
         struct stat held, named;
         if (locked != 0 || fstat(fd.get(), &held) != 0) return system_error(error);
         if (::stat(path.c_str(), &named) != 0 || named.st_ino != held.st_ino || named.st_dev != held.st_dev) continue;
@@ -59,8 +60,8 @@ bool update_locked_file(const std::string &path, const FileChange &change, std::
             error = current.error();
             return false;
         }
-        auto changed =
-            change(std::string_view(reinterpret_cast<const char *>(current->data()), current->size()), error);
+        auto changed = change(std::string_view(reinterpret_cast<const char *>(current->data()), current->size()),
+                              error);
         return changed && replace_contents(path, held.st_mode, *changed, error);
     }
 }

@@ -27,8 +27,7 @@ std::vector<GuestMemory::Mapping> user_layout(const GuestMemory &memory) {
 
 }  // namespace
 
-std::unique_ptr<Checkpoint> Checkpoint::capture(const Cpu &cpu, const GuestMemory &memory,
-                                                const Checkpoint *previous) {
+std::unique_ptr<Checkpoint> Checkpoint::capture(const Cpu &cpu, const GuestMemory &memory, const Checkpoint *previous) {
     std::unique_ptr<Checkpoint> checkpoint(new Checkpoint);
     checkpoint->uc_ = cpu.engine();
     if (uc_context_alloc(checkpoint->uc_, &checkpoint->registers_) != UC_ERR_OK) return nullptr;

@@ -5,12 +5,12 @@
 // zero-filled pages all share one page.
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-#include <unicorn/unicorn.h>
 
 #include "machine/cpu.h"
 #include "machine/guest_memory.h"
@@ -23,8 +23,7 @@ class Checkpoint {
 public:
     // The machine as it is now; `previous` lends the pages that are the same.
     // Null when the emulator cannot save its registers.
-    static std::unique_ptr<Checkpoint> capture(const Cpu &cpu, const GuestMemory &memory,
-                                               const Checkpoint *previous);
+    static std::unique_ptr<Checkpoint> capture(const Cpu &cpu, const GuestMemory &memory, const Checkpoint *previous);
     ~Checkpoint();
     Checkpoint(const Checkpoint &) = delete;
     Checkpoint &operator=(const Checkpoint &) = delete;
@@ -48,8 +47,8 @@ private:
     uc_context *registers_ = nullptr;
     uc_engine *uc_ = nullptr;
     Cpu::Progress progress_{};
-    std::vector<GuestMemory::Mapping> layout_;      // user mappings, by address
-    std::vector<uint64_t> first_page_;              // per mapping: the index of its first page in pages_
+    std::vector<GuestMemory::Mapping> layout_;  // user mappings, by address
+    std::vector<uint64_t> first_page_;          // per mapping: the index of its first page in pages_
     std::vector<std::shared_ptr<const Page>> pages_;
     uint64_t own_pages_ = 0;
 };

@@ -88,7 +88,6 @@ public:
         return update_hooks();
     }
 
-
 private:
     bool watching(uc_mem_type type) const {
         return std::any_of(watchpoints_.begin(), watchpoints_.end(), [type](auto &w) { return w.sees(type); });
@@ -166,9 +165,9 @@ private:
     std::set<std::pair<uint32_t, BreakKind>> breakpoints_;
     std::vector<Watchpoint> watchpoints_;
     bool stepping_ = false;
-    bool leaving_ = false;                  // the first instruction of a resume is still to come
-    std::optional<DebugStop> stop_;         // why a hook paused the run
-    std::optional<DebugStop> watch_hit_;    // a watched access, reported at the next instruction
+    bool leaving_ = false;                // the first instruction of a resume is still to come
+    std::optional<DebugStop> stop_;       // why a hook paused the run
+    std::optional<DebugStop> watch_hit_;  // a watched access, reported at the next instruction
     std::optional<uc_hook> code_hook_, read_hook_, write_hook_;
 };
 
@@ -182,8 +181,7 @@ Stop run_with_gdb(Cpu &cpu, GuestMemory &memory, SyscallHandler &handler, uint32
     std::unique_ptr<MachineTarget> target;
     if (settings.inputs) {
         auto reversible = std::make_unique<ReverseTarget>(cpu, memory, cancel_fd, settings.inputs);
-        if (!reversible->start())
-            return Stop{StopReason::EmulatorError, 0, {}, "cannot keep checkpoints of the run"};
+        if (!reversible->start()) return Stop{StopReason::EmulatorError, 0, {}, "cannot keep checkpoints of the run"};
         target = std::move(reversible);
     } else {
         target = std::make_unique<CpuTarget>(cpu, memory, cancel_fd);

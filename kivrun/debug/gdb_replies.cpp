@@ -21,9 +21,8 @@ struct FlagBit {
 };
 
 constexpr FlagBit kEflags[] = {
-    {"CF", 0},  {"", 1},    {"PF", 2},  {"AF", 4},   {"ZF", 6},   {"SF", 7},   {"TF", 8},  {"IF", 9},
-    {"DF", 10}, {"OF", 11}, {"NT", 14}, {"RF", 16},  {"VM", 17},  {"AC", 18},  {"VIF", 19}, {"VIP", 20},
-    {"ID", 21},
+    {"CF", 0},  {"", 1},    {"PF", 2},  {"AF", 4},  {"ZF", 6},  {"SF", 7},   {"TF", 8},   {"IF", 9},  {"DF", 10},
+    {"OF", 11}, {"NT", 14}, {"RF", 16}, {"VM", 17}, {"AC", 18}, {"VIF", 19}, {"VIP", 20}, {"ID", 21},
 };
 
 // i386 Linux's siginfo_t for a fault: si_signo, si_errno, si_code, then

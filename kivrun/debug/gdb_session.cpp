@@ -26,8 +26,7 @@ constexpr std::string_view kStepActions = "sS";
 
 // Whether every row of a packet table can take a packet: none may follow a
 // row whose prefix begins its own, which would take all its packets.
-template <typename Row, size_t Rows>
-constexpr bool every_row_reachable(const Row (&rows)[Rows]) {
+template <typename Row, size_t Rows> constexpr bool every_row_reachable(const Row (&rows)[Rows]) {
     for (size_t later = 0; later < Rows; later++)
         for (size_t earlier = 0; earlier < later; earlier++)
             if (rows[later].prefix.starts_with(rows[earlier].prefix)) return false;
@@ -166,8 +165,7 @@ std::string Session::run(bool step) {
         if (!step) watch.emplace(channel_.descriptor(), target_, connection_.input_waiting());
         last_ = target_.resume(step);
     }
-    if (last_.kind == DebugStop::Kind::Exited || last_.kind == DebugStop::Kind::Ended)
-        end_ = SessionEnd::ProgramEnded;
+    if (last_.kind == DebugStop::Kind::Exited || last_.kind == DebugStop::Kind::Ended) end_ = SessionEnd::ProgramEnded;
     return stop_reply(last_);
 }
 

@@ -95,8 +95,7 @@ SessionEnd serve_gdb(int socket, int cancel_fd, DebugTarget &target) {
     return serve_gdb(channel, target);
 }
 
-std::optional<UniqueFd> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port),
-                                   std::string &error) {
+std::optional<UniqueFd> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port), std::string &error) {
     std::string where = "127.0.0.1:" + std::to_string(port);
     auto failed = [&](const char *step) -> std::optional<UniqueFd> {
         error = std::string("cannot ") + step + " gdb on " + where + ": " + std::strerror(errno);

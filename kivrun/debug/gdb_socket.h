@@ -22,8 +22,7 @@ SessionEnd serve_gdb(int socket, int cancel_fd, DebugTarget &target);
 // `announce` gets the port actually listened on before the wait. Gives up
 // when `cancel_fd` becomes readable. The connected socket, or nullopt with
 // `error` set (empty when the wait was given up).
-std::optional<UniqueFd> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port),
-                                   std::string &error);
+std::optional<UniqueFd> accept_gdb(uint16_t port, int cancel_fd, void (*announce)(uint16_t port), std::string &error);
 
 namespace gdb {
 

@@ -22,9 +22,8 @@ struct PointType {
 };
 
 constexpr PointType kPointTypes[] = {
-    {"0", true, BreakKind::Software, {}},  {"1", true, BreakKind::Hardware, {}},
-    {"2", false, {}, WatchKind::Write},    {"3", false, {}, WatchKind::Read},
-    {"4", false, {}, WatchKind::Access},
+    {"0", true, BreakKind::Software, {}}, {"1", true, BreakKind::Hardware, {}}, {"2", false, {}, WatchKind::Write},
+    {"3", false, {}, WatchKind::Read},    {"4", false, {}, WatchKind::Access},
 };
 
 uint32_t register_bytes(uint32_t number) { return kRegisters[number].bits / 8; }

@@ -17,25 +17,25 @@ enum class BreakKind { Software, Hardware };
 // Linux numbers.
 struct DebugStop {
     enum class Kind {
-        Started,      // before the first instruction
-        Breakpoint,   // before the instruction at a breakpoint
-        Step,         // after one instruction
-        Watchpoint,   // after an instruction touched a watched range
-        Interrupted,  // the debugger asked
-        Fault,        // a fault the program cannot go past
-        Exited,       // the program ended itself
-        Ended,        // a limit or a failure ended the program
-        HistoryStart, // going back reached the start of the run
+        Started,       // before the first instruction
+        Breakpoint,    // before the instruction at a breakpoint
+        Step,          // after one instruction
+        Watchpoint,    // after an instruction touched a watched range
+        Interrupted,   // the debugger asked
+        Fault,         // a fault the program cannot go past
+        Exited,        // the program ended itself
+        Ended,         // a limit or a failure ended the program
+        HistoryStart,  // going back reached the start of the run
     } kind;
-    int signal = 0;              // Fault, Ended
-    int32_t status = 0;          // Exited
+    int signal = 0;      // Fault, Ended
+    int32_t status = 0;  // Exited
     BreakKind breakpoint = BreakKind::Software;
     WatchKind watch = WatchKind::Write;
     // Watchpoint: the address inside the watched range. Fault: the address
     // Linux would put in si_addr (the data address of a memory fault, else
     // the instruction's).
     uint32_t data_address = 0;
-    int signal_code = 0;         // Fault: si_code as Linux would set it
+    int signal_code = 0;  // Fault: si_code as Linux would set it
 };
 
 class DebugTarget {
@@ -74,11 +74,11 @@ public:
 
 // How a session ended.
 enum class SessionEnd {
-    ProgramEnded,   // the program exited, or ended after a fault or a limit
-    Killed,         // by the debugger
-    Detached,       // the program goes on without the debugger
-    Disconnected,   // the peer vanished
-    GivenUp,        // the run is being stopped (its time limit): gdb was told the program was killed
+    ProgramEnded,  // the program exited, or ended after a fault or a limit
+    Killed,        // by the debugger
+    Detached,      // the program goes on without the debugger
+    Disconnected,  // the peer vanished
+    GivenUp,       // the run is being stopped (its time limit): gdb was told the program was killed
 };
 
 // Serves gdb on `channel` until the session ends (gdb_session.cpp); the

@@ -12,9 +12,13 @@ constexpr uint32_t kAllBegin = 1, kAllEnd = 0;
 }  // namespace
 
 Timeline::Timeline(Cpu &cpu, GuestMemory &memory, InputBookmark inputs)
-    : cpu_(cpu), memory_(memory), uc_(cpu.engine()), inputs_(std::move(inputs)),
-      watches_(cpu, memory, [](void *self, const DebugStop &stop) { static_cast<Timeline *>(self)->on_watched(stop); },
-               this) {}
+    : cpu_(cpu),
+      memory_(memory),
+      uc_(cpu.engine()),
+      inputs_(std::move(inputs)),
+      watches_(
+          cpu, memory, [](void *self, const DebugStop &stop) { static_cast<Timeline *>(self)->on_watched(stop); },
+          this) {}
 
 Timeline::~Timeline() { (void)release(); }
 

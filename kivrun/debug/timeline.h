@@ -66,13 +66,13 @@ struct Goal {
 };
 
 struct Outcome {
-    std::optional<Stop> ended;            // the program ended
-    std::optional<DebugStop> stop;        // Forward: why it stopped
+    std::optional<Stop> ended;      // the program ended
+    std::optional<DebugStop> stop;  // Forward: why it stopped
     // Back: the last stop Forward would have made before `limit`, and
     // where (a watched access stops before the instruction making it).
     std::optional<std::pair<Position, DebugStop>> last_stop;
     std::optional<Position> last_instruction;  // Back, each_instruction
-    std::vector<Position> block_starts;         // as the goal asked
+    std::vector<Position> block_starts;        // as the goal asked
     // Interrupted: the start of the block where it was (the emulator
     // stops for it only somewhat later).
     std::optional<Position> interrupted_at;
@@ -115,7 +115,7 @@ public:
 private:
     struct Saved {
         Position at;
-        uint64_t block;   // block_ and continuing_ there
+        uint64_t block;  // block_ and continuing_ there
         bool continuing;
         std::unique_ptr<Checkpoint> state;
         std::function<void()> inputs_back;
@@ -142,17 +142,17 @@ private:
     InputBookmark inputs_;
     WatchHooks watches_;
     std::vector<Saved> checkpoints_;
-    uint64_t block_ = 0;        // blocks entered so far
-    bool continuing_ = false;   // the emulator stopped inside block_: entering it again is no new block
-    bool entered_ = false;      // the current run entered a block
+    uint64_t block_ = 0;       // blocks entered so far
+    bool continuing_ = false;  // the emulator stopped inside block_: entering it again is no new block
+    bool entered_ = false;     // the current run entered a block
     std::atomic<bool> interrupt_{false};
     uint64_t next_checkpoint_block_ = 0;
     std::optional<uc_hook> block_hook_, instruction_hook_, until_hook_;
-    uint32_t until_address_ = 0;    // where until_hook_ is
+    uint32_t until_address_ = 0;  // where until_hook_ is
     std::set<std::pair<uint32_t, BreakKind>> breakpoints_;
     std::vector<std::pair<uint32_t, uc_hook>> breakpoint_hooks_;
     Goal goal_;
-    Position start_{};           // where the current run started
+    Position start_{};  // where the current run started
     Outcome outcome_;
     std::optional<DebugStop> watch_hit_;  // Forward: reported at the next instruction
 };

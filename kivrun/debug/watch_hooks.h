@@ -4,10 +4,10 @@
 // program down the emulator's slow path.
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <unicorn/unicorn.h>
 
 #include "debug/gdb_stub.h"
 #include "machine/cpu.h"

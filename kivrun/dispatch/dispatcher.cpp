@@ -8,9 +8,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 }  // namespace
 
@@ -27,7 +25,8 @@ SyscallResult Dispatcher::syscall(const SyscallRegisters &registers) {
     if (trace_ != nullptr) trace_->begin(*entry, registers.args, process_.memory);
     bool injected = false;
     SyscallResult result = perform(*entry, registers.args, injected);
-    if (trace_ != nullptr) trace_->call(*entry, registers.args, result, process_.memory, injected, seconds_since(start));
+    if (trace_ != nullptr)
+        trace_->call(*entry, registers.args, result, process_.memory, injected, seconds_since(start));
     return result;
 }
 
@@ -35,7 +34,8 @@ SyscallResult Dispatcher::perform(const SyscallEntry &entry, const SyscallArgs &
     if (replayer_ != nullptr) return replayer_->answer(entry, words, process_, injected);
     const Injection *injection = injector_.next(entry.number);
     injected = injection != nullptr;
-    SyscallResult result = injected ? Injector::perform(*injection, entry, process_, words) : entry.handler(process_, words);
+    SyscallResult result = injected ? Injector::perform(*injection, entry, process_, words)
+                                    : entry.handler(process_, words);
     if (recorder_ != nullptr) recorder_->call(entry, words, process_, result, injected);
     return result;
 }

@@ -6,12 +6,12 @@
 
 #include <vector>
 
-#include "machine/cpu.h"
 #include "dispatch/inject.h"
 #include "dispatch/recorder.h"
 #include "dispatch/replayer.h"
-#include "os/process.h"
 #include "dispatch/trace.h"
+#include "machine/cpu.h"
+#include "os/process.h"
 
 namespace kiv {
 
@@ -28,7 +28,6 @@ public:
 
 private:
     SyscallResult perform(const SyscallEntry &entry, const SyscallArgs &words, bool &injected);
-
 
     Process &process_;
     Trace *trace_;

@@ -16,8 +16,7 @@ uint32_t counted(const SyscallArgs &words, size_t index, int32_t value) {
     return value > 0 ? std::min(static_cast<uint32_t>(value), count) : 0;
 }
 
-template <uint32_t Size>
-uint32_t whole_record(const SyscallArgs &, size_t, int32_t value) {
+template <uint32_t Size> uint32_t whole_record(const SyscallArgs &, size_t, int32_t value) {
     return value >= 0 ? Size : 0;
 }
 

@@ -20,9 +20,9 @@ struct Injection {
     enum class Kind { Error, Retval, Short };
     std::vector<uint32_t> calls;  // system-call numbers
     Kind kind = Kind::Error;
-    int32_t value = 0;            // the errno, the result, or the most bytes moved
-    uint32_t first = 1;           // the first call (counted from 1) it hits
-    uint32_t step = 1;            // then every step-th after it; 0: only the first
+    int32_t value = 0;   // the errno, the result, or the most bytes moved
+    uint32_t first = 1;  // the first call (counted from 1) it hits
+    uint32_t step = 1;   // then every step-th after it; 0: only the first
 
     bool hits(uint32_t call_count) const;
 };

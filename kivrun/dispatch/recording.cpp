@@ -47,7 +47,8 @@ std::optional<uint64_t> read_program(std::span<const uint8_t> bytes, RecordedPro
                                  std::to_string(kRecordingVersion));
     if (header.argument_count == 0 || header.argument_count > kMaxRecordedArguments)
         return refuse(error, "bad argument count " + std::to_string(header.argument_count));
-    if ((header.flags & ~kRecordingHasImage) != 0) return refuse(error, "unknown recording flags " + std::to_string(header.flags));
+    if ((header.flags & ~kRecordingHasImage) != 0)
+        return refuse(error, "unknown recording flags " + std::to_string(header.flags));
     program.image_size = header.image_size;
     program.image_hash = header.image_hash;
     program.pid = header.pid;
@@ -117,7 +118,9 @@ std::optional<RecordedEvent> RecordingCursor::next(std::string &error) {
             whole = take(&event.end, sizeof event.end);
             if (whole && !known_stop(event.end.stop)) return refuse(error, "bad end record" + at_byte(start));
             break;
-        default: return refuse(error, "unknown event kind " + std::to_string(static_cast<unsigned>(event.kind)) + at_byte(start));
+        default:
+            return refuse(error,
+                          "unknown event kind " + std::to_string(static_cast<unsigned>(event.kind)) + at_byte(start));
         }
     }
     if (!whole && error.empty()) error = "truncated event" + at_byte(start);
@@ -167,9 +170,9 @@ bool RecordingWriter::open(const std::string &path, const RecordedProgram &progr
         return false;
     }
     buffer_.reserve(kWriteBuffer);
-    RecordingHeader header{kRecordingMagic,   kRecordingVersion, static_cast<uint32_t>(program.argv.size()),
-                           program.image_size, program.image_hash, program.pid,
-                           program.image.empty() ? 0 : kRecordingHasImage};
+    RecordingHeader header{
+        kRecordingMagic,    kRecordingVersion, static_cast<uint32_t>(program.argv.size()),    program.image_size,
+        program.image_hash, program.pid,       program.image.empty() ? 0 : kRecordingHasImage};
     put(&header, sizeof header);
     for (const std::string &argument : program.argv) put_text(argument);
     put_text(program.name);

@@ -90,18 +90,18 @@ struct RecordedCall {
 
 struct RecordedEvent {
     EventKind kind;
-    RecordedCall call;       // Call
-    uint64_t time_stamp = 0; // TimeStamp
-    RecordedEnd end{};       // End
+    RecordedCall call;        // Call
+    uint64_t time_stamp = 0;  // TimeStamp
+    RecordedEnd end{};        // End
 };
 
 struct RecordedProgram {
     uint64_t image_size = 0;
     uint64_t image_hash = 0;
     int32_t pid = 0;
-    std::string name;                 // as run_image was given it
+    std::string name;  // as run_image was given it
     std::vector<std::string> argv;
-    std::span<const uint8_t> image;   // empty unless the recording holds it
+    std::span<const uint8_t> image;  // empty unless the recording holds it
 };
 
 // Reads events one after the other from bytes already checked whole by

@@ -35,7 +35,8 @@ public:
 
 class Replayer : public TimeStamps {
 public:
-    Replayer(const Recording &recording, const Cpu &cpu) : recording_(recording), cpu_(cpu), cursor_(recording.events()) {}
+    Replayer(const Recording &recording, const Cpu &cpu)
+        : recording_(recording), cpu_(cpu), cursor_(recording.events()) {}
 
     // Where the replay stands: the next event and the calls answered so far.
     struct Position {

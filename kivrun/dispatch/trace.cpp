@@ -12,9 +12,7 @@ namespace {
 
 std::unique_ptr<TraceWriter> writer_for(const TraceSettings &settings) {
     if (settings.format == TraceFormat::Json) return json_trace_writer(settings.string_limit);
-    LineClock clock = settings.epoch_times ? LineClock::Epoch
-                      : settings.times     ? LineClock::WallClock
-                                           : LineClock::None;
+    LineClock clock = settings.epoch_times ? LineClock::Epoch : settings.times ? LineClock::WallClock : LineClock::None;
     return text_trace_writer(clock, settings.string_limit);
 }
 

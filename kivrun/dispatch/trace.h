@@ -23,13 +23,13 @@ enum class TraceFormat { Text, Json };
 
 // What the user asked of the trace.
 struct TraceSettings {
-    bool enabled = false;                 // kivrun writes a trace at all
-    bool times = false;                   // wall-clock time before each line
-    bool epoch_times = false;             // that time as seconds since the epoch
-    bool summary_only = false;            // the -c table at exit instead of lines
+    bool enabled = false;       // kivrun writes a trace at all
+    bool times = false;         // wall-clock time before each line
+    bool epoch_times = false;   // that time as seconds since the epoch
+    bool summary_only = false;  // the -c table at exit instead of lines
     TraceFormat format = TraceFormat::Text;
-    uint32_t string_limit = 32;           // bytes shown of a text or buffer
-    std::vector<uint32_t> selected;       // their call numbers, sorted; empty: every call
+    uint32_t string_limit = 32;      // bytes shown of a text or buffer
+    std::vector<uint32_t> selected;  // their call numbers, sorted; empty: every call
 };
 
 class Trace {

@@ -46,14 +46,12 @@ Shown bytes_argument(const GuestMemory &memory, uint32_t address, uint32_t lengt
 }
 
 // Only the trace names them: the mmap handler knows no other flags.
-constexpr FlagRow kMapFlags[] = {{KIV_MAP_SHARED, 0, "MAP_SHARED"},
-                                 {KIV_MAP_PRIVATE, 0, "MAP_PRIVATE"},
-                                 {KIV_MAP_ANONYMOUS, 0, "MAP_ANONYMOUS"}};
+constexpr FlagRow kMapFlags[] = {
+    {KIV_MAP_SHARED, 0, "MAP_SHARED"}, {KIV_MAP_PRIVATE, 0, "MAP_PRIVATE"}, {KIV_MAP_ANONYMOUS, 0, "MAP_ANONYMOUS"}};
 
 // The names of the set bits joined by '|', unknown bits in hex at the end;
 // `none` when no bit is set.
-template <size_t N>
-std::string flag_names(uint32_t flags, const FlagRow (&names)[N], const char *none) {
+template <size_t N> std::string flag_names(uint32_t flags, const FlagRow (&names)[N], const char *none) {
     std::string text;
     for (const auto &flag : names) {
         if ((flags & flag.kivos) == 0) continue;
@@ -83,7 +81,8 @@ std::string argv_list(const GuestMemory &memory, uint32_t address, int32_t count
             break;
         }
         uint32_t element;
-        if (!memory.read(address + 4 * static_cast<uint32_t>(i), &element, sizeof element)) return pointer_text(address);
+        if (!memory.read(address + 4 * static_cast<uint32_t>(i), &element, sizeof element))
+            return pointer_text(address);
         text += (i > 0 ? ", " : "") + guest_text(memory, element, kNestedTextLimit).value_or(pointer_text(element));
     }
     return text + "]";
@@ -92,10 +91,11 @@ std::string argv_list(const GuestMemory &memory, uint32_t address, int32_t count
 std::string nic_info(const GuestMemory &memory, uint32_t address) {
     NicInfo info;
     if (!memory.read(address, &info, sizeof info)) return pointer_text(address);
-    return fmt::format("{{pci={:02x}:{:02x}.{:x}, mmio=0x{:08x}, "
-                       "mac={:02x}:{:02x}:{:02x}:{:02x}:{:02x}:{:02x}, link={}}}",
-                       info.bus, info.device, info.function, info.mmio_base, info.mac[0], info.mac[1], info.mac[2],
-                       info.mac[3], info.mac[4], info.mac[5], info.link);
+    return fmt::format(
+        "{{pci={:02x}:{:02x}.{:x}, mmio=0x{:08x}, "
+        "mac={:02x}:{:02x}:{:02x}:{:02x}:{:02x}:{:02x}, link={}}}",
+        info.bus, info.device, info.function, info.mmio_base, info.mac[0], info.mac[1], info.mac[2], info.mac[3],
+        info.mac[4], info.mac[5], info.link);
 }
 
 std::string spawn_block(const GuestMemory &memory, uint32_t address) {
@@ -103,8 +103,8 @@ std::string spawn_block(const GuestMemory &memory, uint32_t address) {
     if (!memory.read(address, &block, sizeof block)) return pointer_text(address);
     return fmt::format("{{path={}, argv={}, argc={}, {}, {}, {}, flag={}}}",
                        guest_text(memory, block.path, kNestedTextLimit).value_or(pointer_text(block.path)),
-                       argv_list(memory, block.argv, block.argc), block.argc, block.child_stdin,
-                       block.child_stdout, block.child_stderr, block.inherit_all);
+                       argv_list(memory, block.argv, block.argc), block.argc, block.child_stdin, block.child_stdout,
+                       block.child_stderr, block.inherit_all);
 }
 
 std::string fd_pair(const GuestMemory &memory, uint32_t address) {

@@ -46,19 +46,19 @@ public:
         const SyscallResult &result = call.result;
         std::string error = failed(result) && result.error != 0 ? json_string(error_name(result.error)) : "null";
         std::string value = result.ends_process ? "null" : fmt::format("{}", result.value);
-        return fmt::format("{}\"call\":\"{}\",\"args\":[{}],\"result\":{},\"error\":{},\"injected\":{},"
-                           "\"time\":{:.6f},\"duration\":{:.6f}}}",
-                           json_start(process), call.entry.name, list, value, error, call.injected, epoch_seconds(),
-                           call.seconds);
+        return fmt::format(
+            "{}\"call\":\"{}\",\"args\":[{}],\"result\":{},\"error\":{},\"injected\":{},"
+            "\"time\":{:.6f},\"duration\":{:.6f}}}",
+            json_start(process), call.entry.name, list, value, error, call.injected, epoch_seconds(), call.seconds);
     }
 
     std::string unknown_call(const SyscallRegisters &registers, double seconds,
                              const TraceProcess &process) const override {
         const SyscallArgs &a = registers.args;
-        return fmt::format("{}\"call\":\"{}\",\"args\":[{},{},{}],\"result\":-1,\"error\":\"unknown system call\","
-                           "\"injected\":false,\"time\":{:.6f},\"duration\":{:.6f}}}",
-                           json_start(process), unknown_call_name(registers.number), a[0], a[1], a[2],
-                           epoch_seconds(), seconds);
+        return fmt::format(
+            "{}\"call\":\"{}\",\"args\":[{},{},{}],\"result\":-1,\"error\":\"unknown system call\","
+            "\"injected\":false,\"time\":{:.6f},\"duration\":{:.6f}}}",
+            json_start(process), unknown_call_name(registers.number), a[0], a[1], a[2], epoch_seconds(), seconds);
     }
 
     std::string note(const std::string &text, const TraceProcess &process) const override {
@@ -77,6 +77,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<TraceWriter> json_trace_writer(size_t string_limit) { return std::make_unique<JsonWriter>(string_limit); }
+std::unique_ptr<TraceWriter> json_trace_writer(size_t string_limit) {
+    return std::make_unique<JsonWriter>(string_limit);
+}
 
 }  // namespace kiv

@@ -26,7 +26,7 @@ struct SharedTrace {
 
     pthread_mutex_t lock;
     uint64_t lines;
-    int32_t open_pid;        // 0: no call is open
+    int32_t open_pid;  // 0: no call is open
     uint32_t open_length;
     char open_text[kOpenCallBytes];  // its time (with -tt) and start, untagged
 

@@ -16,8 +16,7 @@ constexpr double kMicroseconds = 1e6;
 std::string row_line(double percent, double seconds, uint64_t calls, uint64_t errors, const std::string &name) {
     uint64_t per_call = calls == 0 ? 0 : static_cast<uint64_t>(seconds * kMicroseconds / static_cast<double>(calls));
     std::string error_column = errors == 0 ? "" : std::to_string(errors);
-    return fmt::format("{:6.2f} {:11.6f} {:11} {:9} {:>9} {}\n", percent, seconds, per_call, calls, error_column,
-                       name);
+    return fmt::format("{:6.2f} {:11.6f} {:11} {:9} {:>9} {}\n", percent, seconds, per_call, calls, error_column, name);
 }
 
 }  // namespace

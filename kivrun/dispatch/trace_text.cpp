@@ -1,9 +1,9 @@
 // strace's text: "write(1, "hello", 5) = 5", a failure's errno by name and
 // meaning, an optional clock and, once the run has several processes, the
 // process's tag before each line.
-#include <fmt/format.h>
-
 #include <sys/time.h>
+
+#include <fmt/format.h>
 
 #include <algorithm>
 #include <ctime>

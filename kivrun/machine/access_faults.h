@@ -2,9 +2,9 @@
 // check (page_check.cpp) and for pinpointing the fault (pinpoint.cpp).
 #pragma once
 
-#include <cstdint>
-
 #include <unicorn/unicorn.h>
+
+#include <cstdint>
 
 namespace kiv {
 

@@ -68,8 +68,9 @@ InstructionCounts::InstructionCounts(const std::vector<CodeRange> &ranges, const
 }
 
 std::optional<uint64_t> InstructionCounts::at(uint32_t address) const {
-    bool inside = std::any_of(ranges_.begin(), ranges_.end(),
-                              [address](const CodeRange &range) { return address >= range.begin && address < range.end; });
+    bool inside = std::any_of(ranges_.begin(), ranges_.end(), [address](const CodeRange &range) {
+        return address >= range.begin && address < range.end;
+    });
     if (!inside) return std::nullopt;
     auto after = std::upper_bound(steps_.begin(), steps_.end(), address,
                                   [](uint32_t wanted, const auto &step) { return wanted < step.first; });

@@ -143,8 +143,8 @@ uint32_t Cpu::reg(int id) const {
 std::string Cpu::register_dump() const {
     char text[160];
     snprintf(text, sizeof text, "eax=%08x ebx=%08x ecx=%08x edx=%08x esi=%08x edi=%08x ebp=%08x esp=%08x",
-             reg(UC_X86_REG_EAX), reg(UC_X86_REG_EBX), reg(UC_X86_REG_ECX), reg(UC_X86_REG_EDX),
-             reg(UC_X86_REG_ESI), reg(UC_X86_REG_EDI), reg(UC_X86_REG_EBP), reg(UC_X86_REG_ESP));
+             reg(UC_X86_REG_EAX), reg(UC_X86_REG_EBX), reg(UC_X86_REG_ECX), reg(UC_X86_REG_EDX), reg(UC_X86_REG_ESI),
+             reg(UC_X86_REG_EDI), reg(UC_X86_REG_EBP), reg(UC_X86_REG_ESP));
     return text;
 }
 
@@ -202,8 +202,7 @@ bool Cpu::add_hooks() {
         // Counting blocks costs a little per block: only when a limit or
         // coverage is asked for.
         {UC_HOOK_BLOCK, reinterpret_cast<void *>(on_block), 0,
-         block_limit_ != 0 || block_counts_ != nullptr || block_listener_ != nullptr ||
-             counting_blocks_},
+         block_limit_ != 0 || block_counts_ != nullptr || block_listener_ != nullptr || counting_blocks_},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_in), UC_X86_INS_IN, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_port_out), UC_X86_INS_OUT, true},
         {UC_HOOK_INSN, reinterpret_cast<void *>(on_sysenter), UC_X86_INS_SYSENTER, true},
@@ -212,7 +211,8 @@ bool Cpu::add_hooks() {
     };
     for (const Hook &hook : hooks) {
         uc_hook handle;
-        if (hook.wanted && uc_hook_add(uc_, &handle, hook.type, hook.callback, this, 1, 0, hook.instruction) != UC_ERR_OK)
+        if (hook.wanted &&
+            uc_hook_add(uc_, &handle, hook.type, hook.callback, this, 1, 0, hook.instruction) != UC_ERR_OK)
             return false;
     }
     return true;
@@ -250,11 +250,11 @@ void Cpu::emulator_failed(std::string what) {
 // emulator's per-call overhead shows at every system call.
 void Cpu::serve_syscall() {
     SyscallRegisters registers{};
-    void *values[] = {&registers.number, &registers.args[0], &registers.args[1], &registers.args[2],
+    void *values[] = {&registers.number,  &registers.args[0], &registers.args[1], &registers.args[2],
                       &registers.args[3], &registers.args[4], &registers.args[5]};
     static_assert(std::size(kSyscallRegisters) == std::size(values));
-    if (uc_reg_read_batch(uc_, const_cast<int *>(kSyscallRegisters), values,
-                          static_cast<int>(std::size(values))) != UC_ERR_OK) {
+    if (uc_reg_read_batch(uc_, const_cast<int *>(kSyscallRegisters), values, static_cast<int>(std::size(values))) !=
+        UC_ERR_OK) {
         emulator_failed("cannot read the system-call registers");
         return;
     }

@@ -5,14 +5,14 @@
 // an access to unusable memory stops the run with a fault report.
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
-
-#include <unicorn/unicorn.h>
 
 #include "machine/block_counts.h"
 #include "machine/block_listener.h"
@@ -44,19 +44,19 @@ inline constexpr uint32_t kTranslationCacheBytes = 32u << 20;
 inline constexpr size_t kMaxRdtscSites = 4096;
 
 struct Fault {
-    std::string what;                  // "page fault (write to unmapped memory)"
-    uint32_t eip;                      // the faulting instruction
-    std::optional<uint32_t> address;   // the faulting data address, when known
-    int exit_code;                     // kSignalStatusBase + the matching Linux signal
+    std::string what;                 // "page fault (write to unmapped memory)"
+    uint32_t eip;                     // the faulting instruction
+    std::optional<uint32_t> address;  // the faulting data address, when known
+    int exit_code;                    // kSignalStatusBase + the matching Linux signal
 };
 
 enum class StopReason { Exited, Faulted, TimedOut, BlockLimit, Refused, EmulatorError };
 
 struct Stop {
     StopReason reason;
-    int32_t status = 0;           // Exited
-    std::optional<Fault> fault;   // Faulted
-    std::string detail;           // Refused, EmulatorError
+    int32_t status = 0;          // Exited
+    std::optional<Fault> fault;  // Faulted
+    std::string detail;          // Refused, EmulatorError
 };
 
 class Cpu {
@@ -210,10 +210,10 @@ private:
     bool pinpointing_ = false;
     std::optional<uint32_t> pinpointed_address_;
     std::optional<uint32_t> first_refused_byte_;  // of the accesses the pinpointed instruction made
-    bool tlb_stale_ = false;        // the TLB holds answers given unchecked
-    uint32_t tlb_entries_ = 256;    // the emulator's TLB size for user code, as far as it grew here
-    uint32_t tlb_fills_ = 0;        // since the last flush
-    uint64_t memory_changes_ = 0;   // memory_->changes() when the TLB was last flushed
+    bool tlb_stale_ = false;                      // the TLB holds answers given unchecked
+    uint32_t tlb_entries_ = 256;                  // the emulator's TLB size for user code, as far as it grew here
+    uint32_t tlb_fills_ = 0;                      // since the last flush
+    uint64_t memory_changes_ = 0;                 // memory_->changes() when the TLB was last flushed
     uint64_t block_limit_ = 0;
     uint64_t blocks_ = 0;
     BlockCounts *block_counts_ = nullptr;
@@ -226,8 +226,8 @@ private:
     std::atomic<bool> timed_out_{false};
     std::atomic<bool> paused_{false};
     std::optional<std::chrono::steady_clock::time_point> deadline_;
-    std::mutex stop_gate_;            // held while a stop reaches the emulator, or the window changes
-    bool in_guest_code_ = false;      // under stop_gate_
+    std::mutex stop_gate_;        // held while a stop reaches the emulator, or the window changes
+    bool in_guest_code_ = false;  // under stop_gate_
 };
 
 }  // namespace kiv

@@ -119,8 +119,7 @@ bool GuestMemory::rebuild(uint32_t start, uint64_t end, const std::vector<Mappin
     auto first = regions_.lower_bound(start);
     auto last = first;
     while (last != regions_.end() && last->first < end) ++last;
-    if (regions_.size() - static_cast<size_t>(std::distance(first, last)) + pieces.size() > kMaxRegions)
-        return false;
+    if (regions_.size() - static_cast<size_t>(std::distance(first, last)) + pieces.size() > kMaxRegions) return false;
     for (auto it = first; it != last; ++it) uc_mem_unmap(uc_, it->first, it->second.size);
     size_t mapped = 0;
     while (mapped < pieces.size() && map_region(pieces[mapped])) ++mapped;

@@ -5,14 +5,14 @@
 // with the access the call needs.
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <cstdint>
 #include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
-
-#include <unicorn/unicorn.h>
 
 #include "kiv_mmap.h"
 #include "machine/memory_map.h"

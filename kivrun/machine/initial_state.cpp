@@ -87,8 +87,8 @@ CpuidAnswer served_cpuid(uint32_t leaf) {
 
 bool serve_cpuid(uc_engine *uc) {
     uc_hook hook;
-    return uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_cpuid), nullptr, 1, 0,
-                       UC_X86_INS_CPUID) == UC_ERR_OK;
+    return uc_hook_add(uc, &hook, UC_HOOK_INSN, reinterpret_cast<void *>(on_cpuid), nullptr, 1, 0, UC_X86_INS_CPUID) ==
+           UC_ERR_OK;
 }
 
 // Linux enables the x87 unit's own error reporting (CR0.NE, CR0.MP), and

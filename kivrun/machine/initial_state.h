@@ -4,9 +4,9 @@
 // names only what this machine runs.
 #pragma once
 
-#include <cstdint>
-
 #include <unicorn/unicorn.h>
+
+#include <cstdint>
 
 #include "machine/guest_memory.h"
 #include "machine/memory_map.h"

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "machine/memory_map.h"
 #include "support/elf_identity.h"
 #include "support/file.h"
-#include "machine/memory_map.h"
 #include "support/record.h"
 #include "support/text.h"
 
@@ -30,8 +30,7 @@ uint32_t protection_of(uint32_t flags) {
 }
 
 std::optional<std::string> check_header(std::span<const uint8_t> file, const Elf32_Ehdr &header) {
-    if (header.e_ident[EI_VERSION] != EV_CURRENT || header.e_version != EV_CURRENT)
-        return "unknown ELF version";
+    if (header.e_ident[EI_VERSION] != EV_CURRENT || header.e_version != EV_CURRENT) return "unknown ELF version";
     if (auto problem = i386_machine_problem(header)) return problem;
     if (header.e_type != ET_EXEC) return "not a static executable (ELF type is not EXEC)";
     if (header.e_phentsize != sizeof(Elf32_Phdr)) return "bad program header size";
@@ -58,8 +57,7 @@ std::optional<std::string> check_layout(const ExecutableImage &image) {
               [](const LoadSegment &a, const LoadSegment &b) { return a.address < b.address; });
     uint64_t total = 0;
     for (size_t i = 0; i < segments.size(); i++) {
-        total += page_ceil(uint64_t{segments[i].address} + segments[i].memory_size) -
-                 page_floor(segments[i].address);
+        total += page_ceil(uint64_t{segments[i].address} + segments[i].memory_size) - page_floor(segments[i].address);
         if (i > 0) {
             uint64_t previous_end = page_ceil(uint64_t{segments[i - 1].address} + segments[i - 1].memory_size);
             if (page_floor(segments[i].address) < previous_end)

@@ -38,8 +38,6 @@ inline constexpr uint64_t kMaxAnonymousMemory = 1ull << 30;
 inline constexpr uint64_t kDefaultRunMemory = 4ull << 30;
 
 constexpr uint32_t page_floor(uint32_t address) { return address & ~(kPageSize - 1); }
-constexpr uint64_t page_ceil(uint64_t address) {
-    return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1};
-}
+constexpr uint64_t page_ceil(uint64_t address) { return (address + kPageSize - 1) & ~uint64_t{kPageSize - 1}; }
 
 }  // namespace kiv

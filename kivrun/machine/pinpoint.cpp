@@ -30,8 +30,7 @@ Fault Cpu::pinpoint_memory_fault() {
         emulator_failed("cannot go back to the faulting instruction");
     const AccessKind &kind = *access_kind(refused.type);
     return Fault{memory_fault_what(refused.mapped ? kind.refused : kind.unmapped), eip,
-                 first_refused_byte_.value_or(pinpointed_address_.value_or(refused.page)),
-                 kSignalStatusBase + SIGSEGV};
+                 first_refused_byte_.value_or(pinpointed_address_.value_or(refused.page)), kSignalStatusBase + SIGSEGV};
 }
 
 // The emulator splits an access that straddles two pages into bytes,
@@ -67,7 +66,6 @@ void Cpu::on_pinpointed_access(uc_engine *, uc_mem_type, uint64_t address, int s
     auto first = static_cast<uint32_t>(std::max(address, page));
     if (!self->first_refused_byte_ || first < *self->first_refused_byte_) self->first_refused_byte_ = first;
 }
-
 
 // The emulator translates a whole block before running any of it, so
 // straight-line code running into a page the program may not execute is

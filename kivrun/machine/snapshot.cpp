@@ -4,7 +4,8 @@
 
 namespace kiv {
 
-Snapshot::Snapshot(uc_engine *uc, GuestMemory &memory) : uc_(uc), memory_(memory), written_bits_(kPages / kBitsPerWord) {}
+Snapshot::Snapshot(uc_engine *uc, GuestMemory &memory)
+    : uc_(uc), memory_(memory), written_bits_(kPages / kBitsPerWord) {}
 
 Snapshot::~Snapshot() {
     memory_.journal_writes(nullptr);

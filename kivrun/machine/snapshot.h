@@ -7,13 +7,13 @@
 // snapshot costs tens of microseconds per page instead (docs/performance.md).
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <unordered_map>
 #include <vector>
-
-#include <unicorn/unicorn.h>
 
 #include "machine/guest_memory.h"
 #include "machine/memory_map.h"
@@ -56,8 +56,8 @@ private:
     uint64_t mapping_changes_ = 0;
     // The pages' content at take(), for every page written since.
     std::unordered_map<uint32_t, std::unique_ptr<Page>> kept_;
-    std::vector<uint32_t> written_;        // since the last take() or restore()
-    std::vector<uint64_t> written_bits_;   // the same, one bit per page
+    std::vector<uint32_t> written_;       // since the last take() or restore()
+    std::vector<uint64_t> written_bits_;  // the same, one bit per page
 };
 
 }  // namespace kiv

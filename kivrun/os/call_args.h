@@ -20,8 +20,7 @@
 namespace kiv {
 
 // A value taken from the guest, or the errno that refuses the call.
-template <class T>
-class Checked {
+template <class T> class Checked {
 public:
     Checked(T value) : value_(std::move(value)) {}
     static Checked refused(int error) { return Checked(error); }
@@ -43,8 +42,7 @@ private:
 // ENAMETOOLONG when it is longer than the sandbox takes.
 Checked<std::string> read_guest_path(const GuestMemory &memory, uint32_t address);
 
-template <uint32_t Number>
-class CallArgs {
+template <uint32_t Number> class CallArgs {
     static constexpr CallRow kRow = call_row(Number);
 
     // Whether the row gives argument `index` one of `kinds`.
@@ -69,48 +67,40 @@ public:
 
     // The same words seen as another call with the same row of kinds: a
     // call that is another one under a second name.
-    template <uint32_t Other>
-    CallArgs<Other> as() const {
+    template <uint32_t Other> CallArgs<Other> as() const {
         static_assert(call_row(Other).kinds == kRow.kinds && call_row(Other).arg_count == kRow.arg_count);
         return CallArgs<Other>(memory_, words_);
     }
 
-    template <size_t I>
-    int32_t descriptor() const {
+    template <size_t I> int32_t descriptor() const {
         static_assert(reads(I, {FD}));
         return static_cast<int32_t>(words_[I]);
     }
-    template <size_t I>
-    int32_t signed_number() const {
+    template <size_t I> int32_t signed_number() const {
         static_assert(reads(I, {INT}));
         return static_cast<int32_t>(words_[I]);
     }
-    template <size_t I>
-    uint32_t number() const {
+    template <size_t I> uint32_t number() const {
         static_assert(reads(I, {UINT, COUNT}));
         return words_[I];
     }
-    template <size_t I>
-    uint32_t flags() const {
+    template <size_t I> uint32_t flags() const {
         static_assert(reads(I, {HEX, OPEN_FLAGS, MMAP_PROT, MMAP_FLAGS, WHENCE}));
         return words_[I];
     }
-    template <size_t I>
-    uint32_t address() const {
+    template <size_t I> uint32_t address() const {
         static_assert(reads(I, {PTR, ARGV, WAIT_STATUS}));
         return words_[I];
     }
 
-    template <size_t I>
-    Checked<std::string> path() const {
+    template <size_t I> Checked<std::string> path() const {
         static_assert(reads(I, {PATH}));
         return read_guest_path(memory_, words_[I]);
     }
 
     // The bytes a read fills or a write takes: the buffer at I, its count
     // at I + 1 (the table checks that the count is there).
-    template <size_t I>
-    Checked<std::span<uint8_t>> bytes() const {
+    template <size_t I> Checked<std::span<uint8_t>> bytes() const {
         static_assert(buffer(I));
         uint32_t count = words_[I + 1];
         if (count > KIV_MAX_TRANSFER) return Checked<std::span<uint8_t>>::refused(EINVAL);
@@ -120,8 +110,7 @@ public:
     }
 
     // The record the argument points to, copied out of the guest.
-    template <size_t I, class Record>
-    Checked<Record> record() const {
+    template <size_t I, class Record> Checked<Record> record() const {
         static_assert(reads(I, {SPAWN_BLOCK}));
         Record record;
         if (!memory_.read(words_[I], &record, sizeof record)) return Checked<Record>::refused(EFAULT);
@@ -129,13 +118,11 @@ public:
     }
 
     // Whether the kernel can fill `length` bytes where the argument points.
-    template <size_t I>
-    bool fillable(uint32_t length) const {
+    template <size_t I> bool fillable(uint32_t length) const {
         static_assert(filled(I));
         return memory_.usable(words_[I], length, argument(I).access);
     }
-    template <size_t I>
-    bool fill(const void *data, uint32_t length) const {
+    template <size_t I> bool fill(const void *data, uint32_t length) const {
         static_assert(filled(I));
         return memory_.write(words_[I], data, length);
     }

@@ -68,8 +68,8 @@ inline constexpr uint32_t kAccessNone = 0;
 struct ArgProperties {
     ArgKind kind;
     Direction direction;
-    uint32_t access;     // what the kernel does where it points (kAccess*)
-    bool counted;        // the next argument (a COUNT) is its length in bytes
+    uint32_t access;  // what the kernel does where it points (kAccess*)
+    bool counted;     // the next argument (a COUNT) is its length in bytes
 };
 
 namespace arg_rows {
@@ -78,26 +78,16 @@ using enum ArgKind;
 using enum Direction;
 
 inline constexpr ArgProperties kRows[] = {
-    {FD, In, kAccessNone, false},
-    {INT, In, kAccessNone, false},
-    {UINT, In, kAccessNone, false},
-    {HEX, In, kAccessNone, false},
-    {PTR, In, kAccessNone, false},
-    {COUNT, In, kAccessNone, false},
-    {PATH, In, kAccessRead, false},
-    {BUF_IN, In, kAccessRead, true},
-    {BUF_OUT, Out, kAccessWrite, true},
-    {BUF_OUT_STR, Filled, kAccessWrite, true},
-    {OPEN_FLAGS, In, kAccessNone, false},
-    {OPEN_THIRD, In, kAccessNone, false},
-    {MMAP_PROT, In, kAccessNone, false},
-    {MMAP_FLAGS, In, kAccessNone, false},
-    {WHENCE, In, kAccessNone, false},
-    {NIC_INFO, Filled, kAccessWrite, false},
-    {FD_PAIR, Filled, kAccessWrite, false},
-    {ARGV, In, kAccessRead, false},
-    {SPAWN_BLOCK, In, kAccessRead, false},
-    {WAIT_STATUS, Filled, kAccessWrite, false},
+    {FD, In, kAccessNone, false},           {INT, In, kAccessNone, false},
+    {UINT, In, kAccessNone, false},         {HEX, In, kAccessNone, false},
+    {PTR, In, kAccessNone, false},          {COUNT, In, kAccessNone, false},
+    {PATH, In, kAccessRead, false},         {BUF_IN, In, kAccessRead, true},
+    {BUF_OUT, Out, kAccessWrite, true},     {BUF_OUT_STR, Filled, kAccessWrite, true},
+    {OPEN_FLAGS, In, kAccessNone, false},   {OPEN_THIRD, In, kAccessNone, false},
+    {MMAP_PROT, In, kAccessNone, false},    {MMAP_FLAGS, In, kAccessNone, false},
+    {WHENCE, In, kAccessNone, false},       {NIC_INFO, Filled, kAccessWrite, false},
+    {FD_PAIR, Filled, kAccessWrite, false}, {ARGV, In, kAccessRead, false},
+    {SPAWN_BLOCK, In, kAccessRead, false},  {WAIT_STATUS, Filled, kAccessWrite, false},
 };
 
 constexpr bool each_row_at_its_kind() {

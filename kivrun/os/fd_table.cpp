@@ -39,8 +39,7 @@ bool never_waits(const struct stat &info) {
 FdTable::Descriptor FdTable::describe(int host_fd, bool owned) {
     struct stat info;
     bool may_wait = fstat(host_fd, &info) == 0 &&
-                    (S_ISFIFO(info.st_mode) || (S_ISCHR(info.st_mode) && !never_waits(info)) ||
-                     S_ISSOCK(info.st_mode));
+                    (S_ISFIFO(info.st_mode) || (S_ISCHR(info.st_mode) && !never_waits(info)) || S_ISSOCK(info.st_mode));
     int access = fcntl(host_fd, F_GETFL) & O_ACCMODE;
     return {host_fd, owned, may_wait, access != O_WRONLY, access != O_RDONLY};
 }

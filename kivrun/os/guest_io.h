@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "os/process.h"
 #include "machine/syscall_types.h"
+#include "os/process.h"
 
 namespace kiv {
 

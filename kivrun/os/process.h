@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
+#include "machine/guest_memory.h"
 #include "os/child_processes.h"
 #include "os/fd_table.h"
-#include "machine/guest_memory.h"
 #include "os/nic.h"
 #include "os/sandbox.h"
 
@@ -19,7 +19,10 @@ namespace kiv {
 struct Process {
     Process(GuestMemory &guest_memory, Sandbox &guest_sandbox, const NicConfig &nic_config, int console_in,
             int console_out, int console_err, int cancel)
-        : memory(guest_memory), sandbox(guest_sandbox), nic(nic_config), fds(console_in, console_out, console_err),
+        : memory(guest_memory),
+          sandbox(guest_sandbox),
+          nic(nic_config),
+          fds(console_in, console_out, console_err),
           cancel_fd(cancel) {}
 
     GuestMemory &memory;

@@ -130,9 +130,8 @@ int Sandbox::at_parent(std::string_view guest_path, int (*operation)(int directo
 }
 
 int Sandbox::make_directory(std::string_view guest_path) {
-    return at_parent(guest_path, [](int directory, const char *leaf) {
-        return mkdirat(directory, leaf, kNewDirectoryMode);
-    });
+    return at_parent(guest_path,
+                     [](int directory, const char *leaf) { return mkdirat(directory, leaf, kNewDirectoryMode); });
 }
 
 int Sandbox::remove_file(std::string_view guest_path) {
@@ -145,9 +144,8 @@ int Sandbox::remove_directory(std::string_view guest_path) {
 }
 
 int Sandbox::make_fifo(std::string_view guest_path) {
-    return at_parent(guest_path, [](int directory, const char *leaf) {
-        return mkfifoat(directory, leaf, kNewFileMode);
-    });
+    return at_parent(guest_path,
+                     [](int directory, const char *leaf) { return mkfifoat(directory, leaf, kNewFileMode); });
 }
 
 int Sandbox::change_directory(std::string_view guest_path) {
@@ -177,8 +175,8 @@ int Sandbox::replace_file(std::string_view guest_path, const void *data, size_t 
     int fd = openat(parent, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, kNewFileMode);
     if (fd < 0) return -1;
     // The new contents are on the disk before the name points at them.
-    bool written = keep_attributes(parent, leaf, fd) && write_all(fd, std::string_view(static_cast<const char *>(data), size)) &&
-                   fsync(fd) == 0;
+    bool written = keep_attributes(parent, leaf, fd) &&
+                   write_all(fd, std::string_view(static_cast<const char *>(data), size)) && fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0) written = false;
     if (!written || renameat(parent, temporary.c_str(), parent, leaf.c_str()) != 0) {

@@ -37,8 +37,8 @@ namespace {
 // `error` set. A descriptor that may wait is written when it is ready, at
 // most PIPE_BUF bytes at a time (which a ready pipe takes whole), so the
 // host never waits where a stopping run cannot interrupt it.
-ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor, const uint8_t *bytes,
-                   size_t length, int &error) {
+ssize_t write_some(const Process &process, const FdTable::Descriptor &descriptor, const uint8_t *bytes, size_t length,
+                   int &error) {
     for (;;) {
         if (descriptor.may_wait) {
             if ((error = wait_ready(process, descriptor, POLLOUT)) != 0) return -1;
@@ -60,8 +60,7 @@ struct Transfer {
     int error = 0;
 };
 
-template <uint32_t Number>
-Transfer transfer_of(Process &process, const CallArgs<Number> &args) {
+template <uint32_t Number> Transfer transfer_of(Process &process, const CallArgs<Number> &args) {
     constexpr bool to_guest = properties(call_row(Number).kinds[1]).direction == Direction::Out;
     if (args.template number<2>() > KIV_MAX_TRANSFER) return {.error = EINVAL};
     const FdTable::Descriptor *descriptor = process.fds.find(args.template descriptor<0>());

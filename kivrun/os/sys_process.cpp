@@ -1,9 +1,9 @@
 // Process calls: exit, sleeping, anonymous memory and the NIC query.
 #include <cerrno>
 
+#include "kiv_mmap.h"
 #include "os/call_args.h"
 #include "os/guest_io.h"
-#include "kiv_mmap.h"
 #include "os/syscalls.h"
 
 namespace kiv {
@@ -37,8 +37,7 @@ SyscallResult sys_mmap(Process &process, const CallArgs<KIV_SYS_mmap> &args) {
     if (length == 0 || (protection & ~kAccessAll) != 0) return failure(EINVAL);
     if (args.descriptor<4>() != KIV_MAP_NO_FD && (flags & KIV_MAP_ANONYMOUS) == 0) return failure(ENODEV);
     uint64_t size = page_ceil(length);
-    if (process.anonymous_total + size > kMaxAnonymousMemory || !take_run_memory(process, size))
-        return failure(ENOMEM);
+    if (process.anonymous_total + size > kMaxAnonymousMemory || !take_run_memory(process, size)) return failure(ENOMEM);
     std::optional<uint32_t> start;
     if (hint != 0 && hint % kPageSize == 0 && hint >= kUserStart && uint64_t{hint} + size <= kStackBottom)
         start = process.memory.find_free(static_cast<uint32_t>(size), hint, hint + static_cast<uint32_t>(size));

@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <initializer_list>
 #include <iterator>
-#include <cstdint>
 #include <span>
 #include <string_view>
 
 #include "kiv_syscalls.h"
+#include "machine/syscall_types.h"
 #include "os/call_columns.h"
 #include "os/process.h"
-#include "machine/syscall_types.h"
 
 namespace kiv {
 
@@ -43,8 +43,7 @@ using enum ResultKind;
 using enum CallClass;
 
 // The class column, "(file, process)", read as the call `classes(file, process)`.
-template <class... Classes>
-constexpr CallClasses classes(Classes... named) {
+template <class... Classes> constexpr CallClasses classes(Classes... named) {
     return static_cast<CallClasses>((CallClasses{0} | ... | class_bit(named)));
 }
 
@@ -85,8 +84,7 @@ constexpr const CallRow &call_row(uint32_t number) {
     return *found;
 }
 
-template <uint32_t Number>
-class CallArgs;
+template <uint32_t Number> class CallArgs;
 
 using SyscallFunction = SyscallResult (*)(Process &, const SyscallArgs &);
 

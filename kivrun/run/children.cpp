@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 
 #include "dispatch/trace.h"
 #include "machine/cpu.h"
@@ -29,9 +29,7 @@ namespace kiv {
 namespace {
 
 std::atomic_ref<uint32_t> live_count(SharedRunState *state) { return std::atomic_ref<uint32_t>(state->live); }
-std::atomic_ref<uint64_t> memory_held(SharedRunState *state) {
-    return std::atomic_ref<uint64_t>(state->memory_held);
-}
+std::atomic_ref<uint64_t> memory_held(SharedRunState *state) { return std::atomic_ref<uint64_t>(state->memory_held); }
 
 int pidfd_open(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
 
@@ -51,7 +49,8 @@ void wait_for_end(int pidfd, std::chrono::steady_clock::time_point until) {
 
 void kill_and_reap(pid_t pid, int pidfd) {
     syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
     ::close(pidfd);
 }
 
@@ -176,7 +175,7 @@ void HostChildren::tag_trace() {
 }
 
 std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string &path, uint64_t &image_memory,
-                                                              int &error) {
+                                                               int &error) {
     // Non-blocking, so that naming a fifo cannot stall the parent.
     UniqueFd fd(process_.sandbox.open(path, O_RDONLY | O_NONBLOCK));
     if (!fd.valid()) {
@@ -195,7 +194,7 @@ std::optional<std::vector<uint8_t>> HostChildren::load_program(const std::string
 }
 
 SyscallResult HostChildren::spawn(const std::string &path, const std::vector<std::string> &argv,
-                              const std::vector<InheritedFd> &fds) {
+                                  const std::vector<InheritedFd> &fds) {
     // Without the state every process shares (the host refused it at the
     // start), a child could be neither counted nor traced in turn.
     if (shared_.fd() < 0) return failure(EAGAIN);
@@ -214,7 +213,8 @@ SyscallResult HostChildren::replay(const std::string &path, std::vector<uint8_t>
     // A replay touches only the console.
     std::vector<InheritedFd> consoles;
     for (int32_t guest = 0; guest <= STDERR_FILENO; guest++)
-        if (const FdTable::Descriptor *descriptor = process_.fds.find(guest); descriptor != nullptr && descriptor->console)
+        if (const FdTable::Descriptor *descriptor = process_.fds.find(guest);
+            descriptor != nullptr && descriptor->console)
             consoles.push_back({guest, descriptor->host_fd, true});
     uint64_t image_memory = process_memory(*parsed, options_.settings);
     return start(path, std::move(image), image_memory, argv, consoles, recording);
@@ -238,8 +238,8 @@ SyscallResult HostChildren::start(const std::string &path, std::vector<uint8_t> 
 }
 
 SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t> image,
-                               const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds,
-                               const RecordingSettings &recording) {
+                                   const std::vector<std::string> &argv, const std::vector<InheritedFd> &fds,
+                                   const RecordingSettings &recording) {
     SpawnRecord record{
         .parent = getpid(),
         .program = path,
@@ -275,7 +275,8 @@ SyscallResult HostChildren::launch(const std::string &path, std::vector<uint8_t>
     if (pidfd < 0) {
         error = errno;
         kill(pid, SIGKILL);
-        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {}
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
         return failure(error);
     }
     children_[pid] = Child{pidfd};

@@ -91,8 +91,8 @@ public:
         : cpu_(cpu), cancel_fd_(cancel_fd), seconds_(seconds) {}
     bool start() {
         if (!seconds_) return true;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                               std::chrono::duration<double>(*seconds_));
+        auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*seconds_));
         cpu_.set_deadline(deadline);
         watchdog_.reset();
         return arm_time_limit(watchdog_, cpu_, cancel_fd_, deadline, -1);

@@ -21,8 +21,8 @@ struct FuzzedProgram {
     SyscallHandler &handler;
     const ExecutableImage &image;
     uint32_t stack;
-    int cancel_fd;                  // the process's cancellation eventfd
-    const RunOptions &options;      // options.afl_shm_id is set
+    int cancel_fd;              // the process's cancellation eventfd
+    const RunOptions &options;  // options.afl_shm_id is set
 };
 
 // How one execution ended; under a fork server this returns in the

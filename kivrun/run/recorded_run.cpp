@@ -1,8 +1,8 @@
 #include "run/recorded_run.h"
 
-#include <algorithm>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -107,8 +107,8 @@ std::optional<RecordingProblem> RecordedRun::open(const std::string &program, st
     if (settings_.mode == RecordingSettings::Mode::Record) {
         if (!spawned)
             if (auto problem = prepare_directory(settings_.directory)) return problem;
-        RecordedProgram recorded{image.size(), image_hash(image), getpid(), program, argv,
-                                 spawned ? image : std::span<const uint8_t>()};
+        RecordedProgram recorded{
+            image.size(), image_hash(image), getpid(), program, argv, spawned ? image : std::span<const uint8_t>()};
         if (!writer_.open(path(), recorded, error)) return unusable(error);
     } else if (settings_.mode == RecordingSettings::Mode::Replay) {
         recording_ = read_recording(path(), error);

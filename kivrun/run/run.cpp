@@ -9,22 +9,22 @@
 #include <memory>
 #include <string>
 
-#include "machine/cpu.h"
 #include "debug/debug_target.h"
-#include "machine/guest_memory.h"
 #include "dispatch/dispatcher.h"
+#include "dispatch/trace.h"
+#include "machine/cpu.h"
+#include "machine/guest_memory.h"
 #include "machine/loader.h"
+#include "machine/symbols.h"
 #include "os/process.h"
 #include "os/sandbox.h"
 #include "run/children.h"
 #include "run/fuzzed.h"
 #include "run/recorded_run.h"
 #include "run/spawn_record.h"
-#include "machine/symbols.h"
-#include "support/text.h"
-#include "dispatch/trace.h"
-#include "support/unique_fd.h"
 #include "run/watchdog.h"
+#include "support/text.h"
+#include "support/unique_fd.h"
 
 namespace kiv {
 
@@ -39,8 +39,7 @@ RunResult failure(RunResult::Outcome outcome, int exit_code, std::string message
 RunResult outcome_of(const Stop &stop, const std::string &program, const SymbolTable &symbols,
                      const RunOptions &options) {
     switch (stop.reason) {
-    case StopReason::Exited:
-        return {RunResult::Outcome::Exited, stop.status, stop.status & 0xff, ""};
+    case StopReason::Exited: return {RunResult::Outcome::Exited, stop.status, stop.status & 0xff, ""};
     case StopReason::Faulted: {
         const Fault &fault = *stop.fault;
         std::string message = program + ": " + fault.what + " at eip " + hex(fault.eip) + symbols.suffix(fault.eip);
@@ -114,7 +113,8 @@ void record_coverage(const CoverageRecorder &coverage, const RunOptions &options
 std::string program_host_path(const std::string &program, const Inheritance *inherited) {
     std::error_code error;
     if (inherited == nullptr) return std::filesystem::absolute(program, error).lexically_normal().string();
-    std::filesystem::path root = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(inherited->root_fd), error);
+    std::filesystem::path root = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(inherited->root_fd),
+                                                               error);
     std::filesystem::path inside = std::filesystem::path(inherited->cwd) / program;
     return (root / inside.relative_path()).lexically_normal().string();
 }
@@ -125,8 +125,8 @@ std::optional<Deadline> run_deadline(const RunOptions &options) {
     if (options.settings.recording.mode == RecordingSettings::Mode::Replay) return std::nullopt;
     if (options.inherited != nullptr) return options.inherited->deadline;
     if (!options.settings.timeout_seconds) return std::nullopt;
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(*options.settings.timeout_seconds));
+    return std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                  std::chrono::duration<double>(*options.settings.timeout_seconds));
 }
 
 // A replayed run can go back: its replayer answers again from where it was.
@@ -184,7 +184,8 @@ RunResult run_image(const std::string &program, std::span<const uint8_t> file, c
                     const RunOptions &options) {
     Result<ExecutableImage> image = parse_executable(file);
     if (!image)
-        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable, "cannot run " + program + ": " + image.error());
+        return failure(RunResult::Outcome::NotLoadable, kExitNotLoadable,
+                       "cannot run " + program + ": " + image.error());
     RecordedRun recorded(options.settings);
     if (auto problem = recorded.open(program, file, argv, options.inherited != nullptr))
         return failure(RunResult::Outcome::HostError, exit_code(*problem), problem->message);

@@ -22,9 +22,9 @@ enum ExitCode : int {
 
 struct RunResult {
     enum class Outcome { Exited, NotFound, NotLoadable, Faulted, Stopped, HostError } outcome;
-    int32_t status = 0;    // the guest's exit status, when it exited
-    int exit_code = 0;     // what kivrun exits with
-    std::string message;   // one line for the user; empty after a normal exit
+    int32_t status = 0;   // the guest's exit status, when it exited
+    int exit_code = 0;    // what kivrun exits with
+    std::string message;  // one line for the user; empty after a normal exit
 };
 
 // Loads `program` and runs it with `argv` (argv[0] is the program name as

@@ -24,8 +24,8 @@ struct Inheritance;
 struct RecordingSettings {
     enum class Mode : uint8_t { Off, Record, Replay };
     Mode mode = Mode::Off;
-    std::string directory;    // absolute
-    std::string name = "0";   // this process's recording in it: "0" for the first process, else its id
+    std::string directory;   // absolute
+    std::string name = "0";  // this process's recording in it: "0" for the first process, else its id
 };
 
 // What a child spawned by a process run under `parent` records: a recorded
@@ -40,13 +40,13 @@ inline RecordingSettings child_recording(const RecordingSettings &parent) {
 
 struct RunSettings {
     NicConfig nic;
-    TraceSettings trace_settings;         // the trace's form
-    InjectionSettings injection;          // applied whether or not the run is traced
+    TraceSettings trace_settings;  // the trace's form
+    InjectionSettings injection;   // applied whether or not the run is traced
     std::optional<double> timeout_seconds;
-    uint64_t block_limit = 0;             // executed basic blocks; 0 = none
-    bool skip_sleeps = false;             // usleep returns at once
-    std::optional<TscSequence> tsc;       // rdtsc answers; the host's counter when unset
-    CoverageSettings coverage;            // the record the run's counts are added to
+    uint64_t block_limit = 0;        // executed basic blocks; 0 = none
+    bool skip_sleeps = false;        // usleep returns at once
+    std::optional<TscSequence> tsc;  // rdtsc answers; the host's counter when unset
+    CoverageSettings coverage;       // the record the run's counts are added to
     // The kivrun that runs spawned programs; none (spawn fails with ENOSYS)
     // unless the embedding names one: a library user must not start itself.
     std::string runner;
@@ -54,14 +54,14 @@ struct RunSettings {
 };
 
 struct RunOptions {
-    RunSettings settings;                 // handed to every spawned process
-    std::string root = ".";               // the guest's file system root
-    FILE *trace = nullptr;                // system-call trace, when set
-    FILE *diagnostics = nullptr;          // why a host facility failed the guest, when set
-    int console_in = 0;                   // host descriptors behind guest 0, 1, 2
+    RunSettings settings;         // handed to every spawned process
+    std::string root = ".";       // the guest's file system root
+    FILE *trace = nullptr;        // system-call trace, when set
+    FILE *diagnostics = nullptr;  // why a host facility failed the guest, when set
+    int console_in = 0;           // host descriptors behind guest 0, 1, 2
     int console_out = 1;
     int console_err = 2;
-    std::optional<uint16_t> gdb_port;     // wait for gdb there before the first instruction (0: any free port)
+    std::optional<uint16_t> gdb_port;           // wait for gdb there before the first instruction (0: any free port)
     uint64_t memory_limit = kDefaultRunMemory;  // bytes the whole run may hold (the first program sets it)
     // The caller exits right after the run: the emulator and the guest's
     // memory are left for the host to reclaim instead of being torn down.

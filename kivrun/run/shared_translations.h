@@ -7,11 +7,11 @@
 // ready.
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
-
-#include <unicorn/unicorn.h>
 
 #include "machine/block_listener.h"
 #include "support/unique_fd.h"

@@ -19,22 +19,16 @@ namespace kiv {
 
 namespace {
 
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
+template <class T> struct IsOptional : std::false_type {};
+template <class T> struct IsOptional<std::optional<T>> : std::true_type {};
 
-template <class T>
-struct IsVector : std::false_type {};
-template <class T>
-struct IsVector<std::vector<T>> : std::true_type {};
+template <class T> struct IsVector : std::false_type {};
+template <class T> struct IsVector<std::vector<T>> : std::true_type {};
 
 // The fields of each composite value, in one order for writing and reading
 // alike.
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, Injection>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, Injection> {
     archive(record.calls);
     archive(record.kind);
     archive(record.value);
@@ -43,9 +37,7 @@ void fields(Archive &archive, Record &record)
 }
 
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, TraceSettings>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, TraceSettings> {
     archive(record.enabled);
     archive(record.times);
     archive(record.epoch_times);
@@ -56,16 +48,12 @@ void fields(Archive &archive, Record &record)
 }
 
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, InjectionSettings>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, InjectionSettings> {
     archive(record.injections);
 }
 
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, RunSettings>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, RunSettings> {
     archive(record.nic.source);
     archive(record.nic.simulated);
     archive(record.nic.sysfs_root);
@@ -82,27 +70,21 @@ void fields(Archive &archive, Record &record)
 }
 
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, RecordingSettings>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, RecordingSettings> {
     archive(record.mode);
     archive(record.directory);
     archive(record.name);
 }
 
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, InheritedFd>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, InheritedFd> {
     archive(record.guest);
     archive(record.host);
     archive(record.console);
 }
 
 template <class Archive, class Record>
-void fields(Archive &archive, Record &record)
-    requires std::same_as<std::remove_const_t<Record>, SpawnRecord>
-{
+void fields(Archive &archive, Record &record) requires std::same_as<std::remove_const_t<Record>, SpawnRecord> {
     archive(record.parent);
     archive(record.program);
     archive(record.image);
@@ -121,18 +103,12 @@ void fields(Archive &archive, Record &record)
 struct AnyField {
     // Only asked about at compile time; defined so that no compiler takes
     // it for a function missing from this unit.
-    template <class T>
-    operator T() const {
-        return T{};
-    }
+    template <class T> operator T() const { return T{}; }
 };
 
-template <class T, class... Fields>
-constexpr size_t field_count() {
-    if constexpr (requires { T{Fields{}..., AnyField{}}; })
-        return field_count<T, Fields..., AnyField>();
-    else
-        return sizeof...(Fields);
+template <class T, class... Fields> constexpr size_t field_count() {
+    if constexpr (requires { T{Fields{}..., AnyField{}}; }) return field_count<T, Fields..., AnyField>();
+    else return sizeof...(Fields);
 }
 
 // A field added to one of these types needs its line in the lists above.
@@ -163,12 +139,13 @@ std::span<const CoverageFormat> values_of(CoverageFormat) { return kCoverageForm
 std::span<const RecordingSettings::Mode> values_of(RecordingSettings::Mode) { return kRecordingModes; }
 
 template <class T>
-concept Composite = requires(T &value, std::string &bytes) { fields(bytes, value); };
+concept Composite = requires(T &value, std::string &bytes) {
+    fields(bytes, value);
+};
 
 class Writer {
 public:
-    template <class T>
-    void operator()(const T &value) {
+    template <class T> void operator()(const T &value) {
         if constexpr (Composite<T>) {
             fields(*this, value);
         } else if constexpr (IsOptional<T>::value) {
@@ -192,8 +169,7 @@ class Reader {
 public:
     explicit Reader(std::string_view bytes) : rest_(bytes) {}
 
-    template <class T>
-    void operator()(T &value) {
+    template <class T> void operator()(T &value) {
         if constexpr (Composite<T>) {
             fields(*this, value);
         } else if constexpr (IsOptional<T>::value) {

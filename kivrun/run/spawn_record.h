@@ -33,14 +33,14 @@ struct Inheritance {
 };
 
 struct SpawnRecord {
-    pid_t parent = 0;              // the child gives up when it is no longer its parent's
-    std::string program;           // the guest path as the parent named it
-    std::vector<uint8_t> image;    // the executable's bytes, as the parent validated them
+    pid_t parent = 0;            // the child gives up when it is no longer its parent's
+    std::string program;         // the guest path as the parent named it
+    std::vector<uint8_t> image;  // the executable's bytes, as the parent validated them
     std::vector<std::string> argv;
     Inheritance inherited;
     int trace_fd = -1;
-    bool diagnostics = false;      // the child tells its standard error about host failures
-    RunSettings settings;          // as the first program got them
+    bool diagnostics = false;  // the child tells its standard error about host failures
+    RunSettings settings;      // as the first program got them
 };
 
 // An anonymous memory file holding the record; -1 with errno set on failure.

@@ -131,11 +131,12 @@ std::optional<int> run_if_spawned(int argc, char **argv) {
     FILE *diagnostics = private_stream(STDERR_FILENO);
     if (diagnostics == nullptr) diagnostics = stderr;
     FILE *trace = record->trace_fd >= 0 ? private_stream(record->trace_fd) : nullptr;
-    RunResult result =
-        run_image(record->program, record->image, record->argv, options_from(*record, trace, diagnostics));
+    RunResult result = run_image(record->program, record->image, record->argv,
+                                 options_from(*record, trace, diagnostics));
     if (trace != nullptr) fclose(trace);
     // Stopped before the run's deadline: by the parent's end, not by the limit.
-    bool before_deadline = !record->inherited.deadline || std::chrono::steady_clock::now() < *record->inherited.deadline;
+    bool before_deadline = !record->inherited.deadline ||
+                           std::chrono::steady_clock::now() < *record->inherited.deadline;
     if (g_stop_requested != 0 && before_deadline && result.outcome == RunResult::Outcome::Stopped)
         result.message = "kivrun: " + record->program + ": stopped as its parent ended";
     if (!result.message.empty()) fprintf(diagnostics, "%s\n", with_pid(result.message, shown_pid(*record)).c_str());

@@ -4,9 +4,10 @@
 // out, and the address malloc gave kept in the word before it for delete.
 // As the plain operator new, the throwing forms stop the program on an
 // invalid instruction when the heap is full.
-#include <new>
 #include <stdint.h>
 #include <stdlib.h>
+
+#include <new>
 
 namespace {
 

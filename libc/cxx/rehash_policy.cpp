@@ -5,11 +5,12 @@
 //
 // Bucket counts come from the fixed list of primes i686 Linux's library
 // picks from, so that the same elements iterate in the same order.
-#include <unordered_map>
-#include <algorithm>
-#include <iterator>
 #include <stddef.h>
 #include <stdint.h>
+
+#include <algorithm>
+#include <iterator>
+#include <unordered_map>
 
 #include "bucket_primes.h"
 

@@ -2,8 +2,9 @@
 // compiler calls when a program is built with -fthreadsafe-statics (the
 // kit's default is -fno-threadsafe-statics). One thread: a guard is just a
 // flag in its first byte, as the Itanium C++ ABI lays it out.
-#include <exception>
 #include <stdint.h>
+
+#include <exception>
 
 #include "stop.h"
 

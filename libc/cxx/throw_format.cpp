@@ -54,10 +54,8 @@ void format_message(char *buffer, size_t size, const char *format, va_list argum
     if (size == 0) return;
     MessageBuffer out(buffer, size);
     while (*format != '\0') {
-        if (*format == '%')
-            format += 1 + put_directive(out, format + 1, arguments);
-        else
-            out.put(*format++);
+        if (*format == '%') format += 1 + put_directive(out, format + 1, arguments);
+        else out.put(*format++);
     }
 }
 

@@ -19,12 +19,9 @@ bool is_header(const Node *node) { return node->_M_color == _S_red && node->_M_p
 
 // The node's parent's link to it (or the root link), rewritten to REPLACEMENT.
 void replace_child(Node *node, Node *replacement, Node *&root) {
-    if (node == root)
-        root = replacement;
-    else if (node == node->_M_parent->_M_left)
-        node->_M_parent->_M_left = replacement;
-    else
-        node->_M_parent->_M_right = replacement;
+    if (node == root) root = replacement;
+    else if (node == node->_M_parent->_M_left) node->_M_parent->_M_left = replacement;
+    else node->_M_parent->_M_right = replacement;
 }
 
 void rotate_left(Node *node, Node *&root) {
@@ -213,8 +210,7 @@ void _Rb_tree_insert_and_rebalance(const bool insert_left, _Rb_tree_node_base *n
     rebalance_after_insert(node, header._M_parent);
 }
 
-_Rb_tree_node_base *_Rb_tree_rebalance_for_erase(_Rb_tree_node_base *const victim,
-                                                 _Rb_tree_node_base &header) throw() {
+_Rb_tree_node_base *_Rb_tree_rebalance_for_erase(_Rb_tree_node_base *const victim, _Rb_tree_node_base &header) throw() {
     Node *&root = header._M_parent;
     Node *removed = victim;
     Node *child;

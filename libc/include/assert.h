@@ -17,8 +17,7 @@ __attribute__((noreturn)) void __assert_fail(const char *expression, const char 
 }
 #endif
 
-#if !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L && \
-    __STDC_VERSION__ < 202311L
+#if !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L && __STDC_VERSION__ < 202311L
 #define static_assert _Static_assert
 #endif
 

@@ -41,10 +41,13 @@ typedef struct kiv_pthread_condattr {
 #define PTHREAD_MUTEX_ERRORCHECK 2
 #define PTHREAD_MUTEX_DEFAULT PTHREAD_MUTEX_NORMAL
 #define PTHREAD_ONCE_INIT 0
-#define PTHREAD_MUTEX_INITIALIZER {PTHREAD_MUTEX_NORMAL, 0}
-#define PTHREAD_RECURSIVE_MUTEX_INITIALIZER {PTHREAD_MUTEX_RECURSIVE, 0}
+#define PTHREAD_MUTEX_INITIALIZER \
+    { PTHREAD_MUTEX_NORMAL, 0 }
+#define PTHREAD_RECURSIVE_MUTEX_INITIALIZER \
+    { PTHREAD_MUTEX_RECURSIVE, 0 }
 #define PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP PTHREAD_RECURSIVE_MUTEX_INITIALIZER
-#define PTHREAD_COND_INITIALIZER {0}
+#define PTHREAD_COND_INITIALIZER \
+    { 0 }
 
 int pthread_create(pthread_t *thread, const pthread_attr_t *attr, void *(*start)(void *), void *arg);
 int pthread_join(pthread_t thread, void **result);

@@ -69,8 +69,7 @@ float strtof(const char *s, char **end);
 double atof(const char *s);
 
 void qsort(void *base, size_t count, size_t size, int (*compare)(const void *, const void *));
-void *bsearch(const void *key, const void *base, size_t count, size_t size,
-              int (*compare)(const void *, const void *));
+void *bsearch(const void *key, const void *base, size_t count, size_t size, int (*compare)(const void *, const void *));
 
 void *aligned_alloc(size_t alignment, size_t size);
 int posix_memalign(void **result, size_t alignment, size_t size);

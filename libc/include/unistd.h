@@ -47,8 +47,8 @@ int waitpid(int pid, int *status, int options);
 /* child_stdin, child_stdout, child_stderr: the caller's descriptors that
  * become the child's 0, 1 and 2 (-1: as fd_set_stdio says); inherit_all: 1
  * hands down every descriptor, 0 follows fd_set_inherit. */
-int spawn_ex(const char *path, char *const argv[], int argc, int child_stdin, int child_stdout,
-             int child_stderr, int inherit_all);
+int spawn_ex(const char *path, char *const argv[], int argc, int child_stdin, int child_stdout, int child_stderr,
+             int inherit_all);
 
 #define F_OK 0
 #define R_OK 4

@@ -11,19 +11,13 @@ namespace kiv::sys {
 
 inline int32_t call0(uint32_t number) {
     int32_t result;
-    asm volatile("int %[vector]"
-                 : "=a"(result)
-                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number)
-                 : "memory");
+    asm volatile("int %[vector]" : "=a"(result) : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number) : "memory");
     return result;
 }
 
 inline int32_t call1(uint32_t number, uint32_t a) {
     int32_t result;
-    asm volatile("int %[vector]"
-                 : "=a"(result)
-                 : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number), "b"(a)
-                 : "memory");
+    asm volatile("int %[vector]" : "=a"(result) : [vector] "i"(KIV_SYSCALL_VECTOR), "a"(number), "b"(a) : "memory");
     return result;
 }
 
@@ -36,15 +30,12 @@ inline int32_t call3(uint32_t number, uint32_t a, uint32_t b, uint32_t c) {
     return result;
 }
 
-template <typename T>
-inline uint32_t word(T *pointer) {
+template <typename T> inline uint32_t word(T *pointer) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
 }
 
 // Transfers larger than the kernel takes reach it clamped.
-inline uint32_t clamp_count(uint32_t count) {
-    return count > KIV_MAX_TRANSFER ? KIV_MAX_TRANSFER : count;
-}
+inline uint32_t clamp_count(uint32_t count) { return count > KIV_MAX_TRANSFER ? KIV_MAX_TRANSFER : count; }
 
 inline uint32_t as_bool(int value) { return value != 0 ? 1u : 0u; }
 

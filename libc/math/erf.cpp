@@ -4,7 +4,6 @@
 // (Laplace's), evaluated from a fixed depth backwards. Each is the
 // complement of the other where it is the smaller.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/series.h"
 

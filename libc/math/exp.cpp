@@ -2,7 +2,6 @@
 // |r| <= ln2/2, reduced with a two-part ln2 whose high part times k is
 // exact; e^r from its Taylor series, 2^k by the exponent.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/series.h"
 

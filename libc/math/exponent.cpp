@@ -1,7 +1,6 @@
 // The binary exponent: split_exponent and scale for the kernels, and the
 // public frexp, ldexp, scalbn, scalbln, logb and ilogb (C99 7.12.6).
 #include "math.h"
-
 #include "math/internal.h"
 
 namespace kivm {
@@ -68,8 +67,7 @@ long double logb_kernel(long double x) {
 }
 
 // ldexp and its twins: x 2^n, rounded once to T.
-template <typename T>
-T scaled(T x, long n) {
+template <typename T> T scaled(T x, long n) {
     FpuMode mode;
     return finish<T>(scale(x, n), x);
 }
@@ -88,12 +86,12 @@ int ilogb_kernel(long double x) {
 
 }  // namespace kivm
 
-#define KIVM_EXPONENT_FUNCTIONS(T, suffix)                                                          \
+#define KIVM_EXPONENT_FUNCTIONS(T, suffix)                                                                      \
     extern "C" T frexp##suffix(T x, int *exponent) { return kivm::narrow<T>(kivm::frexp_kernel(x, exponent)); } \
-    extern "C" T ldexp##suffix(T x, int n) { return kivm::scaled<T>(x, n); }                         \
-    extern "C" T scalbn##suffix(T x, int n) { return kivm::scaled<T>(x, n); }                        \
-    extern "C" T scalbln##suffix(T x, long n) { return kivm::scaled<T>(x, n); }                      \
-    extern "C" T logb##suffix(T x) { return kivm::narrow<T>(kivm::logb_kernel(x)); }                 \
+    extern "C" T ldexp##suffix(T x, int n) { return kivm::scaled<T>(x, n); }                                    \
+    extern "C" T scalbn##suffix(T x, int n) { return kivm::scaled<T>(x, n); }                                   \
+    extern "C" T scalbln##suffix(T x, long n) { return kivm::scaled<T>(x, n); }                                 \
+    extern "C" T logb##suffix(T x) { return kivm::narrow<T>(kivm::logb_kernel(x)); }                            \
     extern "C" int ilogb##suffix(T x) { return kivm::ilogb_kernel(x); }
 
 KIVM_EXPONENT_FUNCTIONS(double, )

@@ -3,7 +3,6 @@
 // odd, and one last addition rounded to the result's precision by the
 // FPU's precision control.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/series.h"
 
@@ -30,8 +29,7 @@ long double add_round_to_odd(long double a, long double b) {
 // Past this a long double cannot be split into halves.
 constexpr long double kSplitLimit = 0x1p16000L;
 
-template <typename T>
-T fused(T x, T y, T z) {
+template <typename T> T fused(T x, T y, T z) {
     long double a = x;
     long double b = y;
     long double c = z;

@@ -1,7 +1,6 @@
 // Hyperbolic functions and their inverses (C99 7.12.5), from expm1, exp,
 // log and log1p in forms that keep small arguments exact.
 #include "math.h"
-
 #include "math/internal.h"
 
 namespace kivm {

@@ -113,8 +113,7 @@ inline long double fpu_barrier(long double x) {
 
 // A value rounded to T by a store: the compiler keeps x87 intermediates in
 // extended precision, so only memory rounds.
-template <typename T>
-inline T narrow(long double x) {
+template <typename T> inline T narrow(long double x) {
     volatile T stored = static_cast<T>(x);
     return stored;
 }
@@ -138,8 +137,7 @@ template <> constexpr Precision kPrecisionOf<double> = Precision::Double;
 // and glibc have it: EDOM for a NaN made from numbers, ERANGE for an
 // infinity made from finite numbers (overflow or a pole) and for a nonzero
 // result that rounds into the subnormal range or to zero.
-template <typename T, typename... Args>
-T finish(long double exact, Args... arguments) {
+template <typename T, typename... Args> T finish(long double exact, Args... arguments) {
     T result = narrow<T>(exact);
     long double wide = result;
     if (is_nan(wide)) {
@@ -158,7 +156,7 @@ constexpr long double kPi = 3.14159265358979323846264338327950288L;
 constexpr long double kHalfPi = 1.57079632679489661923132169163975144L;
 constexpr long double kQuarterPi = 0.785398163397448309615660845819875721L;
 constexpr long double kLn2 = 0.693147180559945309417232121458176568L;
-constexpr long double kLn2High = 0x1.62e42fefa39ep-1L;  // 41 bits
+constexpr long double kLn2High = 0x1.62e42fefa39ep-1L;     // 41 bits
 constexpr long double kLn2Low = 0xf35793c7673007e6p-113L;  // ln2 - kLn2High, to 64 bits
 constexpr long double kLog2E = 1.44269504088896340735992468100189214L;
 constexpr long double kLn10 = 2.30258509299404568401799145468436421L;
@@ -204,30 +202,30 @@ long double sin_pi(long double x);
 }  // namespace kivm
 
 // The three public functions of one kernel, each rounding its result once.
-#define KIVM_UNARY(name, kernel)                                                                      \
-    extern "C" double name(double x) {                                                                \
-        kivm::FpuMode mode;                                                                           \
-        return kivm::finish<double>(kernel(x), x);                                                    \
-    }                                                                                                 \
-    extern "C" float name##f(float x) {                                                               \
-        kivm::FpuMode mode;                                                                           \
-        return kivm::finish<float>(kernel(x), x);                                                     \
-    }                                                                                                 \
-    extern "C" long double name##l(long double x) {                                                   \
-        kivm::FpuMode mode;                                                                           \
-        return kivm::finish<long double>(kernel(x), x);                                               \
+#define KIVM_UNARY(name, kernel)                        \
+    extern "C" double name(double x) {                  \
+        kivm::FpuMode mode;                             \
+        return kivm::finish<double>(kernel(x), x);      \
+    }                                                   \
+    extern "C" float name##f(float x) {                 \
+        kivm::FpuMode mode;                             \
+        return kivm::finish<float>(kernel(x), x);       \
+    }                                                   \
+    extern "C" long double name##l(long double x) {     \
+        kivm::FpuMode mode;                             \
+        return kivm::finish<long double>(kernel(x), x); \
     }
 
-#define KIVM_BINARY(name, kernel)                                                                     \
-    extern "C" double name(double x, double y) {                                                      \
-        kivm::FpuMode mode;                                                                           \
-        return kivm::finish<double>(kernel(x, y), x, y);                                              \
-    }                                                                                                 \
-    extern "C" float name##f(float x, float y) {                                                      \
-        kivm::FpuMode mode;                                                                           \
-        return kivm::finish<float>(kernel(x, y), x, y);                                               \
-    }                                                                                                 \
-    extern "C" long double name##l(long double x, long double y) {                                    \
-        kivm::FpuMode mode;                                                                           \
-        return kivm::finish<long double>(kernel(x, y), x, y);                                         \
+#define KIVM_BINARY(name, kernel)                                  \
+    extern "C" double name(double x, double y) {                   \
+        kivm::FpuMode mode;                                        \
+        return kivm::finish<double>(kernel(x, y), x, y);           \
+    }                                                              \
+    extern "C" float name##f(float x, float y) {                   \
+        kivm::FpuMode mode;                                        \
+        return kivm::finish<float>(kernel(x, y), x, y);            \
+    }                                                              \
+    extern "C" long double name##l(long double x, long double y) { \
+        kivm::FpuMode mode;                                        \
+        return kivm::finish<long double>(kernel(x, y), x, y);      \
     }

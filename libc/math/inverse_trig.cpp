@@ -2,7 +2,6 @@
 // (atan a = 2 atan(a / (1 + sqrt(1 + a^2)))) to below 0.2, where its
 // series is short; asin and acos are atan2 of the legs of a right angle.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/series.h"
 

@@ -2,7 +2,6 @@
 // sqrt(1/2) <= m < sqrt(2); log m = 2 atanh(s), s = (m-1)/(m+1), from the
 // odd series of atanh, which |s| <= 0.172 makes short.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/log_parts.h"
 #include "math/series.h"

@@ -2,7 +2,6 @@
 // e^(y log x) with log x carried in two long doubles, so that y log x,
 // up to 11357 in size, keeps 64 bits after its integer part.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/log_parts.h"
 #include "math/series.h"
@@ -110,10 +109,10 @@ KIVM_UNARY(cbrt, kivm::cbrt_kernel)
 KIVM_BINARY(hypot, kivm::hypot_kernel)
 
 // The FPU's square root, rounded once to the result's own precision.
-#define KIVM_SQRT(T, suffix)                                                                          \
-    extern "C" T sqrt##suffix(T x) {                                                                  \
-        kivm::FpuMode mode(kivm::kPrecisionOf<T>);                                                    \
-        return kivm::finish<T>(kivm::root_by_fpu(x), x);                                              \
+#define KIVM_SQRT(T, suffix)                             \
+    extern "C" T sqrt##suffix(T x) {                     \
+        kivm::FpuMode mode(kivm::kPrecisionOf<T>);       \
+        return kivm::finish<T>(kivm::root_by_fpu(x), x); \
     }
 
 KIVM_SQRT(double, )

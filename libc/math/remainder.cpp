@@ -2,7 +2,6 @@
 // division of the two 64-bit significands one bit of the exponent
 // difference at a time.
 #include "math.h"
-
 #include "math/internal.h"
 
 namespace kivm {
@@ -37,9 +36,7 @@ Division divide_magnitudes(long double x, long double y) {
     return {scale(static_cast<long double>(rest), y_exponent - kSignificandBits), quotient};
 }
 
-bool unordered_or_invalid(long double x, long double y) {
-    return is_nan(x) || is_nan(y) || is_inf(x) || y == 0.0L;
-}
+bool unordered_or_invalid(long double x, long double y) { return is_nan(x) || is_nan(y) || is_inf(x) || y == 0.0L; }
 
 long double fmod_kernel(long double x, long double y) {
     FpuMode mode;
@@ -75,13 +72,11 @@ long double remainder_kernel(long double x, long double y) {
 
 }  // namespace kivm
 
-#define KIVM_REMAINDER_FUNCTIONS(T, suffix)                                                          \
-    extern "C" T fmod##suffix(T x, T y) { return kivm::finish<T>(kivm::fmod_kernel(x, y), x, y); }   \
-    extern "C" T remainder##suffix(T x, T y) {                                                       \
-        return kivm::finish<T>(kivm::remainder_kernel(x, y), x, y);                                  \
-    }                                                                                                \
-    extern "C" T remquo##suffix(T x, T y, int *quotient) {                                           \
-        return kivm::narrow<T>(kivm::remquo_kernel(x, y, quotient));                                 \
+#define KIVM_REMAINDER_FUNCTIONS(T, suffix)                                                                  \
+    extern "C" T fmod##suffix(T x, T y) { return kivm::finish<T>(kivm::fmod_kernel(x, y), x, y); }           \
+    extern "C" T remainder##suffix(T x, T y) { return kivm::finish<T>(kivm::remainder_kernel(x, y), x, y); } \
+    extern "C" T remquo##suffix(T x, T y, int *quotient) {                                                   \
+        return kivm::narrow<T>(kivm::remquo_kernel(x, y, quotient));                                         \
     }
 
 KIVM_REMAINDER_FUNCTIONS(double, )

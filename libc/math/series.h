@@ -8,8 +8,7 @@
 namespace kivm {
 
 // c[0] + c[1] t + c[2] t^2 + ..., by Horner's rule.
-template <size_t N>
-long double horner(const long double (&c)[N], long double t) {
+template <size_t N> long double horner(const long double (&c)[N], long double t) {
     long double sum = c[N - 1];
     for (size_t i = N - 1; i-- > 0;) sum = sum * t + c[i];
     return sum;
@@ -23,8 +22,7 @@ constexpr long double inverse_factorial(int n) {
 }
 
 // {1/first!, 1/(first+step)!, ...}: a Taylor series' coefficients.
-template <size_t N>
-struct FactorialSeries {
+template <size_t N> struct FactorialSeries {
     long double c[N];
     constexpr FactorialSeries(int first, int step, bool alternate) : c() {
         for (size_t i = 0; i < N; i++) {

@@ -1,7 +1,6 @@
 // sin, cos and tan (C99 7.12.4): the argument reduced to [-pi/4, pi/4] and
 // a quadrant, then the Taylor series of sin or cos.
 #include "math.h"
-
 #include "math/internal.h"
 #include "math/series.h"
 

@@ -4,8 +4,9 @@
 // multiples of 4. The window's 224 bits leave, after the integer part and
 // the deepest cancellation any long double meets, 64 significant bits of
 // the fraction.
-#include "math/internal.h"
 #include "math/trig_reduce.h"
+
+#include "math/internal.h"
 
 namespace kivm {
 

@@ -36,13 +36,9 @@ struct Scan {
 
     // Suppressed conversions take no argument; the others always take one,
     // even when it turns out to be null.
-    template <typename T>
-    T *destination(bool suppressed) {
-        return suppressed ? nullptr : va_arg(args, T *);
-    }
+    template <typename T> T *destination(bool suppressed) { return suppressed ? nullptr : va_arg(args, T *); }
 
-    template <typename T>
-    void store(T *where, T value) {
+    template <typename T> void store(T *where, T value) {
         if (where == nullptr) return;
         *where = value;
         count++;

@@ -146,7 +146,9 @@ uint32_t render_digits(uint64_t value, uint32_t base, char (&digits)[kMaxDigits]
 bool put_integer(Engine &engine, const Conversion &conversion, Integer value, uint32_t base, bool pointer) {
     char digits[kMaxDigits];
     uint32_t digit_count = render_digits(value.magnitude, base, digits);
-    int64_t zeros = conversion.precision > static_cast<int32_t>(digit_count) ? int64_t{conversion.precision} - digit_count : 0;
+    int64_t zeros = conversion.precision > static_cast<int32_t>(digit_count)
+                        ? int64_t{conversion.precision} - digit_count
+                        : 0;
     int64_t total = (value.negative ? 1 : 0) + (pointer ? 2 : 0) + zeros + digit_count;
     int64_t padding = conversion.width > total ? conversion.width - total : 0;
     bool zero_padding = conversion.zero && conversion.precision < 0;
@@ -163,7 +165,8 @@ bool put_integer(Engine &engine, const Conversion &conversion, Integer value, ui
 bool put_string(Engine &engine, const Conversion &conversion) {
     const char *text = va_arg(engine.args, const char *);
     if (text == nullptr) text = kNullText;
-    uint32_t length = conversion.precision >= 0 ? strnlen(text, static_cast<uint32_t>(conversion.precision)) : strlen(text);
+    uint32_t length = conversion.precision >= 0 ? strnlen(text, static_cast<uint32_t>(conversion.precision))
+                                                : strlen(text);
     if (conversion.width > 0 && static_cast<uint32_t>(conversion.width) > length &&
         !hand_repeated(engine, ' ', conversion.width - static_cast<int64_t>(length)))
         return false;

@@ -110,9 +110,8 @@ struct IntegerLetter {
 };
 
 constexpr IntegerLetter kIntegerLetters[] = {
-    {'d', kDecimal, false, true},       {'i', kDecimal, false, true},
-    {'u', kDecimal, false, false},      {'x', kHexadecimal, false, false},
-    {'X', kHexadecimal, true, false},
+    {'d', kDecimal, false, true},      {'i', kDecimal, false, true},     {'u', kDecimal, false, false},
+    {'x', kHexadecimal, false, false}, {'X', kHexadecimal, true, false},
 };
 
 bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
@@ -127,10 +126,10 @@ int32_t read_number(const char *&format) {
 void read_flags(const char *&format, Directive &conversion) {
     for (;; format++) {
         switch (*format) {
-            case '-': conversion.left = true; break;
-            case '0': conversion.zero = true; break;
-            case '+': conversion.plus = true; break;
-            default: return;
+        case '-': conversion.left = true; break;
+        case '0': conversion.zero = true; break;
+        case '+': conversion.plus = true; break;
+        default: return;
         }
     }
 }
@@ -242,15 +241,15 @@ void put_conversion(Sink &sink, const Directive &conversion, Arguments &args) {
         return;
     }
     switch (conversion.letter) {
-        case 'p': put_pointer(sink, args.next()); break;
-        case 'c': sink.put(static_cast<char>(args.next())); break;
-        case 's': put_string(sink, conversion, reinterpret_cast<const char *>(args.next())); break;
-        case '%': sink.put('%'); break;
-        default:
-            // Unknown letters are shown, not rejected.
-            sink.put('%');
-            sink.put(conversion.letter);
-            break;
+    case 'p': put_pointer(sink, args.next()); break;
+    case 'c': sink.put(static_cast<char>(args.next())); break;
+    case 's': put_string(sink, conversion, reinterpret_cast<const char *>(args.next())); break;
+    case '%': sink.put('%'); break;
+    default:
+        // Unknown letters are shown, not rejected.
+        sink.put('%');
+        sink.put(conversion.letter);
+        break;
     }
 }
 

@@ -4,8 +4,7 @@
 
 namespace {
 
-template <typename Result, typename Integer>
-Result divide(Integer numerator, Integer denominator) {
+template <typename Result, typename Integer> Result divide(Integer numerator, Integer denominator) {
     Result result;
     result.quot = numerator / denominator;
     result.rem = numerator % denominator;

@@ -174,7 +174,8 @@ int atoi(const char *s) {
     bool negative = *p == '-';
     if (*p == '+' || *p == '-') p++;
     uint32_t value = 0;
-    for (int digit; (digit = decimal_value(*p)) != kNoDigit; p++) value = value * kDecimal + static_cast<uint32_t>(digit);
+    for (int digit; (digit = decimal_value(*p)) != kNoDigit; p++)
+        value = value * kDecimal + static_cast<uint32_t>(digit);
     return static_cast<int>(negative ? 0u - value : value);
 }
 

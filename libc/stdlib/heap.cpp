@@ -21,9 +21,7 @@ typedef uint32_t __attribute__((may_alias)) SizeHeader;
 
 // Header plus payload rounded up to kBlockAlign, in 64 bits so that a size
 // near the top of the 32-bit range cannot wrap into a small footprint.
-uint64_t footprint(uint32_t n) {
-    return (uint64_t{n} + kHeaderSize + kBlockAlign - 1) & ~uint64_t{kBlockAlign - 1};
-}
+uint64_t footprint(uint32_t n) { return (uint64_t{n} + kHeaderSize + kBlockAlign - 1) & ~uint64_t{kBlockAlign - 1}; }
 
 bool fits(uint64_t bytes) { return g_heap_used + bytes <= kArenaSize; }
 

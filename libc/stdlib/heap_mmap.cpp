@@ -173,9 +173,7 @@ bool unmap_block(Block *block) {
     return true;
 }
 
-uint32_t pages_for(uint32_t block_size) {
-    return (block_size + kMappingOverhead + kPageSize - 1) & ~(kPageSize - 1);
-}
+uint32_t pages_for(uint32_t block_size) { return (block_size + kMappingOverhead + kPageSize - 1) & ~(kPageSize - 1); }
 
 // A mapping of its own for a large block, taken back whole when it is freed.
 Block *map_large(uint32_t size) { return map_block(pages_for(size)); }
@@ -347,8 +345,6 @@ int posix_memalign(void **result, size_t alignment, size_t size) {
 }
 
 // As glibc: the bytes the block can hold, at least what was asked for.
-size_t malloc_usable_size(void *block) {
-    return block == nullptr ? 0 : size_of(block_of(block)) - kHeaderSize;
-}
+size_t malloc_usable_size(void *block) { return block == nullptr ? 0 : size_of(block_of(block)) - kHeaderSize; }
 
 }  // extern "C"

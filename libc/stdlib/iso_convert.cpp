@@ -272,8 +272,8 @@ float strtof(const char *s, char **end) {
     float result = static_cast<float>(value);
     bool overflow = __builtin_isinf(result) && !f.special;
     // Underflow is a result below the normal range that lost something.
-    bool underflow = f.nonzero && (result == 0.0f || (__builtin_fabsf(result) < FLT_MIN &&
-                                                      static_cast<long double>(result) != value));
+    bool underflow = f.nonzero && (result == 0.0f ||
+                                   (__builtin_fabsf(result) < FLT_MIN && static_cast<long double>(result) != value));
     if (overflow || underflow) errno = ERANGE;
     return result;
 }

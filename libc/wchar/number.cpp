@@ -15,8 +15,7 @@ namespace {
 constexpr size_t kNarrowLimit = 1023;
 constexpr wchar_t kFirstNonAscii = 128;
 
-template <typename Value, typename Convert>
-Value convert_narrowed(const wchar_t *s, wchar_t **end, Convert convert) {
+template <typename Value, typename Convert> Value convert_narrowed(const wchar_t *s, wchar_t **end, Convert convert) {
     char narrow[kNarrowLimit + 1];
     size_t n = 0;
     for (; n < kNarrowLimit && s[n] > 0 && s[n] < kFirstNonAscii; n++) narrow[n] = static_cast<char>(s[n]);

@@ -48,41 +48,41 @@ static inline void check_fail(const char *file, int line, const char *what) {
 }
 
 /* CHECK(condition): counts a failure when the condition is false. */
-#define CHECK(cond) \
-    do { \
+#define CHECK(cond)                                         \
+    do {                                                    \
         if (!(cond)) check_fail(__FILE__, __LINE__, #cond); \
     } while (0)
 
 /* CHECK_EQ(actual, expected): integers, printed on failure. */
-#define CHECK_EQ(actual, expected) \
-    do { \
-        int64_t check_a_ = (int64_t)(actual); \
-        int64_t check_e_ = (int64_t)(expected); \
-        if (check_a_ != check_e_) { \
+#define CHECK_EQ(actual, expected)                                    \
+    do {                                                              \
+        int64_t check_a_ = (int64_t)(actual);                         \
+        int64_t check_e_ = (int64_t)(expected);                       \
+        if (check_a_ != check_e_) {                                   \
             check_fail(__FILE__, __LINE__, #actual " == " #expected); \
-            check_say("  got "); \
-            check_say_number(check_a_); \
-            check_say(", want "); \
-            check_say_number(check_e_); \
-            check_say("\n"); \
-        } \
+            check_say("  got ");                                      \
+            check_say_number(check_a_);                               \
+            check_say(", want ");                                     \
+            check_say_number(check_e_);                               \
+            check_say("\n");                                          \
+        }                                                             \
     } while (0)
 
 /* CHECK_BYTES(actual, expected, n): n bytes equal. */
-#define CHECK_BYTES(actual, expected, n) \
-    do { \
-        const unsigned char *check_x_ = (const unsigned char *)(actual); \
-        const unsigned char *check_y_ = (const unsigned char *)(expected); \
-        unsigned check_i_; \
-        for (check_i_ = 0; check_i_ < (unsigned)(n); check_i_++) { \
-            if (check_x_[check_i_] != check_y_[check_i_]) { \
+#define CHECK_BYTES(actual, expected, n)                                        \
+    do {                                                                        \
+        const unsigned char *check_x_ = (const unsigned char *)(actual);        \
+        const unsigned char *check_y_ = (const unsigned char *)(expected);      \
+        unsigned check_i_;                                                      \
+        for (check_i_ = 0; check_i_ < (unsigned)(n); check_i_++) {              \
+            if (check_x_[check_i_] != check_y_[check_i_]) {                     \
                 check_fail(__FILE__, __LINE__, #actual " bytes == " #expected); \
-                check_say("  first difference at byte "); \
-                check_say_number(check_i_); \
-                check_say("\n"); \
-                break; \
-            } \
-        } \
+                check_say("  first difference at byte ");                       \
+                check_say_number(check_i_);                                     \
+                check_say("\n");                                                \
+                break;                                                          \
+            }                                                                   \
+        }                                                                       \
     } while (0)
 
 /* A system call straight to the kernel, past the wrappers' guards. */
@@ -103,8 +103,7 @@ struct check_scenario {
 #define CHECK_NO_SCENARIO_NAMED 100
 #define CHECK_UNKNOWN_SCENARIO 101
 
-static inline int check_run_scenario(int argc, char **argv, const struct check_scenario *scenarios,
-                                     unsigned count) {
+static inline int check_run_scenario(int argc, char **argv, const struct check_scenario *scenarios, unsigned count) {
     unsigned i;
     if (argc < 2) return CHECK_NO_SCENARIO_NAMED;
     for (i = 0; i < count; i++) {

@@ -7,7 +7,7 @@ namespace {
 
 const char kGreeting[] = "hello from kivos\n";
 volatile int g_expected_length = sizeof kGreeting - 1;  // initialised data
-volatile int g_written;                               // zero-filled
+volatile int g_written;                                 // zero-filled
 
 }  // namespace
 

@@ -30,6 +30,4 @@ const check_scenario kScenarios[] = {
 
 }  // namespace
 
-int main(int argc, char **argv) {
-    return check_run_scenario(argc, argv, kScenarios, CHECK_SCENARIO_COUNT(kScenarios));
-}
+int main(int argc, char **argv) { return check_run_scenario(argc, argv, kScenarios, CHECK_SCENARIO_COUNT(kScenarios)); }

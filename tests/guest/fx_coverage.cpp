@@ -17,7 +17,7 @@ int decimal(const char *text) {
     return value;
 }
 
-int square(int value) {  // coverage: function
+int square(int value) {    // coverage: function
     return value * value;  // coverage: called
 }
 

@@ -105,7 +105,8 @@ int own_selectors() {
         "pushl %%cs\n\t"
         "pushl $2f\n\t"
         "iret\n"
-        "2:" ::: "eax", "memory");
+        "2:" ::
+            : "eax", "memory");
     check_say("reloaded\n");
     return 0;
 }

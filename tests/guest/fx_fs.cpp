@@ -50,9 +50,15 @@ struct Operation {
 };
 
 constexpr Operation kOperations[] = {
-    {"read", read_first_byte}, {"create", create_file}, {"writefile", replace_file},
-    {"stream", stream_file},   {"mkdir", mkdir},        {"rmdir", rmdir},
-    {"unlink", unlink},        {"chdir", change_and_report}, {"mkfifo", mkfifo},
+    {"read", read_first_byte},
+    {"create", create_file},
+    {"writefile", replace_file},
+    {"stream", stream_file},
+    {"mkdir", mkdir},
+    {"rmdir", rmdir},
+    {"unlink", unlink},
+    {"chdir", change_and_report},
+    {"mkfifo", mkfifo},
     {"access", [](const char *path) { return access(path, 0); }},
 };
 

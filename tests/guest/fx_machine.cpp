@@ -27,11 +27,11 @@ uint16_t selector_cs() {
     asm volatile("movw %%cs, %0" : "=r"(value));
     return value;
 }
-#define SELECTOR_READER(name) \
-    uint16_t selector_##name() { \
-        uint16_t value; \
+#define SELECTOR_READER(name)                               \
+    uint16_t selector_##name() {                            \
+        uint16_t value;                                     \
         asm volatile("movw %%" #name ", %0" : "=r"(value)); \
-        return value; \
+        return value;                                       \
     }
 SELECTOR_READER(ds)
 SELECTOR_READER(es)
@@ -49,11 +49,12 @@ void print_state(const char *who) {
     tags = static_cast<uint16_t>(environment[2]);
     asm volatile("pushfl\n\tpopl %0" : "=r"(eflags));
     Cpuid vendor = cpuid(0), features = cpuid(1), extended = cpuid(0x80000000u);
-    printf("%s: fcw=%04x fsw=%04x ftw=%04x mxcsr=%08x eflags=%08x cs=%04x ds=%04x es=%04x fs=%04x gs=%04x ss=%04x"
-           " cpuid0=%08x cpuid1=%08x:%08x:%08x ext=%08x\n",
-           who, control, status, tags, mxcsr, eflags & ~kArithmeticFlags, selector_cs(), selector_ds(), selector_es(),
-           selector_fs(), selector_gs(), selector_ss(), vendor.eax, features.eax, features.ecx, features.edx,
-           extended.eax);
+    printf(
+        "%s: fcw=%04x fsw=%04x ftw=%04x mxcsr=%08x eflags=%08x cs=%04x ds=%04x es=%04x fs=%04x gs=%04x ss=%04x"
+        " cpuid0=%08x cpuid1=%08x:%08x:%08x ext=%08x\n",
+        who, control, status, tags, mxcsr, eflags & ~kArithmeticFlags, selector_cs(), selector_ds(), selector_es(),
+        selector_fs(), selector_gs(), selector_ss(), vendor.eax, features.eax, features.ecx, features.edx,
+        extended.eax);
 }
 
 }  // namespace

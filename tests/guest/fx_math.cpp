@@ -57,8 +57,7 @@ uint16_t parse_hex(const char *text) {
     return value;
 }
 
-template <typename T>
-void report(const kiv_math_table::MathFunction &function, unsigned index) {
+template <typename T> void report(const kiv_math_table::MathFunction &function, unsigned index) {
     kiv_math_table::Table<T> table(function, index);
     for (unsigned i = 0; i < table.size(); i++) {
         kiv_math_table::Arguments<T> arguments = table.at(i);

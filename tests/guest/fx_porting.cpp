@@ -45,8 +45,7 @@ void ctype_table(int, char **) {
 }
 
 // Pairs of base and text: the value (hex, 64 bits), the end's offset, errno.
-template <typename Convert>
-void integer_conversions(int argc, char **argv, Convert convert) {
+template <typename Convert> void integer_conversions(int argc, char **argv, Convert convert) {
     for (int i = 0; i + 1 < argc; i += 2) {
         char *end = nullptr;
         errno = 0;
@@ -155,7 +154,7 @@ void broken_down_times(int argc, char **argv) {
 // them out of range: mktime's result and the fields it normalised.
 void normalised_times(int argc, char **argv) {
     for (int i = 0; i + 5 < argc; i += 6) {
-        struct tm t{};
+        struct tm t {};
         int *fields[] = {&t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec};
         for (int k = 0; k < 6; k++) *fields[k] = atoi(argv[i + k]);
         say_field(mktime(&t));
@@ -171,9 +170,15 @@ struct Family {
 };
 
 constexpr Family kFamilies[] = {
-    {"ctype", ctype_table},   {"strtoll", signed_conversions}, {"strtoull", unsigned_conversions},
-    {"strtof", float_conversions}, {"sort", sort_and_search}, {"span", spans},
-    {"div", divisions},       {"gmtime", broken_down_times},   {"mktime", normalised_times},
+    {"ctype", ctype_table},
+    {"strtoll", signed_conversions},
+    {"strtoull", unsigned_conversions},
+    {"strtof", float_conversions},
+    {"sort", sort_and_search},
+    {"span", spans},
+    {"div", divisions},
+    {"gmtime", broken_down_times},
+    {"mktime", normalised_times},
     {"assert", failed_assertion},
 };
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-volatile int g_total;    // 1, 5, 14, 30, 55
+volatile int g_total;  // 1, 5, 14, 30, 55
 volatile int g_report;
 volatile unsigned g_spun;
 

@@ -89,7 +89,8 @@ int flood() {
     return 0;
 }
 int spin() {
-    for (volatile int forever = 1; forever;) {}
+    for (volatile int forever = 1; forever;) {
+    }
     return 0;
 }
 // Long writes, every byte value among them, for a trace of long lines.
@@ -103,7 +104,8 @@ int loud() {
 }
 int drain() {
     char buffer[64];
-    while (read(0, buffer, sizeof buffer) > 0) {}
+    while (read(0, buffer, sizeof buffer) > 0) {
+    }
     return 0;
 }
 int where() {
@@ -117,7 +119,8 @@ int where() {
 }
 int write_to_number() {
     return write(number_argument(), kGreeting, check_length(kGreeting)) == static_cast<int>(check_length(kGreeting))
-               ? 0 : 1;
+               ? 0
+               : 1;
 }
 
 // Parent scenarios.

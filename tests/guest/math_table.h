@@ -15,8 +15,7 @@
 namespace kiv_math_table {
 
 // The C99 call shapes, each with its double, float and long double member.
-template <typename T>
-struct Signatures {
+template <typename T> struct Signatures {
     using Unary = T (*)(T);
     using Binary = T (*)(T, T);
 };
@@ -36,9 +35,9 @@ struct MathFunction {
     Signatures<long double>::Binary l2;
     Interval x;
     Interval y;
-    unsigned count;       // arguments of double and float
-    unsigned ulps;        // the largest distance from the host's results allowed, double and float
-    unsigned long_ulps;   // the same for long double
+    unsigned count;      // arguments of double and float
+    unsigned ulps;       // the largest distance from the host's results allowed, double and float
+    unsigned long_ulps;  // the same for long double
     bool binary() const { return d2 != nullptr; }
 };
 
@@ -50,8 +49,7 @@ constexpr unsigned kSpotCount = 1000;
 
 // Calls whose result is not simply T from T: wrapped into one of the two
 // shapes. Integer arguments come from the table as values in their range.
-template <typename T>
-int as_exponent(T y) {
+template <typename T> int as_exponent(T y) {
     if (!(y == y)) return 0;
     if (y > 100000) return 100000;
     if (y < -100000) return -100000;
@@ -59,35 +57,95 @@ int as_exponent(T y) {
 }
 
 template <typename T> T frexp_of(T x);
-template <> inline double frexp_of(double x) { int e; return frexp(x, &e); }
-template <> inline float frexp_of(float x) { int e; return frexpf(x, &e); }
-template <> inline long double frexp_of(long double x) { int e; return frexpl(x, &e); }
+template <> inline double frexp_of(double x) {
+    int e;
+    return frexp(x, &e);
+}
+template <> inline float frexp_of(float x) {
+    int e;
+    return frexpf(x, &e);
+}
+template <> inline long double frexp_of(long double x) {
+    int e;
+    return frexpl(x, &e);
+}
 template <typename T> T frexp_exponent(T x);
-template <> inline double frexp_exponent(double x) { int e = 0; frexp(x, &e); return e; }
-template <> inline float frexp_exponent(float x) { int e = 0; frexpf(x, &e); return static_cast<float>(e); }
-template <> inline long double frexp_exponent(long double x) { int e = 0; frexpl(x, &e); return e; }
+template <> inline double frexp_exponent(double x) {
+    int e = 0;
+    frexp(x, &e);
+    return e;
+}
+template <> inline float frexp_exponent(float x) {
+    int e = 0;
+    frexpf(x, &e);
+    return static_cast<float>(e);
+}
+template <> inline long double frexp_exponent(long double x) {
+    int e = 0;
+    frexpl(x, &e);
+    return e;
+}
 template <typename T> T modf_fraction(T x);
-template <> inline double modf_fraction(double x) { double w; return modf(x, &w); }
-template <> inline float modf_fraction(float x) { float w; return modff(x, &w); }
-template <> inline long double modf_fraction(long double x) { long double w; return modfl(x, &w); }
+template <> inline double modf_fraction(double x) {
+    double w;
+    return modf(x, &w);
+}
+template <> inline float modf_fraction(float x) {
+    float w;
+    return modff(x, &w);
+}
+template <> inline long double modf_fraction(long double x) {
+    long double w;
+    return modfl(x, &w);
+}
 template <typename T> T modf_whole(T x);
-template <> inline double modf_whole(double x) { double w = 0; modf(x, &w); return w; }
-template <> inline float modf_whole(float x) { float w = 0; modff(x, &w); return w; }
-template <> inline long double modf_whole(long double x) { long double w = 0; modfl(x, &w); return w; }
+template <> inline double modf_whole(double x) {
+    double w = 0;
+    modf(x, &w);
+    return w;
+}
+template <> inline float modf_whole(float x) {
+    float w = 0;
+    modff(x, &w);
+    return w;
+}
+template <> inline long double modf_whole(long double x) {
+    long double w = 0;
+    modfl(x, &w);
+    return w;
+}
 template <typename T> T remquo_quotient(T x, T y);
-template <> inline double remquo_quotient(double x, double y) { int q = 0; remquo(x, y, &q); return q % 8; }
-template <> inline float remquo_quotient(float x, float y) { int q = 0; remquof(x, y, &q); return static_cast<float>(q % 8); }
-template <> inline long double remquo_quotient(long double x, long double y) { int q = 0; remquol(x, y, &q); return q % 8; }
+template <> inline double remquo_quotient(double x, double y) {
+    int q = 0;
+    remquo(x, y, &q);
+    return q % 8;
+}
+template <> inline float remquo_quotient(float x, float y) {
+    int q = 0;
+    remquof(x, y, &q);
+    return static_cast<float>(q % 8);
+}
+template <> inline long double remquo_quotient(long double x, long double y) {
+    int q = 0;
+    remquol(x, y, &q);
+    return q % 8;
+}
 template <typename T> T lgamma_sign(T x);
-template <> inline double lgamma_sign(double x) { lgamma(x); return signgam; }
-template <> inline float lgamma_sign(float x) { lgammaf(x); return static_cast<float>(signgam); }
-template <> inline long double lgamma_sign(long double x) { lgammal(x); return signgam; }
+template <> inline double lgamma_sign(double x) {
+    lgamma(x);
+    return signgam;
+}
+template <> inline float lgamma_sign(float x) {
+    lgammaf(x);
+    return static_cast<float>(signgam);
+}
+template <> inline long double lgamma_sign(long double x) {
+    lgammal(x);
+    return signgam;
+}
 
 // Integer results, kept where the conversion is defined.
-template <typename T>
-T in_long_range(T x) {
-    return x > -2147483648.0L && x < 2147483647.0L ? x : 0;
-}
+template <typename T> T in_long_range(T x) { return x > -2147483648.0L && x < 2147483647.0L ? x : 0; }
 
 #define KIV_MATH_UNARY(name) #name, name, nullptr, name##f, nullptr, name##l, nullptr
 #define KIV_MATH_BINARY(name) #name, nullptr, name, nullptr, name##f, nullptr, name##l
@@ -116,7 +174,9 @@ template <> inline float llrint_of(float x) { return static_cast<float>(llrintf(
 template <> inline long double llrint_of(long double x) { return static_cast<long double>(llrintl(in_long_range(x))); }
 template <typename T> T llround_of(T x) { return static_cast<T>(llround(in_long_range(x))); }
 template <> inline float llround_of(float x) { return static_cast<float>(llroundf(in_long_range(x))); }
-template <> inline long double llround_of(long double x) { return static_cast<long double>(llroundl(in_long_range(x))); }
+template <> inline long double llround_of(long double x) {
+    return static_cast<long double>(llroundl(in_long_range(x)));
+}
 template <typename T> T nexttoward_of(T x, T y) { return nexttoward(x, static_cast<long double>(y)); }
 template <> inline float nexttoward_of(float x, float y) { return nexttowardf(x, y); }
 template <> inline long double nexttoward_of(long double x, long double y) { return nexttowardl(x, y); }
@@ -235,14 +295,20 @@ template <> inline long double spread(Generator &g) {
     return d + d * (static_cast<long double>(g.next() & 0x7ff) * 0x1p-64L);
 }
 
-template <typename T>
-struct Edges {
+template <typename T> struct Edges {
     static constexpr unsigned kCount = 21;
     T values[kCount];
     Edges() {
-        const T positive[] = {static_cast<T>(0.0), denorm_min(), static_cast<T>(denorm_min() * 12345),
-                              min_normal(), static_cast<T>(0.5), static_cast<T>(1.0), static_cast<T>(2.0),
-                              static_cast<T>(3.0), max_value(), static_cast<T>(__builtin_inf())};
+        const T positive[] = {static_cast<T>(0.0),
+                              denorm_min(),
+                              static_cast<T>(denorm_min() * 12345),
+                              min_normal(),
+                              static_cast<T>(0.5),
+                              static_cast<T>(1.0),
+                              static_cast<T>(2.0),
+                              static_cast<T>(3.0),
+                              max_value(),
+                              static_cast<T>(__builtin_inf())};
         for (unsigned i = 0; i < 10; i++) {
             values[2 * i] = positive[i];
             values[2 * i + 1] = -positive[i];
@@ -263,15 +329,13 @@ template <> inline long double Edges<long double>::denorm_min() { return __LDBL_
 template <> inline long double Edges<long double>::min_normal() { return __LDBL_MIN__; }
 template <> inline long double Edges<long double>::max_value() { return __LDBL_MAX__; }
 
-template <typename T>
-struct Arguments {
+template <typename T> struct Arguments {
     T x;
     T y;
 };
 
 // The arguments of `function` for T, one call after another.
-template <typename T>
-class Table {
+template <typename T> class Table {
 public:
     Table(const MathFunction &function, unsigned function_index)
         : function_(function), generator_(0x6b69766d61746800ull + function_index) {}
@@ -280,7 +344,8 @@ public:
 
     Arguments<T> at(unsigned i) {
         unsigned edges = function_.binary() ? Edges<T>::kCount * Edges<T>::kCount : Edges<T>::kCount;
-        if (i < edges) return {edges_.values[i % Edges<T>::kCount], edges_.values[i / Edges<T>::kCount % Edges<T>::kCount]};
+        if (i < edges)
+            return {edges_.values[i % Edges<T>::kCount], edges_.values[i / Edges<T>::kCount % Edges<T>::kCount]};
         if (i % 2 == 0) return {spread<T>(generator_), spread<T>(generator_)};
         return {within(function_.x), within(function_.y)};
     }
@@ -301,10 +366,13 @@ private:
 };
 
 // The call itself.
-template <typename T>
-T evaluate(const MathFunction &function, Arguments<T> a);
-template <> inline double evaluate(const MathFunction &f, Arguments<double> a) { return f.binary() ? f.d2(a.x, a.y) : f.d1(a.x); }
-template <> inline float evaluate(const MathFunction &f, Arguments<float> a) { return f.binary() ? f.f2(a.x, a.y) : f.f1(a.x); }
+template <typename T> T evaluate(const MathFunction &function, Arguments<T> a);
+template <> inline double evaluate(const MathFunction &f, Arguments<double> a) {
+    return f.binary() ? f.d2(a.x, a.y) : f.d1(a.x);
+}
+template <> inline float evaluate(const MathFunction &f, Arguments<float> a) {
+    return f.binary() ? f.f2(a.x, a.y) : f.f1(a.x);
+}
 template <> inline long double evaluate(const MathFunction &f, Arguments<long double> a) {
     return f.binary() ? f.l2(a.x, a.y) : f.l1(a.x);
 }

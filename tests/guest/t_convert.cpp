@@ -185,7 +185,8 @@ void test_strtold_caps() {
 }
 
 void test_abs() {
-    const int32_t kValues[][2] = {{-5, 5}, {5, 5}, {0, 0}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}, {-INT32_MAX, INT32_MAX}};
+    const int32_t kValues[][2] = {
+        {-5, 5}, {5, 5}, {0, 0}, {INT32_MIN, INT32_MIN}, {INT32_MAX, INT32_MAX}, {-INT32_MAX, INT32_MAX}};
     for (const auto &pair : kValues) {
         CHECK_EQ(abs(pair[0]), pair[1]);
         CHECK_EQ(labs(pair[0]), pair[1]);

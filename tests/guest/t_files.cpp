@@ -11,9 +11,7 @@ namespace {
 constexpr char kTenBytes[] = "0123456789";
 
 // Each run starts from the same files, whatever an earlier run left.
-void make_file(const char *name, const char *content) {
-    CHECK(writefile(name, content, strlen(content)) >= 0);
-}
+void make_file(const char *name, const char *content) { CHECK(writefile(name, content, strlen(content)) >= 0); }
 
 void check_fread_eof_and_position() {
     make_file("ten.txt", kTenBytes);
@@ -97,7 +95,6 @@ void check_written_whole_at_close() {
     CHECK(empty != nullptr);
     CHECK_EQ(fclose(empty), 0);
     CHECK(file_holds("empty.txt", ""));
-
 }
 
 void check_fopen_modes_and_names() {
@@ -109,10 +106,11 @@ void check_fopen_modes_and_names() {
         FILE *expected;  // a standard stream, or null
     };
     const Case cases[] = {
-        {__LINE__, nullptr, "r", stdin},   {__LINE__, "-", "r+", stdin},   {__LINE__, nullptr, "w", stdout},
-        {__LINE__, "-", "wx", stdout},     {__LINE__, "-", "a", nullptr},  {__LINE__, nullptr, "", nullptr},
-        {__LINE__, "-", nullptr, nullptr}, {__LINE__, "ten.txt", "a", nullptr},
-        {__LINE__, "ten.txt", "", nullptr}, {__LINE__, "ten.txt", "R", nullptr},
+        {__LINE__, nullptr, "r", stdin},         {__LINE__, "-", "r+", stdin},
+        {__LINE__, nullptr, "w", stdout},        {__LINE__, "-", "wx", stdout},
+        {__LINE__, "-", "a", nullptr},           {__LINE__, nullptr, "", nullptr},
+        {__LINE__, "-", nullptr, nullptr},       {__LINE__, "ten.txt", "a", nullptr},
+        {__LINE__, "ten.txt", "", nullptr},      {__LINE__, "ten.txt", "R", nullptr},
         {__LINE__, "missing.txt", "r", nullptr},
     };
     for (const Case &c : cases)

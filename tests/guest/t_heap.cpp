@@ -147,11 +147,8 @@ struct ReallocCase {
 };
 
 const ReallocCase kReallocCases[] = {
-    {"shrink to 4", 4, 4, 4},
-    {"shrink to 5", 5, 5, 5},
-    {"grow to 20", 20, 20, 10},
-    {"same size", 10, 10, 10},
-    {"to 0", 0, 1, 1},
+    {"shrink to 4", 4, 4, 4},  {"shrink to 5", 5, 5, 5}, {"grow to 20", 20, 20, 10},
+    {"same size", 10, 10, 10}, {"to 0", 0, 1, 1},
 };
 
 // Each resize of one 10-byte block: a new block at the top holding the

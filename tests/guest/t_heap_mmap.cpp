@@ -28,7 +28,9 @@ unsigned char *bytes(void *p) { return static_cast<unsigned char *>(p); }
 
 // A block's pattern: every byte depends on the block's seed and position,
 // so a byte written through another block or lost in a move shows.
-unsigned char pattern_byte(uint32_t seed, uint32_t i) { return static_cast<unsigned char>((seed * 2654435761u + i * 131u) >> 5); }
+unsigned char pattern_byte(uint32_t seed, uint32_t i) {
+    return static_cast<unsigned char>((seed * 2654435761u + i * 131u) >> 5);
+}
 
 void fill(void *p, uint32_t size, uint32_t seed) {
     for (uint32_t i = 0; i < size; i++) bytes(p)[i] = pattern_byte(seed, i);
@@ -43,7 +45,8 @@ uint32_t first_wrong(const void *p, uint32_t size, uint32_t seed) {
 }
 
 void check_sizes_and_alignment() {
-    const size_t kSizes[] = {0, 1, 7, 8, 9, 15, 16, 17, 100, 1000, 1008, 1009, 4095, 65536, kLargestSmall, kLargestSmall + 1, 3 * kMiB + 5};
+    const size_t kSizes[] = {
+        0, 1, 7, 8, 9, 15, 16, 17, 100, 1000, 1008, 1009, 4095, 65536, kLargestSmall, kLargestSmall + 1, 3 * kMiB + 5};
     for (size_t size : kSizes) {
         int before = g_check_failures;
         void *p = malloc(size);

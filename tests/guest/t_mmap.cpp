@@ -68,9 +68,9 @@ void check_memory_is_usable() {
 
 void check_refusals() {
     CHECK(mmap(nullptr, 0, kReadWrite, kPrivateAnonymous, -1, 0) == MAP_FAILED);
-    CHECK(mmap(nullptr, 4096, kReadWrite, 0x2, 3, 0) == MAP_FAILED);           // files are not mapped
+    CHECK(mmap(nullptr, 4096, kReadWrite, 0x2, 3, 0) == MAP_FAILED);                        // files are not mapped
     CHECK(mmap(nullptr, 0x7fffffffu, kReadWrite, kPrivateAnonymous, -1, 0) == MAP_FAILED);  // too much
-    CHECK(mmap(nullptr, 4096, 0x10, kPrivateAnonymous, -1, 0) == MAP_FAILED);  // unknown protection
+    CHECK(mmap(nullptr, 4096, 0x10, kPrivateAnonymous, -1, 0) == MAP_FAILED);               // unknown protection
 }
 
 constexpr unsigned kPage = 4096;
@@ -84,8 +84,7 @@ void check_many_adjacent_mappings() {
     constexpr unsigned kPages = 5000;
     static unsigned char *pages[kPages];
     unsigned mapped = 0;
-    while (mapped < kPages && (pages[mapped] = static_cast<unsigned char *>(map_page(nullptr))) != MAP_FAILED)
-        mapped++;
+    while (mapped < kPages && (pages[mapped] = static_cast<unsigned char *>(map_page(nullptr))) != MAP_FAILED) mapped++;
     CHECK_EQ(mapped, kPages);
     for (unsigned i = 0; i < mapped; i++) pages[i][i % kPage] = static_cast<unsigned char>(i);
     unsigned intact = 0;

@@ -45,7 +45,7 @@ void check_reads_need_writable_memory() {
     CHECK_EQ(read(fd, const_cast<char *>(kReadOnly), 4), -1);  // read-only data
     CHECK_BYTES(kReadOnly, "read", 4);
     CHECK_EQ(read(fd, reinterpret_cast<void *>(&check_fail), 4), -1);  // code
-    CHECK_EQ(read(fd, g_writable, 4), 4);  // nothing was consumed by the refusals
+    CHECK_EQ(read(fd, g_writable, 4), 4);                              // nothing was consumed by the refusals
     CHECK_BYTES(g_writable, "abcd", 4);
     close(fd);
 }

@@ -136,8 +136,8 @@ static void c_locale(void) {
         int category;
         const char *name;
         int accepted;
-    } cases[] = {{LC_ALL, "C", 1}, {LC_NUMERIC, "POSIX", 1}, {LC_CTYPE, "", 1},   {LC_ALL, 0, 1},
-                 {LC_ALL, "en_US.UTF-8", 0}, {LC_TIME, "de_DE", 0}, {99, "C", 0}, {-1, 0, 0}};
+    } cases[] = {{LC_ALL, "C", 1},           {LC_NUMERIC, "POSIX", 1}, {LC_CTYPE, "", 1}, {LC_ALL, 0, 1},
+                 {LC_ALL, "en_US.UTF-8", 0}, {LC_TIME, "de_DE", 0},    {99, "C", 0},      {-1, 0, 0}};
     unsigned i;
     const struct lconv *conventions = localeconv();
     for (i = 0; i < sizeof cases / sizeof cases[0]; i++) {
@@ -188,8 +188,12 @@ static void wide_conversions(void) {
         long value;
         int end;
         int error;
-    } numbers[] = {{L" 42x", 42, 3, 0},          {L"0x1F", 31, 4, 0},  {L"-17", -17, 3, 0},
-                   {L"7\x263a", 7, 1, 0},        {L"z", 0, 0, 0},      {L"99999999999", LONG_MAX, 11, ERANGE},
+    } numbers[] = {{L" 42x", 42, 3, 0},
+                   {L"0x1F", 31, 4, 0},
+                   {L"-17", -17, 3, 0},
+                   {L"7\x263a", 7, 1, 0},
+                   {L"z", 0, 0, 0},
+                   {L"99999999999", LONG_MAX, 11, ERANGE},
                    {L"-2147483649", LONG_MIN, 11, ERANGE}};
     char bytes[8];
     wchar_t wide[8];
@@ -243,7 +247,7 @@ static void wide_classes(void) {
         const char *name;
         wint_t member;
         wint_t outsider;
-    } classes[] = {{"alpha", L'q', L'1'}, {"digit", L'7', L'x'}, {"space", L'\t', L'_'}, {"upper", L'Q', L'q'},
+    } classes[] = {{"alpha", L'q', L'1'}, {"digit", L'7', L'x'},  {"space", L'\t', L'_'}, {"upper", L'Q', L'q'},
                    {"punct", L'!', L'a'}, {"xdigit", L'F', L'g'}, {"blank", L' ', L'\n'}, {"cntrl", 0x7f, L' '}};
     unsigned i;
     for (i = 0; i < sizeof classes / sizeof classes[0]; i++) {
@@ -371,7 +375,7 @@ static void line_input(void) {
     file = open_memstream(&memory, &memory_size);
     errno = 0;
     CHECK(file != 0 && fileno(file) == -1 && errno == EBADF);
-        CHECK(freopen("lines.txt", "r", stdin) == stdin);
+    CHECK(freopen("lines.txt", "r", stdin) == stdin);
     CHECK(fgets(line, sizeof line, stdin) == line && strcmp(line, lines[0]) == 0);
     CHECK_EQ(remove("lines.txt"), 0);
     CHECK_EQ(remove("lines.txt"), -1);

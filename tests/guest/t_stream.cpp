@@ -87,10 +87,8 @@ void check_impossible_sizes_refused() {
         uint32_t count;
     };
     const Case cases[] = {
-        {"required just over 2^31", 0x7ffffff0u, 0x10},
-        {"count alone over 2^31", 0, 0x80000000u},
-        {"required wraps to 0", 0xfffffffeu, 1},
-        {"required wraps to 1", 0xffffffffu, 1},
+        {"required just over 2^31", 0x7ffffff0u, 0x10}, {"count alone over 2^31", 0, 0x80000000u},
+        {"required wraps to 0", 0xfffffffeu, 1},        {"required wraps to 1", 0xffffffffu, 1},
         {"count wraps the sum", 0x100, 0xffffff00u},
     };
     for (const Case &c : cases) {
@@ -127,7 +125,10 @@ void check_writers() {
     CHECK_EQ(fputs("", &stream), 0);
     CHECK_EQ(fwrite("defg", 2, 2, &stream), 2);
     CHECK_EQ(stream.len, 8);
-    CHECK_BYTES(stream.buf, "A\xff" "bcdefg", 9);
+    CHECK_BYTES(stream.buf,
+                "A\xff"
+                "bcdefg",
+                9);
     CHECK_EQ(ferror(&stream), 0);
 
     CHECK_EQ(fputs(nullptr, &stream), -1);

@@ -96,15 +96,9 @@ struct LengthCase {
 constexpr size_t kWhole = 0xffffffffu;
 
 const LengthCase kLengthCases[] = {
-    {"len null", nullptr, kWhole, 0},
-    {"len low", kLow, kWhole, 0},
-    {"len low top", kLowTop, kWhole, 0},
-    {"len text", "abc", kWhole, 3},
-    {"len empty", "", kWhole, 0},
-    {"nlen low", kLowTop, 5, 0},
-    {"nlen below", "abc", 2, 2},
-    {"nlen zero", "abc", 0, 0},
-    {"nlen above", "abc", 10, 3},
+    {"len null", nullptr, kWhole, 0}, {"len low", kLow, kWhole, 0}, {"len low top", kLowTop, kWhole, 0},
+    {"len text", "abc", kWhole, 3},   {"len empty", "", kWhole, 0}, {"nlen low", kLowTop, 5, 0},
+    {"nlen below", "abc", 2, 2},      {"nlen zero", "abc", 0, 0},   {"nlen above", "abc", 10, 3},
 };
 
 void test_length() {
@@ -337,12 +331,8 @@ struct DupCase {
 };
 
 const DupCase kDupCases[] = {
-    {"dup", "hello", kWhole, "hello"},
-    {"dup empty", "", kWhole, ""},
-    {"dup low", kLowTop, kWhole, ""},
-    {"ndup cut", "abcdef", 3, "abc"},
-    {"ndup short", "ab", 10, "ab"},
-    {"ndup n0", "ab", 0, ""},
+    {"dup", "hello", kWhole, "hello"}, {"dup empty", "", kWhole, ""},  {"dup low", kLowTop, kWhole, ""},
+    {"ndup cut", "abcdef", 3, "abc"},  {"ndup short", "ab", 10, "ab"}, {"ndup n0", "ab", 0, ""},
     {"ndup low", kLow, 5, ""},
 };
 
@@ -420,8 +410,15 @@ struct ErrorTextCase {
 };
 
 const ErrorTextCase kErrorTexts[] = {
-    {0, "ok"}, {ENOENT, "no such file"}, {EINVAL, "invalid argument"}, {ENOSYS, "not implemented"},
-    {ENOMEM, "error"}, {1, "error"}, {-2, "error"}, {INT32_MIN, "error"}, {INT32_MAX, "error"},
+    {0, "ok"},
+    {ENOENT, "no such file"},
+    {EINVAL, "invalid argument"},
+    {ENOSYS, "not implemented"},
+    {ENOMEM, "error"},
+    {1, "error"},
+    {-2, "error"},
+    {INT32_MIN, "error"},
+    {INT32_MAX, "error"},
 };
 
 // Texts are constants: the same code gives the same pointer every time.

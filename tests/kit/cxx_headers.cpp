@@ -69,9 +69,9 @@ int containers() {
     stack.push(queue.top());
     std::array<int, 3> array{1, 2, 3};
     std::bitset<8> bits(0x5a);
-    return vector.back() + deque.front() + list.front() + forward.front() + map.at("two") + static_cast<int>(set.count(3)) +
-           hashed["three"] + static_cast<int>(numbers.size()) + stack.top() + array[2] + static_cast<int>(bits.count()) +
-           static_cast<int>(bits.to_string().size());
+    return vector.back() + deque.front() + list.front() + forward.front() + map.at("two") +
+           static_cast<int>(set.count(3)) + hashed["three"] + static_cast<int>(numbers.size()) + stack.top() +
+           array[2] + static_cast<int>(bits.count()) + static_cast<int>(bits.to_string().size());
 }
 
 int utilities() {
@@ -88,10 +88,11 @@ int utilities() {
     auto result = std::to_chars(digits, digits + sizeof digits, 1234);
     int parsed = 0;
     std::from_chars(digits, result.ptr, parsed);
-    const int sum = std::accumulate(view.begin(), view.end(), 0, [](int total, char ch) { return total + (ch == 'v'); });
-    return *owned + *shared + twice(3) + *maybe + static_cast<int>(wide.find(L'!')) + static_cast<int>(std::get<std::string>(either).size()) +
-           std::get<0>(pair) + sum + parsed / 100 + bit_count(255u) +
-           static_cast<int>(std::to_string(-42).size()) + (std::isdigit('7') ? 1 : 0) + std::abs(-1) +
+    const int sum = std::accumulate(view.begin(), view.end(), 0,
+                                    [](int total, char ch) { return total + (ch == 'v'); });
+    return *owned + *shared + twice(3) + *maybe + static_cast<int>(wide.find(L'!')) +
+           static_cast<int>(std::get<std::string>(either).size()) + std::get<0>(pair) + sum + parsed / 100 +
+           bit_count(255u) + static_cast<int>(std::to_string(-42).size()) + (std::isdigit('7') ? 1 : 0) + std::abs(-1) +
            static_cast<int>(std::strlen("abc")) + static_cast<int>(std::sqrt(16.0)) +
            (std::numeric_limits<int>::max() == INT_MAX) + static_cast<int>(std::is_same_v<std::size_t, std::uint32_t>);
 }

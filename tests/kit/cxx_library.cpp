@@ -33,8 +33,7 @@ namespace {
 
 void show(const std::string &label, const std::string &text) { std::printf("%s: %s\n", label.c_str(), text.c_str()); }
 
-template <typename Range>
-std::string joined(const Range &range) {
+template <typename Range> std::string joined(const Range &range) {
     std::string text;
     for (const auto &item : range) {
         if (!text.empty()) text += ' ';
@@ -99,9 +98,10 @@ void strings() {
     view.remove_prefix(4);
     view = view.substr(0, view.find(' '));
     show("string_view", std::string(view) + " (" + std::to_string(view.size()) + ")");
-    show("compare", std::to_string(std::string("apple").compare("banana") < 0) + std::to_string(std::string("b") > "a"));
-    show("to_string", std::to_string(0) + " " + std::to_string(-2147483647 - 1) + " " + std::to_string(4294967295u) + " " +
-                          std::to_string(-1234567890123LL) + " " + std::to_string(18446744073709551615ULL));
+    show("compare",
+         std::to_string(std::string("apple").compare("banana") < 0) + std::to_string(std::string("b") > "a"));
+    show("to_string", std::to_string(0) + " " + std::to_string(-2147483647 - 1) + " " + std::to_string(4294967295u) +
+                          " " + std::to_string(-1234567890123LL) + " " + std::to_string(18446744073709551615ULL));
     show("stoi", std::to_string(std::stoi("  42xyz") + std::stoi("ff", nullptr, 16) + std::stoll("-1000")));
     char buffer[24];
     auto written = std::to_chars(buffer, buffer + sizeof buffer, 255, 2);
@@ -110,7 +110,8 @@ void strings() {
     std::from_chars("123456789", "123456789" + 9, parsed);
     show("from_chars", std::to_string(parsed * 2));
     std::string many;
-    for (int i = 0; i < 3; ++i) many.insert(0, std::string(static_cast<std::size_t>(i + 1), static_cast<char>('a' + i)));
+    for (int i = 0; i < 3; ++i)
+        many.insert(0, std::string(static_cast<std::size_t>(i + 1), static_cast<char>('a' + i)));
     show("insert", many);
     std::vector<std::size_t> hashes;
     const std::string key = "kivos c++";
@@ -135,15 +136,16 @@ void ordered() {
                     std::to_string(names.rbegin()->first) + ", digest " + std::to_string(sum));
     std::string middle;
     auto from = names.lower_bound(500);
-    for (int i = 0; i < 6 && from != names.end(); ++i, ++from) middle += std::to_string(from->first) + '=' + from->second + ' ';
+    for (int i = 0; i < 6 && from != names.end(); ++i, ++from)
+        middle += std::to_string(from->first) + '=' + from->second + ' ';
     show("map from 500", middle);
     std::string backwards;
     auto last = names.end();
     for (int i = 0; i < 5; ++i) backwards += std::to_string((--last)->first) + ' ';
     show("map backwards", backwards);
     std::multiset<std::string> words{"pear", "apple", "fig", "apple", "kiwi", "fig", "apple"};
-    show("multiset", std::to_string(words.count("apple")) + " apples, first " + *words.begin() + ", last " +
-                         *words.rbegin());
+    show("multiset",
+         std::to_string(words.count("apple")) + " apples, first " + *words.begin() + ", last " + *words.rbegin());
     std::set<int> squares;
     for (int i = -5; i <= 5; ++i) squares.insert(i * i);
     show("set", joined(squares));
@@ -172,8 +174,9 @@ void hashed() {
 
 // Counts asked of the bucket policy: either side of the primes it picks
 // from, where a plain next-prime policy differs, and past its largest.
-constexpr size_t kBucketRequests[] = {0, 1, 2, 12, 14, 256, 257, 258, 277, 300, 1000, 1031, 1032, 4027,
-                                      4028, 5000, 99999, 976369, 976370, 3000000, 4294967291u, SIZE_MAX};
+constexpr size_t kBucketRequests[] = {0,     1,      2,      12,      14,          256,     257,  258,
+                                      277,   300,    1000,   1031,    1032,        4027,    4028, 5000,
+                                      99999, 976369, 976370, 3000000, 4294967291u, SIZE_MAX};
 // Containers are only made this large: the kivos heap is small and free
 // gives nothing back.
 constexpr size_t kLargestTable = 5000;
@@ -293,8 +296,8 @@ void utilities() {
     show("shared_ptr", *shared + " " + std::to_string(shared.use_count()) + " " + std::to_string(!weak.expired()));
     std::map<std::string, std::function<int(int, int)>> operations{
         {"add", std::plus<int>()}, {"mul", [](int a, int b) { return a * b; }}, {"max", [](int a, int b) {
-             return std::max(a, b);
-         }}};
+                                                                                     return std::max(a, b);
+                                                                                 }}};
     std::string results;
     for (const auto &[name, operation] : operations) results += name + '=' + std::to_string(operation(6, 7)) + ' ';
     show("function", results);
@@ -306,10 +309,8 @@ void utilities() {
     for (const auto &item : items)
         kinds += std::visit(
             [](const auto &value) -> std::string {
-                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int>)
-                    return "int:" + std::to_string(value);
-                else
-                    return "string:" + value;
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, int>) return "int:" + std::to_string(value);
+                else return "string:" + value;
             },
             item);
     show("variant", kinds);

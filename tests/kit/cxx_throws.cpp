@@ -25,14 +25,18 @@ const Case kCases[] = {
     {"vector_at", [](int n) { std::vector<int>(3).at(static_cast<unsigned>(n + 4)); }},
     {"string_at", [](int n) { std::string("abc").at(static_cast<unsigned>(n + 9)); }},
     {"substr", [](int n) { std::string("abc").substr(static_cast<unsigned>(n + 8)); }},
-    {"map_at", [](int n) { std::map<int, int>{{1, 2}}.at(n + 1); }},
+    {"map_at",
+     [](int n) {
+         std::map<int, int>{{1, 2}}.at(n + 1);
+     }},
     {"vector_reserve", [](int n) { std::vector<int>().reserve(static_cast<unsigned>(0x7fffffff - n)); }},
     {"string_create", [](int n) { std::string(static_cast<unsigned>(0x7fffffff - n), 'x'); }},
     {"function_empty", [](int n) { std::function<int(int)>()(n); }},
     {"stoi_invalid", [](int n) { std::stoi(std::string(static_cast<unsigned>(n), 'x')); }},
     {"bitset_to_ulong", [](int n) { (std::bitset<64>(1) << (n + 39)).to_ulong(); }},
     {"bitset_string", [](int n) { std::bitset<4>(std::string(static_cast<unsigned>(n), '2')); }},
-    {"optional_value", [](int n) {
+    {"optional_value",
+     [](int n) {
          std::optional<int> empty;
          empty.value() += n;
      }},

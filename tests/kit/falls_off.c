@@ -3,7 +3,4 @@
  * would be read from. Built as C and as C++. */
 #include <stdio.h>
 
-int main(void)
-{
-    printf("fell off the end of main\n");
-}
+int main(void) { printf("fell off the end of main\n"); }

@@ -2,6 +2,9 @@
 // templates, static constructors (a global initialised by a call, a
 // constructor function) and the freestanding C++ headers, without the rest
 // of the C++ library.
+#include <stdio.h>
+#include <string.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -9,16 +12,12 @@
 #include <new>
 #include <type_traits>
 
-#include <stdio.h>
-#include <string.h>
-
 static_assert(std::is_same_v<std::uint32_t, unsigned int>);
 static_assert(std::numeric_limits<std::int16_t>::max() == 32767);
 
 namespace {
 
-template <typename T>
-T larger(T a, T b) { return a > b ? a : b; }
+template <typename T> T larger(T a, T b) { return a > b ? a : b; }
 
 class Greeter {
 public:

@@ -1,7 +1,8 @@
 // A kit user's C++ command on <cmath>, libstdc++'s own header over the
 // kit's math.h, linked with -lm.
-#include <cmath>
 #include <stdio.h>
+
+#include <cmath>
 
 int main() {
     long root = std::lround(1e6 * std::sqrt(2.0));

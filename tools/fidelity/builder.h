@@ -77,10 +77,10 @@ using Emit = void (*)(Builder &);
 
 struct Template {
     Emit emit;
-    uint32_t reads = 0;       // EFLAGS bits read
-    uint16_t reads_fsw = 0;   // x87 condition bits read
-    uint32_t needs = 0;       // x87 registers in use needed
-    int pushes = 0;           // x87 registers it adds (negative: frees)
+    uint32_t reads = 0;      // EFLAGS bits read
+    uint16_t reads_fsw = 0;  // x87 condition bits read
+    uint32_t needs = 0;      // x87 registers in use needed
+    int pushes = 0;          // x87 registers it adds (negative: frees)
 };
 
 // The templates of an integer class, and of a floating-point one.

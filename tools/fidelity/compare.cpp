@@ -29,7 +29,8 @@ void compare_x87(const Case &test, const uint8_t *native, const uint8_t *emulate
     uint32_t top = word_at(native, kFsw) >> 11 & 7;
     for (uint32_t i = 0; i < 8; i++) {
         bool in_use = (native[kFtw] >> ((top + i) & 7) & 1) != 0;
-        if (in_use && std::memcmp(native + kSt0 + kRegisterSlot * i, emulated + kSt0 + kRegisterSlot * i, kX87Bytes) != 0)
+        if (in_use &&
+            std::memcmp(native + kSt0 + kRegisterSlot * i, emulated + kSt0 + kRegisterSlot * i, kX87Bytes) != 0)
             fields.push_back("st" + std::to_string(i));
     }
 }
@@ -76,13 +77,15 @@ std::string field_value(const std::string &field, const fid_result &result) {
     for (int i = 0; i < FID_GPRS; i++)
         if (field == kGprNames[i]) return hex(reinterpret_cast<const uint8_t *>(&out.gpr[i]), 4);
     if (field == "eflags") return hex(reinterpret_cast<const uint8_t *>(&out.eflags), 4);
-    if (field == "fault") return std::to_string(out.signal) + "@" + hex(reinterpret_cast<const uint8_t *>(&out.fault_eip), 4);
+    if (field == "fault")
+        return std::to_string(out.signal) + "@" + hex(reinterpret_cast<const uint8_t *>(&out.fault_eip), 4);
     if (field == "fcw") return hex(out.fxsave + kFcw, 2);
     if (field == "fsw") return hex(out.fxsave + kFsw, 2);
     if (field == "ftw") return hex(out.fxsave + kFtw, 1);
     if (field == "mxcsr") return hex(out.fxsave + kMxcsr, 4);
     if (field.starts_with("st")) return hex(out.fxsave + kSt0 + kRegisterSlot * std::stoul(field.substr(2)), kX87Bytes);
-    if (field.starts_with("xmm")) return hex(out.fxsave + kXmm0 + kRegisterSlot * std::stoul(field.substr(3)), kRegisterSlot);
+    if (field.starts_with("xmm"))
+        return hex(out.fxsave + kXmm0 + kRegisterSlot * std::stoul(field.substr(3)), kRegisterSlot);
     if (field == "memory") return hex(result.memory, FID_MEMORY_BYTES);
     return "...";
 }
@@ -126,7 +129,8 @@ bool unquieted_nan(const fid_result &native, const fid_result &emulated, const s
     if (field != "memory") return false;
     for (size_t i = 0; i < FID_MEMORY_BYTES; i++) {
         uint8_t differs = native.memory[i] ^ emulated.memory[i];
-        if (differs != 0 && ((differs != kDoubleQuietBit && differs != kFloatQuietBit) || (native.memory[i] & differs) == 0))
+        if (differs != 0 &&
+            ((differs != kDoubleQuietBit && differs != kFloatQuietBit) || (native.memory[i] & differs) == 0))
             return false;
     }
     return true;
@@ -135,8 +139,7 @@ bool unquieted_nan(const fid_result &native, const fid_result &emulated, const s
 // Every lane that differs holds a NaN on both sides, as floats or as
 // doubles: of two NaN operands the CPU returns the first, the emulator
 // follows the x87's rule (the larger significand).
-template <typename Bits, int kExponentBits>
-bool lanes_are_nans(const uint8_t *native, const uint8_t *emulated) {
+template <typename Bits, int kExponentBits> bool lanes_are_nans(const uint8_t *native, const uint8_t *emulated) {
     constexpr int kSignificandBits = static_cast<int>(8 * sizeof(Bits)) - 1 - kExponentBits;
     constexpr Bits kExponent = ((Bits{1} << kExponentBits) - 1) << kSignificandBits;
     constexpr Bits kSignificand = (Bits{1} << kSignificandBits) - 1;

@@ -14,8 +14,8 @@ struct VectorSignal {
     uint32_t vector;
     int signal;
 };
-constexpr VectorSignal kVectorSignals[] = {{0, SIGFPE}, {6, SIGILL}, {13, SIGSEGV}, {14, SIGSEGV}, {16, SIGFPE},
-                                           {19, SIGFPE}};
+constexpr VectorSignal kVectorSignals[] = {{0, SIGFPE},   {6, SIGILL},  {13, SIGSEGV},
+                                           {14, SIGSEGV}, {16, SIGFPE}, {19, SIGFPE}};
 
 constexpr int kGprIds[FID_GPRS] = {UC_X86_REG_EDI, UC_X86_REG_ESI, UC_X86_REG_EBP, UC_X86_REG_ESP,
                                    UC_X86_REG_EBX, UC_X86_REG_EDX, UC_X86_REG_ECX, UC_X86_REG_EAX};

@@ -12,7 +12,7 @@
 #define FID_DATA_PAGE 0x30000000u
 #define FID_PAGE_BYTES 0x2000u
 
-#define FID_MEMORY FID_DATA_PAGE               /* the sequence's memory, EBX points here */
+#define FID_MEMORY FID_DATA_PAGE /* the sequence's memory, EBX points here */
 #define FID_MEMORY_BYTES 256u
 #define FID_INPUT (FID_DATA_PAGE + 0x100u)     /* struct fid_input */
 #define FID_OUTPUT (FID_DATA_PAGE + 0x400u)    /* struct fid_output */
@@ -35,10 +35,10 @@ struct fid_input {
 struct fid_output {
     uint32_t gpr[FID_GPRS]; /* pushal stores them */
     uint32_t eflags;
-    int32_t signal;         /* 0, or the signal a fault raised */
+    int32_t signal; /* 0, or the signal a fault raised */
     uint32_t fault_eip;
     uint32_t reserved;
-    uint8_t fxsave[512];    /* 16-byte aligned: offset 0x30 */
+    uint8_t fxsave[512]; /* 16-byte aligned: offset 0x30 */
 };
 
 /* One case as the host hands it to the native harness (the code page's

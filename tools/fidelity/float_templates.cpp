@@ -1,6 +1,5 @@
 // Floating-point templates: the x87 unit, SSE and SSE2, and conversions.
 #include "builder.h"
-
 #include "fidelity_layout.h"
 
 namespace fidelity {
@@ -28,15 +27,28 @@ void fpu_arithmetic(Builder &b) {
     uint8_t op = static_cast<uint8_t>(b.pick(8));
     if (op == 2 || op == 3) op = static_cast<uint8_t>(b.pick(2));  // fcom and fcomp have templates of their own
     switch (b.pick(4)) {
-    case 0: b.emit({0xd8}); b.direct(op, b.st()); break;                              // st0 op= st(i)
-    case 1: b.emit({0xdc}); b.direct(op, b.st()); break;                              // st(i) op= st0
-    case 2: b.emit({static_cast<uint8_t>(b.chance(2) ? 0xd8 : 0xdc)}); b.memory(op); break;  // st0 op= m32/m64
-    default: b.emit({0xda}); b.memory(op); break;                                     // st0 op= m32 integer
+    case 0:
+        b.emit({0xd8});
+        b.direct(op, b.st());
+        break;  // st0 op= st(i)
+    case 1:
+        b.emit({0xdc});
+        b.direct(op, b.st());
+        break;  // st(i) op= st0
+    case 2:
+        b.emit({static_cast<uint8_t>(b.chance(2) ? 0xd8 : 0xdc)});
+        b.memory(op);
+        break;  // st0 op= m32/m64
+    default:
+        b.emit({0xda});
+        b.memory(op);
+        break;  // st0 op= m32 integer
     }
     b.fpu_arithmetic();
 }
 void fpu_unary(Builder &b) {
-    constexpr uint8_t kUnary[] = {0xe0, 0xe1, 0xfa, 0xfc, 0xfd, 0xf8, 0xf5};  // fchs fabs fsqrt frndint fscale fprem fprem1
+    constexpr uint8_t kUnary[] = {0xe0, 0xe1, 0xfa, 0xfc,
+                                  0xfd, 0xf8, 0xf5};  // fchs fabs fsqrt frndint fscale fprem fprem1
     uint8_t op = kUnary[b.pick(std::size(kUnary))];
     b.emit({0xd9, op});
     if ((op == 0xfd || op == 0xfc) && b.x87_precision != 3) b.traits |= kReducedPrecisionScale;
@@ -50,11 +62,18 @@ void fpu_unary(Builder &b) {
 }
 void fpu_compare(Builder &b) {
     switch (b.pick(4)) {
-    case 0: b.emit({0xd8}); b.direct(2, b.st()); break;            // fcom st(i)
-    case 1: b.emit({0xdd}); b.direct(4, b.st()); break;            // fucom st(i)
+    case 0:
+        b.emit({0xd8});
+        b.direct(2, b.st());
+        break;  // fcom st(i)
+    case 1:
+        b.emit({0xdd});
+        b.direct(4, b.st());
+        break;                                                                       // fucom st(i)
     case 2: b.emit({0xd9, static_cast<uint8_t>(b.chance(2) ? 0xe4 : 0xe5)}); break;  // ftst, fxam
     default:
-        b.emit({0xdb}); b.direct(static_cast<uint8_t>(5 + b.pick(2)), b.st());  // fucomi, fcomi
+        b.emit({0xdb});
+        b.direct(static_cast<uint8_t>(5 + b.pick(2)), b.st());  // fucomi, fcomi
         b.flags(kArithmetic, 0);
         b.traits |= kComparesIntoEflags;
         b.fsw(C1, 0);
@@ -121,7 +140,7 @@ void sse_load(Builder &b) {
     b.memory(b.xmm());
 }
 void sse_arithmetic(Builder &b) {
-    constexpr uint8_t kPrefixes[] = {0, 0x66, 0xf3, 0xf2};  // ps, pd, ss, sd
+    constexpr uint8_t kPrefixes[] = {0, 0x66, 0xf3, 0xf2};                  // ps, pd, ss, sd
     constexpr uint8_t kOps[] = {0x58, 0x59, 0x5c, 0x5d, 0x5e, 0x5f, 0x51};  // add mul sub min div max sqrt
     uint8_t prefix = kPrefixes[b.pick(4)];
     if (prefix != 0) b.emit({prefix});
@@ -169,11 +188,10 @@ void sse_approximation(Builder &b) {
     b.traits |= kApproximation;
 }
 void sse2_integer(Builder &b) {
-    constexpr uint8_t kOps[] = {0xfc, 0xfd, 0xfe, 0xd4, 0xf8, 0xf9, 0xfa, 0xfb, 0xd5, 0xe5, 0xf4, 0xf5,
-                                0xdb, 0xdf, 0xeb, 0xef, 0x74, 0x75, 0x76, 0x64, 0x65, 0x66, 0x63, 0x67,
-                                0x6b, 0x60, 0x61, 0x62, 0x68, 0x69, 0x6a, 0x6c, 0x6d, 0xec, 0xed, 0xdc,
-                                0xdd, 0xe8, 0xe9, 0xd8, 0xd9, 0xda, 0xde, 0xea, 0xee, 0xe0, 0xe3, 0xf6,
-                                0xd1, 0xd2, 0xd3, 0xe1, 0xe2, 0xf1, 0xf2, 0xf3};
+    constexpr uint8_t kOps[] = {0xfc, 0xfd, 0xfe, 0xd4, 0xf8, 0xf9, 0xfa, 0xfb, 0xd5, 0xe5, 0xf4, 0xf5, 0xdb, 0xdf,
+                                0xeb, 0xef, 0x74, 0x75, 0x76, 0x64, 0x65, 0x66, 0x63, 0x67, 0x6b, 0x60, 0x61, 0x62,
+                                0x68, 0x69, 0x6a, 0x6c, 0x6d, 0xec, 0xed, 0xdc, 0xdd, 0xe8, 0xe9, 0xd8, 0xd9, 0xda,
+                                0xde, 0xea, 0xee, 0xe0, 0xe3, 0xf6, 0xd1, 0xd2, 0xd3, 0xe1, 0xe2, 0xf1, 0xf2, 0xf3};
     b.emit({0x66, 0x0f});
     switch (b.pick(4)) {
     case 0: {  // shifts by an immediate
@@ -186,8 +204,15 @@ void sse2_integer(Builder &b) {
         b.emit({static_cast<uint8_t>(b.pick(40))});
         return;
     }
-    case 1: b.emit({0x70}); b.direct(b.xmm(), b.xmm()); b.emit({static_cast<uint8_t>(b.random())}); return;  // pshufd
-    default: b.emit({kOps[b.pick(std::size(kOps))]}); b.direct(b.xmm(), b.xmm()); return;
+    case 1:
+        b.emit({0x70});
+        b.direct(b.xmm(), b.xmm());
+        b.emit({static_cast<uint8_t>(b.random())});
+        return;  // pshufd
+    default:
+        b.emit({kOps[b.pick(std::size(kOps))]});
+        b.direct(b.xmm(), b.xmm());
+        return;
     }
 }
 void sse2_to_general(Builder &b) {
@@ -208,7 +233,8 @@ void convert_sse(Builder &b) {
         return;
     }
     case 1: {  // cvt(t)ss/sd2si r32, xmm
-        b.emit({static_cast<uint8_t>(b.chance(2) ? 0xf3 : 0xf2), 0x0f, static_cast<uint8_t>(b.chance(2) ? 0x2c : 0x2d)});
+        b.emit(
+            {static_cast<uint8_t>(b.chance(2) ? 0xf3 : 0xf2), 0x0f, static_cast<uint8_t>(b.chance(2) ? 0x2c : 0x2d)});
         b.direct(b.gpr(), b.xmm());
         return;
     }
@@ -241,13 +267,22 @@ const std::vector<Template> &float_templates(InstructionClass kind) {
     // In InstructionClass order.
     static const std::vector<Template> kTemplates[] = {
         // x87
-        {{fpu_load, 0, 0, 0, 1}, {fpu_arithmetic, 0, 0, 1}, {fpu_unary, 0, 0, 2}, {fpu_compare, 0, 0, 2},
-         {fpu_status_to_ax, 0, kAllConditionCodes}, {fpu_conditional_move, ZF | CF | PF, 0, 2}, {fpu_exchange, 0, 0, 2},
-         {fpu_store, 0, 0, 1, -1}, {fpu_pop, 0, 0, 1, -1}},
+        {{fpu_load, 0, 0, 0, 1},
+         {fpu_arithmetic, 0, 0, 1},
+         {fpu_unary, 0, 0, 2},
+         {fpu_compare, 0, 0, 2},
+         {fpu_status_to_ax, 0, kAllConditionCodes},
+         {fpu_conditional_move, ZF | CF | PF, 0, 2},
+         {fpu_exchange, 0, 0, 2},
+         {fpu_store, 0, 0, 1, -1},
+         {fpu_pop, 0, 0, 1, -1}},
         // x87 transcendental
         {{fpu_load, 0, 0, 0, 1}, {fpu_transcendental, 0, 0, 2, 1}},
         // x87 control
-        {{fpu_control}, {fpu_load, 0, 0, 0, 1}, {fpu_arithmetic, 0, 0, 1}, {fpu_unary, 0, 0, 2},
+        {{fpu_control},
+         {fpu_load, 0, 0, 0, 1},
+         {fpu_arithmetic, 0, 0, 1},
+         {fpu_unary, 0, 0, 2},
          {fpu_store, 0, 0, 1, -1}},
         // SSE
         {{sse_load}, {sse_arithmetic}, {sse_compare}, {sse_shuffle_logic}, {sse_rounding}, {sse_approximation}},

@@ -1,10 +1,10 @@
 #include "generator.h"
 
-#include "builder.h"
-
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+
+#include "builder.h"
 
 namespace fidelity {
 
@@ -18,10 +18,22 @@ bool fits(const Builder &b, const Template &t) {
 
 // Interesting values: special, small, near one, or any bits.
 uint64_t interesting_double(Builder &b) {
-    constexpr uint64_t kSpecial[] = {0, 0x8000000000000000, 0x7ff0000000000000, 0xfff0000000000000,
-                                     0x7ff8000000000000, 0x7ff4000000000000, 0x0000000000000001, 0x000fffffffffffff,
-                                     0x3ff0000000000000, 0x3fe0000000000000, 0x41dfffffffc00000, 0x7fefffffffffffff,
-                                     0x4330000000000000, 0x3ff8000000000000, 0xc1e0000000000000, 0x41e0000000000000};
+    constexpr uint64_t kSpecial[] = {0,
+                                     0x8000000000000000,
+                                     0x7ff0000000000000,
+                                     0xfff0000000000000,
+                                     0x7ff8000000000000,
+                                     0x7ff4000000000000,
+                                     0x0000000000000001,
+                                     0x000fffffffffffff,
+                                     0x3ff0000000000000,
+                                     0x3fe0000000000000,
+                                     0x41dfffffffc00000,
+                                     0x7fefffffffffffff,
+                                     0x4330000000000000,
+                                     0x3ff8000000000000,
+                                     0xc1e0000000000000,
+                                     0x41e0000000000000};
     switch (b.pick(4)) {
     case 0: return kSpecial[b.pick(std::size(kSpecial))];
     case 1: {
@@ -35,12 +47,14 @@ uint64_t interesting_double(Builder &b) {
     }
 }
 uint32_t interesting_float(Builder &b) {
-    constexpr uint32_t kSpecial[] = {0, 0x80000000, 0x7f800000, 0xff800000, 0x7fc00000, 0x7fa00000, 0x00000001,
-                                     0x007fffff, 0x3f800000, 0x3f000000, 0x4f000000, 0xcf000000, 0x7f7fffff, 0x3fc00000};
+    constexpr uint32_t kSpecial[] = {0,          0x80000000, 0x7f800000, 0xff800000, 0x7fc00000,
+                                     0x7fa00000, 0x00000001, 0x007fffff, 0x3f800000, 0x3f000000,
+                                     0x4f000000, 0xcf000000, 0x7f7fffff, 0x3fc00000};
     switch (b.pick(4)) {
     case 0: return kSpecial[b.pick(std::size(kSpecial))];
     case 1: {
-        float value = static_cast<float>(static_cast<int32_t>(b.random() % 2001) - 1000) / static_cast<float>(1 + b.pick(8));
+        float value = static_cast<float>(static_cast<int32_t>(b.random() % 2001) - 1000) /
+                      static_cast<float>(1 + b.pick(8));
         uint32_t bits;
         std::memcpy(&bits, &value, sizeof bits);
         return bits;
@@ -110,8 +124,9 @@ void random_inputs(Builder &b, fid_case &bytes) {
 }  // namespace
 
 const char *class_name(InstructionClass kind) {
-    constexpr const char *kNames[] = {"alu", "shift", "muldiv", "string", "bcd", "bitscan", "x87", "x87-transcendental",
-                                      "x87-control", "sse", "sse2-integer", "conversion"};
+    constexpr const char *kNames[] = {"alu",         "shift",   "muldiv",       "string",
+                                      "bcd",         "bitscan", "x87",          "x87-transcendental",
+                                      "x87-control", "sse",     "sse2-integer", "conversion"};
     static_assert(std::size(kNames) == kClasses);
     return kNames[static_cast<int>(kind)];
 }

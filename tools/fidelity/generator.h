@@ -15,34 +15,46 @@
 namespace fidelity {
 
 enum class InstructionClass {
-    Alu, Shift, MulDiv, String, Bcd, BitScan, X87, X87Transcendental, X87Control, Sse, Sse2Integer, Conversion, kCount
+    Alu,
+    Shift,
+    MulDiv,
+    String,
+    Bcd,
+    BitScan,
+    X87,
+    X87Transcendental,
+    X87Control,
+    Sse,
+    Sse2Integer,
+    Conversion,
+    kCount
 };
 inline constexpr int kClasses = static_cast<int>(InstructionClass::kCount);
 const char *class_name(InstructionClass kind);
 
 // What a sequence holds that the emulator is known to compute differently.
 enum Trait : uint32_t {
-    kApproximation = 1,     // rcpps, rcpss, rsqrtps, rsqrtss
-    kTranscendental = 2,    // f2xm1, fyl2x, fyl2xp1, fptan, fpatan, fsin, fcos, fsincos
-    kPartialRemainder = 4,  // fprem, fprem1
-    kExtract = 8,           // fxtract
-    kPackedBcdStore = 16,   // fbstp
-    kComparesIntoEflags = 32,  // fcomi, fucomi
-    kStatusToAx = 64,       // fnstsw ax
-    kFlushToZero = 128,     // MXCSR with FZ or DAZ
-    kRoundedConstant = 256, // fldpi, fldl2e, fldl2t, fldlg2, fldln2 rounding other than to nearest
+    kApproximation = 1,            // rcpps, rcpss, rsqrtps, rsqrtss
+    kTranscendental = 2,           // f2xm1, fyl2x, fyl2xp1, fptan, fpatan, fsin, fcos, fsincos
+    kPartialRemainder = 4,         // fprem, fprem1
+    kExtract = 8,                  // fxtract
+    kPackedBcdStore = 16,          // fbstp
+    kComparesIntoEflags = 32,      // fcomi, fucomi
+    kStatusToAx = 64,              // fnstsw ax
+    kFlushToZero = 128,            // MXCSR with FZ or DAZ
+    kRoundedConstant = 256,        // fldpi, fldl2e, fldl2t, fldlg2, fldln2 rounding other than to nearest
     kReducedPrecisionScale = 512,  // fscale, frndint under precision control other than 64 bits
-    kScale = 1024,          // fscale
-    kExtendedLoad = 2048,   // fld m80
+    kScale = 1024,                 // fscale
+    kExtendedLoad = 2048,          // fld m80
 };
 
 struct Case {
     InstructionClass kind;
     fid_case bytes;
-    uint32_t stop_address;       // the exit stub's end: the emulator stops there
-    uint32_t undefined_eflags;   // left undefined by the sequence
-    uint16_t undefined_fsw;      // x87 condition bits left undefined
-    uint32_t traits;             // Trait bits
+    uint32_t stop_address;          // the exit stub's end: the emulator stops there
+    uint32_t undefined_eflags;      // left undefined by the sequence
+    uint16_t undefined_fsw;         // x87 condition bits left undefined
+    uint32_t traits;                // Trait bits
     std::vector<uint8_t> sequence;  // the instructions under test alone
 };
 

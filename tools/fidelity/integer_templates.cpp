@@ -10,7 +10,9 @@ namespace {
 // sub, xor, cmp) in every form, and friends. The logical ones leave AF
 // undefined.
 bool logical(uint32_t op) { return op == 1 || op == 4 || op == 6; }
-void alu_effect(Builder &b, uint32_t op) { b.flags(logical(op) ? kArithmetic & ~AF : kArithmetic, logical(op) ? AF : 0); }
+void alu_effect(Builder &b, uint32_t op) {
+    b.flags(logical(op) ? kArithmetic & ~AF : kArithmetic, logical(op) ? AF : 0);
+}
 
 uint32_t alu_op(Builder &b, uint32_t reads_carry) {
     // adc and sbb read CF: chosen only by the templates that may read it.
@@ -20,8 +22,7 @@ uint32_t alu_op(Builder &b, uint32_t reads_carry) {
     return op;
 }
 
-template <bool kCarry>
-void alu_register(Builder &b) {
+template <bool kCarry> void alu_register(Builder &b) {
     uint32_t op = alu_op(b, kCarry);
     uint32_t width = b.pick(3);
     if (width == 1) b.emit({0x66});
@@ -30,8 +31,7 @@ void alu_register(Builder &b) {
     else b.direct(b.any_gpr(), b.gpr());
     alu_effect(b, op);
 }
-template <bool kCarry>
-void alu_immediate(Builder &b) {
+template <bool kCarry> void alu_immediate(Builder &b) {
     uint32_t op = alu_op(b, kCarry);
     bool byte = b.chance(2);
     b.emit({static_cast<uint8_t>(byte ? 0x83 : 0x81)});
@@ -40,8 +40,7 @@ void alu_immediate(Builder &b) {
     else b.emit32(static_cast<uint32_t>(b.random()));
     alu_effect(b, op);
 }
-template <bool kCarry>
-void alu_memory(Builder &b) {
+template <bool kCarry> void alu_memory(Builder &b) {
     uint32_t op = alu_op(b, kCarry);
     bool to_memory = b.chance(2);
     b.emit({static_cast<uint8_t>(op << 3 | (to_memory ? 1 : 3))});
@@ -119,16 +118,30 @@ void double_shift(Builder &b) {
 // otherwise often faults (#DE).
 void multiply(Builder &b) {
     switch (b.pick(4)) {
-    case 0: b.emit({0xf7}); b.direct(static_cast<uint8_t>(4 + b.pick(2)), b.any_gpr()); break;
-    case 1: b.emit({0x0f, 0xaf}); b.direct(b.gpr(), b.any_gpr()); break;
-    case 2: b.emit({0x6b}); b.direct(b.gpr(), b.any_gpr()); b.emit({static_cast<uint8_t>(b.random())}); break;
-    default: b.emit({0xf6}); b.direct(static_cast<uint8_t>(4 + b.pick(2)), b.gpr8()); break;
+    case 0:
+        b.emit({0xf7});
+        b.direct(static_cast<uint8_t>(4 + b.pick(2)), b.any_gpr());
+        break;
+    case 1:
+        b.emit({0x0f, 0xaf});
+        b.direct(b.gpr(), b.any_gpr());
+        break;
+    case 2:
+        b.emit({0x6b});
+        b.direct(b.gpr(), b.any_gpr());
+        b.emit({static_cast<uint8_t>(b.random())});
+        break;
+    default:
+        b.emit({0xf6});
+        b.direct(static_cast<uint8_t>(4 + b.pick(2)), b.gpr8());
+        break;
     }
     b.flags(CF | OF, SF | ZF | AF | PF);
 }
 void divide(Builder &b) {
     bool is_signed = b.chance(2), wide = !b.chance(4);
-    if (wide && !b.chance(3)) b.emit(is_signed ? std::initializer_list<uint8_t>{0x99} : std::initializer_list<uint8_t>{0x31, 0xd2});
+    if (wide && !b.chance(3))
+        b.emit(is_signed ? std::initializer_list<uint8_t>{0x99} : std::initializer_list<uint8_t>{0x31, 0xd2});
     b.emit({static_cast<uint8_t>(wide ? 0xf7 : 0xf6)});
     b.direct(static_cast<uint8_t>(is_signed ? 7 : 6), wide ? b.any_gpr() : b.gpr8());
     b.flags(0, kArithmetic);
@@ -139,9 +152,12 @@ void divide(Builder &b) {
 void string_operation(Builder &b) {
     constexpr uint8_t kOperations[] = {0xa4, 0xa5, 0xa6, 0xa7, 0xaa, 0xab, 0xac, 0xad, 0xae, 0xaf};
     b.emit({static_cast<uint8_t>(b.chance(2) ? 0xfc : 0xfd)});  // cld or std
-    b.emit({0xbe}); b.emit32(FID_MEMORY + 64 + b.pick(128));
-    b.emit({0xbf}); b.emit32(FID_MEMORY + 64 + b.pick(128));
-    b.emit({0xb9}); b.emit32(b.pick(17));
+    b.emit({0xbe});
+    b.emit32(FID_MEMORY + 64 + b.pick(128));
+    b.emit({0xbf});
+    b.emit32(FID_MEMORY + 64 + b.pick(128));
+    b.emit({0xb9});
+    b.emit32(b.pick(17));
     uint8_t operation = kOperations[b.pick(std::size(kOperations))];
     bool compares = operation == 0xa6 || operation == 0xa7 || operation == 0xae || operation == 0xaf;
     uint32_t prefix = b.pick(3);  // none, rep/repe, repne
@@ -157,8 +173,16 @@ void bcd(Builder &b) {
     b.emit({static_cast<uint8_t>(b.chance(2) ? 0x04 : 0x2c), static_cast<uint8_t>(b.random())});  // add/sub al, imm
     b.flags(kArithmetic, 0);
     switch (b.pick(6)) {
-    case 0: case 1: b.emit({static_cast<uint8_t>(b.chance(2) ? 0x27 : 0x2f)}); b.flags(CF | AF | SF | ZF | PF, OF); break;
-    case 2: case 3: b.emit({static_cast<uint8_t>(b.chance(2) ? 0x37 : 0x3f)}); b.flags(CF | AF, OF | SF | ZF | PF); break;
+    case 0:
+    case 1:
+        b.emit({static_cast<uint8_t>(b.chance(2) ? 0x27 : 0x2f)});
+        b.flags(CF | AF | SF | ZF | PF, OF);
+        break;
+    case 2:
+    case 3:
+        b.emit({static_cast<uint8_t>(b.chance(2) ? 0x37 : 0x3f)});
+        b.flags(CF | AF, OF | SF | ZF | PF);
+        break;
     default:
         // aam 0 divides by zero.
         b.emit({static_cast<uint8_t>(b.chance(2) ? 0xd4 : 0xd5), static_cast<uint8_t>(b.chance(8) ? 0 : b.random())});
@@ -191,9 +215,19 @@ const std::vector<Template> &integer_templates(InstructionClass kind) {
     // In InstructionClass order.
     static const std::vector<Template> kTemplates[] = {
         // ALU
-        {{alu_register<false>}, {alu_register<true>, CF}, {alu_immediate<false>}, {alu_immediate<true>, CF},
-         {alu_memory<false>}, {alu_memory<true>, CF}, {inc_dec}, {neg_not}, {test_registers},
-         {set_condition, kConditions}, {move_condition, kConditions}, {exchange_add}, {byte_swap_extend}},
+        {{alu_register<false>},
+         {alu_register<true>, CF},
+         {alu_immediate<false>},
+         {alu_immediate<true>, CF},
+         {alu_memory<false>},
+         {alu_memory<true>, CF},
+         {inc_dec},
+         {neg_not},
+         {test_registers},
+         {set_condition, kConditions},
+         {move_condition, kConditions},
+         {exchange_add},
+         {byte_swap_extend}},
         // shifts and rotates
         {{shift}, {rotate_carry, CF}, {double_shift}},
         // multiply and divide

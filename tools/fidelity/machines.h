@@ -2,11 +2,11 @@
 // static i386 harness, and kivrun's emulated machine in this process.
 #pragma once
 
+#include <unicorn/unicorn.h>
+
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <unicorn/unicorn.h>
 
 #include "generator.h"
 

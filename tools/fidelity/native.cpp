@@ -44,7 +44,8 @@ std::optional<std::vector<fid_result>> run_natively(const std::string &harness, 
                                                     std::string &why) {
     int in = memfd_create("fidelity-cases", MFD_CLOEXEC), out = memfd_create("fidelity-results", MFD_CLOEXEC);
     bool written = in >= 0 && out >= 0;
-    for (size_t i = 0; written && i < cases.size(); i++) written = write_all(in, &cases[i].bytes, sizeof cases[i].bytes);
+    for (size_t i = 0; written && i < cases.size(); i++)
+        written = write_all(in, &cases[i].bytes, sizeof cases[i].bytes);
     std::optional<std::vector<fid_result>> results;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -53,13 +54,16 @@ std::optional<std::vector<fid_result>> run_natively(const std::string &harness, 
     char *argv[] = {const_cast<char *>(harness.c_str()), nullptr};
     pid_t child = -1;
     int status = -1;
-    int spawned = written && lseek(in, 0, SEEK_SET) == 0 ? posix_spawn(&child, harness.c_str(), &actions, nullptr, argv, environ) : EIO;
+    int spawned = written && lseek(in, 0, SEEK_SET) == 0
+                      ? posix_spawn(&child, harness.c_str(), &actions, nullptr, argv, environ)
+                      : EIO;
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         why = "cannot run " + harness + ": " + strerror(spawned);
     } else if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         // An exec that fails after the spawn (no i386 support) ends the child with 127.
-        why = harness + " did not run to its end (status " + std::to_string(status) + "): this host may not run i386 programs";
+        why = harness + " did not run to its end (status " + std::to_string(status) +
+              "): this host may not run i386 programs";
     } else {
         results.emplace(cases.size());
         if (lseek(out, 0, SEEK_SET) != 0 || !read_all(out, results->data(), results->size() * sizeof(fid_result))) {

@@ -18,13 +18,16 @@
 /* Saves the C code's registers where the code page's tail finds them, and
  * enters the code page with the x87 unit as after fninit. */
 void fid_enter(void);
-__asm__(".globl fid_enter\n"
-        "fid_enter:\n\t"
-        "pushal\n\t"
-        "movl %esp, " "0x30000800" "\n\t"
-        "fninit\n\t"
-        "movl $0x31000000, %eax\n\t"
-        "jmp *%eax\n");
+__asm__(
+    ".globl fid_enter\n"
+    "fid_enter:\n\t"
+    "pushal\n\t"
+    "movl %esp, "
+    "0x30000800"
+    "\n\t"
+    "fninit\n\t"
+    "movl $0x31000000, %eax\n\t"
+    "jmp *%eax\n");
 
 static sigjmp_buf g_escape;
 static struct fid_output *const g_output = (struct fid_output *)FID_OUTPUT;

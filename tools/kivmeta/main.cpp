@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "support/file.h"
 #include "cli/command_line.h"
 #include "kivmeta/metadata.h"
+#include "support/file.h"
 
 namespace {
 

@@ -28,18 +28,14 @@ constexpr size_t kMagicSize = 4;
 constexpr uint32_t kRecordVersion = 1;
 constexpr size_t kRecordHeaderSize = kMagicSize + sizeof(uint32_t);
 
-bool printable(std::span<const uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), printable_ascii);
-}
+bool printable(std::span<const uint8_t> bytes) { return std::all_of(bytes.begin(), bytes.end(), printable_ascii); }
 
 Result<Elf32_Ehdr, ReadError> checked_header(std::span<const uint8_t> file) {
     if (auto problem = elf32_identity_problem(file)) return Failure{ReadError{Problem::NotElf32, *problem}};
     return record_at<Elf32_Ehdr>(file, 0);
 }
 
-Failure<ReadError> bad_section_table(std::string message) {
-    return {{Problem::BadSectionTable, std::move(message)}};
-}
+Failure<ReadError> bad_section_table(std::string message) { return {{Problem::BadSectionTable, std::move(message)}}; }
 
 Failure<ReadError> bad_record(std::string message) { return {{Problem::BadRecord, std::move(message)}}; }
 
@@ -91,7 +87,8 @@ Result<std::vector<std::string>> parse_record(std::span<const uint8_t> bytes, st
     if (bytes.size() < kRecordHeaderSize)
         return Failure{"record of " + std::to_string(bytes.size()) + " bytes has no room for magic and version"};
     if (std::memcmp(bytes.data(), magic.data(), kMagicSize) != 0)
-        return Failure{"magic \"" + c_escaped(bytes.first(kMagicSize)) + "\" instead of \"" + std::string(magic) + "\""};
+        return Failure{"magic \"" + c_escaped(bytes.first(kMagicSize)) + "\" instead of \"" + std::string(magic) +
+                       "\""};
     uint32_t version = record_at<uint32_t>(bytes, kMagicSize);
     if (version != kRecordVersion)
         return Failure{"version " + std::to_string(version) + " instead of " + std::to_string(kRecordVersion)};

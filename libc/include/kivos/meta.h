@@ -20,9 +20,9 @@
 #define KIVOS_META_LINKAGE_
 #endif
 
-#define KIVOS_META_RECORD_(object, section_name, alignment, magic, strings)                \
-    KIVOS_META_LINKAGE_ __attribute__((used, section(section_name), aligned(alignment))) \
-    const char object[] = magic "\x01\0\0\0" strings
+#define KIVOS_META_RECORD_(object, section_name, alignment, magic, strings)                                          \
+    KIVOS_META_LINKAGE_ __attribute__((used, section(section_name), aligned(alignment))) const char object[] = magic \
+        "\x01\0\0\0" strings
 
 #define KIVOS_COMMAND(description, name) \
     KIVOS_META_RECORD_(g_cmdmeta_0, ".kivos.cmdmeta", 32, "KCMD", description "\0" name "\0")

@@ -16,8 +16,7 @@ inline std::string test_name(std::string_view text) {
     return name;
 }
 
-template <typename Row>
-std::string row_label(const Row &row) {
+template <typename Row> std::string row_label(const Row &row) {
     if constexpr (requires { row.label(); }) return row.label();
     else return std::string(row.name);
 }

@@ -13,8 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -86,8 +87,8 @@ inline int wait_until(pid_t pid, Deadline deadline) {
 
 // How the command runs, besides the defaults.
 struct CommandOptions {
-    int out = -1;         // standard output goes here instead of being captured
-    bool closed = false;  // 0, 1 and 2 all start closed
+    int out = -1;                        // standard output goes here instead of being captured
+    bool closed = false;                 // 0, 1 and 2 all start closed
     Seconds time = kDefaultCommandTime;  // from its start to its end, before any slowdown
 };
 
@@ -103,7 +104,8 @@ inline std::string command_line(const std::vector<std::string> &argv) {
 class BackgroundCommand {
 public:
     explicit BackgroundCommand(std::vector<std::string> argv, CommandOptions options = {})
-        : line_(command_line(argv)), time_(options.time * kHostSlowdown),
+        : line_(command_line(argv)),
+          time_(options.time * kHostSlowdown),
           deadline_(std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::milliseconds>(time_)) {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0) return;
@@ -151,7 +153,8 @@ public:
         std::string err = err_read_ + read_until_end(err_, deadline_);
         int status = pid_ > 0 ? wait_until(pid_, deadline_) : -1;
         if (pid_ > 0 && status == -1)
-            ADD_FAILURE() << "killed after its deadline of " << time_.count() << " s: " << line_ << "\nstandard error:\n"
+            ADD_FAILURE() << "killed after its deadline of " << time_.count() << " s: " << line_
+                          << "\nstandard error:\n"
                           << err;
         pid_ = -1;
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_all_from_start(out_), err};

@@ -27,7 +27,8 @@ struct SourcePath {
 };
 
 const SourcePath kSourcePaths[] = {
-    {"kit_library", "/kivos-kit/src/libc/string.cpp", "/opt/kit/lib/kivos/src", "/opt/kit/lib/kivos/src/libc/string.cpp"},
+    {"kit_library", "/kivos-kit/src/libc/string.cpp", "/opt/kit/lib/kivos/src",
+     "/opt/kit/lib/kivos/src/libc/string.cpp"},
     {"kit_header_with_steps", "/kivos-kit/src/libc/stdio/.././include//stdio.h", "/opt/kit/lib/kivos/src",
      "/opt/kit/lib/kivos/src/libc/include/stdio.h"},
     {"no_kit_found", "/kivos-kit/src/libc/string.cpp", "", "/kivos-kit/src/libc/string.cpp"},
@@ -61,7 +62,7 @@ TEST(SourcePaths, TheKitIsFoundBesideKivrunFirst) {
 // Blocks as the emulator reports them, and how often each address ran.
 struct BlockCase {
     const char *name;
-    std::vector<std::array<uint32_t, 3>> blocks;           // start, size, times entered
+    std::vector<std::array<uint32_t, 3>> blocks;          // start, size, times entered
     std::vector<std::pair<uint32_t, uint64_t>> expected;  // address, executions
 };
 
@@ -135,10 +136,13 @@ TEST(BlockCountingLimit, TablesCoverTheCodeTheFileHolds) {
 
 TEST(LcovRecord, MergingSumsLinesAndCallsAndSkipsBranches) {
     std::string error;
-    auto earlier = parse_lcov("TN:old\nSF:/a.c\nFN:3,f\nFNDA:2,f\nBRDA:3,0,0,1\nDA:3,2\nDA:4,0,77\nend_of_record\n", error);
+    auto earlier = parse_lcov("TN:old\nSF:/a.c\nFN:3,f\nFNDA:2,f\nBRDA:3,0,0,1\nDA:3,2\nDA:4,0,77\nend_of_record\n",
+                              error);
     ASSERT_TRUE(earlier) << error;
-    auto later = parse_lcov("SF:/a.c\nFN:3,f\nFN:9,g\nFNDA:1,f\nFNDA:0,g\nDA:3,1\nDA:9,0\nend_of_record\n"
-                            "SF:/b.c\nDA:1,5\nend_of_record\n", error);
+    auto later = parse_lcov(
+        "SF:/a.c\nFN:3,f\nFN:9,g\nFNDA:1,f\nFNDA:0,g\nDA:3,1\nDA:9,0\nend_of_record\n"
+        "SF:/b.c\nDA:1,5\nend_of_record\n",
+        error);
     ASSERT_TRUE(later) << error;
     merge(*earlier, *later);
     EXPECT_EQ(format_lcov(*earlier),
@@ -221,8 +225,9 @@ const BrokenLog kBrokenLogs[] = {
     {"no_flavor", "DRCOV VERSION: 2\n", "line 2: no drcov flavor"},
     {"too_many_modules", "DRCOV VERSION: 2\nDRCOV FLAVOR: x\nModule Table: version 2, count 65537\n",
      "line 3: no module table of at most 65536 modules"},
-    {"module_missing", "DRCOV VERSION: 2\nDRCOV FLAVOR: x\nModule Table: version 2, count 2\n"
-                       "Columns: id, base, end, entry, path\n  0, 0x1000, 0x2000, 0x1000, /p\nBB Table: 0 bbs\n",
+    {"module_missing",
+     "DRCOV VERSION: 2\nDRCOV FLAVOR: x\nModule Table: version 2, count 2\n"
+     "Columns: id, base, end, entry, path\n  0, 0x1000, 0x2000, 0x1000, /p\nBB Table: 0 bbs\n",
      "line 6: not module 1"},
     // 2^61 + 1 entries of 8 bytes wrap to 8 bytes.
     {"count_that_wraps", kDrcovHead + "BB Table: 2305843009213693953 bbs\n" + kOneBlock,

@@ -1,12 +1,13 @@
 // Debug information a hostile program may carry, read through libdw: one
 // very long file name in every row of a line table, lexical blocks nested
 // far deeper than any compiler writes them (hostile_program.h).
+#include "coverage/debug_lines.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "case_name.h"
-#include "coverage/debug_lines.h"
 #include "hostile_program.h"
 
 namespace kiv::test {

@@ -16,9 +16,12 @@ inline constexpr int kExitStatus = 3;
 // lexical blocks; it exits with kExitStatus.
 inline std::string hostile_source(size_t name_length, size_t rows, size_t depth) {
     std::string name(name_length, 'n');
-    return ".text\n.globl _start\n.type _start, @function\n_start:\n.file 1 \"/" + name + "\"\n.rept " + std::to_string(rows) +
+    return ".text\n.globl _start\n.type _start, @function\n_start:\n.file 1 \"/" + name + "\"\n.rept " +
+           std::to_string(rows) +
            "\n.loc 1 7\nnop\n.endr\n"
-           "movl $2, %eax\nmovl $" + std::to_string(kExitStatus) + ", %ebx\nint $0x80\n"
+           "movl $2, %eax\nmovl $" +
+           std::to_string(kExitStatus) +
+           ", %ebx\nint $0x80\n"
            // Abbreviations: 1 the unit (with children), 2 a lexical block
            // (with children), 3 a function.
            ".section .debug_abbrev,\"\",@progbits\n"
@@ -29,9 +32,13 @@ inline std::string hostile_source(size_t name_length, size_t rows, size_t depth)
            ".section .debug_info,\"\",@progbits\n"
            ".long .Lend - .Lstart\n.Lstart:\n.value 4\n.long 0\n.byte 4\n"
            ".uleb128 1\n.long 0\n.string \"hostile.c\"\n"
-           ".rept " + std::to_string(depth) + "\n.uleb128 2\n.endr\n"
+           ".rept " +
+           std::to_string(depth) +
+           "\n.uleb128 2\n.endr\n"
            ".uleb128 3\n.string \"deep\"\n.long _start\n.byte 1\n.byte 9\n"
-           ".rept " + std::to_string(depth) + "\n.byte 0\n.endr\n"
+           ".rept " +
+           std::to_string(depth) +
+           "\n.byte 0\n.endr\n"
            ".byte 0\n.Lend:\n"
            ".text\n.size _start, . - _start\n";
 }

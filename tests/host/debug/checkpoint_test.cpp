@@ -1,12 +1,13 @@
 // A checkpoint brings the machine back as it was: registers, the bytes of
 // every page, and the address space's layout, whatever the program changed
 // since; and it costs only the pages that changed since the one before.
+#include "debug/checkpoint.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 
 #include "case_name.h"
-#include "debug/checkpoint.h"
 #include "machine/cpu.h"
 #include "machine/guest_memory.h"
 

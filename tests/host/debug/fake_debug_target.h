@@ -81,8 +81,12 @@ public:
         std::copy(data.begin(), data.end(), memory.begin() + (address - kMemoryStart));
         return true;
     }
-    bool add_breakpoint(BreakKind kind, uint32_t address) override { return breakpoints.insert({kind, address}).second; }
-    bool remove_breakpoint(BreakKind kind, uint32_t address) override { return breakpoints.erase({kind, address}) != 0; }
+    bool add_breakpoint(BreakKind kind, uint32_t address) override {
+        return breakpoints.insert({kind, address}).second;
+    }
+    bool remove_breakpoint(BreakKind kind, uint32_t address) override {
+        return breakpoints.erase({kind, address}) != 0;
+    }
     bool add_watchpoint(WatchKind kind, uint32_t address, uint32_t length) override {
         return length != 0 && inside(address, length) && watchpoints.insert({kind, address, length}).second;
     }

@@ -57,11 +57,13 @@ const Dialogue kDialogues[] = {
     {"short_write_data", {{"M400000,4:ab", "E01"}}},
     {"odd_hex_in_write", {{"M400000,1:abc", "E01"}}},
     {"breakpoints_set_and_cleared",
-     {{"Z0,400010,1", "OK"}, {"Z1,400020,1", "OK"}, {"z0,400010,1", "OK"}, {"z0,400010,1", "E01"},
+     {{"Z0,400010,1", "OK"},
+      {"Z1,400020,1", "OK"},
+      {"z0,400010,1", "OK"},
+      {"z0,400010,1", "E01"},
       {"z1,400020,1", "OK"}}},
     {"watchpoints_set_and_cleared",
-     {{"Z2,400000,4", "OK"}, {"Z3,400000,4", "OK"}, {"Z4,400100,2", "OK"}, {"z2,400000,4", "OK"},
-      {"Z2,0,4", "E01"}}},
+     {{"Z2,400000,4", "OK"}, {"Z3,400000,4", "OK"}, {"Z4,400100,2", "OK"}, {"z2,400000,4", "OK"}, {"Z2,0,4", "E01"}}},
     {"unknown_point_type", {{"Z9,400000,1", ""}, {"Zx", "E01"}}},
     {"resume_actions", {{"vCont?", "vCont;c;C;s;S"}, {"vCont;s:1", "T05thread:1;"}, {"vCont;t", ""}}},
     {"continue_to_each_stop",
@@ -79,9 +81,14 @@ const Dialogue kDialogues[] = {
      true},
     {"reverse_step_then_back_to_the_start", {{"bs", "T05thread:1;"}, {"bc", "T05thread:1;replaylog:begin;"}}, true},
     // A fault cannot be gone past, but it can be gone back from.
-    {"reverse_after_a_fault", {{"c", "T05thread:1;hwbreak:;"}, {"c", "T05thread:1;awatch:400002;"},
-                               {"c", "T02thread:1;"}, {"c", "T0bthread:1;"}, {"bs", "T05thread:1;"},
-                               {"c", "T05thread:1;"}}, true},
+    {"reverse_after_a_fault",
+     {{"c", "T05thread:1;hwbreak:;"},
+      {"c", "T05thread:1;awatch:400002;"},
+      {"c", "T02thread:1;"},
+      {"c", "T0bthread:1;"},
+      {"bs", "T05thread:1;"},
+      {"c", "T05thread:1;"}},
+     true},
 };
 
 class PacketDialogues : public testing::TestWithParam<Dialogue> {};
@@ -176,8 +183,7 @@ TEST(GdbPackets, ReversalsStepOrContinueAsAsked) {
 // si_addr at their offsets; the program cannot be continued past it.
 TEST(GdbPackets, AFaultShowsAsSiginfo) {
     FakeTarget target;
-    target.planned.push_back(
-        {.kind = DebugStop::Kind::Fault, .signal = 11, .data_address = 0x8, .signal_code = 1});
+    target.planned.push_back({.kind = DebugStop::Kind::Fault, .signal = 11, .data_address = 0x8, .signal_code = 1});
     std::string sent = serve(packet("c") + packet(kSiginfoRead) + packet("c"), target);
     ASSERT_TRUE(sent.starts_with("+" + packet("T0bthread:1;") + "+$l")) << sent;
     std::string siginfo = sent.substr(sent.find("$l") + 2, 128);
@@ -187,9 +193,9 @@ TEST(GdbPackets, AFaultShowsAsSiginfo) {
         for (size_t i = 0; i < 4; i++) value |= uint32_t{static_cast<uint8_t>(siginfo[offset + i])} << (8 * i);
         return value;
     };
-    EXPECT_EQ(word(0), 11u);   // si_signo
-    EXPECT_EQ(word(8), 1u);    // si_code: SEGV_MAPERR
-    EXPECT_EQ(word(12), 8u);   // si_addr
+    EXPECT_EQ(word(0), 11u);  // si_signo
+    EXPECT_EQ(word(8), 1u);   // si_code: SEGV_MAPERR
+    EXPECT_EQ(word(12), 8u);  // si_addr
     EXPECT_TRUE(sent.ends_with("+" + packet("X0b"))) << sent;
     EXPECT_EQ(target.steps.size(), 1u);
 }

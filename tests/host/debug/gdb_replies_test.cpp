@@ -1,7 +1,7 @@
 // What the gdb stub says without a session: the stop reply for every kind
 // of stop, Linux signals in gdb's numbering, and the socket transport's
 // waits for a connection that never comes or cannot listen.
-#include <gtest/gtest.h>
+#include "debug/gdb_replies.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,10 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 
 #include "case_name.h"
-#include "debug/gdb_replies.h"
 #include "debug/gdb_socket.h"
 
 namespace kiv::test {
@@ -64,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(Stops, StopReplies, testing::ValuesIn(kStops), kCaseNam
 
 TEST(GdbReplies, SignalsTakeGdbsNumbers) {
     const std::pair<int, const char *> kSignals[] = {
-        {SIGINT, "02"}, {SIGILL, "04"}, {SIGTRAP, "05"}, {SIGFPE, "08"},
+        {SIGINT, "02"},  {SIGILL, "04"}, {SIGTRAP, "05"}, {SIGFPE, "08"},
         {SIGKILL, "09"}, {SIGBUS, "0a"}, {SIGSEGV, "0b"}, {SIGPIPE, "09"},
     };
     for (const auto &[linux_signal, text] : kSignals) {

@@ -63,8 +63,8 @@ struct ShortCase {
 // Only a buffer moved to or from a descriptor can come back short: not a
 // file written whole, nor text filled within a capacity.
 const ShortCase kShortCalls[] = {
-    {"read", true},       {"write", true},   {"kivfs_stream_write", true}, {"writefile", false},
-    {"getcwd", false},    {"lseek", false},  {"nic_query", false},         {"spawn", false},
+    {"read", true},    {"write", true},  {"kivfs_stream_write", true}, {"writefile", false},
+    {"getcwd", false}, {"lseek", false}, {"nic_query", false},         {"spawn", false},
 };
 
 class ShortInjection : public testing::TestWithParam<ShortCase> {};

@@ -5,13 +5,13 @@
 // input and in a file. Every execution of an input must leave the same map
 // (persistent mode's snapshot included: an input that reads what an
 // earlier one set shows it), and different inputs different maps.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
@@ -54,14 +54,26 @@ struct Input {
 // "get" before "slot": its first map is taken before any slot is set.
 const Input kInputs[] = {
     {"empty", "", Ending::Normal},
-    {"sum", std::string("A\x03" "abc"), Ending::Normal},
+    {"sum",
+     std::string("A\x03"
+                 "abc"),
+     Ending::Normal},
     {"get", std::string("G\x01\x05", 3), Ending::Normal},
     {"slot", std::string("S\x02\x05\x01", 4), Ending::Normal},
-    {"truncated", std::string("A\x09" "ab"), Ending::Normal},
+    {"truncated",
+     std::string("A\x09"
+                 "ab"),
+     Ending::Normal},
     {"planted_store", std::string("\xb7\x06\x00\x00\x00\x80\x01\x00", 8), Ending::Segfault},
-    {"abort", std::string("X\x04" "bort"), Ending::Abort},
+    {"abort",
+     std::string("X\x04"
+                 "bort"),
+     Ending::Abort},
 };
-const Input kHang{"hang", std::string("H\x03" "ang"), Ending::Hang};
+const Input kHang{"hang",
+                  std::string("H\x03"
+                              "ang"),
+                  Ending::Hang};
 
 struct Execution {
     int status = -1;
@@ -99,7 +111,8 @@ public:
         put_input(first_input);
         int control[2], status[2];
         if (pipe2(control, O_CLOEXEC) != 0 || pipe2(status, O_CLOEXEC) != 0) return;
-        std::vector<std::string> words = {KIVRUN_PATH, "--root", sandbox.path().string(), guest_program("fx_fuzz_parser")};
+        std::vector<std::string> words = {KIVRUN_PATH, "--root", sandbox.path().string(),
+                                          guest_program("fx_fuzz_parser")};
         words.insert(words.end(), args.begin(), args.end());
         std::string shm_setting = "__AFL_SHM_ID=" + std::to_string(shm_id_);
         pid_ = fork();
@@ -288,8 +301,14 @@ struct Segment {
 };
 
 const Segment kSegments[] = {
-    {0, 0}, {kMinAflMapSize - 1, 0}, {kMinAflMapSize, kMinAflMapSize}, {kMinAflMapSize + 1, kMinAflMapSize},
-    {4096, 4096}, {65535, 32768}, {65536, 65536}, {8u << 20, kMaxAflMapSize},
+    {0, 0},
+    {kMinAflMapSize - 1, 0},
+    {kMinAflMapSize, kMinAflMapSize},
+    {kMinAflMapSize + 1, kMinAflMapSize},
+    {4096, 4096},
+    {65535, 32768},
+    {65536, 65536},
+    {8u << 20, kMaxAflMapSize},
 };
 
 TEST(AflMapSize, IsAPowerOfTwoWithinTheSegment) {

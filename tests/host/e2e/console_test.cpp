@@ -13,8 +13,8 @@ namespace {
 
 struct Scenario {
     const char *name;
-    int status;         // the call's result, as the fixture's exit status
-    std::string out;    // the console bytes
+    int status;       // the call's result, as the fixture's exit status
+    std::string out;  // the console bytes
     std::vector<std::string> calls;
     std::string injection = "";  // the run's -e inject= expression
 
@@ -35,12 +35,23 @@ const Scenario kScenarios[] = {
      20,
      "  -42|-0042| ab|0x1a",
      {
-         R"(write(1, " ", 1) = 1)",  R"(write(1, " ", 1) = 1)", R"(write(1, "-", 1) = 1)",
-         R"(write(1, "42", 2) = 2)", R"(write(1, "|", 1) = 1)", R"(write(1, "-", 1) = 1)",
-         R"(write(1, "0", 1) = 1)",  R"(write(1, "0", 1) = 1)", R"(write(1, "42", 2) = 2)",
-         R"(write(1, "|", 1) = 1)",  R"(write(1, " ", 1) = 1)", R"(write(1, "ab", 2) = 2)",
-         R"(write(1, "|", 1) = 1)",  R"(write(1, "0", 1) = 1)", R"(write(1, "x", 1) = 1)",
-         R"(write(1, "1a", 2) = 2)", "exit(20) = ?",
+         R"(write(1, " ", 1) = 1)",
+         R"(write(1, " ", 1) = 1)",
+         R"(write(1, "-", 1) = 1)",
+         R"(write(1, "42", 2) = 2)",
+         R"(write(1, "|", 1) = 1)",
+         R"(write(1, "-", 1) = 1)",
+         R"(write(1, "0", 1) = 1)",
+         R"(write(1, "0", 1) = 1)",
+         R"(write(1, "42", 2) = 2)",
+         R"(write(1, "|", 1) = 1)",
+         R"(write(1, " ", 1) = 1)",
+         R"(write(1, "ab", 2) = 2)",
+         R"(write(1, "|", 1) = 1)",
+         R"(write(1, "0", 1) = 1)",
+         R"(write(1, "x", 1) = 1)",
+         R"(write(1, "1a", 2) = 2)",
+         "exit(20) = ?",
      }},
     {"unknown-letter", 2, "%X", {R"(write(1, "%", 1) = 1)", R"(write(1, "X", 1) = 1)", "exit(2) = ?"}},
     {"descriptor-zero", 255, "", {"exit(-1) = ?"}},
@@ -57,7 +68,11 @@ const Scenario kScenarios[] = {
      {R"(write(1, " ", 1) = 1)", R"(write(1, " ", 1) = 1)", R"(write(1, "-", 1) = -1)", "exit(-1) = ?"},
      "write:error=EIO:when=3+"},
     {"puts", 255, "", {R"(write(1, "hi", 2) = -1)", "exit(-1) = ?"}, "write:error=EIO:when=1"},
-    {"puts", 255, "hi", {R"(write(1, "hi", 2) = 2)", R"(write(1, "\n", 1) = -1)", "exit(-1) = ?"}, "write:error=EIO:when=2"},
+    {"puts",
+     255,
+     "hi",
+     {R"(write(1, "hi", 2) = 2)", R"(write(1, "\n", 1) = -1)", "exit(-1) = ?"},
+     "write:error=EIO:when=2"},
     // A short write is continued from the first byte not taken.
     {"fwrite",
      2,

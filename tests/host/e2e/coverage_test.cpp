@@ -2,18 +2,18 @@
 // tracefile, genhtml reading it, a drcov log that a reader of its own
 // parses, records summed over spawned processes and over runs, and written
 // however the run ends.
-#include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
+
 #include <cstring>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 
-#include "case_name.h"
 #include "../coverage/hostile_program.h"
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -109,7 +109,9 @@ TEST_P(CoverageCounts, AreExactPerLineAndFunction) {
 
     SourceRecord fixture = read_tracefile(coverage.record())[kFixtureSource];
     const std::map<std::string, uint64_t> expected_lines = {
-        {"body", iterations}, {"called", iterations}, {"never", 0},
+        {"body", iterations},
+        {"called", iterations},
+        {"never", 0},
         {"spawn", test.args.size() > 1 ? static_cast<uint64_t>(test.runs) : 0}};
     for (const auto &[mark, count] : expected_lines) {
         ASSERT_NE(marked_line(mark), 0u) << mark;
@@ -138,8 +140,8 @@ TEST(Coverage, GenhtmlReadsTheTracefileAsItIs) {
     ASSERT_EQ(coverage.run({"3", "2"}).status, 0);
     // The fixture's last function is named by a hostile #line on purpose: no
     // such file can exist, so that one record is taken out first.
-    CommandRun removed = run_command({"lcov", "--quiet", "--remove", coverage.record_path(), "/fx*", "--output-file",
-                                      coverage.record_path()});
+    CommandRun removed = run_command(
+        {"lcov", "--quiet", "--remove", coverage.record_path(), "/fx*", "--output-file", coverage.record_path()});
     ASSERT_EQ(removed.status, 0) << removed.err;
     auto records = read_tracefile(coverage.record());
     EXPECT_TRUE(records.contains(KIV_SOURCE_DIR "/libc/unistd.cpp")) << coverage.record();
@@ -148,7 +150,8 @@ TEST(Coverage, GenhtmlReadsTheTracefileAsItIs) {
         EXPECT_EQ(path, std::filesystem::path(path).lexically_normal().string());
     }
     TempDir report;
-    CommandRun genhtml = run_command({"genhtml", "--quiet", "--output-directory", report.path(), coverage.record_path()});
+    CommandRun genhtml = run_command(
+        {"genhtml", "--quiet", "--output-directory", report.path(), coverage.record_path()});
     EXPECT_EQ(genhtml.status, 0) << genhtml.err;
     EXPECT_TRUE(report.exists("index.html"));
 }
@@ -237,14 +240,15 @@ INSTANTIATE_TEST_SUITE_P(Endings, CoverageEndings, testing::ValuesIn(kEndings), 
 
 struct Stripped {
     const char *name;
-    const char *strip;     // what i686-linux-gnu-strip is told to drop
-    bool functions;        // whether the record still names them
-    const char *note;      // on kivrun's standard error
+    const char *strip;  // what i686-linux-gnu-strip is told to drop
+    bool functions;     // whether the record still names them
+    const char *note;   // on kivrun's standard error
 };
 
 const Stripped kStrippedPrograms[] = {
     {"no_line_tables", "--strip-debug", true, "has no debug information: its functions are recorded, not its lines"},
-    {"no_symbols_either", "--strip-all", false, "has neither debug information nor a symbol table: no coverage recorded"},
+    {"no_symbols_either", "--strip-all", false,
+     "has neither debug information nor a symbol table: no coverage recorded"},
 };
 
 class StrippedPrograms : public testing::TestWithParam<Stripped> {};
@@ -307,7 +311,8 @@ DrcovRead read_drcov(const std::string &bytes) {
     std::string line;
     for (int i = 0; i < 4 && std::getline(in, line); i++) log.header.push_back(line);
     std::smatch count;
-    if (log.header.size() < 3 || !std::regex_match(log.header[2], count, std::regex(R"(Module Table: version 2, count (\d+))")))
+    if (log.header.size() < 3 ||
+        !std::regex_match(log.header[2], count, std::regex(R"(Module Table: version 2, count (\d+))")))
         return log;
     for (int i = 0; i < std::stoi(count[1]) && std::getline(in, line); i++) {
         std::vector<std::string> columns;

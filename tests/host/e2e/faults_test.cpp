@@ -81,7 +81,8 @@ std::map<std::string, std::string> fault_sites() {
     std::string address, kind, name;
     constexpr std::string_view kPrefix = "fault_site_";
     while (symbols >> address >> kind >> name) {
-        if (name.starts_with(kPrefix)) sites[name.substr(kPrefix.size())] = "0x" + address.substr(address.find_first_not_of('0'));
+        if (name.starts_with(kPrefix))
+            sites[name.substr(kPrefix.size())] = "0x" + address.substr(address.find_first_not_of('0'));
     }
     return sites;
 }
@@ -172,7 +173,8 @@ struct Limit {
 };
 
 const Limit kLimits[] = {
-    {"time", [](RunOptions &o) { o.settings.timeout_seconds = 0.2; }, "time limit of 0.2 s", "+++ stopped by the time limit +++"},
+    {"time", [](RunOptions &o) { o.settings.timeout_seconds = 0.2; }, "time limit of 0.2 s",
+     "+++ stopped by the time limit +++"},
     {"blocks", [](RunOptions &o) { o.settings.block_limit = 50000; }, "50000 executed blocks",
      "+++ stopped by the block limit +++"},
 };
@@ -224,12 +226,12 @@ TEST_P(ShortLimits, EndEveryRunWith124) {
     for (int run = 0; run < limit.runs; run++) {
         char timeout[32];
         snprintf(timeout, sizeof timeout, "%.9g", seconds(random));
-        std::vector<std::string> argv{KIVRUN_PATH, "--root", sandbox.path().string(), "-T", timeout,
-                                      sandbox / program.filename()};
+        std::vector<std::string> argv{KIVRUN_PATH, "--root", sandbox.path().string(),
+                                      "-T",        timeout,  sandbox / program.filename()};
         argv.insert(argv.end(), limit.program.begin() + 1, limit.program.end());
         CommandRun result = run_command(argv, {.time = kShortRunTime});
-        ASSERT_EQ(result.status, kExitStopped) << "-T " << timeout << " (seed " << seed << ")\n" << result.out
-                                               << result.err;
+        ASSERT_EQ(result.status, kExitStopped) << "-T " << timeout << " (seed " << seed << ")\n"
+                                               << result.out << result.err;
         ASSERT_EQ(result.out, "") << "-T " << timeout;
     }
 }
@@ -242,8 +244,8 @@ struct Blocked {
 };
 
 const Blocked kBlocked[] = {
-    {"fx_wrappers", "sleeping"},     {"fx_wrappers", "descriptors"}, {"fx_fault", "fill-own-pipe"},
-    {"fx_fault", "fill-console"},    {"fx_fault", "open-fifo"},      {"fx_fault", "stream-fifo"},
+    {"fx_wrappers", "sleeping"},  {"fx_wrappers", "descriptors"}, {"fx_fault", "fill-own-pipe"},
+    {"fx_fault", "fill-console"}, {"fx_fault", "open-fifo"},      {"fx_fault", "stream-fifo"},
 };
 
 class BlockedInTheHost : public testing::TestWithParam<Blocked> {};

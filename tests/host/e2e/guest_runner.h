@@ -73,7 +73,8 @@ struct GuestRun {
     std::vector<TracedCall> traced_calls() const {
         std::vector<TracedCall> calls;
         for (auto &line : trace_lines())
-            if (line.find('(') != std::string::npos && line.rfind("---", 0) != 0) calls.push_back(parse_traced_call(line));
+            if (line.find('(') != std::string::npos && line.rfind("---", 0) != 0)
+                calls.push_back(parse_traced_call(line));
         return calls;
     }
     // Trace lines that start with `call` followed by '('.

@@ -37,8 +37,10 @@ ElfView read_elf(const std::string &path) {
     ElfView view;
     view.header = run_command({"readelf", "-hlSW", path}).out;
     std::istringstream lines(view.header);
-    const std::regex section(R"(^\s*\[\s*\d+\]\s+(\S+)\s+(\S+)\s+([0-9a-f]{8})\s+\S+\s+\S+\s+\S+\s+\S*\s*\d+\s+\d+\s+(\d+)$)");
-    const std::regex segment(R"(^\s+(\w+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+0x[0-9a-f]+\s+0x[0-9a-f]+\s+0x[0-9a-f]+\s+(R?W?(?: E)?)\s+0x([0-9a-f]+)$)");
+    const std::regex section(
+        R"(^\s*\[\s*\d+\]\s+(\S+)\s+(\S+)\s+([0-9a-f]{8})\s+\S+\s+\S+\s+\S+\s+\S*\s*\d+\s+\d+\s+(\d+)$)");
+    const std::regex segment(
+        R"(^\s+(\w+)\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+0x[0-9a-f]+\s+0x[0-9a-f]+\s+0x[0-9a-f]+\s+(R?W?(?: E)?)\s+0x([0-9a-f]+)$)");
     const std::regex mapping(R"(^\s+(\d\d)\s+(.*?)\s*$)");
     bool in_mapping = false;
     for (std::string line; std::getline(lines, line);) {
@@ -64,8 +66,8 @@ void expect_fixed_image(const ElfView &elf) {
     EXPECT_NE(elf.header.find("Intel 80386"), std::string::npos);
     EXPECT_NE(elf.header.find("Entry point address:               0x400000"), std::string::npos);
 
-    const Segment expected[] = {{"LOAD", 0x400000, "R E", 0x1000}, {"LOAD", 0x405000, "R", 0x1000},
-                                {"LOAD", 0x406000, "RW", 0x1000}};
+    const Segment expected[] = {
+        {"LOAD", 0x400000, "R E", 0x1000}, {"LOAD", 0x405000, "R", 0x1000}, {"LOAD", 0x406000, "RW", 0x1000}};
     ASSERT_EQ(elf.segments.size(), std::size(expected)) << elf.header;
     for (size_t i = 0; i < std::size(expected); i++) {
         SCOPED_TRACE("segment " + std::to_string(i));
@@ -122,10 +124,8 @@ struct Overflow {
 // ld reports a region's overflow only in an image of several sections.
 const Overflow kOverflows[] = {
     {"text", ".section .text.entry,\"ax\"\n.globl _start\n_start:\n.fill 0x5003, 1, 0x90\n.data\n.long 1\n",
-     ".text outgrows",
-     "region `text_segment' overflowed by 3 bytes"},
-    {"rodata",
-     ".section .text.entry,\"ax\"\n.globl _start\n_start: ret\n.section .rodata\n.fill 0x1001, 1, 0\n",
+     ".text outgrows", "region `text_segment' overflowed by 3 bytes"},
+    {"rodata", ".section .text.entry,\"ax\"\n.globl _start\n_start: ret\n.section .rodata\n.fill 0x1001, 1, 0\n",
      "read-only data outgrows", "region `rodata_segment' overflowed by 1 byte"},
 };
 

@@ -1,5 +1,7 @@
 // The loader accepts only what the kivos loader would and refuses anything
 // else with a one-line reason, whatever the file holds.
+#include "machine/loader.h"
+
 #include <elf.h>
 
 #include <gtest/gtest.h>
@@ -8,10 +10,9 @@
 #include <functional>
 #include <random>
 
-#include "support/file.h"
 #include "case_name.h"
 #include "guest_runner.h"
-#include "machine/loader.h"
+#include "support/file.h"
 
 namespace kiv::test {
 namespace {
@@ -52,7 +53,8 @@ const Malformation kMalformations[] = {
     {"phentsize", [](Bytes &f) { header(f).e_phentsize = 28; }, "program header size"},
     {"no_program_headers", [](Bytes &f) { header(f).e_phnum = 0; }, "no program headers"},
     {"many_program_headers", [](Bytes &f) { header(f).e_phnum = 0xffff; }, "too many"},
-    {"headers_past_end", [](Bytes &f) { header(f).e_phoff = static_cast<uint32_t>(f.size()) - 16; }, "outside the file"},
+    {"headers_past_end", [](Bytes &f) { header(f).e_phoff = static_cast<uint32_t>(f.size()) - 16; },
+     "outside the file"},
     {"headers_offset_wraps", [](Bytes &f) { header(f).e_phoff = 0xfffffff0u; }, "outside the file"},
     {"truncated_program_headers", [](Bytes &f) { f.resize(header(f).e_phoff + 40); }, "outside the file"},
     {"interpreter", [](Bytes &f) { text(f).p_type = PT_INTERP; }, "interpreter"},
@@ -67,7 +69,8 @@ const Malformation kMalformations[] = {
     {"segment_wraps", [](Bytes &f) { text(f).p_vaddr = 0xfffff000u, text(f).p_memsz = 0x2000; }, "outside the user"},
     {"segment_over_stack", [](Bytes &f) { text(f).p_memsz = 0xbf500000u; }, "outside the user address range"},
     {"overlapping", [](Bytes &f) { program_header(f, 1).p_vaddr = text(f).p_vaddr + 0x10; }, "overlap"},
-    {"sharing_a_page", [](Bytes &f) { program_header(f, 1).p_vaddr = text(f).p_vaddr + text(f).p_memsz; }, "share a page"},
+    {"sharing_a_page", [](Bytes &f) { program_header(f, 1).p_vaddr = text(f).p_vaddr + text(f).p_memsz; },
+     "share a page"},
     {"entry_in_data", [](Bytes &f) { header(f).e_entry = program_header(f, 1).p_vaddr; }, "not in an executable"},
     {"entry_nowhere", [](Bytes &f) { header(f).e_entry = 0x12345678; }, "not in an executable"},
     {"nothing_to_load",

@@ -23,8 +23,8 @@
 #include <string>
 
 #include "case_name.h"
-#include "tests/guest/math_table.h"
 #include "guest_runner.h"
+#include "tests/guest/math_table.h"
 
 namespace {
 
@@ -34,8 +34,7 @@ using kiv_math_table::MathFunction;
 // against a number count as far apart.
 constexpr __int128 kFar = 1'000'000'000;
 
-template <typename T>
-__int128 ordered(T value) {
+template <typename T> __int128 ordered(T value) {
     if constexpr (sizeof(T) == sizeof(float)) {
         uint32_t bits;
         std::memcpy(&bits, &value, sizeof bits);
@@ -60,16 +59,14 @@ __int128 ordered(T value) {
     }
 }
 
-template <typename T>
-__int128 distance(T a, T b) {
+template <typename T> __int128 distance(T a, T b) {
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) ? 0 : kFar;
     if ((a == 0 || b == 0) && std::signbit(a) != std::signbit(b)) return kFar;
     __int128 d = ordered(a) - ordered(b);
     return d < 0 ? -d : d;
 }
 
-template <typename T>
-std::string shown(T value) {
+template <typename T> std::string shown(T value) {
     std::ostringstream out;
     out.precision(21);
     out << static_cast<long double>(value);
@@ -81,8 +78,7 @@ class GuestResults {
 public:
     explicit GuestResults(std::string bytes) : bytes_(std::move(bytes)) {}
 
-    template <typename T>
-    bool next(T &value, unsigned &error) {
+    template <typename T> bool next(T &value, unsigned &error) {
         constexpr unsigned size = kiv_math_table::kValueBytes<T>;
         if (position_ + size + 1 > bytes_.size()) return false;
         value = T{};
@@ -104,8 +100,7 @@ struct Worst {
 };
 
 template <typename T>
-void check_table(const MathFunction &function, unsigned index, unsigned bound, GuestResults &guest,
-                 const char *type) {
+void check_table(const MathFunction &function, unsigned index, unsigned bound, GuestResults &guest, const char *type) {
     kiv_math_table::Table<T> table(function, index);
     Worst worst;
     unsigned misses = 0;
@@ -122,8 +117,8 @@ void check_table(const MathFunction &function, unsigned index, unsigned bound, G
         bool glibc_off = distance(expected, static_cast<T>(reference)) > bound;
         if (d > bound && glibc_off) d = distance(result, static_cast<T>(reference));
         std::string where = std::string(type) + " " + function.name + "(" + shown(arguments.x) +
-                            (function.binary() ? ", " + shown(arguments.y) : "") + ") = " + shown(result) +
-                            ", glibc " + shown(expected);
+                            (function.binary() ? ", " + shown(arguments.y) : "") + ") = " + shown(result) + ", glibc " +
+                            shown(expected);
         if (d > worst.ulps) worst = {d, where};
         if (d > bound && misses++ < 5) ADD_FAILURE() << where << ": " << static_cast<long long>(d) << " ulps";
         // Underflow is left out: glibc's rules for it differ between functions.
@@ -142,8 +137,8 @@ class MathTable : public ::testing::TestWithParam<unsigned> {};
 TEST_P(MathTable, GuestWithinBoundOfGlibc) {
     unsigned index = GetParam();
     const MathFunction &function = kiv_math_table::kFunctions[index];
-    kiv::test::GuestRun run =
-        kiv::test::run_guest(kiv::test::guest_program("fx_math"), {kCallerInSinglePrecision, function.name});
+    kiv::test::GuestRun run = kiv::test::run_guest(kiv::test::guest_program("fx_math"),
+                                                   {kCallerInSinglePrecision, function.name});
     ASSERT_EQ(run.result.outcome, kiv::RunResult::Outcome::Exited) << run.result.message;
     ASSERT_EQ(run.result.status, 0);
     GuestResults guest(run.out);
@@ -154,7 +149,9 @@ TEST_P(MathTable, GuestWithinBoundOfGlibc) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Functions, MathTable, ::testing::Range(0u, kiv_math_table::kFunctionCount),
-                         [](const auto &instance) { return kiv::test::test_name(kiv_math_table::kFunctions[instance.param].name); });
+                         [](const auto &instance) {
+                             return kiv::test::test_name(kiv_math_table::kFunctions[instance.param].name);
+                         });
 
 // The ulp distance itself, on neighbours the host computes.
 TEST(MathDistance, CountsRepresentableValues) {

@@ -3,14 +3,15 @@
 // the system-call pattern of the whole run, the metadata records in the
 // executable file, and the report of the host's controller.
 #include <elf.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 #include <optional>
 
-#include "case_name.h"
 #include "../os/fake_sysfs.h"
+#include "case_name.h"
 #include "guest_runner.h"
 
 namespace kiv::test {
@@ -112,9 +113,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, Arguments, testing::ValuesIn(kArguments), kCaseN
 
 TEST(Nicsounder, UsageIsTwoWritesAndNoQuery) {
     GuestRun run = run_command({"-h"});
-    EXPECT_EQ(trace_mismatch(run, {R"(write(1, "Usage: nicsounder", 17) = 17)", R"(write(1, "\n", 1) = 1)",
-                                   "exit(0) = ?"}),
-              "");
+    EXPECT_EQ(
+        trace_mismatch(run, {R"(write(1, "Usage: nicsounder", 17) = 17)", R"(write(1, "\n", 1) = 1)", "exit(0) = ?"}),
+        "");
 }
 
 TEST(Nicsounder, FailedQueryPrintsTheMessageAndExits1) {
@@ -223,8 +224,7 @@ public:
 
 private:
     const Elf32_Ehdr &header() const { return *at<Elf32_Ehdr>(0); }
-    template <typename T>
-    const T *at(size_t offset) const {
+    template <typename T> const T *at(size_t offset) const {
         return reinterpret_cast<const T *>(bytes_.data() + offset);
     }
     std::vector<uint8_t> bytes_;
@@ -238,7 +238,11 @@ struct RecordCase {
 
 const RecordCase kRecords[] = {
     {".kivos.cmdmeta", std::string("KCMD\x01\0\0\0Probe Intel e1000 NIC.\0nicsounder\0\0", 43), 32},
-    {".kivos.pkgmeta", std::string("KPKG\x01\0\0\0nicsounder\0" "3\0\0", 22), 4},
+    {".kivos.pkgmeta",
+     std::string("KPKG\x01\0\0\0nicsounder\0"
+                 "3\0\0",
+                 22),
+     4},
 };
 
 // Both records survive the linker although no code refers to them, and sit

@@ -95,8 +95,7 @@ bool is_iso_base(int base) { return base == 0 || (base >= 2 && base <= 36); }
 // For a base ISO C does not allow, where `end` goes is left open (glibc
 // leaves it alone, its sanitizer's interceptor does not): the kit's is at
 // the text, as for any text with nothing read.
-template <typename Convert>
-std::string integer_lines(const IntegerText &row, Convert convert) {
+template <typename Convert> std::string integer_lines(const IntegerText &row, Convert convert) {
     char *end = nullptr;
     errno = 0;
     uint64_t value = static_cast<uint64_t>(convert(row.text, &end, row.base));
@@ -117,14 +116,66 @@ INSTANTIATE_TEST_SUITE_P(Texts, PortingIntegers, ::testing::ValuesIn(kIntegerTex
 
 // Edges of the float format, of the texts ISO C allows and of rounding.
 const char *const kFloatTexts[] = {
-    "0", "-0", "1", "0.1", "3.14159", "-2.5e-3", "1e38", "3.4028235e38", "3.40282357e38", "3.4028236e38", "1e39",
-    "-1e39", "1e-38", "1.17549435e-38", "1.1754942e-38", "1e-45", "1.4e-45", "7e-46", "7.1e-46", "1e-46", "1e-50",
-    "0x1p-149", "0x1p-150", "0x1.8p-150", "0x1.fffffep127", "0x1.ffffffp127", "0x1p128", "0X.8P1", "0x.8", "0x1.",
-    "inf", "-INFINITY", "infinit", "nan", "-nan", "NAN(123)", "nan(", "nan(a b)", "  .5e1x", "5.", "e5", ".e5", "1e",
-    "1e+", "1e+x", "0x", "0xp3", "123456789012345678901234567890", "0.000000000000000000000000000000000000000000001",
-    "16777217", "16777219", "1.000000059604644775390625", "1.00000005960464477539", "0.1e-999999",
-    "1e999999", "-.0e5", "00000000000000000000000000000000000000012.5", "1.5e+00000000000000000000000000000001",
-    "340282346638528859811704183484516925440", "+.000000000000000000000000000000000000000000000000001e50",
+    "0",
+    "-0",
+    "1",
+    "0.1",
+    "3.14159",
+    "-2.5e-3",
+    "1e38",
+    "3.4028235e38",
+    "3.40282357e38",
+    "3.4028236e38",
+    "1e39",
+    "-1e39",
+    "1e-38",
+    "1.17549435e-38",
+    "1.1754942e-38",
+    "1e-45",
+    "1.4e-45",
+    "7e-46",
+    "7.1e-46",
+    "1e-46",
+    "1e-50",
+    "0x1p-149",
+    "0x1p-150",
+    "0x1.8p-150",
+    "0x1.fffffep127",
+    "0x1.ffffffp127",
+    "0x1p128",
+    "0X.8P1",
+    "0x.8",
+    "0x1.",
+    "inf",
+    "-INFINITY",
+    "infinit",
+    "nan",
+    "-nan",
+    "NAN(123)",
+    "nan(",
+    "nan(a b)",
+    "  .5e1x",
+    "5.",
+    "e5",
+    ".e5",
+    "1e",
+    "1e+",
+    "1e+x",
+    "0x",
+    "0xp3",
+    "123456789012345678901234567890",
+    "0.000000000000000000000000000000000000000000001",
+    "16777217",
+    "16777219",
+    "1.000000059604644775390625",
+    "1.00000005960464477539",
+    "0.1e-999999",
+    "1e999999",
+    "-.0e5",
+    "00000000000000000000000000000000000000012.5",
+    "1.5e+00000000000000000000000000000001",
+    "340282346638528859811704183484516925440",
+    "+.000000000000000000000000000000000000000000000000001e50",
 };
 
 TEST(PortingStrtof, EdgeTextsAsTheHost) {
@@ -150,9 +201,14 @@ struct SortCase {
 };
 
 const SortCase kSortCases[] = {
-    {"empty", 0, 10, 1},        {"one", 1, 10, 2},          {"two", 2, 10, 3},
-    {"seven", 7, 1000, 4},      {"many_equal", 200, 3, 5},  {"hundred", 100, 1000000, 6},
-    {"thousand", 1000, 1 << 30, 7}, {"all_equal", 64, 0, 8},
+    {"empty", 0, 10, 1},
+    {"one", 1, 10, 2},
+    {"two", 2, 10, 3},
+    {"seven", 7, 1000, 4},
+    {"many_equal", 200, 3, 5},
+    {"hundred", 100, 1000000, 6},
+    {"thousand", 1000, 1 << 30, 7},
+    {"all_equal", 64, 0, 8},
 };
 
 void PrintTo(const SortCase &row, std::ostream *out) { *out << row.name; }
@@ -185,8 +241,9 @@ TEST_P(PortingSort, QsortAndBsearchAsTheHost) {
 INSTANTIATE_TEST_SUITE_P(Arrays, PortingSort, ::testing::ValuesIn(kSortCases), kCaseName);
 
 TEST(PortingStringSpans, AsTheHost) {
-    const char *const pairs[][2] = {{"hello world", "leh"}, {"abc", ""},      {"", "abc"},  {"xyz", "abc"},
-                                    {"aaa", "a"},           {"\x80\xff x", "\xff\x80"}, {"a-b_c", "_-"}, {"tail", "l"}};
+    const char *const pairs[][2] = {{"hello world", "leh"}, {"abc", ""},  {"", "abc"},
+                                    {"xyz", "abc"},         {"aaa", "a"}, {"\x80\xff x", "\xff\x80"},
+                                    {"a-b_c", "_-"},        {"tail", "l"}};
     std::vector<std::string> args{"span"};
     std::string expected;
     for (const auto &pair : pairs) {
@@ -202,9 +259,15 @@ TEST(PortingStringSpans, AsTheHost) {
 }
 
 TEST(PortingDivisions, AsTheHost) {
-    const long long pairs[][2] = {{7, 2},           {-7, 2},          {7, -2}, {-7, -2},
-                                  {0, 5},           {2147483647, -1}, {-2147483647 - 1, 1},
-                                  {-9223372036854775807LL, 3}, {1234567, 1000}};
+    const long long pairs[][2] = {{7, 2},
+                                  {-7, 2},
+                                  {7, -2},
+                                  {-7, -2},
+                                  {0, 5},
+                                  {2147483647, -1},
+                                  {-2147483647 - 1, 1},
+                                  {-9223372036854775807LL, 3},
+                                  {1234567, 1000}};
     std::vector<std::string> args{"div"};
     std::string expected;
     for (const auto &pair : pairs) {
@@ -233,8 +296,8 @@ std::string time_lines(const std::tm &t) {
 }
 
 TEST(PortingTime, GmtimeStrftimeAsctimeAsTheHost) {
-    const int32_t times[] = {0,         1,         86399,      86400,       951782400,  951868799, 978307199,
-                             68169600, 1234567890, 2147483647, -1,         -86401,     -2147483647 - 1};
+    const int32_t times[] = {0,        1,          86399,      86400, 951782400, 951868799,      978307199,
+                             68169600, 1234567890, 2147483647, -1,    -86401,    -2147483647 - 1};
     std::vector<std::string> args{"gmtime"};
     std::string expected;
     for (int32_t when : times) {
@@ -250,9 +313,9 @@ TEST(PortingTime, GmtimeStrftimeAsctimeAsTheHost) {
 // Fields out of range, normalised as the host's timegm does (the kit's
 // local time is UTC).
 TEST(PortingTime, MktimeNormalisesAsTheHost) {
-    const int rows[][6] = {{70, 0, 1, 0, 0, 0},    {100, 1, 29, 12, 0, 0},  {99, 13, 1, 0, 0, 0},
-                           {100, -1, 1, 0, 0, 0},  {100, 0, 0, 0, 0, 0},    {100, 0, 1, 25, 61, 61},
-                           {120, 5, 31, 0, 0, -1}, {138, 0, 19, 3, 14, 7},  {1, 11, 13, 20, 45, 52},
+    const int rows[][6] = {{70, 0, 1, 0, 0, 0},      {100, 1, 29, 12, 0, 0},    {99, 13, 1, 0, 0, 0},
+                           {100, -1, 1, 0, 0, 0},    {100, 0, 0, 0, 0, 0},      {100, 0, 1, 25, 61, 61},
+                           {120, 5, 31, 0, 0, -1},   {138, 0, 19, 3, 14, 7},    {1, 11, 13, 20, 45, 52},
                            {69, 11, 31, 23, 59, 59}, {100, 24, -400, -48, 0, 0}};
     std::vector<std::string> args{"mktime"};
     std::string expected;

@@ -30,8 +30,7 @@ TEST_P(ProcessEnding, StatusWithoutHandlersOrFlushing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, ProcessEnding,
-                         ::testing::Values(Ending{"exit", 3}, Ending{"abort", 1}, Ending{"return", 0}),
-                         kCaseName);
+                         ::testing::Values(Ending{"exit", 3}, Ending{"abort", 1}, Ending{"return", 0}), kCaseName);
 
 // A library user's run names no kivrun to start children with: a spawn is
 // refused, and nothing runs in the child's place (not the embedding program).

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -13,8 +15,6 @@
 #include <map>
 #include <regex>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "case_name.h"
 #include "dispatch/recording.h"
@@ -118,8 +118,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, RecordReplay, testing::ValuesIn(kEqualities), kCa
 // The recording's bytes, read and written whole.
 std::vector<uint8_t> recording_bytes(const std::string &path) { return read_test_file(path); }
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 // Where the first call's record starts (its kind byte).
@@ -134,8 +134,7 @@ uint64_t first_call(const std::vector<uint8_t> &bytes) {
     return 0;
 }
 
-template <class Field>
-void put_at(std::vector<uint8_t> &bytes, uint64_t offset, Field value) {
+template <class Field> void put_at(std::vector<uint8_t> &bytes, uint64_t offset, Field value) {
     std::memcpy(bytes.data() + offset, &value, sizeof value);
 }
 
@@ -159,17 +158,37 @@ struct Divergence {
 void PrintTo(const Divergence &row, std::ostream *out) { *out << row.name; }
 
 const Divergence kDivergences[] = {
-    {"another-program", {}, {}, nullptr, "fx_rdtsc",
+    {"another-program",
+     {},
+     {},
+     nullptr,
+     "fx_rdtsc",
      R"(replay diverges before the first instruction: the recording is of another program \(image of \d+ bytes, )"
      R"(hash 0x[0-9a-f]+; this one \d+ bytes, hash 0x[0-9a-f]+\))"},
-    {"another-argument", {"child", "3"}, {"child", "4"}, nullptr, nullptr,
+    {"another-argument",
+     {"child", "3"},
+     {"child", "4"},
+     nullptr,
+     nullptr,
      "replay diverges before the first instruction: argument 2 differs: expected '3', found '4'"},
-    {"one-more-argument", {}, {"x"}, nullptr, nullptr,
+    {"one-more-argument",
+     {},
+     {"x"},
+     nullptr,
+     nullptr,
      "replay diverges before the first instruction: argument 1 differs: expected none, found 'x'"},
-    {"another-call", {}, {}, other_first_word, nullptr,
+    {"another-call",
+     {},
+     {},
+     other_first_word,
+     nullptr,
      R"(replay diverges at system call #1, block \d+ \(recorded at block \d+\): expected open\(0x1234, 0x0, 0x0\), )"
      R"(found open\(0x[0-9a-f]+, 0x0, 0x0\))"},
-    {"another-end", {}, {}, other_exit_status, nullptr,
+    {"another-end",
+     {},
+     {},
+     other_exit_status,
+     nullptr,
      R"(replay diverges at system call #\d+, block \d+ \(recorded at block \d+\): expected the end of the run by an )"
      R"(exit with status 77, found the end of the run by an exit with status \d+)"},
 };
@@ -188,7 +207,8 @@ TEST_P(ReplayDivergence, StopsAtTheFirstDifference) {
         row.change(bytes);
         write_bytes(world.recording() + "/0", bytes);
     }
-    std::string program = row.replayed_program != nullptr ? guest_program(row.replayed_program) : world.program(kFixture);
+    std::string program = row.replayed_program != nullptr ? guest_program(row.replayed_program)
+                                                          : world.program(kFixture);
     if (row.replayed_program != nullptr) {
         std::filesystem::remove(world.program(kFixture));
         std::filesystem::copy_file(program, world.program(kFixture));
@@ -266,11 +286,9 @@ const Damage kDamages[] = {
      "the image does not match its hash"},
     {"unknown-event", false, [](auto &bytes) { bytes[events_offset(bytes)] = 9; }, "unknown event kind 9"},
     {"seven-words", false,
-     [](auto &bytes) { bytes[first_call(bytes) + 1 + offsetof(RecordedCallHead, word_count)] = 7; },
-     "bad call record"},
+     [](auto &bytes) { bytes[first_call(bytes) + 1 + offsetof(RecordedCallHead, word_count)] = 7; }, "bad call record"},
     {"unknown-call-flags", false,
-     [](auto &bytes) { bytes[first_call(bytes) + 1 + offsetof(RecordedCallHead, flags)] = 0x80; },
-     "bad call record"},
+     [](auto &bytes) { bytes[first_call(bytes) + 1 + offsetof(RecordedCallHead, flags)] = 0x80; }, "bad call record"},
     {"range-past-the-end", false, [](auto &bytes) { put_at(bytes, first_range(bytes), uint32_t{kMaxRecordedLength}); },
      "truncated event"},
     {"unknown-stop", false,

@@ -54,15 +54,32 @@ protected:
 TEST_F(Escapes, EveryWayOutFails) {
     std::string secret = (outside / "secret").string();
     const std::vector<std::string> attempts = {
-        "read",   "../outside/secret",   "read",   "/../outside/secret", "read",     secret,
-        "read",   "link_abs/secret",     "read",   "link_rel/secret",    "read",     "file_abs",
-        "read",   "file_rel",            "access", "file_rel",           "create",   "../outside/new",
-        "create", "link_abs/new",        "create", "link_rel/new",       "create",   "file_rel",
-        "writefile", "../outside/new",   "writefile", "link_abs/new",    "writefile", "link_rel/secret",
-        "stream", "../outside/new",      "stream", "link_rel/new",       "mkdir",    "../outside/d",
-        "mkdir",  "link_abs/d",          "mkfifo", "link_rel/f",         "unlink",   "link_rel/secret",
-        "unlink", "../outside/secret",   "rmdir",  "..",                 "chdir",    "..",
-        "chdir",  "link_abs",            "chdir",  "link_rel",
+        "read",      "../outside/secret",
+        "read",      "/../outside/secret",
+        "read",      secret,
+        "read",      "link_abs/secret",
+        "read",      "link_rel/secret",
+        "read",      "file_abs",
+        "read",      "file_rel",
+        "access",    "file_rel",
+        "create",    "../outside/new",
+        "create",    "link_abs/new",
+        "create",    "link_rel/new",
+        "create",    "file_rel",
+        "writefile", "../outside/new",
+        "writefile", "link_abs/new",
+        "writefile", "link_rel/secret",
+        "stream",    "../outside/new",
+        "stream",    "link_rel/new",
+        "mkdir",     "../outside/d",
+        "mkdir",     "link_abs/d",
+        "mkfifo",    "link_rel/f",
+        "unlink",    "link_rel/secret",
+        "unlink",    "../outside/secret",
+        "rmdir",     "..",
+        "chdir",     "..",
+        "chdir",     "link_abs",
+        "chdir",     "link_rel",
     };
     auto before = outside_listing();
     std::string out = run(attempts);
@@ -79,17 +96,22 @@ TEST_F(Escapes, EveryWayOutFails) {
     EXPECT_EQ(count, attempts.size() / 2);
     // Whether `..` or a link leads out, the trace says so in its words.
     for (const char *path : {"../outside/secret", "link_abs/secret", "link_rel/secret"})
-        EXPECT_NE(trace.find("open(\"" + std::string(path) + "\", O_RDONLY, third=0x0) = -1 EXDEV (path leaves the root)"),
-                  std::string::npos)
-            << path << "\n" << trace;
+        EXPECT_NE(
+            trace.find("open(\"" + std::string(path) + "\", O_RDONLY, third=0x0) = -1 EXDEV (path leaves the root)"),
+            std::string::npos)
+            << path << "\n"
+            << trace;
     EXPECT_EQ(outside_listing(), before);
     EXPECT_EQ(top.read("outside/secret"), "S");
 }
 
 TEST_F(Escapes, InsideTheRootEverythingWorks) {
-    std::string out = run({"read", "link_in/file", "read", "/inside/../inside/file", "chdir", "link_in",
-                           "read", "file", "read", "../inside/file", "chdir", "/", "mkdir", "made", "create",
-                           "made/new", "unlink", "made/new", "rmdir", "made", "unlink", "file_abs"});
+    std::string out = run({"read",   "link_in/file",   "read",   "/inside/../inside/file",
+                           "chdir",  "link_in",        "read",   "file",
+                           "read",   "../inside/file", "chdir",  "/",
+                           "mkdir",  "made",           "create", "made/new",
+                           "unlink", "made/new",       "rmdir",  "made",
+                           "unlink", "file_abs"});
     EXPECT_EQ(out,
               "read link_in/file -> 73\n"
               "read /inside/../inside/file -> 73\n"

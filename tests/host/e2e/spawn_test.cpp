@@ -6,6 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
@@ -14,9 +17,6 @@
 #include <regex>
 #include <sstream>
 #include <string_view>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "case_name.h"
 #include "guest_runner.h"
@@ -64,32 +64,49 @@ const Family kFamilies[] = {
     // The trace on standard error takes nothing from kivrun's own reports.
     {"statuses-traced", "statuses", {"-t"}, 0, {kChildFault}},
     // Children take the trace's form from their parent.
-    {"statuses-trace-form-inherited", "statuses", {"-tt", "-e", "trace=exit"}, 0,
+    {"statuses-trace-form-inherited",
+     "statuses",
+     {"-tt", "-e", "trace=exit"},
+     0,
      {R"(^(?![\s\S]*(waitpid|spawn_ex)\())",
       R"(\n\[pid (\d+)\] \d\d:\d\d:\d\d\.\d{6} exit\(7(\) = \?| <unfinished \.\.\.>)\n(.*\n)*?)"
       R"(\[pid \1\] [0-9:.]+ \+\+\+ exited with 7 \+\+\+\n)",
       R"(\n\[pid \d+\] [0-9:.]+ --- #0 0x[0-9a-f]+ \(fault\+0x[0-9a-f]+\)\n)",
       R"(\n\[pid \d+\] [0-9:.]+ \+\+\+ killed by SIGSEGV \+\+\+\n)"}},
     // A filled status word shows as strace shows one.
-    {"statuses-status-words", "statuses", {"-e", "trace=waitpid"}, 0, {},
+    {"statuses-status-words",
+     "statuses",
+     {"-e", "trace=waitpid"},
+     0,
+     {},
      {{"waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *",
        "waitpid(*, [{WIFSIGNALED(s) && WTERMSIG(s) == SIGSEGV}], 0x0) = *", "+++ exited with 0 +++"},
       {"+++ exited with 7 +++"},
       {"--- fault: page fault (write to unmapped memory)*", "--- #0 0x* (fault+0x*)", "--- #1 *",
        "+++ killed by SIGSEGV +++"}}},
-    {"statuses-counted", "statuses", {"-c"}, 0,
+    {"statuses-counted",
+     "statuses",
+     {"-c"},
+     0,
      {R"(\n\[pid \d+\] +100\.00 +\d+\.\d{6} +\d+ +1 +exit\n)", R"(\n\[pid \d+\] +100\.00 .* 7 +total\n)"}},
-    {"statuses-json-trace", "statuses", {}, 0, {},
-     {{spawn_self(R"("fx_spawn", "exit", "7")", 3),
-       "write(2, *, *) = *", "waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *",
-       spawn_self(R"("fx_spawn", "fault")", 2),
-       "write(2, *, *) = *", "waitpid(*, [{WIFSIGNALED(s) && WTERMSIG(s) == SIGSEGV}], 0x0) = *",
-       "exit(0) = ?", "+++ exited with 0 +++"},
+    {"statuses-json-trace",
+     "statuses",
+     {},
+     0,
+     {},
+     {{spawn_self(R"("fx_spawn", "exit", "7")", 3), "write(2, *, *) = *",
+       "waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *", spawn_self(R"("fx_spawn", "fault")", 2),
+       "write(2, *, *) = *", "waitpid(*, [{WIFSIGNALED(s) && WTERMSIG(s) == SIGSEGV}], 0x0) = *", "exit(0) = ?",
+       "+++ exited with 0 +++"},
       {"exit(7) = ?", "+++ exited with 7 +++"},
       {"--- fault: *", "--- #0 *", "--- #1 *", "+++ killed by SIGSEGV +++"}}},
     {"flooded-pipe", "flooded-pipe", {}, 0, {}},
     {"reverse-order", "reverse-order", {}, 0, {}},
-    {"refusals", "refusals", {}, 0, {},
+    {"refusals",
+     "refusals",
+     {},
+     0,
+     {},
      {{R"(spawn(/missing, ["x"], 1) = -1 ENOENT)", R"(spawn(/../fx_spawn, ["x"], 1) = -1 EXDEV)",
        "writefile(/text, not a program, 13) = 13", "--- spawn: cannot run text: not an ELF file*",
        R"(spawn(text, ["x"], 1) = -1 ENOEXEC)", "spawn(/fx_spawn, 0x8, 1) = -1 EFAULT",
@@ -97,8 +114,7 @@ const Family kFamilies[] = {
        R"(spawn("", ["x"], 1) = -1 ENOENT)",
        R"(spawn_ex({path="/fx_spawn", argv=["x"], argc=1, -1, -1, -1, flag=2}) = -1 EINVAL)",
        "fd_set_stdio(-1, 77, -1) = -1 EBADF", "waitpid(1, *, 0x0) = -1 ECHILD", "waitpid(-1, *, 0x0) = -1 ECHILD",
-       spawn_self(R"("fx_spawn", "exit", "7")", 3),
-       "write(2, *, *) = *", "waitpid(*, 0x8, 0x0) = -1 EFAULT",
+       spawn_self(R"("fx_spawn", "exit", "7")", 3), "write(2, *, *) = *", "waitpid(*, 0x8, 0x0) = -1 EFAULT",
        "waitpid(*, [{WIFEXITED(s) && WEXITSTATUS(s) == 7}], 0x0) = *", "pipe([3, 4]) = 0",
        R"(spawn_ex({path="/fx_spawn", argv=["fx_spawn", "drain"], argc=2, 3, -1, -1, flag=0}) = *)",
        "write(2, *, *) = *",
@@ -109,12 +125,20 @@ const Family kFamilies[] = {
       {R"(read(0, "", 64) = 0)", "exit(0) = ?", "+++ exited with 0 +++"}}},
     {"descriptors", "descriptors", {}, 0, {}},
     {"live-limit", "live-limit", {}, 0, {}},
-    {"time-limit", "time-limit", {"--timeout", "1"}, 124, {R"(kivrun: .*fx_spawn: stopped after the time limit of 1 s)"}},
+    {"time-limit",
+     "time-limit",
+     {"--timeout", "1"},
+     124,
+     {R"(kivrun: .*fx_spawn: stopped after the time limit of 1 s)"}},
     // Children's memory counts against the run's limit while they live:
     // each process holds its image, stack and 32 MiB translation buffer
     // (about 41 MiB), so two and a 20 MiB mapping fit in 104 MiB, and a
     // child's 8 MiB more does not.
-    {"memory-limit", "memory-limit", {"--max-memory", "104", "-e", "trace=spawn_ex,mmap"}, 0, {},
+    {"memory-limit",
+     "memory-limit",
+     {"--max-memory", "104", "-e", "trace=spawn_ex,mmap"},
+     0,
+     {},
      {{"mmap(NULL, 20971520, *, *, -1, 0) = *", spawn_self(R"("fx_spawn", "map", "8")", 3),
        spawn_self(R"("fx_spawn", "map", "8")", 3), "mmap(NULL, 31457280, *, *, -1, 0) = *",
        spawn_self(R"("fx_spawn", "exit", "0")", 3, "-1 ENOMEM"), "+++ exited with 0 +++"},
@@ -389,8 +413,8 @@ TEST(StartRecord, ADescriptorThatIsNoNumberIsNamed) {
 TEST(StartRecord, AnUnreadableDescriptorIsAnUnreadableRecord) {
     CommandRun run = run_kivrun({kSpawnedOption, "987"});
     EXPECT_EQ(run.status, kExitHostError);
-    EXPECT_TRUE(std::regex_match(run.err,
-                                 std::regex(R"(kivrun: \[pid \d+\] unreadable start record of a spawned process\n)")))
+    EXPECT_TRUE(
+        std::regex_match(run.err, std::regex(R"(kivrun: \[pid \d+\] unreadable start record of a spawned process\n)")))
         << run.err;
 }
 

@@ -1,9 +1,10 @@
 // The made-up time-stamp counter: what the guest's rdtsc reads with it
 // (both halves, wrapping modulo 2^64).
+#include "machine/tsc.h"
+
 #include <gtest/gtest.h>
 
 #include "guest_runner.h"
-#include "machine/tsc.h"
 
 namespace kiv::test {
 namespace {
@@ -15,11 +16,14 @@ struct Reads {
 };
 
 const Reads kReads[] = {
-    {"across the 32-bit halves", {0x1fffffffe, 1},
+    {"across the 32-bit halves",
+     {0x1fffffffe, 1},
      "00000001fffffffe\n00000001ffffffff\n0000000200000000\n0000000200000001\n"},
-    {"wrapping modulo 2^64", {0xffffffffffffff00, 0x80},
+    {"wrapping modulo 2^64",
+     {0xffffffffffffff00, 0x80},
      "ffffffffffffff00\nffffffffffffff80\n0000000000000000\n0000000000000080\n"},
-    {"standing still", {0x123456789abcdef0, 0},
+    {"standing still",
+     {0x123456789abcdef0, 0},
      "123456789abcdef0\n123456789abcdef0\n123456789abcdef0\n123456789abcdef0\n"},
 };
 

@@ -4,6 +4,8 @@
 #include <elf.h>
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -12,8 +14,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "host_command.h"
 #include "kivmeta/metadata.h"
@@ -28,7 +28,10 @@ using kiv::meta::Problem;
 Bytes bytes_of(const std::string &text) { return Bytes(text.begin(), text.end()); }
 
 const Bytes kCommandRecord = bytes_of(std::string("KCMD\1\0\0\0Probe Intel e1000 NIC.\0nicsounder\0\0", 43));
-const Bytes kPackageRecord = bytes_of(std::string("KPKG\1\0\0\0nicsounder\0" "3\0\0", 22));
+const Bytes kPackageRecord = bytes_of(
+    std::string("KPKG\1\0\0\0nicsounder\0"
+                "3\0\0",
+                22));
 
 struct Section {
     std::string name;
@@ -90,12 +93,8 @@ struct Image {
         }
     }
 
-    template <typename T>
-    void put(size_t offset, T value) {
-        std::memcpy(bytes.data() + offset, &value, sizeof value);
-    }
-    template <typename T>
-    T get(size_t offset) const {
+    template <typename T> void put(size_t offset, T value) { std::memcpy(bytes.data() + offset, &value, sizeof value); }
+    template <typename T> T get(size_t offset) const {
         T value;
         std::memcpy(&value, bytes.data() + offset, sizeof value);
         return value;
@@ -148,12 +147,12 @@ const BrokenImage kBrokenImages[] = {
      "no section headers"},
     {"short section header entries", [](Image &i) { i.put<uint16_t>(kShentsizeAt, 20); }, Problem::BadSectionTable,
      "section header size 20"},
-    {"section headers past the end", [](Image &i) { i.bytes.resize(i.bytes.size() - 1); },
-     Problem::BadSectionTable, "section headers run past the end of the file"},
+    {"section headers past the end", [](Image &i) { i.bytes.resize(i.bytes.size() - 1); }, Problem::BadSectionTable,
+     "section headers run past the end of the file"},
     {"section header offset wrapping 32 bits", [](Image &i) { i.put<uint32_t>(kShoffAt, 0xfffffff0u); },
      Problem::BadSectionTable, "section headers run past the end of the file"},
-    {"section count beyond the file", [](Image &i) { i.put<uint16_t>(kShnumAt, 0xffff); },
-     Problem::BadSectionTable, "section headers run past the end of the file"},
+    {"section count beyond the file", [](Image &i) { i.put<uint16_t>(kShnumAt, 0xffff); }, Problem::BadSectionTable,
+     "section headers run past the end of the file"},
     {"more section headers than allowed",
      [](Image &i) {
          i.put<uint16_t>(kShnumAt, kiv::kMaxSections + 1);
@@ -211,18 +210,26 @@ const std::string kHeader("KCMD\1\0\0\0", 8);
 const RecordCase kRecordCases[] = {
     {"no strings at all", kHeader + std::string(1, '\0'), nullptr, {}},
     {"bytes after the closing empty string are not read", kHeader + std::string("a\0\0\xff\xff", 5), nullptr, {"a"}},
-    {"too short for the version", std::string("KCMD\1\0\0", 7),
-     "record of 7 bytes has no room for magic and version", {}},
-    {"wrong magic, shown escaped", std::string("KC\x1b\0\1\0\0\0\0", 9),
-     "magic \"KC\\x1b\\x00\" instead of \"KCMD\"", {}},
+    {"too short for the version",
+     std::string("KCMD\1\0\0", 7),
+     "record of 7 bytes has no room for magic and version",
+     {}},
+    {"wrong magic, shown escaped",
+     std::string("KC\x1b\0\1\0\0\0\0", 9),
+     "magic \"KC\\x1b\\x00\" instead of \"KCMD\"",
+     {}},
     {"version 2", std::string("KCMD\2\0\0\0\0", 9), "version 2 instead of 1", {}},
     {"version 1 written big-endian", std::string("KCMD\0\0\0\1\0", 9), "version 16777216 instead of 1", {}},
     {"nothing after the version", kHeader, "string list does not end with an empty string", {}},
     {"last string without its NUL", kHeader + "nicsounder", "string list does not end with an empty string", {}},
-    {"list without the closing empty string", kHeader + std::string("a\0b\0", 4),
-     "string list does not end with an empty string", {}},
-    {"control bytes in a string", kHeader + std::string("ok\0\x1b[2J\0\0", 9),
-     "string 2 \"\\x1b[2J\" is not printable ASCII", {}},
+    {"list without the closing empty string",
+     kHeader + std::string("a\0b\0", 4),
+     "string list does not end with an empty string",
+     {}},
+    {"control bytes in a string",
+     kHeader + std::string("ok\0\x1b[2J\0\0", 9),
+     "string 2 \"\\x1b[2J\" is not printable ASCII",
+     {}},
     {"a byte above ASCII in a string", kHeader + std::string("caf\xc3\xa9\0\0", 7), "string 1", {}},
 };
 

@@ -1,15 +1,15 @@
 // How a fault report names its cause and finds its instruction: the
 // exception table, the instruction before a software interrupt's EIP, and
 // the first instruction of a kind in a block's code.
-#include <gtest/gtest.h>
+#include "machine/fault_decoding.h"
 
 #include <capstone/x86.h>
+#include <gtest/gtest.h>
 
 #include <csignal>
 #include <vector>
 
 #include "case_name.h"
-#include "machine/fault_decoding.h"
 
 namespace kiv::test {
 namespace {
@@ -106,10 +106,8 @@ TEST_P(Searches, FindTheFirstInstructionOfTheKind) {
     const Search &c = GetParam();
     constexpr uint32_t kBlock = 0x8048ff0;
     auto found = find_instruction(c.code, kBlock, c.instruction);
-    if (c.offset)
-        EXPECT_EQ(found, kBlock + *c.offset);
-    else
-        EXPECT_FALSE(found);
+    if (c.offset) EXPECT_EQ(found, kBlock + *c.offset);
+    else EXPECT_FALSE(found);
 }
 
 INSTANTIATE_TEST_SUITE_P(Blocks, Searches, testing::ValuesIn(kSearches), kCaseName);

@@ -2,13 +2,14 @@
 // what a system call may touch, and the emulator's regions, which decide what
 // guest instructions may touch. Adjacent mappings share regions; changes
 // split them again.
+#include "machine/guest_memory.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "case_name.h"
 #include "machine/cpu.h"
-#include "machine/guest_memory.h"
 
 namespace kiv::test {
 namespace {
@@ -40,18 +41,25 @@ const Layout kLayouts[] = {
     {"a_page_before_joins", {{Step::Map, 1}, {Step::Map, 0}}, 1, {0, 1}, {}, {2}},
     {"blocks_are_not_crossed", {{Step::Map, 511}, {Step::Map, 512}}, 2, {511, 512}, {}, {510, 513}},
     {"other_protections_stay_apart", {{Step::Map, 0}, {Step::Map, 1, kAccessRead}}, 2, {0}, {1}, {2}},
-    {"executable_pages_never_share",
-     {{Step::Map, 0, kReadExec}, {Step::Map, 1, kReadExec}},
-     2, {}, {0, 1}, {2}},
+    {"executable_pages_never_share", {{Step::Map, 0, kReadExec}, {Step::Map, 1, kReadExec}}, 2, {}, {0, 1}, {2}},
     {"release_in_the_middle_splits",
      {{Step::Map, 0}, {Step::Map, 1}, {Step::Map, 2}, {Step::Unmap, 1}},
-     2, {0, 2}, {}, {1}},
+     2,
+     {0, 2},
+     {},
+     {1}},
     {"release_at_the_start_keeps_the_rest",
      {{Step::Map, 0}, {Step::Map, 1}, {Step::Map, 2}, {Step::Unmap, 0}},
-     1, {1, 2}, {}, {0}},
+     1,
+     {1, 2},
+     {},
+     {0}},
     {"protection_change_in_the_middle_splits",
      {{Step::Map, 0}, {Step::Map, 1}, {Step::Map, 2}, {Step::Protect, 1, kAccessRead}},
-     3, {0, 2}, {1}, {}},
+     3,
+     {0, 2},
+     {1},
+     {}},
 };
 
 size_t emulator_regions(uc_engine *uc) {

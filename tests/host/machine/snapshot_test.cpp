@@ -2,6 +2,8 @@
 // whether guest stores or system calls wrote them, and does so again and
 // again: each restore must start the journal over, or a page written in a
 // later round would escape it.
+#include "machine/snapshot.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,36 +12,35 @@
 #include "case_name.h"
 #include "machine/cpu.h"
 #include "machine/guest_memory.h"
-#include "machine/snapshot.h"
 
 namespace kiv::test {
 namespace {
 
 constexpr uint32_t kCode = 0x08048000;
-constexpr uint32_t kTable = 0x08049000;    // the addresses the code stores to, ending with 0
-constexpr uint32_t kData = 0x40000000;     // the pages it may write
+constexpr uint32_t kTable = 0x08049000;  // the addresses the code stores to, ending with 0
+constexpr uint32_t kData = 0x40000000;   // the pages it may write
 constexpr uint32_t kDataPages = 8;
 constexpr uint32_t kStack = 0x50000000;
 constexpr uint32_t kStored = 0xdeadbeef;
-constexpr uint32_t kCalled = 0x5a5a5a5a;   // what the system call writes
+constexpr uint32_t kCalled = 0x5a5a5a5a;  // what the system call writes
 
 enum Call : uint32_t { kCheckpoint = 1, kKernelWrites = 2 };
 
 // checkpoint; for each address in the table: store kStored there; the
 // kernel's writes; and again from the top.
 constexpr uint8_t kProgram[] = {
-    0xb8, kCheckpoint, 0, 0, 0,                     // 0:  mov eax, 1
-    0xcd, 0x80,                                     // 5:  int 0x80
-    0xbe, 0x00, 0x90, 0x04, 0x08,                   // 7:  mov esi, kTable
-    0x8b, 0x3e,                                     // 12: mov edi, [esi]
-    0x85, 0xff,                                     // 14: test edi, edi
-    0x74, 0x0b,                                     // 16: jz 29
-    0xc7, 0x07, 0xef, 0xbe, 0xad, 0xde,             // 18: mov dword [edi], kStored
-    0x83, 0xc6, 0x04,                               // 24: add esi, 4
-    0xeb, 0xef,                                     // 27: jmp 12
-    0xb8, kKernelWrites, 0, 0, 0,                   // 29: mov eax, 2
-    0xcd, 0x80,                                     // 34: int 0x80
-    0xeb, 0xc8,                                     // 36: jmp 0
+    0xb8, kCheckpoint,   0,    0,    0,           // 0:  mov eax, 1
+    0xcd, 0x80,                                   // 5:  int 0x80
+    0xbe, 0x00,          0x90, 0x04, 0x08,        // 7:  mov esi, kTable
+    0x8b, 0x3e,                                   // 12: mov edi, [esi]
+    0x85, 0xff,                                   // 14: test edi, edi
+    0x74, 0x0b,                                   // 16: jz 29
+    0xc7, 0x07,          0xef, 0xbe, 0xad, 0xde,  // 18: mov dword [edi], kStored
+    0x83, 0xc6,          0x04,                    // 24: add esi, 4
+    0xeb, 0xef,                                   // 27: jmp 12
+    0xb8, kKernelWrites, 0,    0,    0,           // 29: mov eax, 2
+    0xcd, 0x80,                                   // 34: int 0x80
+    0xeb, 0xc8,                                   // 36: jmp 0
 };
 constexpr uint32_t kAfterCheckpoint = kCode + 7;
 
@@ -65,9 +66,9 @@ private:
 
 struct Round {
     const char *name;
-    std::vector<uint32_t> stored;   // data pages the code stores to
-    std::vector<uint32_t> called;   // data pages the system call writes
-    size_t written;                 // pages a round writes
+    std::vector<uint32_t> stored;  // data pages the code stores to
+    std::vector<uint32_t> called;  // data pages the system call writes
+    size_t written;                // pages a round writes
 };
 
 const Round kRounds[] = {

@@ -1,5 +1,7 @@
 // The symbol table names the code in reports; a damaged one must name
 // nothing rather than read outside the file.
+#include "machine/symbols.h"
+
 #include <elf.h>
 
 #include <gtest/gtest.h>
@@ -7,7 +9,6 @@
 #include <functional>
 #include <vector>
 
-#include "machine/symbols.h"
 #include "support/elf_sections.h"
 #include "test_files.h"
 

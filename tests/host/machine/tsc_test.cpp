@@ -1,7 +1,7 @@
 // The made-up time-stamp counter's option text: a start and a step.
-#include <gtest/gtest.h>
-
 #include "machine/tsc.h"
+
+#include <gtest/gtest.h>
 
 namespace kiv::test {
 namespace {

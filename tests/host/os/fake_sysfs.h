@@ -41,13 +41,15 @@ private:
         std::string relative = "devices/pci0000:00/" + device.address;
         std::filesystem::path directory = root_.path() / relative;
         std::filesystem::create_directories(directory);
-        std::filesystem::create_directory_symlink("../../../" + relative, root_.path() / "bus/pci/devices" / device.address);
+        std::filesystem::create_directory_symlink("../../../" + relative,
+                                                  root_.path() / "bus/pci/devices" / device.address);
         write(directory / "vendor", device.vendor);
         write(directory / "device", device.device);
         write(directory / "class", device.pci_class);
         write(directory / "resource", device.resource + "\n" + std::string(2, '\n'));
         if (!device.driver.empty())
-            std::filesystem::create_directory_symlink("../../../bus/pci/drivers/" + device.driver, directory / "driver");
+            std::filesystem::create_directory_symlink("../../../bus/pci/drivers/" + device.driver,
+                                                      directory / "driver");
         if (device.interface.empty()) return;
         std::filesystem::path interface = directory / "net" / device.interface;
         std::filesystem::create_directories(interface);

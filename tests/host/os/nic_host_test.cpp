@@ -1,5 +1,7 @@
 // The NIC query answered from the host's sysfs: which PCI device counts as
 // the e1000, what is read from it, when the query fails.
+#include "os/nic_host.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "fake_sysfs.h"
-#include "os/nic_host.h"
 
 namespace kiv::test {
 namespace {
@@ -47,7 +48,8 @@ const Expected kDefault{"00:03.0", 0xfebc0000, "52:54:00:12:34:56", 1};
 const HostCase kHostCases[] = {
     {"e1000 with link up", {{.address = "0000:02:1f.7"}}, Expected{"02:1f.7", 0xfebc0000, "52:54:00:12:34:56", 1}},
     {"carrier 0 is link down", {{.carrier = "0"}}, Expected{"00:03.0", 0xfebc0000, "52:54:00:12:34:56", 0}},
-    {"no carrier file is link down", {{.carrier = std::nullopt}},
+    {"no carrier file is link down",
+     {{.carrier = std::nullopt}},
      Expected{"00:03.0", 0xfebc0000, "52:54:00:12:34:56", 0}},
     {"an unbound Intel Ethernet controller with an e1000 ID", {{.device = "0x100f", .driver = ""}}, kDefault},
     {"a device bound to e1000 counts whatever its IDs", {{.vendor = "0x1af4", .device = "0x1041"}}, kDefault},
@@ -63,13 +65,18 @@ const HostCase kHostCases[] = {
       {.address = "0000:00:04.0", .mac = "02:00:00:00:00:04"}},
      Expected{"00:04.0", 0xfebc0000, "02:00:00:00:00:04", 1}},
     {"names that are no PCI address are skipped",
-     {{.address = "+000:00:00.0"}, {.address = "0000:00:00.8"}, {.address = "0000:00:01"},
-      {.address = "0000:00:02.0x"}, {.address = "0000:00:03.0"}},
+     {{.address = "+000:00:00.0"},
+      {.address = "0000:00:00.8"},
+      {.address = "0000:00:01"},
+      {.address = "0000:00:02.0x"},
+      {.address = "0000:00:03.0"}},
      kDefault},
-    {"BAR0 at the top of 32 bits", {{.resource = "0x00000000fffe0000 0x00000000ffffffff 0x40200"}},
+    {"BAR0 at the top of 32 bits",
+     {{.resource = "0x00000000fffe0000 0x00000000ffffffff 0x40200"}},
      Expected{"00:03.0", 0xfffe0000, "52:54:00:12:34:56", 1}},
     {"BAR0 above 4 GiB fails the query, even with another e1000 behind it",
-     {{.resource = "0x0000004000100000 0x000000400017ffff 0x140204"}, {.address = "0000:00:04.0"}}, std::nullopt},
+     {{.resource = "0x0000004000100000 0x000000400017ffff 0x140204"}, {.address = "0000:00:04.0"}},
+     std::nullopt},
     {"no network interface fails the query", {{.interface = ""}}, std::nullopt},
     {"an unreadable MAC fails the query", {{.mac = "52:54:00"}}, std::nullopt},
     {"no e1000 at all", {{.device = "0x1041", .driver = "virtio-pci"}}, std::nullopt},

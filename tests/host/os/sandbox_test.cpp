@@ -1,10 +1,11 @@
 // Guest paths resolve inside the sandbox's root only: ".." above the root,
 // an empty or too long path are refused.
+#include "os/sandbox.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "os/sandbox.h"
 #include "test_files.h"
 
 namespace kiv::test {
@@ -19,21 +20,10 @@ struct Resolution {
 };
 
 const Resolution kResolutions[] = {
-    {"/", "a/b", "a/b"},
-    {"/", "/a/./b/", "a/b"},
-    {"/", "a//b", "a/b"},
-    {"/", ".", "."},
-    {"/", "/", "."},
-    {"/", "a/..", "."},
-    {"/", "..", nullptr},
-    {"/", "/..", nullptr},
-    {"/", "a/../..", nullptr},
-    {"/", "../a", nullptr},
-    {"/", "", nullptr},
-    {"/d", "x", "d/x"},
-    {"/d", "../x", "x"},
-    {"/d", "../../x", nullptr},
-    {"/d", "/x", "x"},
+    {"/", "a/b", "a/b"},       {"/", "/a/./b/", "a/b"},    {"/", "a//b", "a/b"}, {"/", ".", "."},
+    {"/", "/", "."},           {"/", "a/..", "."},         {"/", "..", nullptr}, {"/", "/..", nullptr},
+    {"/", "a/../..", nullptr}, {"/", "../a", nullptr},     {"/", "", nullptr},   {"/d", "x", "d/x"},
+    {"/d", "../x", "x"},       {"/d", "../../x", nullptr}, {"/d", "/x", "x"},
 };
 
 TEST(SandboxPaths, ResolveInsideTheRootOnly) {

@@ -2,6 +2,8 @@
 // it is read back only when it holds what a parent can write: every
 // enumeration one of its values, every selection of calls known calls in
 // ascending order, a time limit a command line can give.
+#include "run/spawn_record.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +16,6 @@
 
 #include "case_name.h"
 #include "dispatch/expression.h"
-#include "run/spawn_record.h"
 
 namespace kiv::test {
 namespace {
@@ -87,7 +88,6 @@ TEST(Processes, TheStartRecordCarriesTheRunsSettings) {
     close(fd);
 }
 
-
 // The settings of a run that uses every field the checks look at.
 SpawnRecord sound_record() {
     SpawnRecord record{.parent = 1, .program = "/p", .image = {1}, .argv = {"p"}};
@@ -111,7 +111,8 @@ const Damage kDamages[] = {
     {"trace_format", [](RunSettings &s) { s.trace_settings.format = static_cast<TraceFormat>(-1); }},
     {"injection_kind", [](RunSettings &s) { s.injection.injections[0].kind = static_cast<Injection::Kind>(3); }},
     {"coverage_format", [](RunSettings &s) { s.coverage.format = static_cast<CoverageFormat>(2); }},
-    {"selection_descending", [](RunSettings &s) { std::swap(s.trace_settings.selected[0], s.trace_settings.selected[1]); }},
+    {"selection_descending",
+     [](RunSettings &s) { std::swap(s.trace_settings.selected[0], s.trace_settings.selected[1]); }},
     {"selection_twice", [](RunSettings &s) { s.trace_settings.selected[1] = s.trace_settings.selected[0]; }},
     {"selection_unknown_call", [](RunSettings &s) { s.trace_settings.selected.push_back(UINT32_MAX); }},
     {"injection_calls_descending",

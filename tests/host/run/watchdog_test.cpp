@@ -1,5 +1,7 @@
 // The watchdog that stops a run: at its time limit, again and again until
 // the run is over, or when the process is asked to stop.
+#include "run/watchdog.h"
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <chrono>
 #include <thread>
 
-#include "run/watchdog.h"
 #include "support/unique_fd.h"
 
 namespace kiv::test {

@@ -1,10 +1,10 @@
 // The one shape of "could not read it": a value, or why there is none.
+#include "support/result.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
-
-#include "support/result.h"
 
 namespace kiv::test {
 namespace {
