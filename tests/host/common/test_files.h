@@ -26,6 +26,14 @@ inline std::vector<uint8_t> read_test_file(const std::string &path) {
     return read_file(path, UINT64_MAX).value_or(std::vector<uint8_t>{});
 }
 
+// A small valid executable with a symbol table, to start every mutation from.
+inline const std::vector<uint8_t> &valid_executable() {
+    static const std::vector<uint8_t> bytes = read_test_file(guest_program("t_startup"));
+    return bytes;
+}
+
+inline Elf32_Ehdr &elf_header(std::vector<uint8_t> &file) { return *reinterpret_cast<Elf32_Ehdr *>(file.data()); }
+
 // `file` with its section header table moved to the end and each entry
 // padded with zeros to `entry_size` bytes, as the ELF standard allows.
 inline void widen_section_headers(std::vector<uint8_t> &file, uint16_t entry_size) {

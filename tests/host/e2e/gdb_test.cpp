@@ -117,11 +117,7 @@ TEST_P(GdbSessions, DriveTheProgram) {
     CommandRun debugger = run_gdb(run.port(), session.commands, guest_program(session.program));
     CommandRun kivrun = run.finish();
     std::string transcript = debugger.out + debugger.err;
-    size_t at = 0;
-    for (const auto &text : session.expected) {
-        at = transcript.find(text, at);
-        ASSERT_NE(at, std::string::npos) << "no '" << text << "' in order in:\n" << transcript;
-    }
+    ASSERT_TRUE(appears_in_order(transcript, session.expected));
     EXPECT_EQ(transcript.find("architecture"), std::string::npos) << transcript;
     EXPECT_NE(kivrun.out.find(session.output), std::string::npos) << kivrun.out;
     EXPECT_EQ(kivrun.status, session.status) << kivrun.err;

@@ -5,6 +5,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <optional>
 #include <sstream>
@@ -177,6 +179,18 @@ private:
     BackgroundCommand kivrun_;
     int port_ = 0;
 };
+
+// Whether each of `expected` appears in `transcript`, each after the one before.
+inline testing::AssertionResult appears_in_order(const std::string &transcript,
+                                                 const std::vector<std::string> &expected) {
+    size_t at = 0;
+    for (const auto &text : expected) {
+        at = transcript.find(text, at);
+        if (at == std::string::npos)
+            return testing::AssertionFailure() << "no '" << text << "' in order in:\n" << transcript;
+    }
+    return testing::AssertionSuccess();
+}
 
 // Debian's gdb in batch mode on `program`, connected to `port`, running
 // `commands` after `target remote`.

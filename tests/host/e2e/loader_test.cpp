@@ -19,16 +19,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A small valid executable to start every mutation from.
-const Bytes &valid_executable() {
-    static const Bytes bytes = read_test_file(guest_program("t_startup"));
-    return bytes;
-}
-
-Elf32_Ehdr &header(Bytes &file) { return *reinterpret_cast<Elf32_Ehdr *>(file.data()); }
-
 Elf32_Phdr &program_header(Bytes &file, size_t index) {
-    return *reinterpret_cast<Elf32_Phdr *>(file.data() + header(file).e_phoff + index * sizeof(Elf32_Phdr));
+    return *reinterpret_cast<Elf32_Phdr *>(file.data() + elf_header(file).e_phoff + index * sizeof(Elf32_Phdr));
 }
 
 // The first loadable segment of the valid executable (its text).
@@ -46,17 +38,17 @@ const Malformation kMalformations[] = {
     {"not_elf", [](Bytes &f) { f[1] = 'X'; }, "not an ELF file"},
     {"elf64", [](Bytes &f) { f[EI_CLASS] = ELFCLASS64; }, "not a 32-bit ELF file"},
     {"big_endian", [](Bytes &f) { f[EI_DATA] = ELFDATA2MSB; }, "little-endian"},
-    {"wrong_machine", [](Bytes &f) { header(f).e_machine = EM_X86_64; }, "not an i386"},
-    {"shared_object", [](Bytes &f) { header(f).e_type = ET_DYN; }, "not a static executable"},
-    {"relocatable", [](Bytes &f) { header(f).e_type = ET_REL; }, "not a static executable"},
-    {"bad_version", [](Bytes &f) { header(f).e_version = 7; }, "version"},
-    {"phentsize", [](Bytes &f) { header(f).e_phentsize = 28; }, "program header size"},
-    {"no_program_headers", [](Bytes &f) { header(f).e_phnum = 0; }, "no program headers"},
-    {"many_program_headers", [](Bytes &f) { header(f).e_phnum = 0xffff; }, "too many"},
-    {"headers_past_end", [](Bytes &f) { header(f).e_phoff = static_cast<uint32_t>(f.size()) - 16; },
+    {"wrong_machine", [](Bytes &f) { elf_header(f).e_machine = EM_X86_64; }, "not an i386"},
+    {"shared_object", [](Bytes &f) { elf_header(f).e_type = ET_DYN; }, "not a static executable"},
+    {"relocatable", [](Bytes &f) { elf_header(f).e_type = ET_REL; }, "not a static executable"},
+    {"bad_version", [](Bytes &f) { elf_header(f).e_version = 7; }, "version"},
+    {"phentsize", [](Bytes &f) { elf_header(f).e_phentsize = 28; }, "program header size"},
+    {"no_program_headers", [](Bytes &f) { elf_header(f).e_phnum = 0; }, "no program headers"},
+    {"many_program_headers", [](Bytes &f) { elf_header(f).e_phnum = 0xffff; }, "too many"},
+    {"headers_past_end", [](Bytes &f) { elf_header(f).e_phoff = static_cast<uint32_t>(f.size()) - 16; },
      "outside the file"},
-    {"headers_offset_wraps", [](Bytes &f) { header(f).e_phoff = 0xfffffff0u; }, "outside the file"},
-    {"truncated_program_headers", [](Bytes &f) { f.resize(header(f).e_phoff + 40); }, "outside the file"},
+    {"headers_offset_wraps", [](Bytes &f) { elf_header(f).e_phoff = 0xfffffff0u; }, "outside the file"},
+    {"truncated_program_headers", [](Bytes &f) { f.resize(elf_header(f).e_phoff + 40); }, "outside the file"},
     {"interpreter", [](Bytes &f) { text(f).p_type = PT_INTERP; }, "interpreter"},
     {"dynamic", [](Bytes &f) { text(f).p_type = PT_DYNAMIC; }, "dynamic section"},
     {"tls", [](Bytes &f) { text(f).p_type = PT_TLS; }, "thread-local"},
@@ -71,11 +63,11 @@ const Malformation kMalformations[] = {
     {"overlapping", [](Bytes &f) { program_header(f, 1).p_vaddr = text(f).p_vaddr + 0x10; }, "overlap"},
     {"sharing_a_page", [](Bytes &f) { program_header(f, 1).p_vaddr = text(f).p_vaddr + text(f).p_memsz; },
      "share a page"},
-    {"entry_in_data", [](Bytes &f) { header(f).e_entry = program_header(f, 1).p_vaddr; }, "not in an executable"},
-    {"entry_nowhere", [](Bytes &f) { header(f).e_entry = 0x12345678; }, "not in an executable"},
+    {"entry_in_data", [](Bytes &f) { elf_header(f).e_entry = program_header(f, 1).p_vaddr; }, "not in an executable"},
+    {"entry_nowhere", [](Bytes &f) { elf_header(f).e_entry = 0x12345678; }, "not in an executable"},
     {"nothing_to_load",
      [](Bytes &f) {
-         for (size_t i = 0; i < header(f).e_phnum; i++) program_header(f, i).p_type = PT_NOTE;
+         for (size_t i = 0; i < elf_header(f).e_phnum; i++) program_header(f, i).p_type = PT_NOTE;
      },
      "nothing to load"},
 };

@@ -96,11 +96,7 @@ TEST_P(ReverseSessions, DriveTheProgramBack) {
     CommandRun debugger = run_gdb(run.port(), session.commands, program);
     CommandRun replayed = run.finish();
     std::string transcript = debugger.out + debugger.err;
-    size_t at = 0;
-    for (const auto &text : session.expected) {
-        at = transcript.find(text, at);
-        ASSERT_NE(at, std::string::npos) << "no '" << text << "' in order in:\n" << transcript;
-    }
+    ASSERT_TRUE(appears_in_order(transcript, session.expected));
     EXPECT_EQ(transcript.find("Target remote does not support"), std::string::npos) << transcript;
     EXPECT_EQ(replayed.out, recorded.out);
     EXPECT_EQ(replayed.status, recorded.status) << replayed.err;

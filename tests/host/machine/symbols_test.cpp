@@ -17,17 +17,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A small valid executable with a symbol table.
-const Bytes &valid_executable() {
-    static const Bytes bytes = read_test_file(guest_program("t_startup"));
-    return bytes;
-}
-
-Elf32_Ehdr &header(Bytes &file) { return *reinterpret_cast<Elf32_Ehdr *>(file.data()); }
-
 Elf32_Shdr *symbol_section(Bytes &file) {
-    auto *sections = reinterpret_cast<Elf32_Shdr *>(file.data() + header(file).e_shoff);
-    for (size_t i = 0; i < header(file).e_shnum; i++)
+    auto *sections = reinterpret_cast<Elf32_Shdr *>(file.data() + elf_header(file).e_shoff);
+    for (size_t i = 0; i < elf_header(file).e_shnum; i++)
         if (sections[i].sh_type == SHT_SYMTAB) return &sections[i];
     return nullptr;
 }
@@ -42,12 +34,12 @@ const SymbolDamage kSymbolDamages[] = {
     {"table_offset_wraps", [](Bytes &f) { symbol_section(f)->sh_offset = 0xfffffff0u; }},
     {"huge_table", [](Bytes &f) { symbol_section(f)->sh_size = 0xfffffff0u; }},
     {"names_nowhere", [](Bytes &f) { symbol_section(f)->sh_link = 0xffff; }},
-    {"section_headers_past_end", [](Bytes &f) { header(f).e_shoff = static_cast<uint32_t>(f.size()); }},
-    {"countless_sections", [](Bytes &f) { header(f).e_shnum = 0xffff; }},
+    {"section_headers_past_end", [](Bytes &f) { elf_header(f).e_shoff = static_cast<uint32_t>(f.size()); }},
+    {"countless_sections", [](Bytes &f) { elf_header(f).e_shnum = 0xffff; }},
     {"more_sections_than_allowed",
      [](Bytes &f) {
-         header(f).e_shnum = kMaxSections + 1;
-         f.resize(header(f).e_shoff + (kMaxSections + 1) * sizeof(Elf32_Shdr));
+         elf_header(f).e_shnum = kMaxSections + 1;
+         f.resize(elf_header(f).e_shoff + (kMaxSections + 1) * sizeof(Elf32_Shdr));
      }},
     {"file_cut_after_headers", [](Bytes &f) { f.resize(sizeof(Elf32_Ehdr)); }},
 };
@@ -66,7 +58,7 @@ TEST(Symbols, DamagedTablesNameNothing) {
 
 TEST(Symbols, WiderSectionHeaderEntriesStillNameTheCode) {
     Bytes file = valid_executable();
-    uint32_t entry = header(file).e_entry;
+    uint32_t entry = elf_header(file).e_entry;
     widen_section_headers(file, sizeof(Elf32_Shdr) + 8);
     EXPECT_EQ(SymbolTable::from_elf(file).describe(entry), "_start");
 }
